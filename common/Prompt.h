@@ -2,12 +2,57 @@
 // Message boxes of the station program and its plug-ins. Behind them sits one user-prompt service:
 // Qt message boxes where a screen exists; with no screen the text goes to standard error and the
 // default answer is returned; tests install scripted answers.
+#include <deque>
 #include <string>
+#include <vector>
+
+enum PromptAnswer { PromptYes = 6, PromptNo = 7, PromptCancel = 2, PromptOk = 1 };
 
 void ShowWarning(const std::string& text);
 void ShowInfo(const std::string& text);
-bool AskYesNo(const std::string& text);
-// Returns one of the PromptAnswer values below (the modal result).
-int AskYesNoCancel(const std::string& text);
+// True for Yes. `defaultYes` is the focused button and the answer given when there is no screen.
+bool AskYesNo(const std::string& text, bool defaultYes = true);
+// Returns one of the PromptAnswer values (the modal result). `defaultAnswer` is the focused button
+// and the answer given when there is no screen.
+int AskYesNoCancel(const std::string& text, int defaultAnswer = PromptYes);
 
-enum PromptAnswer { PromptYes = 6, PromptNo = 7, PromptCancel = 2, PromptOk = 1 };
+enum class PromptKind { Warning, Info, YesNo, YesNoCancel };
+
+// One question as the service received it.
+struct PromptRecord {
+  PromptKind kind;
+  std::string text;
+  int answer;  // what the caller got back
+};
+
+// True when prompts go to message boxes on a screen (a QApplication on a platform other than
+// "offscreen" or "minimal"), false when they go to standard error.
+bool PromptHasScreen();
+
+// Scripted answers for tests: while one of these exists, prompts show nothing and are recorded.
+// Each question takes the next queued answer (its default answer when the queue is empty); messages
+// take none and answer PromptOk. Scripts nest; the innermost one answers.
+class ScopedPromptScript {
+ public:
+  explicit ScopedPromptScript(std::deque<int> answers = {});
+  ~ScopedPromptScript();
+  ScopedPromptScript(const ScopedPromptScript&) = delete;
+  ScopedPromptScript& operator=(const ScopedPromptScript&) = delete;
+
+  void Queue(int answer) { answers_.push_back(answer); }
+  const std::vector<PromptRecord>& Asked() const { return asked_; }
+  // Texts asked, in order.
+  std::vector<std::string> Texts() const;
+  size_t Remaining() const { return answers_.size(); }
+
+ private:
+  friend int RunPrompt(PromptKind kind, const std::string& text, int defaultAnswer);
+  std::deque<int> answers_;
+  std::vector<PromptRecord> asked_;
+  ScopedPromptScript* outer_;
+};
+
+// Text in the data model is Windows-1252 bytes; these convert for Qt widgets.
+class QString;
+QString AnsiToQString(const std::string& bytes);
+std::string QStringToAnsi(const QString& text);
