@@ -23,7 +23,7 @@ const char* kName = "throwing";
 const char* kName = "none";
 #endif
 
-void Report(const std::string& line)
+[[maybe_unused]] void Report(const std::string& line)
 {
     const char* path = std::getenv("ZELT_TEST_PLUGIN_REPORT");
     if (!path) return;
@@ -33,7 +33,7 @@ void Report(const std::string& line)
     }
 }
 
-int EnvInt(const char* name, int fallback)
+[[maybe_unused]] int EnvInt(const char* name, int fallback)
 {
     const char* value = std::getenv(name);
     return value ? std::atoi(value) : fallback;

@@ -74,7 +74,6 @@ class PlugInHostTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        App();
         ASSERT_TRUE(dir.isValid());
         report = dir.filePath("report.txt").toStdString();
         setenv("ZELT_TEST_PLUGIN_REPORT", report.c_str(), 1);
@@ -96,6 +95,9 @@ protected:
             if (p->Caption == caption) return *p;
         throw std::runtime_error("no plug-in " + caption);
     }
+    struct AppFirst {
+        AppFirst() { App(); }
+    } appFirst;  // widgets need the application before they are built
     QTemporaryDir dir;
     std::string report;
     FakeHost host;
