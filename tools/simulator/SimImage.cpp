@@ -1,0 +1,161 @@
+#include "tools/simulator/SimImage.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+
+namespace zsim {
+
+namespace {
+constexpr char kStx = 0x02;
+constexpr char kEtb = 0x17;
+
+uint8_t DecimalAsHex(int value) {  // 25 -> 0x25, as the instrument writes its dates
+  value = ((value % 100) + 100) % 100;
+  return static_cast<uint8_t>((value / 10) * 16 + value % 10);
+}
+
+int HexDigitValue(uint8_t nibble) { return nibble <= 9 ? nibble : -1000; }
+}  // namespace
+
+std::string ToHex(const Bytes& bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (uint8_t b : bytes) {
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+std::string FrameCheck(const std::string& text) {
+  uint8_t x = 0;
+  for (char c : text) x ^= static_cast<uint8_t>(c);
+  return ToHex(Bytes{x});
+}
+
+std::string EventFrame(const Bytes& record) {
+  std::string frame;
+  frame += kStx;
+  frame += '1';
+  frame += ToHex(record);
+  frame += kEtb;
+  return frame + FrameCheck(frame);
+}
+
+std::string ReplyFrame(const std::string& letterAndPayload) {
+  std::string frame;
+  frame += kStx;
+  frame += letterAndPayload;
+  frame += kEtb;
+  return frame + FrameCheck(frame);
+}
+
+Bytes MakeRecord(uint8_t code, const RecordDate& d, const Bytes& payload) {
+  Bytes r;
+  const size_t length = 10 + payload.size() + 2;
+  r.reserve(length);
+  r.push_back(code);
+  r.push_back(static_cast<uint8_t>(length));
+  r.push_back(0);
+  r.push_back(0);
+  for (int v : {d.year % 100, d.month, d.day, d.hour, d.minute, d.second}) r.push_back(DecimalAsHex(v));
+  r.insert(r.end(), payload.begin(), payload.end());
+  r.push_back(0xFE);
+  r.push_back(static_cast<uint8_t>(length));
+  return r;
+}
+
+Bytes EmptyRecord() { return Bytes(16, 0xFF); }
+
+Bytes MakeParamBlock(uint8_t type, const std::string& identifier) {
+  Bytes p(256, 0);
+  p[0] = type;
+  for (size_t i = 0; i < identifier.size() && i < 8; ++i) p[128 + i] = static_cast<uint8_t>(identifier[i]);
+  return p;
+}
+
+bool ParseDataFile(const Bytes& file, Image& out) {
+  out = Image{};
+  if (file.size() < 256) return false;
+  out.param.assign(file.begin(), file.begin() + 256);
+  size_t p = 256;
+  while (p + 1 < file.size()) {
+    const size_t length = file[p + 1];
+    if (length == 0) { ++p; continue; }
+    if (p + length > file.size()) break;
+    if (file[p + length - 1] != length) { ++p; continue; }
+    out.records.emplace_back(file.begin() + p, file.begin() + p + length);
+    p += length;
+  }
+  return true;
+}
+
+Bytes BuildDataFile(const Image& image) {
+  Bytes out = image.param;
+  out.resize(256, 0);
+  for (const Bytes& r : image.records) out.insert(out.end(), r.begin(), r.end());
+  return out;
+}
+
+bool ReadFile(const std::string& path, Bytes& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out.flush());
+}
+
+int64_t RecordSortKey(const Bytes& record) {
+  if (record.size() < 10 || record[0] == 0xFF) return 0;
+  int64_t key = 0;
+  for (size_t i = 4; i < 10; ++i) {
+    const int hi = HexDigitValue(record[i] >> 4), lo = HexDigitValue(record[i] & 15);
+    if (hi < 0 || lo < 0) return 0;
+    key = key * 100 + hi * 10 + lo;
+  }
+  // Years 81-99 are the last century: keep them before 00-80.
+  if (key / 10000000000LL >= 81) key -= 100 * 10000000000LL;
+  return key;
+}
+
+void SortNewestFirst(Image& image) {
+  std::stable_sort(image.records.begin(), image.records.end(),
+                   [](const Bytes& a, const Bytes& b) { return RecordSortKey(a) > RecordSortKey(b); });
+}
+
+Image DefaultImage(int64_t now, int count) {
+  Image image;
+  image.param = MakeParamBlock(0x14, "SP140001");
+  // A few site values in the block so that the parameter decoding has something to show.
+  image.param[1] = 0x01;
+  image.param[2] = 0x25;
+  // Measurements every 15 minutes, the newest one 10 minutes before now, each with eight 16-bit
+  // counts and a temperature, alternating between two measurement kinds.
+  for (int i = 0; i < count; ++i) {
+    const time_t t = static_cast<time_t>(now - 600 - 900 * i);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    RecordDate d{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+    Bytes payload;
+    for (int k = 0; k < 8; ++k) {
+      const int counts = 2000 + 731 * k + 37 * (i % 97);
+      payload.push_back(static_cast<uint8_t>(counts >> 8));
+      payload.push_back(static_cast<uint8_t>(counts & 0xFF));
+    }
+    payload.push_back(static_cast<uint8_t>(20 + i % 5));
+    image.records.push_back(MakeRecord(i % 3 == 2 ? 0x21 : 0x20, d, payload));
+  }
+  return image;
+}
+
+}  // namespace zsim
