@@ -1,0 +1,197 @@
+#include "station/link/ComPort.h"
+
+#include "station/link/LinkText.h"
+
+#include <QSerialPort>
+#include <QSerialPortInfo>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// Counts the port's own event handlers that run, so that a handler may end the link safely.
+struct EventScope {
+    explicit EventScope(int& depth) : Depth(depth) { ++Depth; }
+    ~EventScope() { --Depth; }
+    int& Depth;
+};
+
+}  // namespace
+
+TComPort::TComPort(QObject* owner) : QObject(owner), Serial(new QSerialPort(this))
+{
+    QObject::connect(Serial, &QSerialPort::readyRead, this, [this] { DataArrived(); });
+    QObject::connect(Serial, &QSerialPort::errorOccurred, this,
+                     [this](QSerialPort::SerialPortError e) { DeviceError(int(e)); });
+}
+
+TComPort::~TComPort()
+{
+    OnRxBuf = nullptr;
+    OnRxChar = nullptr;
+    OnAfterOpen = nullptr;
+    OnAfterClose = nullptr;
+    if (Serial->isOpen()) Serial->close();
+}
+
+void TComPort::Destroy(TComPort* port)
+{
+    if (!port) return;
+    if (port->EventDepth > 0) {
+        // The running handler keeps its closure; nothing more is reported from this port.
+        port->Dead = true;
+        port->setParent(nullptr);
+        port->deleteLater();
+    } else {
+        delete port;
+    }
+}
+
+std::string TComPort::DevicePath(const std::string& portName)
+{
+    const std::string upper = linktext::Upper(portName);
+    if (upper.size() > 3 && upper.compare(0, 3, "COM") == 0) {
+        const int n = linktext::ToIntDef(upper.substr(3), 0);
+        if (n > 0) return "/dev/ttyS" + std::to_string(n - 1);
+    }
+    if (portName.find('/') != std::string::npos) return portName;
+    return "/dev/" + portName;
+}
+
+void TComPort::EndUpdate()
+{
+    if (UpdateDepth > 0) --UpdateDepth;
+    if (UpdateDepth == 0 && Serial->isOpen()) ApplySettings();
+}
+
+void TComPort::ApplySettings()
+{
+    if (!Serial->setBaudRate(BaudRate))
+        throw EComPort("Unable to set the baud rate " + std::to_string(BaudRate) + " on " + Port);
+    Serial->setDataBits(QSerialPort::DataBits(std::clamp(DataBits, 5, 8)));
+    Serial->setStopBits(StopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
+    static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::OddParity,
+                                                   QSerialPort::EvenParity, QSerialPort::MarkParity,
+                                                   QSerialPort::SpaceParity};
+    Serial->setParity(parities[int(Parity.Bits)]);
+    if (FlowControl.OutCTSFlow)
+        Serial->setFlowControl(QSerialPort::HardwareControl);
+    else if (FlowControl.XonXoffIn || FlowControl.XonXoffOut)
+        Serial->setFlowControl(QSerialPort::SoftwareControl);
+    else
+        Serial->setFlowControl(QSerialPort::NoFlowControl);
+    // A pseudo-terminal has no modem lines: these requests may fail and are ignored.
+    if (!FlowControl.OutCTSFlow) SetRTS(FlowControl.ControlRTS);
+    SetDTR(FlowControl.ControlDTR);
+}
+
+void TComPort::Open()
+{
+    if (Serial->isOpen()) return;
+    if (Port.empty()) throw EComPort("No port name given");
+    Serial->setPortName(QString::fromStdString(DevicePath(Port)));
+    if (!Serial->open(QIODevice::ReadWrite))
+        throw EComPort("Unable to open port " + Port + ": " + Serial->errorString().toStdString());
+    try {
+        ApplySettings();
+    } catch (...) {
+        Serial->close();
+        throw;
+    }
+    Serial->clearError();
+    EventScope scope(EventDepth);
+    if (OnAfterOpen && !Dead) OnAfterOpen();
+}
+
+void TComPort::Close()
+{
+    if (!Serial->isOpen()) return;
+    Serial->close();
+    EventScope scope(EventDepth);
+    if (OnAfterClose && !Dead) OnAfterClose();
+}
+
+bool TComPort::Connected() const { return Serial->isOpen(); }
+
+int TComPort::Write(const char* data, int count)
+{
+    if (!Serial->isOpen() || count <= 0) return 0;
+    const qint64 n = Serial->write(data, count);
+    // Out at once, so that the time-outs that follow a command count from the moment it left.
+    Serial->flush();
+    return n < 0 ? 0 : int(n);
+}
+
+int TComPort::Read(char* data, int count)
+{
+    if (!Serial->isOpen() || count <= 0) return 0;
+    const qint64 n = Serial->read(data, count);
+    return n < 0 ? 0 : int(n);
+}
+
+void TComPort::ClearBuffer(bool input, bool output)
+{
+    if (!Serial->isOpen()) return;
+    if (input && output)
+        Serial->clear(QSerialPort::AllDirections);
+    else if (input)
+        Serial->clear(QSerialPort::Input);
+    else if (output)
+        Serial->clear(QSerialPort::Output);
+    Serial->clearError();
+}
+
+void TComPort::AbortAllAsync()
+{
+    // Nothing runs in the background: reception is event-driven on this thread.
+}
+
+void TComPort::SetBreak(bool on)
+{
+    if (Serial->isOpen() && Serial->isBreakEnabled() != on) Serial->setBreakEnabled(on);
+    Serial->clearError();
+}
+
+void TComPort::SetDTR(bool on)
+{
+    if (Serial->isOpen()) Serial->setDataTerminalReady(on);
+    Serial->clearError();
+}
+
+void TComPort::SetRTS(bool on)
+{
+    if (Serial->isOpen() && Serial->flowControl() != QSerialPort::HardwareControl)
+        Serial->setRequestToSend(on);
+    Serial->clearError();
+}
+
+void TComPort::DataArrived()
+{
+    if (Dead) return;
+    EventScope scope(EventDepth);
+    const qint64 available = Serial->bytesAvailable();
+    if (available <= 0) return;
+    if (OnRxBuf) {
+        const QByteArray data = Serial->readAll();
+        if (!data.isEmpty()) OnRxBuf(data.constData(), int(data.size()));
+    } else if (TriggerRxChar && OnRxChar) {
+        OnRxChar(int(available));
+    }
+}
+
+void TComPort::DeviceError(int error)
+{
+    const auto e = QSerialPort::SerialPortError(error);
+    if (e != QSerialPort::ReadError && e != QSerialPort::ResourceError) return;
+    // The device is gone (unplugged, far end of a pseudo-terminal closed): close once and report it.
+    if (Serial->isOpen()) Close();
+}
+
+void EnumComPorts(std::vector<std::string>& list)
+{
+    list.clear();
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        list.push_back(info.portName().toStdString());
+    std::sort(list.begin(), list.end());
+}
