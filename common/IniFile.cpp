@@ -1,0 +1,470 @@
+#include "common/IniFile.h"
+
+#include "common/FileUtils.h"
+
+#include <charconv>
+#include <cstdio>
+#include <sys/stat.h>
+
+#if __has_include("common/DecimalSep.h")
+#include "common/DecimalSep.h"
+#define ZELT_HAS_DECIMAL_SEP 1
+#endif
+
+namespace {
+
+char Lower(char c)
+{
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool IsBlank(char c)
+{
+  return c == ' ' || c == '\t';
+}
+
+std::string TrimBlanks(const std::string& s)
+{
+  size_t b = 0, e = s.size();
+  while (b < e && IsBlank(s[b])) ++b;
+  while (e > b && IsBlank(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+bool HasLineEnd(const std::string& s)
+{
+  return s.find_first_of("\r\n") != std::string::npos;
+}
+
+// Names as they are stored: blanks trimmed; empty when the name cannot be stored.
+std::string CleanSection(const std::string& section)
+{
+  std::string s = TrimBlanks(section);
+  if (s.find(']') != std::string::npos || HasLineEnd(s)) return std::string();
+  return s;
+}
+
+std::string CleanIdent(const std::string& ident)
+{
+  std::string s = TrimBlanks(ident);
+  if (s.empty() || s.find('=') != std::string::npos || HasLineEnd(s) || s[0] == '[' || s[0] == ';' ||
+      s[0] == '#')
+    return std::string();
+  return s;
+}
+
+char ProcessDecimalSeparator()
+{
+#ifdef ZELT_HAS_DECIMAL_SEP
+  return DecimalSeparator();
+#else
+  return '.';
+#endif
+}
+
+bool ParseInt32(const std::string& text, int32_t& out)
+{
+  std::string s = TrimBlanks(text);
+  if (s.empty()) return false;
+  bool negative = false;
+  size_t i = 0;
+  if (s[i] == '+' || s[i] == '-') negative = s[i++] == '-';
+  int base = 10;
+  if (i < s.size() && s[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= s.size()) return false;
+  uint64_t value = 0;
+  const char* first = s.data() + i;
+  const char* last = s.data() + s.size();
+  auto [ptr, ec] = std::from_chars(first, last, value, base);
+  if (ec != std::errc() || ptr != last) return false;
+  if (base == 16) {
+    // Hex is read as a 32-bit pattern: "$FFFFFFFF" is -1.
+    if (value > 0xFFFFFFFFull) return false;
+    int32_t v = static_cast<int32_t>(static_cast<uint32_t>(value));
+    out = negative ? static_cast<int32_t>(0u - static_cast<uint32_t>(v)) : v;
+    return true;
+  }
+  if (negative ? value > 2147483648ull : value > 2147483647ull) return false;
+  out = negative ? static_cast<int32_t>(-static_cast<int64_t>(value)) : static_cast<int32_t>(value);
+  return true;
+}
+
+}  // namespace
+
+bool IniNameEquals(const std::string& a, const std::string& b)
+{
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+// ---------------------------------------------------------------- TCustomIniFile
+
+std::string TCustomIniFile::ReadString(const std::string& section, const std::string& ident,
+                                       const std::string& defaultValue)
+{
+  std::string value = defaultValue;
+  TryReadString(section, ident, value);
+  return value;
+}
+
+int32_t TCustomIniFile::ReadInteger(const std::string& section, const std::string& ident, int32_t defaultValue)
+{
+  std::string text;
+  int32_t value = defaultValue;
+  if (TryReadString(section, ident, text) && ParseInt32(text, value)) return value;
+  return defaultValue;
+}
+
+bool TCustomIniFile::WriteInteger(const std::string& section, const std::string& ident, int32_t value)
+{
+  return WriteString(section, ident, std::to_string(value));
+}
+
+bool TCustomIniFile::ReadBool(const std::string& section, const std::string& ident, bool defaultValue)
+{
+  return ReadInteger(section, ident, defaultValue ? 1 : 0) != 0;
+}
+
+bool TCustomIniFile::WriteBool(const std::string& section, const std::string& ident, bool value)
+{
+  return WriteString(section, ident, value ? "1" : "0");
+}
+
+double TCustomIniFile::ReadFloat(const std::string& section, const std::string& ident, double defaultValue)
+{
+  std::string text;
+  if (!TryReadString(section, ident, text)) return defaultValue;
+  text = TrimBlanks(text);
+  char sep = ProcessDecimalSeparator();
+  for (char& c : text)
+    if (c == sep) c = '.';
+  if (!text.empty() && text[0] == '+') text.erase(0, 1);
+  double value = 0;
+  const char* last = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), last, value);
+  if (text.empty() || ec != std::errc() || ptr != last) return defaultValue;
+  return value;
+}
+
+bool TCustomIniFile::WriteFloat(const std::string& section, const std::string& ident, double value)
+{
+  char buffer[64];
+  auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  std::string text(buffer, ec == std::errc() ? ptr : buffer);
+  char sep = ProcessDecimalSeparator();
+  for (char& c : text)
+    if (c == '.') c = sep;
+  return WriteString(section, ident, text);
+}
+
+bool TCustomIniFile::SectionExists(const std::string& section)
+{
+  for (const auto& name : ReadSections())
+    if (IniNameEquals(name, TrimBlanks(section))) return true;
+  return false;
+}
+
+bool TCustomIniFile::ValueExists(const std::string& section, const std::string& ident)
+{
+  std::string value;
+  return TryReadString(section, ident, value);
+}
+
+std::vector<std::string> TCustomIniFile::ReadSectionValues(const std::string& section)
+{
+  std::vector<std::string> result;
+  for (const auto& key : ReadSection(section)) result.push_back(key + "=" + ReadString(section, key, ""));
+  return result;
+}
+
+// ---------------------------------------------------------------- TIniFile
+
+TIniFile::TIniFile(std::filesystem::path path) : path_(std::move(path)), hasFile_(true)
+{
+  LoadFromDisk();
+}
+
+TIniFile::TIniFile(TIniFile&&) noexcept = default;
+
+TIniFile::~TIniFile()
+{
+  if (hasFile_ && !journal_.empty() && !UpdateFile())
+    std::fprintf(stderr, "%s\n", lastError_.c_str());
+}
+
+TIniFile TIniFile::FromBytes(const std::string& bytes)
+{
+  TIniFile ini;
+  ini.Parse(bytes);
+  return ini;
+}
+
+TIniFile::Line TIniFile::ParseLine(std::string text, std::string eol)
+{
+  Line line;
+  line.text = std::move(text);
+  line.eol = std::move(eol);
+  const std::string& t = line.text;
+  size_t b = 0;
+  while (b < t.size() && IsBlank(t[b])) ++b;
+  if (b >= t.size() || t[b] == ';' || t[b] == '#') return line;
+  if (t[b] == '[') {
+    size_t close = t.find(']', b + 1);
+    line.kind = Line::Section;
+    line.name = TrimBlanks(t.substr(b + 1, close == std::string::npos ? std::string::npos : close - b - 1));
+    return line;
+  }
+  size_t eq = t.find('=', b);
+  if (eq == std::string::npos) return line;
+  std::string name = TrimBlanks(t.substr(b, eq - b));
+  if (name.empty()) return line;
+  line.kind = Line::Key;
+  line.name = std::move(name);
+  line.valuePos = eq + 1;
+  return line;
+}
+
+void TIniFile::Parse(const std::string& bytes)
+{
+  lines_.clear();
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t nl = bytes.find('\n', pos);
+    if (nl == std::string::npos) {
+      lines_.push_back(ParseLine(bytes.substr(pos), ""));
+      break;
+    }
+    size_t end = nl;
+    std::string eol = "\n";
+    if (end > pos && bytes[end - 1] == '\r') {
+      --end;
+      eol = "\r\n";
+    }
+    lines_.push_back(ParseLine(bytes.substr(pos, end - pos), std::move(eol)));
+    pos = nl + 1;
+  }
+}
+
+std::string TIniFile::Bytes() const
+{
+  std::string out;
+  for (const auto& line : lines_) {
+    out += line.text;
+    out += line.eol;
+  }
+  return out;
+}
+
+TIniFile::FileStamp TIniFile::Stamp() const
+{
+  FileStamp s;
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0) return s;
+  s.exists = true;
+  s.size = static_cast<uintmax_t>(st.st_size);
+  s.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  s.inode = static_cast<uint64_t>(st.st_ino);
+  return s;
+}
+
+bool TIniFile::LoadFromDisk()
+{
+  stamp_ = Stamp();
+  std::string bytes;
+  if (!stamp_.exists) {
+    lines_.clear();
+    loadedOk_ = true;
+    return true;
+  }
+  if (!ReadFileBytes(path_, bytes, &lastError_)) {
+    lines_.clear();
+    loadedOk_ = false;
+    return false;
+  }
+  Parse(bytes);
+  loadedOk_ = true;
+  return true;
+}
+
+void TIniFile::Refresh()
+{
+  if (!hasFile_ || Stamp() == stamp_) return;
+  LoadFromDisk();
+  for (const auto& change : journal_) Apply(change);
+}
+
+std::string TIniFile::LineEnd() const
+{
+  for (const auto& line : lines_)
+    if (!line.eol.empty()) return line.eol;
+  return newEol_;
+}
+
+size_t TIniFile::FindKey(const std::string& section, const std::string& ident) const
+{
+  bool inSection = false;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const Line& line = lines_[i];
+    if (line.kind == Line::Section) inSection = IniNameEquals(line.name, section);
+    else if (inSection && line.kind == Line::Key && IniNameEquals(line.name, ident)) return i;
+  }
+  return std::string::npos;
+}
+
+void TIniFile::Apply(const Change& change)
+{
+  switch (change.op) {
+    case Change::Write: ApplyWrite(change.section, change.ident, change.value); break;
+    case Change::Delete: ApplyDelete(change.section, change.ident); break;
+    case Change::Erase: ApplyErase(change.section); break;
+  }
+}
+
+void TIniFile::ApplyWrite(const std::string& section, const std::string& ident, const std::string& value)
+{
+  size_t at = FindKey(section, ident);
+  if (at != std::string::npos) {
+    Line& line = lines_[at];
+    line.text = line.text.substr(0, line.valuePos) + value;
+    return;
+  }
+  const std::string eol = LineEnd();
+  Line keyLine = ParseLine(ident + "=" + value, eol);
+  // After the last key of the first section of that name, else a new section at the end.
+  size_t insertAt = std::string::npos;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    if (lines_[i].kind != Line::Section || !IniNameEquals(lines_[i].name, section)) continue;
+    insertAt = i + 1;
+    for (size_t j = i + 1; j < lines_.size() && lines_[j].kind != Line::Section; ++j)
+      if (lines_[j].kind == Line::Key) insertAt = j + 1;
+    break;
+  }
+  if (insertAt == std::string::npos) {
+    if (!lines_.empty() && lines_.back().eol.empty()) lines_.back().eol = eol;
+    lines_.push_back(ParseLine("[" + section + "]", eol));
+    lines_.push_back(std::move(keyLine));
+    return;
+  }
+  if (lines_[insertAt - 1].eol.empty()) lines_[insertAt - 1].eol = eol;
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(keyLine));
+}
+
+void TIniFile::ApplyDelete(const std::string& section, const std::string& ident)
+{
+  bool inSection = false;
+  std::vector<Line> kept;
+  kept.reserve(lines_.size());
+  for (auto& line : lines_) {
+    if (line.kind == Line::Section) inSection = IniNameEquals(line.name, section);
+    else if (inSection && line.kind == Line::Key && IniNameEquals(line.name, ident)) continue;
+    kept.push_back(std::move(line));
+  }
+  lines_ = std::move(kept);
+}
+
+void TIniFile::ApplyErase(const std::string& section)
+{
+  bool inSection = false;
+  std::vector<Line> kept;
+  kept.reserve(lines_.size());
+  for (auto& line : lines_) {
+    if (line.kind == Line::Section) inSection = IniNameEquals(line.name, section);
+    if (!inSection) kept.push_back(std::move(line));
+  }
+  lines_ = std::move(kept);
+}
+
+bool TIniFile::TryReadString(const std::string& section, const std::string& ident, std::string& value)
+{
+  Refresh();
+  size_t at = FindKey(TrimBlanks(section), TrimBlanks(ident));
+  if (at == std::string::npos) return false;
+  value = lines_[at].text.substr(lines_[at].valuePos);
+  return true;
+}
+
+bool TIniFile::WriteString(const std::string& section, const std::string& ident, const std::string& value)
+{
+  std::string s = CleanSection(section), k = CleanIdent(ident);
+  if (s.empty() || k.empty()) {
+    lastError_ = "Cannot store the value \"" + ident + "\" of section \"" + section + "\"";
+    return false;
+  }
+  Refresh();
+  Change change{Change::Write, s, k, value.substr(0, value.find_first_of("\r\n"))};
+  Apply(change);
+  journal_.push_back(std::move(change));
+  return true;
+}
+
+std::vector<std::string> TIniFile::ReadSections()
+{
+  Refresh();
+  std::vector<std::string> names;
+  for (const auto& line : lines_) {
+    if (line.kind != Line::Section) continue;
+    bool seen = false;
+    for (const auto& n : names) seen = seen || IniNameEquals(n, line.name);
+    if (!seen) names.push_back(line.name);
+  }
+  return names;
+}
+
+std::vector<std::string> TIniFile::ReadSection(const std::string& section)
+{
+  Refresh();
+  std::string s = TrimBlanks(section);
+  std::vector<std::string> keys;
+  bool inSection = false;
+  for (const auto& line : lines_) {
+    if (line.kind == Line::Section) inSection = IniNameEquals(line.name, s);
+    if (!inSection || line.kind != Line::Key) continue;
+    bool seen = false;
+    for (const auto& k : keys) seen = seen || IniNameEquals(k, line.name);
+    if (!seen) keys.push_back(line.name);
+  }
+  return keys;
+}
+
+bool TIniFile::EraseSection(const std::string& section)
+{
+  Refresh();
+  Change change{Change::Erase, TrimBlanks(section), {}, {}};
+  Apply(change);
+  journal_.push_back(std::move(change));
+  return true;
+}
+
+bool TIniFile::DeleteKey(const std::string& section, const std::string& ident)
+{
+  Refresh();
+  Change change{Change::Delete, TrimBlanks(section), TrimBlanks(ident), {}};
+  Apply(change);
+  journal_.push_back(std::move(change));
+  return true;
+}
+
+bool TIniFile::UpdateFile()
+{
+  if (!hasFile_) {
+    lastError_ = "The ini text has no file";
+    return false;
+  }
+  if (journal_.empty()) return true;
+  // Replay onto what is on disk now, so that changes saved meanwhile by others are kept. A file
+  // that exists but cannot be read is not overwritten.
+  if (!LoadFromDisk()) return false;
+  for (const auto& change : journal_) Apply(change);
+  if (!WriteFileAtomically(path_, Bytes(), &lastError_)) return false;
+  journal_.clear();
+  stamp_ = Stamp();
+  return true;
+}
