@@ -1,7 +1,10 @@
 #pragma once
 // A temporary folder per test with HOME and the XDG folders pointed into it, so that the platform
 // tests never touch the real user's files. Restores the environment afterwards.
+#include <csignal>
 #include <cstdlib>
+#include <functional>
+#include <sys/resource.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -57,6 +60,20 @@ class ScopedTestHome {
   {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out << bytes;
+  }
+
+  // Runs `body` with files limited to `bytes` (writes past it fail as on a full disk; root too).
+  static void WithFileSizeLimit(rlim_t bytes, const std::function<void()>& body)
+  {
+    struct rlimit old {};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    body();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
   }
 
  private:

@@ -2,9 +2,7 @@
 #include "common/FileUtils.h"
 #include "common/tests/PlatformTestEnv.h"
 
-#include <csignal>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -55,15 +53,8 @@ TEST(FileUtils, FailedWriteLeavesTargetUntouched)
   std::string error;
 
   // A write that the system refuses half-way (file size limit, as a full disk would).
-  struct rlimit old {};
-  ::getrlimit(RLIMIT_FSIZE, &old);
-  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = old;
-  small.rlim_cur = 4;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  bool ok = WriteFileAtomically(target, std::string(100, 'x'), &error);
-  ::setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, oldHandler);
+  bool ok = true;
+  ScopedTestHome::WithFileSizeLimit(4, [&] { ok = WriteFileAtomically(target, std::string(100, 'x'), &error); });
   EXPECT_FALSE(ok);
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(ScopedTestHome::Read(target), "original");

@@ -1,9 +1,7 @@
 #include "common/IniFile.h"
 #include "common/tests/PlatformTestEnv.h"
 
-#include <csignal>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 namespace fs = std::filesystem;
 
@@ -178,16 +176,8 @@ TEST(IniFile, FailedSaveKeepsTheOldFileAndTheChanges)
   TIniFile ini(path);
   ini.WriteString("0012", "Name", std::string(200, 'x'));
 
-  struct rlimit old {};
-  ::getrlimit(RLIMIT_FSIZE, &old);
-  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = old;
-  small.rlim_cur = 16;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  bool ok = ini.UpdateFile();
-  ::setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, oldHandler);
-
+  bool ok = true;
+  ScopedTestHome::WithFileSizeLimit(16, [&] { ok = ini.UpdateFile(); });
   EXPECT_FALSE(ok);
   EXPECT_FALSE(ini.LastError().empty());
   EXPECT_EQ(ScopedTestHome::Read(path), "[0012]\r\nName=Site\r\n");
