@@ -1,0 +1,126 @@
+#include "common/Zelt.h"
+
+#include "common/DataPaths.h"
+#include "common/FileUtils.h"
+#include "common/Prompt.h"
+#include "common/SettingsStore.h"
+
+const char* const ZELTRegistryKey = "SOFTWARE\\DORAX Quenlith\\ZELT Win";
+TZELT* gZELT = nullptr;
+
+namespace {
+
+std::function<void(const std::string&)>& ScriptsLoad()
+{
+  static std::function<void(const std::string&)> load;
+  return load;
+}
+
+std::function<void()>& ScriptsFree()
+{
+  static std::function<void()> free;
+  return free;
+}
+
+bool StartsWithNoCase(const std::string& s, const char* prefix)
+{
+  std::string p(prefix);
+  return s.size() >= p.size() && IniNameEquals(s.substr(0, p.size()), p);
+}
+
+}  // namespace
+
+TZELT::TZELT(const std::vector<std::string>& args, const std::filesystem::path& programDir)
+{
+  Construct(args, programDir);
+}
+
+TZELT::TZELT(int argc, char** argv)
+{
+  std::vector<std::string> args;
+  for (int i = 0; i < argc && argv && argv[i]; ++i) args.emplace_back(argv[i]);
+  Construct(args, {});
+}
+
+void TZELT::Construct(const std::vector<std::string>& args, const std::filesystem::path& programDir)
+{
+  gZELT = this;
+  RegKey = ZELTRegistryKey;
+  AltIniFile.clear();
+  ChooseAlternateFile(args, programDir.empty() ? ProgramDir() : programDir);
+  ReadDirectories();
+  LoadLists();
+}
+
+TZELT::~TZELT()
+{
+  FreeLists();
+  if (gZELT == this) gZELT = nullptr;
+}
+
+void TZELT::ChooseAlternateFile(const std::vector<std::string>& args, const std::filesystem::path& programDir)
+{
+  for (const auto& arg : args) {
+    if (!StartsWithNoCase(arg, "-CONFIG")) continue;
+    // The eighth character separates the option from the name and is dropped.
+    const std::string name = arg.size() > 8 ? arg.substr(8) : std::string();
+    std::filesystem::path path = std::filesystem::path(name).is_absolute() ? std::filesystem::path(name)
+                                                                           : programDir / name;
+    AltIniFile = path.string();
+    if (FileExists(path)) continue;
+    // Prove that the file can be created, then leave no trace of the test.
+    bool created = !name.empty() && !DirectoryExists(path) && AppendFileBytes(path, "TEST\r\n");
+    if (created) {
+      DeleteFileIfExists(path);
+    } else {
+      ShowWarning("Bad alternate config file " + AltIniFile);
+      AltIniFile.clear();
+    }
+  }
+}
+
+std::unique_ptr<TCustomIniFile> TZELT::OpenSettings() const
+{
+  if (!AltIniFile.empty()) return std::make_unique<TIniFile>(AltIniFile);
+  return std::make_unique<TRegistryIniFile>(RegKey);
+}
+
+void TZELT::SetPARDirectory(const std::string& dir)
+{
+  ParDirectory = IncludeTrailingSlash(dir);
+}
+
+void TZELT::SetPlugInsDirectory(const std::string& dir)
+{
+  PlugInsDir = IncludeTrailingSlash(dir);
+}
+
+void TZELT::ReadDirectories()
+{
+  // Description files lie in the installed data folder, plug-ins in the folder beside the program,
+  // unless the settings name others. An empty value would mean the root folder: the default holds.
+  const std::string parDefault = InstalledDataDir().string();
+  const std::string plugDefault = PlugInDir().string();
+  std::unique_ptr<TCustomIniFile> reader = OpenSettings();
+  std::string par = reader->ReadString(RegBaseSecName(), "PARDirectory", parDefault);
+  std::string plug = reader->ReadString(RegBaseSecName(), "PlugInsDirectory", plugDefault);
+  reader.reset();
+  SetPARDirectory(par.empty() ? parDefault : par);
+  SetPlugInsDirectory(plug.empty() ? plugDefault : plug);
+}
+
+void TZELT::SetScriptsListHooks(std::function<void(const std::string&)> load, std::function<void()> free)
+{
+  ScriptsLoad() = std::move(load);
+  ScriptsFree() = std::move(free);
+}
+
+void TZELT::LoadLists()
+{
+  if (ScriptsLoad()) ScriptsLoad()(ParDirectory + "Scripts.lst");
+}
+
+void TZELT::FreeLists()
+{
+  if (ScriptsFree()) ScriptsFree()();
+}
