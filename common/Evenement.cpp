@@ -1,0 +1,226 @@
+#include "common/Evenement.h"
+
+#include "common/Q5File.h"
+
+#if __has_include("common/ScnType.h") && __has_include("common/ScnElement.h")
+#include "common/Instrument.h"
+#include "common/ScnElement.h"
+#include "common/ScnType.h"
+#define ZELT_HAVE_SCN 1
+#else
+class TScnElement {
+public:
+    virtual ~TScnElement() = default;
+};
+#endif
+
+int HexPairAsDecimal(const std::string& hex, size_t pos)
+{
+    if (pos + 2 > hex.size())
+        return -1;
+    const char a = hex[pos], b = hex[pos + 1];
+    if (a < '0' || a > '9' || b < '0' || b > '9')
+        return -1;
+    return (a - '0') * 10 + (b - '0');
+}
+
+TEvenement::TEvenement(TQ5File* owner) : Q5File(owner) {}
+
+TEvenement::~TEvenement() = default;
+
+std::string TEvenement::FrameChecksum(const std::string& text)
+{
+    uint8_t x = 0;
+    for (char c : text)
+        x ^= static_cast<uint8_t>(c);
+    return ByteToHex(x);
+}
+
+std::string TEvenement::BuildFrame(const std::string& recordHex)
+{
+    std::string frame;
+    frame.reserve(recordHex.size() + 5);
+    frame += STX;
+    frame += '1';
+    frame += recordHex;
+    frame += ETB;
+    frame += FrameChecksum(frame);
+    return frame;
+}
+
+void TEvenement::SetEvt(const std::string& frame)
+{
+    FEvt = frame;
+    const size_t stx = FEvt.find(STX);
+    if (stx == std::string::npos)
+        return;
+    if (stx > 0)
+        FEvt.erase(0, stx);
+    const size_t etb = FEvt.find(ETB);
+    if (etb == std::string::npos)
+        return;
+    if (FEvt.size() - etb - 1 < 2)
+        return;
+    Finished = 1;
+    uint8_t x = 0;
+    for (size_t i = 0; i <= etb; ++i)
+        x ^= static_cast<uint8_t>(FEvt[i]);
+    char expected[2];
+    ByteToHex(x, expected);
+    if (FEvt[etb + 1] != expected[0] || FEvt[etb + 2] != expected[1]) {
+        ErrorKind = EVT_BAD_CHECKSUM;
+        BadChecksum = 1;
+        return;
+    }
+    FEvt.erase(etb);
+    FEvt.erase(0, std::min<size_t>(2, FEvt.size()));
+    FEvt.shrink_to_fit();
+    Decode();
+}
+
+void TEvenement::Decode()
+{
+    Valid = 0;
+    const size_t n = FEvt.size();
+    if (n <= 5) {
+        ErrorKind = EVT_TOO_SHORT;
+        return;
+    }
+    const uint8_t code = HexToByte(FEvt);
+    Code = static_cast<int8_t>(code);
+    if (code == 0xFF) {
+        Valid = 1;
+        Empty = 1;
+        return;
+    }
+    Empty = 0;
+    Length = HexToByte(FEvt.substr(2, 2));
+    if (static_cast<size_t>(Length) != n / 2) {
+        ErrorKind = EVT_BAD_SIZE;
+        return;
+    }
+    if (HexToByte(FEvt.substr(n - 2)) != Length) {
+        ErrorKind = EVT_BAD_SIZE_CHECK;
+        return;
+    }
+    if (FEvt.compare(n - 4, 2, "FE") != 0) {
+        ErrorKind = EVT_END_CORRUPTED;
+        return;
+    }
+    Valid = 1;
+#ifdef ZELT_HAVE_SCN
+    if (gListScn != nullptr)
+        ScnType = gListScn->FindType(FEvt, Q5File != nullptr ? Q5File->InstrumentId : std::string());
+#endif
+    DecodeDate();
+#ifdef ZELT_HAVE_SCN
+    if (ScnType != nullptr) {
+        const TInstrument* instrument = Q5File != nullptr ? Q5File->Instrument : nullptr;
+        for (int i = 0; i < ScnType->Count(); ++i) {
+            TScnElement* element = CreateScnElement((*ScnType)[i], this, FEvt);
+            if (element == nullptr)
+                continue;
+            if (instrument != nullptr)
+                element->ResolveFilter(instrument);
+            Add(element);
+        }
+    }
+#endif
+}
+
+void TEvenement::DecodeDate()
+{
+    int v[6];
+    for (int i = 0; i < 6; ++i)
+        v[i] = HexPairAsDecimal(FEvt, static_cast<size_t>(8 + 2 * i));
+    const int year = ExpandYear(v[0]);
+    Date = 0;
+    if (year < 1980 || year > 2049 || v[1] < 1 || v[1] > 12 || v[2] < 1 || v[2] > 31 || v[3] < 0 || v[3] > 23
+        || v[4] < 0 || v[4] > 59 || v[5] < 0 || v[5] > 59)
+        return;
+    double date = 0;
+    if (TryEncodeDateTime(year, v[1], v[2], v[3], v[4], v[5], 0, date))
+        Date = date;
+}
+
+std::string TEvenement::DescString() const
+{
+    if (!Finished)
+        return "Not finished event.";
+    switch (ErrorKind) {
+    case EVT_TOO_SHORT: return "Too short event.";
+    case EVT_BAD_SIZE: return "Event has an incorrect size.";
+    case EVT_BAD_SIZE_CHECK: return "Bad size check event.";
+    case EVT_BAD_CHECKSUM: return "Bad checksum event.";
+    case EVT_END_CORRUPTED: return "End of data corrupted event.";
+    default: break;
+    }
+    if (Empty)
+        return "Empty event (0xFF).";
+    if (Date == 0)
+        return "Event is not dated.";
+    std::string text = ShortDateText(Date) + " " + TimeText(Date) + " : ";
+#ifdef ZELT_HAVE_SCN
+    if (ScnType != nullptr)
+        return text + ScnType->Description;
+#endif
+    return text + "Unknow event.";
+}
+
+std::string TEvenement::SymbolString() const
+{
+    if (!Finished || ErrorKind != EVT_NO_ERROR)
+        return "-";
+    if (Empty)
+        return "INI";
+#ifdef ZELT_HAVE_SCN
+    if (ScnType != nullptr)
+        return ScnType->Extension;
+#endif
+    return "???";
+}
+
+std::string TEvenement::AsciiString() const
+{
+    if (Count() == 0)
+        return FEvt;
+#ifdef ZELT_HAVE_SCN
+    const std::string sep = gListScn != nullptr ? gListScn->SepList : std::string(",");
+    std::string text;
+    for (int i = 0; i < Count(); ++i) {
+        if (i > 0)
+            text += sep;
+        text += Items(i)->GetASCIIString();
+    }
+    return text;
+#else
+    return FEvt;
+#endif
+}
+
+std::string TEvenement::AsciiHeader() const
+{
+    std::string text;
+#ifdef ZELT_HAVE_SCN
+    if (ScnType == nullptr)
+        return text;
+    const std::string sep = gListScn != nullptr ? gListScn->SepList : std::string(",");
+    for (int i = 0; i < Count(); ++i) {
+        if (i > 0)
+            text += sep;
+        text += Items(i)->GetTitle();
+    }
+#endif
+    return text;
+}
+
+void TEvenement::ResolveFilters()
+{
+#ifdef ZELT_HAVE_SCN
+    const TInstrument* instrument = Q5File != nullptr ? Q5File->Instrument : nullptr;
+    if (instrument == nullptr)
+        return;
+    for (TScnElement* element : *this)
+        element->ResolveFilter(instrument);
+#endif
+}

@@ -1,0 +1,69 @@
+#pragma once
+// One measurement record ("event") of the instrument: its frame check, the decoded record header and
+// date, its measurement type and one decoded value object per element of that type.
+// The plug-ins read these objects in place: keep the fields and their order.
+#include <cstdint>
+#include <string>
+
+#include "common/Utils.h"
+
+class TScnElement;
+class TScnType;
+class TQ5File;
+
+constexpr char STX = '\x02';
+constexpr char ETB = '\x17';
+
+enum TEvtError : uint8_t {
+    EVT_NO_ERROR = 0,
+    EVT_TOO_SHORT = 1,
+    EVT_BAD_SIZE = 2,
+    EVT_BAD_SIZE_CHECK = 3,
+    EVT_BAD_CHECKSUM = 4,
+    EVT_END_CORRUPTED = 5,
+};
+
+class TEvenement : public TObjList<TScnElement> {
+public:
+    explicit TEvenement(TQ5File* owner);
+    ~TEvenement() override;
+
+    // Checks and decodes a frame: text before the first STX is discarded, then STX, one character,
+    // the record hex, ETB and two check digits.
+    void SetEvt(const std::string& frame);
+    const std::string& Evt() const { return FEvt; }   // the record hex once decoded
+
+    std::string DescString() const;
+    std::string SymbolString() const;
+    std::string AsciiString() const;
+    std::string AsciiHeader() const;
+    // XOR of every character of the text, as two upper-case hex digits.
+    static std::string FrameChecksum(const std::string& text);
+    // Builds the frame of a record hex: STX "1" hex ETB check.
+    static std::string BuildFrame(const std::string& recordHex);
+    void ResolveFilters();
+
+    bool IsDated() const { return Date != 0; }
+    int RecordSize() const { return static_cast<int>(FEvt.size() / 2); }
+
+    // Fields, in this order.
+    std::string FEvt;
+    uint8_t Finished = 0;
+    uint8_t Valid = 0;
+    uint8_t BadChecksum = 0;
+    double Date = 0;
+    int8_t Code = 0;
+    int32_t Length = 0;
+    uint8_t Empty = 1;
+    uint8_t ErrorKind = EVT_NO_ERROR;
+    TScnType* ScnType = nullptr;
+    TQ5File* Q5File = nullptr;
+
+private:
+    void Decode();
+    void DecodeDate();
+};
+
+// Two hex characters at a character position read as a decimal number ("25" -> 25), -1 when they are
+// not two decimal digits or lie past the end.
+int HexPairAsDecimal(const std::string& hex, size_t pos);

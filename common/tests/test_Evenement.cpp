@@ -1,0 +1,172 @@
+// Event frames: the frame check, the record checks, the date and the texts of an event.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "common/Evenement.h"
+#include "common/tests/support/Q5Images.h"
+
+using namespace q5test;
+
+namespace {
+const Bytes kRecord = MakeRecord(0x12, {2025, 6, 1, 8, 30, 15}, {0x01, 0xF4, 0x00, 0x7D});
+
+std::string Decoded(const std::string& frame, TEvenement& ev)
+{
+    ev.SetEvt(frame);
+    return ev.DescString();
+}
+}   // namespace
+
+TEST(EventFrame, ValidRecordDecodes)
+{
+    TEvenement ev(nullptr);
+    ev.SetEvt(Frame(kRecord));
+    EXPECT_TRUE(ev.Finished);
+    EXPECT_TRUE(ev.Valid);
+    EXPECT_FALSE(ev.Empty);
+    EXPECT_EQ(ev.ErrorKind, EVT_NO_ERROR);
+    EXPECT_EQ(ev.Evt(), Hex(kRecord));
+    EXPECT_EQ(ev.Code, 0x12);
+    EXPECT_EQ(ev.Length, static_cast<int>(kRecord.size()));
+    double expected = 0;
+    ASSERT_TRUE(TryEncodeDateTime(2025, 6, 1, 8, 30, 15, 0, expected));
+    EXPECT_EQ(ev.Date, expected);
+    // No measurement type matches without descriptions.
+    EXPECT_EQ(ev.DescString(), "01/06/2025 08:30:15 : Unknow event.");
+    EXPECT_EQ(ev.SymbolString(), "???");
+    EXPECT_EQ(ev.AsciiString(), Hex(kRecord));
+    EXPECT_EQ(ev.AsciiHeader(), "");
+}
+
+TEST(EventFrame, GarbageBeforeStxIsIgnored)
+{
+    TEvenement clean(nullptr), noisy(nullptr);
+    clean.SetEvt(Frame(kRecord));
+    noisy.SetEvt("ATZ\r\nOK\x17\x01" + Frame(kRecord) + "trailing");
+    EXPECT_TRUE(noisy.Valid);
+    EXPECT_EQ(noisy.Evt(), clean.Evt());
+    EXPECT_EQ(noisy.Date, clean.Date);
+}
+
+TEST(EventFrame, ChecksumAndUnfinishedFrames)
+{
+    const std::string good = Frame(kRecord);
+    TEvenement b(nullptr), c(nullptr), d(nullptr), e(nullptr);
+    std::string wrong = good;
+    wrong[wrong.size() - 1] = wrong.back() == '0' ? '1' : '0';
+    EXPECT_EQ(Decoded(wrong, b), "Bad checksum event.");
+    EXPECT_EQ(b.ErrorKind, EVT_BAD_CHECKSUM);
+    EXPECT_TRUE(b.BadChecksum);
+    EXPECT_TRUE(b.Empty);
+    EXPECT_EQ(b.SymbolString(), "-");
+    EXPECT_EQ(Decoded(good.substr(0, good.size() - 2), c), "Not finished event.");
+    EXPECT_EQ(Decoded(good.substr(0, good.size() - 1), d), "Not finished event.");
+    EXPECT_FALSE(d.Finished);
+    EXPECT_TRUE(d.Empty);
+    EXPECT_EQ(Decoded("no frame here", e), "Not finished event.");
+    EXPECT_EQ(e.SymbolString(), "-");
+}
+
+TEST(EventFrame, LowerCaseCheckDigitsAreRefused)
+{
+    // A record whose check has letters, so that lower case differs.
+    for (uint8_t v = 0; v < 255; ++v) {
+        const std::string frame = Frame(MakeRecord(0x12, {}, {v}));
+        const std::string check = frame.substr(frame.size() - 2);
+        if (check.find_first_of("ABCDEF") == std::string::npos)
+            continue;
+        std::string lower = frame;
+        for (size_t i = lower.size() - 2; i < lower.size(); ++i)
+            lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(lower[i])));
+        TEvenement ev(nullptr);
+        EXPECT_EQ(Decoded(lower, ev), "Bad checksum event.");
+        return;
+    }
+    FAIL() << "no check digit with a letter";
+}
+
+TEST(EventRecord, StructureFaults)
+{
+    TEvenement tooShort(nullptr), empty(nullptr), size(nullptr), sizeCheck(nullptr), end(nullptr);
+    EXPECT_EQ(Decoded(Frame("12050"), tooShort), "Too short event.");
+    EXPECT_TRUE(tooShort.Empty);   // too short records are dropped by a data file
+
+    EXPECT_EQ(Decoded(Frame("FF0AFFFFFFFF"), empty), "Empty event (0xFF).");
+    EXPECT_TRUE(empty.Valid);
+    EXPECT_TRUE(empty.Empty);
+    EXPECT_EQ(empty.Code, -1);
+    EXPECT_EQ(empty.SymbolString(), "INI");
+
+    // Length byte 0x20 while 0x1E bytes arrived.
+    Bytes r = MakeRecord(0x12, {}, Bytes(18, 0x01));
+    ASSERT_EQ(r.size(), 0x1Eu);
+    r[1] = 0x20;
+    EXPECT_EQ(Decoded(Frame(r), size), "Event has an incorrect size.");
+    EXPECT_FALSE(size.Valid);
+    EXPECT_FALSE(size.Empty);
+    EXPECT_EQ(size.SymbolString(), "-");
+
+    r = kRecord;
+    r.back() = 0x01;
+    EXPECT_EQ(Decoded(Frame(r), sizeCheck), "Bad size check event.");
+    r = kRecord;
+    r[r.size() - 2] = 0xFD;
+    EXPECT_EQ(Decoded(Frame(r), end), "End of data corrupted event.");
+    EXPECT_EQ(end.ErrorKind, EVT_END_CORRUPTED);
+}
+
+TEST(EventRecord, Dates)
+{
+    struct Case {
+        Bytes date;
+        const char* desc;
+    };
+    const Case cases[] = {
+        {{0x80, 0x02, 0x03, 0x00, 0x00, 0x00}, "Event is not dated."},   // 2080, past 2049
+        {{0x99, 0x02, 0x03, 0x04, 0x05, 0x06}, "03/02/1999 04:05:06 : Unknow event."},
+        {{0x49, 0x12, 0x31, 0x23, 0x59, 0x59}, "31/12/2049 23:59:59 : Unknow event."},
+        {{0x1A, 0x02, 0x03, 0x00, 0x00, 0x00}, "Event is not dated."},   // not decimal
+        {{0x25, 0x04, 0x31, 0x00, 0x00, 0x00}, "Event is not dated."},   // 31 April
+        {{0x25, 0x02, 0x29, 0x00, 0x00, 0x00}, "Event is not dated."},
+        {{0x24, 0x02, 0x29, 0x00, 0x00, 0x00}, "29/02/2024 00:00:00 : Unknow event."},
+        {{0x25, 0x06, 0x01, 0x24, 0x00, 0x00}, "Event is not dated."},
+        {{0x25, 0x06, 0x01, 0x00, 0x60, 0x00}, "Event is not dated."},
+    };
+    for (const Case& c : cases) {
+        TEvenement ev(nullptr);
+        EXPECT_EQ(Decoded(Frame(MakeRecordRawDate(0x12, c.date, {})), ev), c.desc) << Hex(c.date);
+        EXPECT_TRUE(ev.Valid);
+    }
+    // A valid record too short to hold a date is valid and not dated.
+    TEvenement small(nullptr);
+    EXPECT_EQ(Decoded(Frame("1204FE04"), small), "Event is not dated.");
+    EXPECT_TRUE(small.Valid);
+}
+
+TEST(EventFrame, ChecksumText)
+{
+    EXPECT_EQ(TEvenement::FrameChecksum(""), "00");
+    EXPECT_EQ(TEvenement::FrameChecksum(std::string("\x02" "1" "AB" "\x17")), "27");
+    const std::string frame = Frame("ABCD");
+    EXPECT_EQ(frame, std::string("\x02" "1ABCD\x17") + TEvenement::FrameChecksum(frame.substr(0, frame.size() - 2)));
+}
+
+TEST(EventFrame, AnyBytesAreSafe)
+{
+    std::mt19937 rng(1234);
+    const std::string alphabet = std::string("0123456789ABCDEFfe\x02\x17", 20);
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        const int n = static_cast<int>(rng() % 40);
+        for (int i = 0; i < n; ++i)
+            text += round % 2 ? static_cast<char>(rng() & 0xFF) : alphabet[rng() % alphabet.size()];
+        if (round % 3 == 0)
+            text = Frame(text.substr(0, text.size() & ~size_t(1)));
+        TEvenement ev(nullptr);
+        ev.SetEvt(text);
+        EXPECT_FALSE(ev.DescString().empty());
+        EXPECT_FALSE(ev.SymbolString().empty());
+        (void)ev.AsciiString();
+    }
+}

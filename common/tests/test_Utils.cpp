@@ -1,0 +1,259 @@
+// Utilities, date-time values and the decimal separator.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <regex>
+
+#include "common/DateTime.h"
+#include "common/DecimalSep.h"
+#include "common/Utils.h"
+#include "common/tests/support/Q5Images.h"
+
+using namespace q5test;
+
+namespace {
+struct SeparatorGuard {
+    char saved = DecimalSeparator();
+    ~SeparatorGuard() { SetDecimalSeparator(saved); }
+};
+using Fields = std::vector<std::string>;
+}   // namespace
+
+TEST(SplitString, FieldsSeparatorsAndTrimming)
+{
+    EXPECT_EQ(SplitString("a,,b", ',', false, false), (Fields{"a", "", "b"}));
+    EXPECT_EQ(SplitString("a,,b", ',', true, false), (Fields{"a", "b"}));
+    EXPECT_EQ(SplitString("a,b,", ',', false, false), (Fields{"a", "b"}));
+    EXPECT_EQ(SplitString(",a", ',', false, false), (Fields{"", "a"}));
+    EXPECT_EQ(SplitString(",,a", ',', true, false), (Fields{"a"}));
+    EXPECT_EQ(SplitString(" a , b ", ',', false, true), (Fields{"a", "b"}));
+    EXPECT_EQ(SplitString("", ',', false, false), Fields{});
+    EXPECT_EQ(SplitString("SP010000-SP01FFFF", '-', false, false), (Fields{"SP010000", "SP01FFFF"}));
+}
+
+TEST(TextHelpers, RemoveReplaceTrim)
+{
+    EXPECT_EQ(RemoveChars("\"a,b\"", "\""), "a,b");
+    std::string s = "a.b.c";
+    ReplaceChar(s, '.', ',');
+    EXPECT_EQ(s, "a,b,c");
+    EXPECT_EQ(Trim("\t x y \r\n"), "x y");
+    EXPECT_EQ(IncludeTrailingBackslash(""), "");
+    EXPECT_EQ(IncludeTrailingBackslash("/tmp"), "/tmp/");
+    EXPECT_EQ(IncludeTrailingBackslash("/tmp/"), "/tmp/");
+}
+
+TEST(HexHelpers, ConversionsBothWays)
+{
+    EXPECT_EQ(HexToByte("f"), 0);
+    EXPECT_EQ(HexToByte("fe"), 254);
+    EXPECT_EQ(HexToByte("FE12"), 254);
+    EXPECT_EQ(HexToWord("1A2B3"), 0x1A2B);
+    EXPECT_EQ(HexToWord("1a"), 0x1A);
+    EXPECT_EQ(HexToInt("FFFFFF00", 6), 0xFFFFFFu);
+    EXPECT_EQ(HexToInt("AB", 6), 0xABu);
+    EXPECT_EQ(NibbleToHexChar(11), 'B');
+    EXPECT_EQ(HexCharToNibble('c'), 12);
+    EXPECT_EQ(ByteToHex(0x0A), "0A");
+    const uint8_t bytes[] = {0x00, 0x7F, 0xFF};
+    EXPECT_EQ(BytesToHex(bytes, 3), "007FFF");
+}
+
+TEST(HexHelpers, BytesToPrintable)
+{
+    const uint8_t frame[] = {0x02, 0x31, 0x32, 0x17};
+    EXPECT_EQ(BytesToPrintable(frame, 4, false), "|02|12|17|");
+    const uint8_t text[] = {'A', '%', '|', 'b'};
+    EXPECT_EQ(BytesToPrintable(text, 4, false), "A%%|7C|b");
+    const uint8_t plain[] = {'O', 'K'};
+    EXPECT_EQ(BytesToPrintable(plain, 2, true), "|4F|4B|");
+    EXPECT_EQ(BytesToPrintable(plain, 2, false), "OK");
+}
+
+TEST(DateTime, EncodeDecodeAndPivotYears)
+{
+    double v = 0;
+    ASSERT_TRUE(TryEncodeDate(2025, 6, 1, v));
+    EXPECT_EQ(v, 45809.0);
+    ASSERT_TRUE(TryEncodeDate(1899, 12, 30, v));
+    EXPECT_EQ(v, 0.0);
+    EXPECT_FALSE(TryEncodeDate(2025, 4, 31, v));
+    EXPECT_FALSE(TryEncodeDate(2023, 2, 29, v));
+    EXPECT_TRUE(TryEncodeDate(2024, 2, 29, v));
+    EXPECT_FALSE(TryEncodeTime(25, 0, 0, 0, v));
+    ASSERT_TRUE(TryEncodeDateTime(2025, 6, 1, 23, 59, 59, 0, v));
+    int y, mo, d, h, mi, s, ms;
+    DecodeDateTime(v, y, mo, d, h, mi, s, ms);
+    EXPECT_EQ((std::vector<int>{y, mo, d, h, mi, s, ms}), (std::vector<int>{2025, 6, 1, 23, 59, 59, 0}));
+    EXPECT_EQ(FormatDateTime("dd/mm/yyyy hh:nn:ss", v), "01/06/2025 23:59:59");
+    EXPECT_EQ(FormatDateTime("d/m/yy h:n:s.zzz \"mm\"", v), "1/6/25 23:59:59.000 mm");
+    EXPECT_EQ(ExpandYear(0), 2000);
+    EXPECT_EQ(ExpandYear(80), 2080);
+    EXPECT_EQ(ExpandYear(81), 1981);
+    EXPECT_EQ(ExpandYear(99), 1999);
+    EXPECT_EQ(ExpandYear(2021), 2021);
+    EXPECT_EQ(ExpandYear(-1), -1);
+}
+
+TEST(DateTime, NowIsTheSystemClock)
+{
+    const double expected = UnixMsToDateTime(static_cast<long long>(std::time(nullptr)) * 1000);
+    EXPECT_NEAR(NowUTC(), expected, 5.0 / 86400);
+    std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    EXPECT_NEAR(NowLocal() - NowUTC(), local.tm_gmtoff / 86400.0, 5.0 / 86400);
+    EXPECT_EQ(DateTimeToUnixMs(UnixMsToDateTime(1700000000123LL)), 1700000000123LL);
+}
+
+TEST(DecimalSeparator, FixedNotation)
+{
+    SeparatorGuard guard;
+    SetDecimalSeparator('.');
+    EXPECT_EQ(FormatFixed(0.52f, 8), "0.52000000");
+    EXPECT_EQ(FormatFixed(10.0, 1), "10.0");
+    EXPECT_EQ(FormatFixed(0.00123456789, 8), "0.00123457");
+    EXPECT_EQ(FormatFixed(1234567, 0), "1234567");
+    EXPECT_EQ(FormatFixed(12345.678, 2), "12345.70");
+    EXPECT_EQ(FormatFixed(-0.001, 2), "0.00");
+    EXPECT_EQ(FormatFixed(-2.5, 1), "-2.5");
+    EXPECT_EQ(FormatFixed(0, 3), "0.000");
+    SetDecimalSeparator(',');
+    EXPECT_EQ(FormatFixed(10.0, 1), "10,0");
+    EXPECT_EQ(FormatFixedDot(10.0, 1), "10.0");
+    EXPECT_EQ(FormatFixed(7, 0), "7");
+}
+
+TEST(DecimalSeparator, ParsingFollowsTheSeparator)
+{
+    SeparatorGuard guard;
+    SetDecimalSeparator(',');
+    EXPECT_DOUBLE_EQ(StrToFloat(" 1,5 "), 1.5);
+    EXPECT_THROW(StrToFloat("1.5"), std::invalid_argument);
+    EXPECT_DOUBLE_EQ(StrToFloatAnySep("1.5"), 1.5);
+    EXPECT_DOUBLE_EQ(StrToFloatAnySep("-2,25"), -2.25);
+    SetDecimalSeparator('.');
+    EXPECT_DOUBLE_EQ(StrToFloatAnySep("1,5"), 1.5);
+    EXPECT_DOUBLE_EQ(StrToFloatAnySep("+3.5e2"), 350.0);
+    EXPECT_THROW(StrToFloatAnySep("abc"), std::invalid_argument);
+    EXPECT_THROW(StrToFloatAnySep(""), std::invalid_argument);
+    double v = 0;
+    EXPECT_FALSE(TryStrToFloat("1.5x", v));
+}
+
+TEST(FindFiles, MasksAttributesAndRecursion)
+{
+    TempDir dir;
+    WriteText(dir.File("b.so"), "x");
+    WriteText(dir.File("A.SO"), "x");
+    WriteText(dir.File("c.txt"), "x");
+    std::filesystem::create_directories(dir.File("sub/deeper"));
+    WriteText(dir.File("sub/d.so"), "x");
+    WriteText(dir.File("sub/deeper/e.so"), "x");
+    EXPECT_EQ(FindFiles(dir.Path(), "*.so", 0, false), (Fields{"A.SO", "b.so"}));
+    EXPECT_EQ(FindFiles(dir.Path(), "*.so", 0, true), (Fields{"A.SO", "b.so", "sub/d.so", "sub/deeper/e.so"}));
+    EXPECT_EQ(FindFiles(dir.Path(), "*", faDirectory, false), (Fields{"sub"}));
+    EXPECT_EQ(FindFiles(dir.Path(), "?.txt", 0, true), (Fields{"c.txt"}));
+    EXPECT_TRUE(FindFiles("", "*", 0, true).empty());
+    EXPECT_TRUE(FindFiles(dir.File("missing"), "*", 0, true).empty());
+}
+
+TEST(AppendToLogFile, CreatesAppendsAndTimestamps)
+{
+    TempDir dir;
+    const std::string log = dir.File("ZELTWIN.LOG");
+    ASSERT_TRUE(AppendToLogFile(log, "  first line \t", false));
+    ASSERT_TRUE(AppendToLogFile(log, "second", true));
+    const std::string text = ReadText(log);
+    EXPECT_TRUE(std::regex_match(text, std::regex("first line\r\n\\d\\d/\\d\\d/\\d{4},\\d\\d:\\d\\d:\\d\\d\\.\\d{1,3},second\r\n")))
+        << text;
+    // An offset from the end writes over the tail: here the last line end.
+    ASSERT_TRUE(AppendToLogFile(dir.File("o.txt"), "abc", false));
+    ASSERT_TRUE(AppendToLogFile(dir.File("o.txt"), "def", false, -2));
+    EXPECT_EQ(ReadText(dir.File("o.txt")), "abcdef\r\n");
+    EXPECT_FALSE(AppendToLogFile(dir.File("no/such/folder/x.log"), "x", false));
+}
+
+TEST(AppendToLogFile, GivesUpWhileAnotherWriterHoldsTheFile)
+{
+    TempDir dir;
+    const std::string log = dir.File("busy.log");
+    WriteText(log, "");
+    const int fd = ::open(log.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(AppendToLogFile(log, "x", false));
+    EXPECT_GE(timer.elapsed(), 14 * 20);
+    ::close(fd);
+    EXPECT_TRUE(AppendToLogFile(log, "x", false));
+    EXPECT_EQ(ReadText(log), "x\r\n");
+}
+
+TEST(Delay, WaitsAndKeepsEventsFlowing)
+{
+    QElapsedTimer timer;
+    timer.start();
+    Delay(0, true);
+    EXPECT_LT(timer.elapsed(), 5);
+    timer.restart();
+    Delay(30, false);
+    EXPECT_GE(timer.elapsed(), 30);
+
+    int argc = 1;
+    char name[] = "test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    bool fired = false;
+    QTimer::singleShot(5, [&] { fired = true; });
+    Delay(60, true);
+    EXPECT_TRUE(fired);
+}
+
+TEST(SystemHelpers, VersionAndPorts)
+{
+    int build = -1;
+    EXPECT_EQ(GetProductVersionString("", &build), "5.12");
+    EXPECT_EQ(build, 0);
+    std::vector<std::string> ports;
+    const int n = FillComPortList(ports, "/dev/ttyZELT3", 11);
+    EXPECT_EQ(n, static_cast<int>(ports.size()));
+    EXPECT_NE(std::find(ports.begin(), ports.end(), "/dev/ttyZELT3"), ports.end());
+    EXPECT_NE(std::find(ports.begin(), ports.end(), "/dev/ttyS10"), ports.end());
+    const auto s1 = std::find(ports.begin(), ports.end(), "/dev/ttyS1");
+    const auto s10 = std::find(ports.begin(), ports.end(), "/dev/ttyS10");
+    if (s1 != ports.end())
+        EXPECT_LT(s1, s10);   // by number, not as text
+    // Listing it again as current adds nothing.
+    EXPECT_EQ(FillComPortList(ports, "/dev/ttyS10", 11), n - 1);
+}
+
+TEST(RegisterFileAssociation, WritesTheDesktopEntries)
+{
+    TempDir dir;
+    const char* saved = std::getenv("XDG_DATA_HOME");
+    const std::string keep = saved ? saved : "";
+    setenv("XDG_DATA_HOME", dir.Path().c_str(), 1);
+    EXPECT_TRUE(RegisterFileAssociation(".q5", "/opt/zelt/zelt", 0, "ZELT data file"));
+    const std::string entry = ReadText(dir.File("applications/zelt-q5.desktop"));
+    EXPECT_NE(entry.find("Exec=\"/opt/zelt/zelt\" %F"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("MimeType=application/x-zelt-q5;"), std::string::npos);
+    const std::string mime = ReadText(dir.File("mime/packages/zelt-q5.xml"));
+    EXPECT_NE(mime.find("<glob pattern=\"*.q5\""), std::string::npos);
+    EXPECT_NE(mime.find("ZELT data file"), std::string::npos);
+    if (saved)
+        setenv("XDG_DATA_HOME", keep.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+}
