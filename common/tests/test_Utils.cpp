@@ -233,8 +233,9 @@ TEST(SystemHelpers, VersionAndPorts)
     EXPECT_NE(std::find(ports.begin(), ports.end(), "/dev/ttyS10"), ports.end());
     const auto s1 = std::find(ports.begin(), ports.end(), "/dev/ttyS1");
     const auto s10 = std::find(ports.begin(), ports.end(), "/dev/ttyS10");
-    if (s1 != ports.end())
+    if (s1 != ports.end()) {
         EXPECT_LT(s1, s10);   // by number, not as text
+    }
     // Listing it again as current adds nothing.
     EXPECT_EQ(FillComPortList(ports, "/dev/ttyS10", 11), n - 1);
 }
