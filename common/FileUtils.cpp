@@ -81,11 +81,18 @@ bool WriteFileAtomically(const fs::path& path, const std::string& bytes, std::st
   return WriteFileAtomically(path, bytes.data(), bytes.size(), error);
 }
 
-bool WriteFileAtomically(const fs::path& path, const void* data, size_t size, std::string* error)
+bool WriteFileAtomically(const fs::path& requested, const void* data, size_t size, std::string* error)
 {
-  if (path.empty() || !path.has_filename()) {
-    SetError(error, "Cannot write \"" + path.string() + "\": no file name");
+  if (requested.empty() || !requested.has_filename()) {
+    SetError(error, "Cannot write \"" + requested.string() + "\": no file name");
     return false;
+  }
+  // A link is kept: the file it points to is the one replaced.
+  fs::path path = requested;
+  std::error_code ec;
+  if (fs::is_symlink(fs::symlink_status(requested, ec))) {
+    fs::path resolved = fs::weakly_canonical(requested, ec);
+    if (!ec) path = resolved;
   }
   fs::path folder = path.parent_path();
   if (folder.empty()) folder = ".";

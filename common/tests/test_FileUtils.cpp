@@ -45,6 +45,17 @@ TEST(FileUtils, AtomicWriteCreatesAndReplacesKeepingBytesAndMode)
   EXPECT_TRUE(read.empty());
 }
 
+TEST(FileUtils, AtomicWriteThroughALinkKeepsTheLink)
+{
+  ScopedTestHome home;
+  fs::create_directories(home.Root() / "real");
+  ScopedTestHome::Write(home.Root() / "real" / "zelt.ini", "old");
+  fs::create_symlink(home.Root() / "real" / "zelt.ini", home.Root() / "link.ini");
+  ASSERT_TRUE(WriteFileAtomically(home.Root() / "link.ini", std::string("new")));
+  EXPECT_TRUE(fs::is_symlink(home.Root() / "link.ini"));
+  EXPECT_EQ(ScopedTestHome::Read(home.Root() / "real" / "zelt.ini"), "new");
+}
+
 TEST(FileUtils, FailedWriteLeavesTargetUntouched)
 {
   ScopedTestHome home;
