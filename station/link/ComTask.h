@@ -57,6 +57,8 @@ public:
     TComTask* Item(int i) const { return Items[size_t(i)].get(); }
     bool IsCurrent(std::uint64_t taskId) const { return Current && Current->Id == taskId; }
     TLinkHost& Host() const { return LinkHost; }
+    // Expires with the list: producers that may outlive it check it before touching the list.
+    std::weak_ptr<void> Token() const { return AliveToken; }
 
 private:
     struct HandlerScope;
@@ -66,4 +68,5 @@ private:
     std::deque<std::unique_ptr<TComTask>> Items;
     std::vector<std::unique_ptr<TComTask>> Ended;  // ended while a handler ran
     int HandlerDepth = 0;
+    std::shared_ptr<int> AliveToken = std::make_shared<int>(0);
 };
