@@ -1,0 +1,1 @@
+#include "sockets/SocksLayer.h"

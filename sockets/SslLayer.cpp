@@ -1,0 +1,4 @@
+#include "sockets/SslLayer.h"
+
+TCustomSslNetSocket::TCustomSslNetSocket() = default;
+TCustomSslNetSocket::~TCustomSslNetSocket() = default;

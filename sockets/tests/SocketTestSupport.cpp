@@ -1,0 +1,150 @@
+#include "sockets/tests/SocketTestSupport.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QStandardPaths>
+#include <QThread>
+
+void EnsureApp()
+{
+    static int argc = 1;
+    static char name[] = "sockets_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QCoreApplication(argc, argv);  // lives for the whole run
+}
+
+bool WaitFor(const std::function<bool()>& pred, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > timeoutMs)
+            return pred();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::usleep(200);
+    }
+    return true;
+}
+
+void Spin(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::usleep(200);
+    }
+}
+
+TestListener::TestListener()
+{
+    FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(FFd, 8);
+    socklen_t len = sizeof a;
+    ::getsockname(FFd, reinterpret_cast<sockaddr*>(&a), &len);
+    FPort = ntohs(a.sin_port);
+}
+
+TestListener::~TestListener()
+{
+    if (FFd >= 0)
+        ::close(FFd);
+}
+
+int TestListener::Accept(int timeoutMs)
+{
+    pollfd p{FFd, POLLIN, 0};
+    if (::poll(&p, 1, timeoutMs) <= 0)
+        return -1;
+    return ::accept4(FFd, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+uint16_t UnusedPort()
+{
+    TestListener l;
+    return l.Port();  // closed again at once: nothing listens there now
+}
+
+std::string ReadN(int fd, size_t n, int timeoutMs)
+{
+    std::string out;
+    QElapsedTimer t;
+    t.start();
+    char buf[65536];
+    while (out.size() < n && t.elapsed() < timeoutMs) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        const ssize_t r = ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
+        if (r <= 0)
+            break;
+        out.append(buf, static_cast<size_t>(r));
+    }
+    return out;
+}
+
+std::string ReadToEof(int fd, int timeoutMs, bool* eof)
+{
+    std::string out;
+    QElapsedTimer t;
+    t.start();
+    char buf[65536];
+    if (eof)
+        *eof = false;
+    while (t.elapsed() < timeoutMs) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        const ssize_t r = ::recv(fd, buf, sizeof buf, 0);
+        if (r == 0) {
+            if (eof)
+                *eof = true;
+            break;
+        }
+        if (r < 0)
+            break;
+        out.append(buf, static_cast<size_t>(r));
+    }
+    return out;
+}
+
+bool WriteAll(int fd, const std::string& data)
+{
+    size_t off = 0;
+    while (off < data.size()) {
+        const ssize_t n = ::send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        off += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void ResetClose(int fd)
+{
+    linger l{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    ::close(fd);
+}
+
+std::string FindProgram(const std::string& name)
+{
+    for (const char* dir : {"/usr/bin/", "/usr/sbin/", "/bin/", "/sbin/", "/usr/local/bin/"}) {
+        const std::string p = std::string(dir) + name;
+        if (::access(p.c_str(), X_OK) == 0)
+            return p;
+    }
+    return {};
+}

@@ -1,0 +1,42 @@
+#pragma once
+// Helpers of the socket tests: the Qt application, waiting on the event loop, and blocking loopback peers
+// that run on their own threads.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Creates the process's QCoreApplication once.
+void EnsureApp();
+// Runs the event loop until pred() holds or the time is up; returns pred().
+bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 5000);
+// Runs the event loop for the given time.
+void Spin(int ms);
+
+// A blocking TCP listener on 127.0.0.1 with a kernel-chosen port.
+class TestListener {
+public:
+    TestListener();
+    ~TestListener();
+    uint16_t Port() const { return FPort; }
+    std::string PortText() const { return std::to_string(FPort); }
+    // Accepts one connection (blocking, with a time-out); -1 on time-out.
+    int Accept(int timeoutMs = 5000);
+    int Fd() const { return FFd; }
+
+private:
+    int FFd = -1;
+    uint16_t FPort = 0;
+};
+
+// A port on 127.0.0.1 with nothing listening.
+uint16_t UnusedPort();
+// Reads exactly n bytes (or until EOF/time-out) from a blocking descriptor.
+std::string ReadN(int fd, size_t n, int timeoutMs = 5000);
+// Reads until the peer closes (or time-out); sets eof when the stream ended.
+std::string ReadToEof(int fd, int timeoutMs, bool* eof = nullptr);
+bool WriteAll(int fd, const std::string& data);
+// Closes with a reset (linger 0).
+void ResetClose(int fd);
+// Path of a program, or empty when it is not installed.
+std::string FindProgram(const std::string& name);
