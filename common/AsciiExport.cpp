@@ -43,10 +43,9 @@ bool ReadInt(const std::string& s, size_t& pos, int& out)
     return true;
 }
 
+// One character as it stands (a blank is a separator too).
 bool ReadChar(const std::string& s, size_t& pos, char& out)
 {
-    while (pos < s.size() && (s[pos] == ' ' || s[pos] == '\t'))
-        ++pos;
     if (pos >= s.size())
         return false;
     out = s[pos++];
@@ -108,6 +107,19 @@ struct TLineList {
         return ok;
     }
 };
+
+#ifdef ZELT_HAVE_SCN
+// The line of an event; elements decoded only for it are freed again, so that an export keeps the memory
+// of the file as it was.
+std::string LineOf(TEvenement* event)
+{
+    const bool built = event->ElementsBuilt();
+    std::string line = event->AsciiString();
+    if (!built)
+        event->ReleaseElements();
+    return line;
+}
+#endif
 
 }   // namespace
 
@@ -190,7 +202,7 @@ bool TQ5File::ExportAsciiFiles(const std::string& name, bool withHeader)
 #ifdef ZELT_HAVE_SCN
     // One line list per output name, written in order of first appearance.
     std::vector<std::pair<std::string, std::vector<std::string>>> outputs;
-    for (const TEvenement* event : Events) {
+    for (TEvenement* event : Events) {
         if (!event->Valid || event->ScnType == nullptr)
             continue;
         const std::string out = ChangeFileExt(name, "." + event->ScnType->Extension);
@@ -201,7 +213,7 @@ bool TQ5File::ExportAsciiFiles(const std::string& name, bool withHeader)
             if (withHeader)
                 it->second.push_back(event->AsciiHeader());
         }
-        it->second.push_back(event->AsciiString());
+        it->second.push_back(LineOf(event));
     }
     bool ok = true;
     for (const auto& [out, lines] : outputs)
@@ -228,7 +240,7 @@ bool TQ5File::ExportAscii(const std::string& base, int periodMode, bool withHead
     TLineList list;
     for (int t = 0; t < gListScn->Count(); ++t) {
         const TScnType* type = (*gListScn)[t];
-        for (const TEvenement* event : Events) {
+        for (TEvenement* event : Events) {
             if (!event->Valid || event->ScnType != type)
                 continue;
             const std::string name = AsciiPeriodFileName(base, periodMode, event->Date, type->Extension);
@@ -236,7 +248,7 @@ bool TQ5File::ExportAscii(const std::string& base, int periodMode, bool withHead
                 ok = list.Flush() && ok;
                 list.Load(name);
             }
-            list.Insert(event->AsciiString());
+            list.Insert(LineOf(event));
         }
         ok = list.Flush() && ok;
     }

@@ -113,19 +113,35 @@ void TEvenement::Decode()
         ScnType = gListScn->FindType(FEvt, Q5File != nullptr ? Q5File->InstrumentId : std::string());
 #endif
     DecodeDate();
+    // Elements are built for undated events too, when first asked for.
+    FElementsBuilt = ScnType == nullptr ? 1 : 0;
+}
+
+void TEvenement::BuildElements()
+{
+    // Marked first: an element resolving its filter walks the elements added before it.
+    FElementsBuilt = 1;
 #ifdef ZELT_HAVE_SCN
-    if (ScnType != nullptr) {
-        const TInstrument* instrument = Q5File != nullptr ? Q5File->Instrument : nullptr;
-        for (int i = 0; i < ScnType->Count(); ++i) {
-            TScnElement* element = CreateScnElement((*ScnType)[i], this, FEvt);
-            if (element == nullptr)
-                continue;
-            if (instrument != nullptr)
-                element->ResolveFilter(instrument);
-            Add(element);
-        }
+    if (ScnType == nullptr)
+        return;
+    const TInstrument* instrument = Q5File != nullptr ? Q5File->Instrument : nullptr;
+    for (int i = 0; i < ScnType->Count(); ++i) {
+        TScnElement* element = CreateScnElement((*ScnType)[i], this, FEvt);
+        if (element == nullptr)
+            continue;
+        if (instrument != nullptr)
+            element->ResolveFilter(instrument);
+        Add(element);
     }
 #endif
+}
+
+void TEvenement::ReleaseElements()
+{
+    if (!FElementsBuilt)
+        return;
+    TObjList<TScnElement>::Clear();
+    FElementsBuilt = ScnType == nullptr ? 1 : 0;
 }
 
 void TEvenement::DecodeDate()
@@ -217,8 +233,9 @@ std::string TEvenement::AsciiHeader() const
 void TEvenement::ResolveFilters()
 {
 #ifdef ZELT_HAVE_SCN
+    // Elements not built yet resolve against the file's instrument when they are built.
     const TInstrument* instrument = Q5File != nullptr ? Q5File->Instrument : nullptr;
-    if (instrument == nullptr)
+    if (instrument == nullptr || !FElementsBuilt)
         return;
     for (TScnElement* element : *this)
         element->ResolveFilter(instrument);

@@ -43,6 +43,33 @@ public:
     static std::string BuildFrame(const std::string& recordHex);
     void ResolveFilters();
 
+    // The element list. Elements are decoded on first use, so that a large file holds only its records
+    // until its values are asked for; every access below sees the whole list.
+    int Count() const
+    {
+        EnsureElements();
+        return TObjList<TScnElement>::Count();
+    }
+    TScnElement* Items(int index) const
+    {
+        EnsureElements();
+        return TObjList<TScnElement>::Items(index);
+    }
+    TScnElement* operator[](int index) const { return Items(index); }
+    std::vector<TScnElement*>::const_iterator begin() const
+    {
+        EnsureElements();
+        return FItems.begin();
+    }
+    std::vector<TScnElement*>::const_iterator end() const
+    {
+        EnsureElements();
+        return FItems.end();
+    }
+    bool ElementsBuilt() const { return FElementsBuilt != 0; }
+    // Frees the decoded elements; they are decoded again when next asked for.
+    void ReleaseElements();
+
     bool IsDated() const { return Date != 0; }
     int RecordSize() const { return static_cast<int>(FEvt.size() / 2); }
 
@@ -62,6 +89,14 @@ public:
 private:
     void Decode();
     void DecodeDate();
+    void EnsureElements() const
+    {
+        if (!FElementsBuilt)
+            const_cast<TEvenement*>(this)->BuildElements();
+    }
+    void BuildElements();
+
+    uint8_t FElementsBuilt = 1;   // nothing to build until a decode finds a type
 };
 
 // Two hex characters at a character position read as a decimal number ("25" -> 25), -1 when they are
