@@ -1,8 +1,8 @@
 #include "station/link/ComControl.h"
 
 #include "station/link/ComPort.h"
+#include "station/link/LinkText.h"
 
-#include <cstdio>
 
 namespace {
 const char STX = 0x02;
@@ -18,14 +18,7 @@ TComControl::TComControl(TComPort* port) : Port(port)
 
 TComControl::~TComControl() { Timer.stop(); }
 
-std::string TComControl::ChecksumText(const std::string& bytes)
-{
-    unsigned char x = 0;
-    for (char c : bytes) x ^= static_cast<unsigned char>(c);
-    char hex[3];
-    std::snprintf(hex, sizeof hex, "%02X", x);
-    return hex;
-}
+std::string TComControl::ChecksumText(const std::string& bytes) { return linktext::XorHex(bytes); }
 
 void TComControl::SetCommand(const std::string& text)
 {

@@ -54,4 +54,12 @@ int ToIntDef(const std::string& s, int def)
     return v;
 }
 
+std::string XorHex(const std::string& bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    unsigned char x = 0;
+    for (char c : bytes) x ^= static_cast<unsigned char>(c);
+    return std::string{digits[x >> 4], digits[x & 15]};
+}
+
 }  // namespace linktext

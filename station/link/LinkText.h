@@ -13,4 +13,7 @@ bool ReadInt(const std::string& s, size_t& pos, int& value, bool skipBlanks);
 // The whole text as an int, or def when it is not exactly one number.
 int ToIntDef(const std::string& s, int def);
 
+// XOR of all bytes as two upper-case hex digits (the checksum of the framed commands).
+std::string XorHex(const std::string& bytes);
+
 }  // namespace linktext

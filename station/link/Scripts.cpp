@@ -3,11 +3,11 @@
 #include "common/DataPaths.h"
 #include "common/FileUtils.h"
 #include "common/IniFile.h"
+#include "common/Utils.h"
+#include "station/link/LinkText.h"
 
 #include <QDateTime>
-#include <QFile>
 
-#include <cstdio>
 #include <filesystem>
 
 namespace {
@@ -15,37 +15,9 @@ namespace {
 const char STX = 0x02;
 const char ETB = 0x17;
 
-// XOR of the bytes as two upper-case hex digits.
-std::string ChecksumText(const std::string& bytes)
-{
-    unsigned char x = 0;
-    for (char c : bytes) x ^= static_cast<unsigned char>(c);
-    char hex[3];
-    std::snprintf(hex, sizeof hex, "%02X", x);
-    return hex;
-}
-
 std::string CommandSection(const std::string& section, int j) { return section + "Cmd" + std::to_string(j); }
 
 }  // namespace
-
-bool AppendTransactionLine(const std::string& path, const std::string& line, bool stamped)
-{
-    std::string text = line;
-    if (stamped) {
-        const QDateTime now = QDateTime::currentDateTime();
-        text = now.toString("dd/MM/yyyy,hh:mm:ss.").toStdString() +
-               std::to_string(now.time().msec()) + "," + line;
-    }
-    // Trimmed as a log line is.
-    size_t b = 0, e = text.size();
-    while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
-    text = text.substr(b, e - b) + "\r\n";
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) return false;
-    return f.write(text.data(), qint64(text.size())) == qint64(text.size());
-}
 
 // ---- commands -------------------------------------------------------------------------------------------
 
@@ -94,7 +66,7 @@ bool TScriptSendCommand::BuildFrame(std::string& frame, std::string& text, bool&
         }
     }
     frame = IsSTXETB ? STX + text + ETB : text;
-    if (IsCheckSum) frame += ChecksumText(frame);
+    if (IsCheckSum) frame += linktext::XorHex(frame);
     return true;
 }
 
@@ -160,7 +132,7 @@ int TScriptGetCommand::Analyse()
         // The frame is judged once both checksum characters are there.
         if (ReplyBuffer.size() < etb + 3) return ReplyState = ReplyWaiting;
         const std::string framed = ReplyBuffer.substr(stx, etb - stx + 1);
-        badChecksum = ChecksumText(framed) != ReplyBuffer.substr(etb + 1, 2);
+        badChecksum = linktext::XorHex(framed) != ReplyBuffer.substr(etb + 1, 2);
         Reply = ReplyBuffer.substr(stx + 1, etb - stx - 1);
     }
     if (Reply.empty()) Reply = ReplyBuffer;
@@ -244,7 +216,7 @@ std::string TScript::TransactionPath() const
 
 void TScript::Transaction(const std::string& line, bool stamped) const
 {
-    if (SaveTransaction) AppendTransactionLine(TransactionPath(), line, stamped);
+    if (SaveTransaction) AppendToLogFile(TransactionPath(), line, stamped);
 }
 
 void TScript::Start(TLinkHost& host, TComTaskList& tasks)

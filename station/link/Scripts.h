@@ -151,6 +151,3 @@ private:
     bool Loaded = false;     // the remembered file was read (or did not exist)
     std::string SavedImage;  // the list as the file holds it
 };
-
-// One line appended to a log file: "dd/mm/yyyy,hh:nn:ss.z," + the line when stamped; trimmed, CR LF.
-bool AppendTransactionLine(const std::string& path, const std::string& line, bool stamped);
