@@ -338,8 +338,11 @@ int TMediaUSB::Configure()
     Device->OnClose = [this] { FireClosed(); };
     TSerialSettings serial;
     int baud = 0;
-    // An invalid mode keeps the adapter's own settings.
-    if (!mode->DeviceSettings(serial, baud)) return 0;
+    // A mode text that did not parse keeps the adapter's own settings; one that parsed with a speed
+    // that is not a positive number never reaches the device.
+    auto* usb = dynamic_cast<TUSBModeType*>(mode);
+    if (usb && !usb->Valid) return 0;
+    if (!mode->DeviceSettings(serial, baud)) return -4;
     try {
         Device->ChangeRSParameters(baud, serial.DataBits, serial.StopBits, ParityCode(serial.Parity));
         Device->ChangeOutLine(true, true);

@@ -357,6 +357,14 @@ TEST(UsbMedium, InvalidModeOpensWithDeviceDefaults)
     EXPECT_TRUE(m.Close());
     EXPECT_FALSE(m.IsOpen());
 
+    // A mode that parsed but holds no usable speed is refused before the device.
+    TMediaUSB slow;
+    slow.SetName("Q5 USB");
+    EXPECT_TRUE(slow.SetMode("FAST 8N1"));
+    EXPECT_FALSE(slow.Open());
+    EXPECT_EQ(slow.Configure(), -4);
+    EXPECT_FALSE(slow.IsOpen());
+
     TMediaUSB missing;
     missing.SetName("No such adapter");
     missing.SetMode("9600 8N1");
