@@ -1,0 +1,3 @@
+#pragma once
+// Registers the network media "IP", "Telnet" and "TelCom" with the media factory.
+void RegisterNetMedia();

@@ -1,0 +1,79 @@
+#pragma once
+// Telnet link to a terminal server in front of the instrument: a binary, character-at-a-time connection;
+// data bytes 255 are doubled on the way out and telnet commands are taken out on the way in.
+#include <bitset>
+#include <string>
+
+#include "station/link/media/net/IPClient.h"
+
+namespace Telnet {
+constexpr unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, GA = 249, EL = 248,
+                        EC = 247, AYT = 246, AO = 245, IP = 244, BRK = 243, SE = 240;
+constexpr unsigned char BINARY = 0, ECHO = 1, SGA = 3, EOR = 25;
+} // namespace Telnet
+
+class TTelnetClient : public TIPClient {
+public:
+    enum : uint8_t { tsIdle, tsConnecting, tsNegotiating, tsReady, tsClosingPending, tsClosing, tsClosed, tsError };
+
+    TTelnetClient();
+
+    uint8_t State = tsIdle;
+    std::bitset<256> OurEnabled, PeerEnabled, OurRefused, PeerRefused;
+    std::string Pending;
+    uint16_t ErrorCode = 0;
+    std::string ErrorText;
+
+    std::string GetDefaultPort() override { return "22"; }
+    bool Connect() override;
+    bool Close() override;
+    bool Abort() override;
+    int Send(const char* data, int count) override;
+    bool Connected() override;
+    bool Connecting() override;
+    void SessionConnected(uint16_t error) override;
+    void SessionClosed(uint16_t error) override;
+    void DataAvailable(uint16_t error) override;
+
+    virtual void SendPending();
+    virtual void DataSent(uint16_t error);
+    virtual void OptionReceived(unsigned char command, unsigned char option);
+    virtual void SubOptionReceived(unsigned char option);
+    virtual void CommandBRK() {}
+    virtual void CommandIP() {}
+    virtual void CommandAO();
+    virtual void CommandAYT() {}
+    virtual void CommandEC() {}
+    virtual void CommandEL() {}
+    virtual void CommandGA() {}
+
+    // Sends (immediate) or queues raw bytes; the count taken, 0 when the socket is not connected.
+    int SendRaw(const char* data, int count, bool immediate);
+    void SendOptionCommand(unsigned char command, unsigned char option, bool immediate);
+    // Sub-negotiation IAC SB option <bytes> IAC SE, with 255 doubled inside.
+    int SendSubOption(unsigned char option, const std::string& bytes, bool immediate);
+
+protected:
+    bool SocketConnected() const;
+    // Negotiation queued at the connection; the remote serial port adds its own option first.
+    virtual void QueueNegotiation();
+    // Replies to WILL/DO of an option we accept, or refuses it.
+    void AcceptOption(unsigned char command, unsigned char option);
+    void RefuseOption(unsigned char command, unsigned char option);
+    void Deliver(const std::string& bytes);
+
+    // Receive parser.
+    bool FAfterIAC = false;
+    bool FAwaitOption = false;
+    bool FInSub = false;
+    bool FSubIAC = false;
+    std::string SubText;
+    // Data that arrived before the link was reported ready.
+    std::string FEarly;
+};
+
+class TMediaTelnet : public TMediaIP {
+public:
+    explicit TMediaTelnet(QObject* owner = nullptr);
+    int CreateClient() override;
+};
