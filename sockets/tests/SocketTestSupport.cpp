@@ -12,6 +12,9 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <atomic>
+#include <thread>
+
 void EnsureApp()
 {
     static int argc = 1;
@@ -87,7 +90,11 @@ std::string ReadN(int fd, size_t n, int timeoutMs)
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 50) <= 0)
             continue;
-        const ssize_t r = ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
+        const ssize_t r = ::read(fd, buf, std::min(sizeof buf, n - out.size()));
+        if (r < 0 && errno == EIO) {  // a pseudo-terminal whose far end is not open (yet)
+            QThread::msleep(10);
+            continue;
+        }
         if (r <= 0)
             break;
         out.append(buf, static_cast<size_t>(r));
@@ -107,7 +114,7 @@ std::string ReadToEof(int fd, int timeoutMs, bool* eof)
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 50) <= 0)
             continue;
-        const ssize_t r = ::recv(fd, buf, sizeof buf, 0);
+        const ssize_t r = ::read(fd, buf, sizeof buf);
         if (r == 0) {
             if (eof)
                 *eof = true;
@@ -147,4 +154,29 @@ std::string FindProgram(const std::string& name)
             return p;
     }
     return {};
+}
+
+namespace {
+std::string Pumping(const std::function<std::string()>& read)
+{
+    std::string out;
+    std::atomic<bool> done{false};
+    std::thread t([&] {
+        out = read();
+        done = true;
+    });
+    WaitFor([&] { return done.load(); }, 600000);
+    t.join();
+    return out;
+}
+} // namespace
+
+std::string ReadNPumping(int fd, size_t n, int timeoutMs)
+{
+    return Pumping([=] { return ReadN(fd, n, timeoutMs); });
+}
+
+std::string ReadToEofPumping(int fd, int timeoutMs, bool* eof)
+{
+    return Pumping([=] { return ReadToEof(fd, timeoutMs, eof); });
 }

@@ -36,6 +36,10 @@ std::string ReadN(int fd, size_t n, int timeoutMs = 5000);
 // Reads until the peer closes (or time-out); sets eof when the stream ended.
 std::string ReadToEof(int fd, int timeoutMs, bool* eof = nullptr);
 bool WriteAll(int fd, const std::string& data);
+// The same reads on a helper thread while this thread runs the event loop (the component under test
+// lives on this thread and must keep answering).
+std::string ReadNPumping(int fd, size_t n, int timeoutMs = 5000);
+std::string ReadToEofPumping(int fd, int timeoutMs, bool* eof = nullptr);
 // Closes with a reset (linger 0).
 void ResetClose(int fd);
 // Path of a program, or empty when it is not installed.

@@ -9,6 +9,12 @@ void TTelComClient::QueueNegotiation()
     TTelnetClient::QueueNegotiation();
 }
 
+bool TTelComClient::Connect()
+{
+    FSettingsSent = false;
+    return TTelnetClient::Connect();
+}
+
 void TTelComClient::SessionConnected(uint16_t error)
 {
     TTelnetClient::SessionConnected(error);
@@ -16,16 +22,20 @@ void TTelComClient::SessionConnected(uint16_t error)
 
 void TTelComClient::OptionReceived(unsigned char command, unsigned char option)
 {
-    if (option == COM_PORT && (command == WILL || command == DO))
+    if (option == COM_PORT && (command == WILL || command == DO)) {
+        const bool newlyOurs = command == DO && !OurEnabled[COM_PORT];
         AcceptOption(command, option);
-    else
+        // A server ignores settings that came before it had the option: they go again once it has.
+        if (newlyOurs && FSettingsSent && SocketConnected())
+            SendComPortSettings(true);
+    } else
         TTelnetClient::OptionReceived(command, option);
 }
 
 void TTelComClient::DataSent(uint16_t error)
 {
     if (State == tsNegotiating)
-        SendComPortSettings(false);
+        SendComPortSettings(true);
     TTelnetClient::DataSent(error);
 }
 
@@ -150,6 +160,7 @@ int32_t TTelComClient::ClearLineSignals(int32_t mask, bool immediate)
 
 bool TTelComClient::SendComPortSettings(bool immediate)
 {
+    FSettingsSent = true;
     bool ok = SendBaudRate(false);
     ok = SendByte(SET_DATASIZE, static_cast<unsigned char>(DataBits), false) && ok;
     ok = SendByte(SET_PARITY, WireParity(Parity), false) && ok;

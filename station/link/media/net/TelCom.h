@@ -23,6 +23,7 @@ public:
 
     std::string GetDefaultPort() override { return "1470"; }
     void SessionConnected(uint16_t error) override;
+    bool Connect() override;
     void OptionReceived(unsigned char command, unsigned char option) override;
     void DataSent(uint16_t error) override;
     void SubOptionReceived(unsigned char) override {}
@@ -43,6 +44,8 @@ protected:
     bool SendBaudRate(bool immediate);
     bool SendByte(unsigned char command, unsigned char value, bool immediate);
     bool SendSignal(int bit, bool on, bool immediate);
+
+    bool FSettingsSent = false;
 };
 
 class TMediaTelCom : public TMediaTelnet {

@@ -127,9 +127,9 @@ int TTelnetClient::SendSubOption(unsigned char option, const std::string& bytes,
 
 void TTelnetClient::QueueNegotiation()
 {
-    SendOptionCommand(DO, BINARY, false);
-    SendOptionCommand(DO, SGA, false);
-    SendOptionCommand(DONT, ECHO, false);
+    SendOptionCommand(DO, TELOPT_BINARY, false);
+    SendOptionCommand(DO, TELOPT_SGA, false);
+    SendOptionCommand(DONT, TELOPT_ECHO, false);
 }
 
 void TTelnetClient::SessionConnected(uint16_t error)
@@ -228,7 +228,7 @@ void TTelnetClient::RefuseOption(unsigned char command, unsigned char option)
 
 void TTelnetClient::OptionReceived(unsigned char command, unsigned char option)
 {
-    const bool known = option == BINARY || option == SGA || option == EOR;
+    const bool known = option == TELOPT_BINARY || option == TELOPT_SGA || option == TELOPT_EOR;
     if (known && (command == WILL || command == DO))
         AcceptOption(command, option);
     else

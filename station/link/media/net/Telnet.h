@@ -9,7 +9,7 @@
 namespace Telnet {
 constexpr unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, GA = 249, EL = 248,
                         EC = 247, AYT = 246, AO = 245, IP = 244, BRK = 243, SE = 240;
-constexpr unsigned char BINARY = 0, ECHO = 1, SGA = 3, EOR = 25;
+constexpr unsigned char TELOPT_BINARY = 0, TELOPT_ECHO = 1, TELOPT_SGA = 3, TELOPT_EOR = 25;
 } // namespace Telnet
 
 class TTelnetClient : public TIPClient {
