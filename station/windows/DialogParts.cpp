@@ -1,0 +1,35 @@
+#include "station/windows/DialogParts.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+QGroupBox* ProgressGroup(QWidget* parent, const QString& title, QProgressBar*& bar)
+{
+    auto* group = new QGroupBox(title, parent);
+    bar = new QProgressBar(group);
+    (new QVBoxLayout(group))->addWidget(bar);
+    return group;
+}
+
+QHBoxLayout* HelpOkCancelRow(QDialog* dialog, int helpContext, const std::function<void(int)>* onHelp)
+{
+    auto* help = new QPushButton("&Help", dialog);
+    auto* ok = new QPushButton("OK", dialog);
+    auto* cancel = new QPushButton("Cancel", dialog);
+    ok->setObjectName("OKBtn");
+    cancel->setObjectName("CancelBtn");
+    auto* row = new QHBoxLayout;
+    row->addWidget(help);
+    row->addStretch();
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    QObject::connect(help, &QPushButton::clicked, dialog, [onHelp, helpContext] {
+        if (onHelp && *onHelp) (*onHelp)(helpContext);
+    });
+    QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    return row;
+}
