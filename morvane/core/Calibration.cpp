@@ -1,0 +1,72 @@
+#include "morvane/core/Calibration.h"
+
+#include "morvane/core/FortranIO.h"
+#include "morvane/core/Physics.h"
+#include "morvane/core/Tables.h"
+
+#include <algorithm>
+#include <fstream>
+
+namespace morvane {
+
+bool ParseDatedRecord(const ListRecord &rec, size_t values, bool exact, double &n, double *out) {
+  if (rec.items.size() < 3 + values || (exact && rec.items.size() != 3 + values))
+    return false;
+  long date[3];
+  for (size_t k = 0; k < 3 + values; ++k) {
+    if (rec.nulls[k])
+      return false;
+    if (k < 3 ? !ParseFortranInt(rec.items[k], date[k]) : !ParseFortranReal(rec.items[k], out[k - 3]))
+      return false;
+  }
+  if (date[1] < 1 || date[1] > 12 || date[2] < 1 || date[2] > 31)
+    return false;
+  n = DayNumber(static_cast<int>(date[0]), static_cast<int>(date[1]), static_cast<int>(date[2]), 0, 0, 0).n;
+  return true;
+}
+
+void Calibration::Load(const std::string &path, int nwl, std::ostream &diag) {
+  lines_.clear();
+  nwl_ = nwl;
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    throw Failure(FailureKind::Calibration, "No se puede abrir el fichero de calibrado " + path);
+  ListReader r(in);
+  std::string text;
+  ListRecord rec;
+  while (r.NextLine(text)) {
+    SplitListRecord(text, rec);
+    if (rec.items.empty() && !rec.slash)
+      continue;
+    Line line{0, std::vector<double>(static_cast<size_t>(nwl))};
+    const bool ok = !rec.slash && ParseDatedRecord(rec, static_cast<size_t>(nwl), true, line.n, line.c.data());
+    if (!ok) {
+      diag << "morvane: " << path << ": línea " << r.LineNumber() << " de calibrado rechazada (se esperan año, mes, día y "
+           << nwl << " constantes)\n";
+      continue;
+    }
+    lines_.push_back(std::move(line));
+  }
+  if (lines_.empty())
+    throw Failure(FailureKind::Calibration, "Fichero de calibrado vacío o sin líneas válidas: " + path);
+  std::stable_sort(lines_.begin(), lines_.end(), [](const Line &a, const Line &b) { return a.n < b.n; });
+}
+
+void Calibration::ConstantsAt(double n, double *out) const {
+  auto it = std::lower_bound(lines_.begin(), lines_.end(), n, [](const Line &l, double v) { return l.n < v; });
+  const Line *use = nullptr;
+  if (it == lines_.end())
+    use = &lines_.back();
+  else if (it == lines_.begin() || it->n == (it - 1)->n)
+    use = &*it;
+  if (use) {
+    std::copy(use->c.begin(), use->c.end(), out);
+    return;
+  }
+  const Line &prev = *(it - 1), &cur = *it;
+  const double f = (n - prev.n) / (cur.n - prev.n);
+  for (size_t k = 0; k < static_cast<size_t>(nwl_); ++k)
+    out[k] = prev.c[k] + (cur.c[k] - prev.c[k]) * f;
+}
+
+} // namespace morvane

@@ -1,0 +1,37 @@
+#pragma once
+// Calibration constants (extraterrestrial counts) per date, interpolated in time.
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+struct ListRecord;
+
+// A "year month day v1 .. vn" record: the day count of the date at 0 h and the n values. False when
+// malformed; exact also refuses extra fields.
+bool ParseDatedRecord(const ListRecord &rec, size_t values, bool exact, double &n, double *out);
+
+class Calibration {
+public:
+  // Reads "year month day c1 .. c_nwl" lines. A line with another field count, or an impossible date, is
+  // rejected and said on diag. Throws Failure(Calibration) when the file is missing or has no valid line.
+  void Load(const std::string &path, int nwl, std::ostream &diag);
+
+  // Constants at time n (days since 2000-01-01 0 h): before the first date the first line, after the
+  // last the last line, otherwise linear in time between the dates around n.
+  void ConstantsAt(double n, double *out) const;
+
+  size_t size() const { return lines_.size(); }
+
+private:
+  struct Line {
+    double n;
+    std::vector<double> c;
+  };
+  std::vector<Line> lines_;
+  int nwl_ = 0;
+};
+
+} // namespace morvane

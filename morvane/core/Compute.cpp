@@ -1,0 +1,425 @@
+#include "morvane/core/Compute.h"
+
+#include "morvane/core/Calibration.h"
+#include "morvane/core/FortranIO.h"
+#include "morvane/core/Physics.h"
+#include "morvane/core/ResultFiles.h"
+#include "morvane/core/Tables.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <numeric>
+
+namespace morvane {
+
+namespace {
+
+constexpr double kLogMarker = -11.512925464970229; // ln(1e-05)
+constexpr double kLoschmidt = 2.68719e19;
+
+// Daily ozone or NO2 amounts from a "year month day value" file, in file order.
+class DailyAmounts {
+public:
+  void Load(const std::string &path, const char *what, std::ostream &diag) {
+    path_ = path;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+      throw Failure(FailureKind::Table, std::string("No se puede abrir el fichero de ") + what + " " + path);
+    ListReader r(in);
+    std::string text;
+    ListRecord rec;
+    long bad = 0;
+    while (r.NextLine(text)) {
+      SplitListRecord(text, rec);
+      if (rec.items.empty())
+        continue;
+      double n = 0, v = 0;
+      if (!ParseDatedRecord(rec, 1, false, n, &v)) {
+        ++bad;
+        continue;
+      }
+      days_.emplace_back(static_cast<long>(std::floor(n)), v);
+    }
+    if (bad)
+      diag << "morvane: " << path << ": " << bad << " líneas mal formadas ignoradas\n";
+  }
+  // The first line of that day.
+  bool Find(long day, double &value) const {
+    for (const auto &[d, v] : days_)
+      if (d == day) {
+        value = v;
+        return true;
+      }
+    return false;
+  }
+  const std::string &path() const { return path_; }
+
+private:
+  std::string path_;
+  std::vector<std::pair<long, double>> days_;
+};
+
+enum class Layout { Sun, Triplet };
+
+std::string LastThreeLower(const std::string &name) {
+  std::string t = TrimRight(name);
+  std::string s = t.size() >= 3 ? t.substr(t.size() - 3) : t;
+  for (char &c : s)
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+} // namespace
+
+ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
+  using Clock = std::chrono::steady_clock;
+  ComputeSummary sum;
+  const InstrumentDesc inst = ReadInstrument(TablePath("instruments.dat"), prm.instrumentCode);
+  const int nwl = inst.nwl;
+
+  // The water-vapour channel gets no optical depth of its own.
+  std::array<bool, 10> use = prm.useWavelength;
+  const bool vapourOn = inst.vapour >= 1 && use[static_cast<size_t>(inst.vapour - 1)];
+  if (inst.vapour >= 1)
+    use[static_cast<size_t>(inst.vapour - 1)] = false;
+  VapourTable tw;
+  if (vapourOn)
+    tw = ReadVapourTable(TablePath("tw.dat"));
+
+  std::vector<int> selected;
+  for (int w = 1; w <= nwl; ++w)
+    if (use[static_cast<size_t>(w - 1)])
+      selected.push_back(w);
+  if (selected.empty())
+    throw Failure(FailureKind::ParameterFile, "ERROR: No se ha marcado ninguna longitud de onda para calcular ");
+  const int nsel = static_cast<int>(selected.size());
+
+  // Every combination must name computed wavelengths, at least two of them distinct.
+  const int ncomb = static_cast<int>(prm.combinations.size());
+  for (const auto &comb : prm.combinations) {
+    std::vector<double> lambdas;
+    for (int q : comb) {
+      if (q < 1 || q > nwl || !use[static_cast<size_t>(q - 1)])
+        throw Failure(FailureKind::ParameterFile,
+                      "Combinación de longitudes de onda no aceptadas: la posición " + std::to_string(q) +
+                          " no es una longitud de onda calculada");
+      lambdas.push_back(inst.lambda[static_cast<size_t>(q - 1)]);
+    }
+    std::sort(lambdas.begin(), lambdas.end());
+    if (std::unique(lambdas.begin(), lambdas.end()) - lambdas.begin() < 2)
+      throw Failure(FailureKind::ParameterFile,
+                    "Combinación de longitudes de onda no aceptadas: se necesitan dos longitudes de onda distintas");
+  }
+
+  // Screening channels, 1020, 870, 670, 440 nm: the lower position wins.
+  int screen[4] = {0, 0, 0, 0};
+  const double screenNm[4] = {1020, 870, 670, 440};
+  for (int w = nwl; w >= 1; --w)
+    for (int s = 0; s < 4; ++s)
+      if (std::fabs(inst.lambda[static_cast<size_t>(w - 1)] - screenNm[s]) <= 10)
+        screen[s] = w;
+  for (int i = 0; i < nsel; ++i)
+    if (selected[static_cast<size_t>(i)] == screen[3])
+      sum.place440 = i + 1;
+
+  SpectralTables tab;
+  CalTrans(TablePath("espectro.dat"), inst, tab);
+  KOzono(TablePath("ozono.dat"), inst, tab);
+  KNo2(TablePath("no2.dat"), inst, tab);
+
+  Calibration cal;
+  cal.Load(prm.calibrationFile, nwl, diag);
+
+  DailyAmounts ozoneFile, no2File;
+  if (prm.ozoneMode == -1)
+    ozoneFile.Load(prm.ozoneFile, "ozono", diag);
+  if (prm.no2Mode == -1)
+    no2File.Load(prm.no2File, "NO2", diag);
+
+  // Every listed data file must be readable before anything is computed.
+  std::vector<std::string> files;
+  for (const auto &name : prm.dataFiles) {
+    if (TrimRight(name).empty()) {
+      diag << "morvane: nombre de fichero de datos vacío ignorado\n";
+      continue;
+    }
+    std::ifstream probe(name, std::ios::binary);
+    if (!probe)
+      throw Failure(FailureKind::DataFile, "No se puede leer el fichero de datos " + name);
+    files.push_back(name);
+  }
+
+  // Per-run constants over each pass band.
+  const double alt = prm.altitude;
+  const double lat = prm.latitude, lon = prm.longitude;
+  const double pressure = prm.pressure == -1.0f ? PressureFromAltitude(lat, alt) : static_cast<double>(prm.pressure);
+  const double p = pressure / 1013.25;
+  const double teff[2] = {EffectiveTemperature(false, alt), EffectiveTemperature(true, alt)};
+  struct Band {
+    std::array<double, kBandSize> weight, q, sigmaO3[2], sigmaNo2[2];
+  };
+  std::vector<Band> band(static_cast<size_t>(nwl));
+  for (int w = 0; w < nwl; ++w) {
+    Band &b = band[static_cast<size_t>(w)];
+    const size_t ws = static_cast<size_t>(w);
+    for (int k = 0; k < kBandSize; ++k) {
+      const size_t ks = static_cast<size_t>(k);
+      const double lk = inst.lambda[ws] + (k - kBandHalf);
+      b.weight[ks] = tab.weight[ws][ks];
+      b.q[ks] = RayleighQ(lk);
+      for (int s = 0; s < 2; ++s) {
+        const double c = lk < 345 ? 1 - teff[s] / 228 : 1 - teff[s] / 223;
+        b.sigmaO3[s][ks] = tab.k1[ws][ks] * (1 + c * tab.k2[ws][ks]) / (1 + c * tab.k3[ws][ks]);
+        b.sigmaNo2[s][ks] = tab.n1[ws][ks] + (teff[s] - 220) * tab.n2[ws][ks];
+      }
+    }
+  }
+  std::vector<double> combX(static_cast<size_t>(ncomb) * 10);
+  for (int c = 0; c < ncomb; ++c)
+    for (size_t i = 0; i < prm.combinations[static_cast<size_t>(c)].size(); ++i)
+      combX[static_cast<size_t>(c) * 10 + i] =
+          std::log(inst.lambda[static_cast<size_t>(prm.combinations[static_cast<size_t>(c)][i] - 1)] / 1000);
+
+  const int valueColumns = 2 * nsel + 8 * ncomb + (vapourOn ? 2 : 0);
+  std::vector<ResultRow> rows;
+  std::vector<double> values;
+  std::map<long, std::pair<double, double>> gasOfDay; // key: day * 2 + summer
+  long ozoneMissingDays = 0, no2MissingDays = 0, nonFinite = 0;
+  double readSeconds = 0;
+
+  std::string line;
+  ListRecord rec;
+  std::vector<double> counts;
+  for (const auto &name : files) {
+    std::ifstream in(name, std::ios::binary);
+    ListReader reader(in);
+    const std::string ext = LastThreeLower(name);
+    const Layout layout = ext == "sun" ? Layout::Sun : Layout::Triplet;
+    const int extra = ext == "ssk" ? inst.extraValues : 0;
+    const int perBlock = nwl + extra;
+    const int nCounts = layout == Layout::Sun ? nwl : 3 * perBlock;
+    long malformed = 0, belowHorizon = 0;
+    counts.resize(static_cast<size_t>(nCounts));
+    for (;;) {
+      const auto t0 = Clock::now();
+      if (!reader.NextLine(line))
+        break;
+      SplitListRecord(line, rec);
+      if (rec.items.empty() && !rec.slash)
+        continue;
+      long date[6];
+      double temp = 0;
+      bool ok = rec.items.size() >= static_cast<size_t>(6 + nCounts + 1);
+      for (size_t k = 0; ok && k < static_cast<size_t>(6 + nCounts + 1); ++k)
+        ok = !rec.nulls[k];
+      for (size_t k = 0; ok && k < 6; ++k)
+        ok = ParseFortranInt(rec.items[k], date[k]);
+      for (size_t k = 0; ok && k < static_cast<size_t>(nCounts); ++k)
+        ok = ParseFortranReal(rec.items[6 + k], counts[k]);
+      ok = ok && ParseFortranReal(rec.items[static_cast<size_t>(6 + nCounts)], temp);
+      readSeconds += std::chrono::duration<double>(Clock::now() - t0).count();
+      const long day = date[0], month = date[1], year = date[2], hour = date[3], minute = date[4], second = date[5];
+      ok = ok && month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour >= 0 && hour <= 24 && minute >= 0 &&
+           minute <= 59 && second >= 0 && second <= 60;
+      if (!ok) {
+        ++malformed;
+        continue;
+      }
+      const float tinst = static_cast<float>(temp);
+
+      const DayCount dc = DayNumber(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
+                                    static_cast<int>(hour), static_cast<int>(minute), static_cast<double>(second));
+      const SunPosition sun = SunPsa(dc.hours, lat, lon, dc.n - 0.5);
+      if (!(sun.elevation > 0)) {
+        ++belowHorizon;
+        continue;
+      }
+      const double r2 = sun.distance * sun.distance;
+      const AirMasses am = ComputeAirMasses(sun.elevation);
+      const bool summer = IsSummer(static_cast<int>(month), lat);
+      const int season = summer ? 1 : 0;
+
+      // Triplet statistics; the first channel alone is corrected to 25 degrees.
+      double mx[10], mn[10], m1[10], m2[10];
+      for (int w = 0; w < nwl; ++w) {
+        double r[3];
+        for (int j = 0; j < 3; ++j)
+          r[j] = layout == Layout::Sun ? counts[static_cast<size_t>(w)] : counts[static_cast<size_t>(j * perBlock + w)];
+        mx[w] = std::max({r[0], r[1], r[2]});
+        mn[w] = std::min({r[0], r[1], r[2]});
+        m1[w] = (r[0] + r[1] + r[2]) / 3;
+        m2[w] = r[0];
+      }
+      const double tcorr = 1 - (static_cast<double>(tinst) - 25) * 0.0025;
+      m1[0] *= tcorr;
+      m2[0] *= tcorr;
+
+      double v0[10];
+      cal.ConstantsAt(dc.n, v0);
+      double t1[10], t2[10];
+      for (int w = 0; w < nwl; ++w) {
+        t1[w] = v0[w] > 0 ? r2 * m1[w] / v0[w] : 0;
+        t2[w] = v0[w] > 0 ? r2 * m2[w] / v0[w] : 0;
+      }
+
+      int cloud = 0;
+      for (int s = 0; s < 4 && !cloud; ++s) {
+        const int w = screen[s] - 1;
+        if (w < 0)
+          continue;
+        if (mn[w] == 0) {
+          cloud = 1;
+          break;
+        }
+        const double tauR = 0.008553 * std::pow(inst.lambda[static_cast<size_t>(w)] / 1000, -4.07) * p;
+        const double tauS = -std::log(t1[w]) / am.rayleigh + tauR;
+        const double x = std::max(0.03 * tauS, 0.02);
+        if (x <= std::log(mx[w] / mn[w]) / am.rayleigh)
+          cloud = 1;
+      }
+
+      // Ozone and NO2 of the day, scaled once to the site altitude.
+      const long dayNumber = static_cast<long>(std::floor(dc.n));
+      auto found = gasOfDay.find(dayNumber * 2 + season);
+      if (found == gasOfDay.end()) {
+        double o3 = prm.ozone, no2 = prm.no2;
+        if (prm.ozoneMode == -1 && !ozoneFile.Find(dayNumber, o3)) {
+          o3 = 300;
+          ++ozoneMissingDays;
+        }
+        const double midLatitude = summer ? 2.1841e-4 : 1.9867e-4;
+        if (prm.no2Mode == -2) {
+          no2 = midLatitude;
+        } else if (prm.no2Mode == -1 && !no2File.Find(dayNumber, no2)) {
+          no2 = midLatitude;
+          ++no2MissingDays;
+        }
+        const double scale = 1 - alt * 8.98e-6;
+        found = gasOfDay.emplace(dayNumber * 2 + season, std::make_pair(o3 * scale, no2 * scale)).first;
+      }
+      const double o3 = found->second.first, no2 = found->second.second;
+
+      // Aerosol optical depth of each selected wavelength.
+      const size_t base = values.size();
+      values.resize(base + static_cast<size_t>(valueColumns), 0.0);
+      double *tau1 = &values[base];
+      double *tau2 = tau1 + nsel;
+      for (int i = 0; i < nsel; ++i) {
+        const int w = selected[static_cast<size_t>(i)] - 1;
+        if (!(t2[w] > 0)) {
+          tau1[i] = tau2[i] = kMarker;
+          continue;
+        }
+        const Band &b = band[static_cast<size_t>(w)];
+        double tr = 0, to3 = 0, tno2 = 0;
+        const double ko3 = am.ozone * (o3 / 1000);
+        const double kno2 = am.no2 * no2;
+        for (size_t k = 0; k < static_cast<size_t>(kBandSize); ++k) {
+          tr += b.weight[k] * std::exp(-am.rayleigh * p / b.q[k]);
+          to3 += b.weight[k] * std::exp(-ko3 * b.sigmaO3[season][k] * kLoschmidt);
+          tno2 += b.weight[k] * std::exp(-kno2 * b.sigmaNo2[season][k] * kLoschmidt);
+        }
+        const double tgas = tr * to3 * tno2;
+        tau1[i] = t1[w] > 0 ? std::log(tgas / t1[w]) / am.rayleigh : kMarker;
+        tau2[i] = std::log(tgas / t2[w]) / am.rayleigh;
+      }
+
+      // Angstrom fit of each combination, pass 1 on the mean, pass 2 on the first reading.
+      double *fits = tau2 + nsel;
+      for (int pass = 0; pass < 2; ++pass) {
+        const double *tau = pass == 0 ? tau1 : tau2;
+        for (int c = 0; c < ncomb; ++c) {
+          const auto &comb = prm.combinations[static_cast<size_t>(c)];
+          double y[10];
+          for (size_t i = 0; i < comb.size(); ++i) {
+            const int place = static_cast<int>(std::find(selected.begin(), selected.end(), comb[i]) - selected.begin());
+            const double t = tau[place];
+            y[i] = t > 0 ? std::log(t) : kLogMarker;
+          }
+          const FitResult f = Fit(&combX[static_cast<size_t>(c) * 10], y, static_cast<int>(comb.size()));
+          double *out = fits + (pass * ncomb + c) * 4;
+          out[0] = std::exp(f.a);
+          out[1] = -f.b;
+          out[2] = f.sd;
+          out[3] = f.r2;
+        }
+      }
+
+      // Precipitable water from the vapour channel against the aerosol transmittance at its wavelength.
+      if (vapourOn) {
+        double *water = fits + 8 * ncomb;
+        const int v = inst.vapour - 1;
+        const int ra = inst.references[0] - 1;
+        for (int j = 0; j < 2; ++j) {
+          const double *t = j == 0 ? t1 : t2;
+          double x = t[ra];
+          if (inst.references.size() == 2) {
+            const int rb = inst.references[1] - 1;
+            x = t[rb] + (t[rb] - t[ra]) / (inst.lambda[static_cast<size_t>(rb)] - inst.lambda[static_cast<size_t>(ra)]) *
+                            (inst.lambda[static_cast<size_t>(v)] - inst.lambda[static_cast<size_t>(rb)]);
+          }
+          if (!(x > 0) || !(t[v] > 0))
+            water[j] = kMarker;
+          else
+            water[j] = Vapor(tw, t[v] / x, am.water, p);
+        }
+      }
+      for (size_t k = base; k < values.size(); ++k)
+        if (!std::isfinite(values[k])) {
+          values[k] = kMarker;
+          ++nonFinite;
+        }
+
+      ResultRow row;
+      row.year = year;
+      row.month = month;
+      row.day = day;
+      row.hour = hour;
+      row.minute = minute;
+      row.second = static_cast<double>(second);
+      row.n = dc.n;
+      row.mass = am.rayleigh;
+      row.temperature = tinst;
+      row.cloud = cloud;
+      rows.push_back(row);
+    }
+    if (malformed)
+      diag << "morvane: " << name << ": " << malformed << " líneas mal formadas ignoradas\n";
+    if (belowHorizon)
+      diag << "morvane: " << name << ": " << belowHorizon << " registros con el sol bajo el horizonte ignorados\n";
+  }
+  if (ozoneMissingDays)
+    diag << "morvane: " << ozoneMissingDays << " días sin valor en " << ozoneFile.path() << ": se usa 300 DU\n";
+  if (no2MissingDays)
+    diag << "morvane: " << no2MissingDays << " días sin valor en " << no2File.path()
+         << ": se usa el valor de latitudes medias de la estación\n";
+  if (nonFinite)
+    diag << "morvane: " << nonFinite << " valores no calculables escritos como 1.000000E-05\n";
+
+  // Rows in ascending time; equal times keep their reading order.
+  std::vector<size_t> order(rows.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return rows[a].n < rows[b].n; });
+  std::string out = BuildHeader(inst, selected, ncomb, vapourOn);
+  out += '\n';
+  out.reserve(out.size() + rows.size() * static_cast<size_t>(65 + 15 * valueColumns));
+  for (size_t i : order) {
+    AppendResultRow(out, rows[i], &values[i * static_cast<size_t>(valueColumns)], valueColumns, false);
+    out += '\n';
+  }
+  WriteFileAtomically(prm.outputFile, out);
+
+  sum.nsel = nsel;
+  sum.ncomb = ncomb;
+  sum.vapour = vapourOn;
+  sum.valueColumns = valueColumns;
+  sum.records = static_cast<long>(rows.size());
+  sum.readSeconds = readSeconds;
+  return sum;
+}
+
+} // namespace morvane

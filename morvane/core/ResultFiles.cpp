@@ -1,0 +1,113 @@
+#include "morvane/core/ResultFiles.h"
+
+#include "morvane/core/FortranIO.h"
+#include "morvane/core/Tables.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <filesystem>
+#include <unistd.h>
+
+namespace morvane {
+
+std::string BuildHeader(const InstrumentDesc &inst, const std::vector<int> &selected, int ncomb, bool vapour) {
+  std::string h = "Year Month Day Hour Min Sec Julian Mass Temp Cloud ";
+  for (int w : selected)
+    h += " Ta" + inst.Label(w);
+  for (int w : selected)
+    h += " TT" + inst.Label(w);
+  auto digit = [](int c) {
+    std::string s;
+    AppendI(s, c, 1);
+    return s;
+  };
+  for (int c = 1; c <= ncomb; ++c)
+    h += " Beta" + digit(c) + " Alpha" + digit(c) + " SD" + digit(c) + " R";
+  for (int c = 1; c <= ncomb; ++c)
+    h += " BetaT" + digit(c) + " AlphaT" + digit(c) + " SDT";
+  if (vapour)
+    h += " RT Vapor VaporT";
+  h.resize(kHeaderLength, ' ');
+  return h;
+}
+
+void AppendResultRow(std::string &out, const ResultRow &r, const double *values, int count, bool screened) {
+  if (screened)
+    AppendX(out, 1);
+  AppendI(out, r.year, 5);
+  for (long v : {r.month, r.day, r.hour, r.minute}) {
+    AppendX(out, 1);
+    AppendI(out, v, 3);
+  }
+  AppendX(out, 1);
+  AppendF(out, r.second, 6, 3);
+  AppendX(out, 1);
+  AppendF(out, r.n, 12, 5);
+  AppendX(out, 1);
+  AppendF(out, r.mass, 11, 5);
+  AppendX(out, 1);
+  AppendF(out, r.temperature, 7, 2);
+  AppendX(out, 1);
+  AppendI(out, r.cloud, 2);
+  for (int i = 0; i < count; ++i) {
+    AppendX(out, 1);
+    AppendE(out, values[i], 14, 6);
+  }
+}
+
+std::string ScreenedName(const std::string &output) {
+  const std::string name = TrimRight(output);
+  const size_t slash = name.find_last_of('/');
+  const size_t base = slash == std::string::npos ? 0 : slash + 1;
+  std::string result;
+  if (name.size() >= base + 5 && name[name.size() - 4] == '.' && name.find('.', name.size() - 3) == std::string::npos)
+    result = name.substr(0, name.size() - 3) + "ta2";
+  if (result.empty() || result == name)
+    result = name + ".ta2";
+  return result;
+}
+
+void WriteFileAtomically(const std::string &path, const std::string &content) {
+  namespace fs = std::filesystem;
+  const fs::path target(path);
+  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+  auto fail = [&](const std::string &why) {
+    return Failure(FailureKind::Output, "No se puede escribir " + path + ": " + why);
+  };
+  int fd = mkstemp(tmpl.data());
+  if (fd < 0)
+    throw fail(std::strerror(errno));
+  size_t done = 0;
+  while (done < content.size()) {
+    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      const int err = errno;
+      ::close(fd);
+      ::unlink(tmpl.c_str());
+      throw fail(std::strerror(err));
+    }
+    done += static_cast<size_t>(n);
+  }
+  // Result files are plain user files: the usual permissions, not mkstemp's private ones.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    const int err = errno;
+    ::unlink(tmpl.c_str());
+    throw fail(std::strerror(err));
+  }
+  if (std::rename(tmpl.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(tmpl.c_str());
+    throw fail(std::strerror(err));
+  }
+}
+
+} // namespace morvane

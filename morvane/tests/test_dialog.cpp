@@ -1,0 +1,1 @@
+// The dialog "Cálculo de AOD", offscreen.
