@@ -37,6 +37,16 @@ ChangeDir::~ChangeDir() {
   std::filesystem::current_path(old_, ec);
 }
 
+std::string DataDir() {
+  const char *dir = std::getenv("ZELT_DATA_DIR");
+  return dir && *dir ? dir : MORVANE_TEST_DATA_DIR;
+}
+
+std::string BinDir() {
+  const char *dir = std::getenv("ZELT_BIN_DIR");
+  return dir && *dir ? dir : MORVANE_TEST_BIN_DIR;
+}
+
 void WriteFile(const std::string &path, const std::string &content) {
   std::ofstream out(path, std::ios::binary);
   out << content;

@@ -29,6 +29,10 @@ private:
   std::string old_;
 };
 
+// The installed data folder and the program folder: the environment's, else the build tree's.
+std::string DataDir();
+std::string BinDir();
+
 void WriteFile(const std::string &path, const std::string &content);
 std::string ReadFile(const std::string &path);
 std::vector<std::string> ReadLines(const std::string &path);

@@ -24,10 +24,7 @@ struct Outcome {
   std::string out, err;
 };
 
-std::string Program() {
-  const char *bin = std::getenv("ZELT_BIN_DIR");
-  return std::string(bin ? bin : "bin") + "/morvane";
-}
+std::string Program() { return BinDir() + "/morvane"; }
 
 // Runs the program in dir with no display; extraEnv entries are "NAME=value".
 Outcome RunProgram(const std::string &dir, const std::vector<std::string> &args, const std::vector<std::string> &extraEnv = {}) {

@@ -15,10 +15,7 @@ using namespace morvane::test;
 
 namespace {
 
-std::string Installed(const std::string &name) {
-  const char *dir = std::getenv("ZELT_DATA_DIR");
-  return std::string(dir ? dir : "data") + "/morvane/" + name;
-}
+std::string Installed(const std::string &name) { return DataDir() + "/morvane/" + name; }
 
 TEST(InstalledTables, InstrumentsFollowTheCalibrationOrder) {
   const InstrumentDesc eight = ReadInstrument(Installed("instruments.dat"), 1);
