@@ -3,15 +3,30 @@
 #include "station/link/LinkText.h"
 #include "station/link/Media.h"
 
+#include <algorithm>
 #include <memory>
 
-TModem::TModem(TLinkHost& host, TComTaskList& tasks) : Host(host), Tasks(tasks)
+TModem::TModem(TLinkHost& host, TComTaskList& tasks) : Host(host), Tasks(tasks), TasksAlive(tasks.Token())
 {
     Timer.setSingleShot(true);
     QObject::connect(&Timer, &QTimer::timeout, [this] { RunActions(); });
 }
 
-TModem::~TModem() { Timer.stop(); }
+TModem::~TModem()
+{
+    Timer.stop();
+    // Tasks of this driver still in the queue must not call into it.
+    if (TasksAlive.expired()) return;
+    for (int i = 0; i < Tasks.Count(); ++i) {
+        TComTask* task = Tasks.Item(i);
+        if (std::find(MyTasks.begin(), MyTasks.end(), task->Id) == MyTasks.end()) continue;
+        task->OnData = nullptr;
+        task->OnTimeOut = nullptr;
+        task->OnStart = nullptr;
+    }
+    while (Tasks.Current && std::find(MyTasks.begin(), MyTasks.end(), Tasks.Current->Id) != MyTasks.end())
+        Tasks.EndCurrent();
+}
 
 void TModem::SetInitStr(const std::string& text)
 {
@@ -46,6 +61,12 @@ void TModem::AddTask(const char* name, int kind, int ticks)
     task->OnData = [this](void*, const char* data, int count) { ReplyReceived(data, count); };
     task->OnTimeOut = [this](TComTask* t) { StepTimedOut(t); };
     task->OnStart = [this](TComTask* t) { TaskStarted(t); };
+    std::erase_if(MyTasks, [this](std::uint64_t id) {
+        for (int i = 0; i < Tasks.Count(); ++i)
+            if (Tasks.Item(i)->Id == id) return false;
+        return true;
+    });
+    MyTasks.push_back(task->Id);
     Tasks.Add(std::move(task));
     Tasks.StartNext();
 }

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <memory>
 #include <functional>
 #include <string>
 #include <vector>
@@ -61,6 +62,8 @@ private:
 
     TLinkHost& Host;
     TComTaskList& Tasks;
+    std::weak_ptr<void> TasksAlive;
+    std::vector<std::uint64_t> MyTasks;  // ids of the tasks queued by this driver
     std::string InitStr;
     std::vector<std::string> InitCommands;
     int TaskKind = 0;

@@ -3,6 +3,7 @@
 #include "common/DataPaths.h"
 #include "common/FileUtils.h"
 #include "common/IniFile.h"
+#include "common/Zelt.h"
 #include "common/Utils.h"
 #include "station/link/LinkText.h"
 
@@ -360,4 +361,22 @@ int TScriptsList::StartScripts(TLinkHost& host, TComTaskList& tasks)
         ++started;
     }
     return started;
+}
+
+static std::unique_ptr<TScriptsList>& GlobalScripts()
+{
+    static std::unique_ptr<TScriptsList> list;
+    return list;
+}
+
+TScriptsList* ScriptsList() { return GlobalScripts().get(); }
+
+void RegisterScriptsListHooks()
+{
+    TZELT::SetScriptsListHooks(
+        [](const std::string& fileName) {
+            GlobalScripts() = std::make_unique<TScriptsList>();
+            GlobalScripts()->LoadFromFile(fileName);
+        },
+        [] { GlobalScripts().reset(); });
 }

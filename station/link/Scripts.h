@@ -151,3 +151,9 @@ private:
     bool Loaded = false;     // the remembered file was read (or did not exist)
     std::string SavedImage;  // the list as the file holds it
 };
+
+// The program's one script list, loaded from "Scripts.lst" by the settings object and saved and freed
+// with it; null until then.
+TScriptsList* ScriptsList();
+// Tells the settings object how to create and free that list (call before creating it).
+void RegisterScriptsListHooks();

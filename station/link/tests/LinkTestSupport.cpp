@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/stat.h>
@@ -21,6 +22,10 @@ namespace linktest {
 void EnsureApp()
 {
     if (QCoreApplication::instance()) return;
+    // Nothing of the user's own folders is read or written by the tests.
+    static QTemporaryDir home;
+    for (const char* var : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        setenv(var, (home.path().toStdString() + "/" + var).c_str(), 1);
     static int argc = 1;
     static char name[] = "link_tests";
     static char* argv[] = {name, nullptr};

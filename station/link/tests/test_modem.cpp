@@ -183,3 +183,23 @@ TEST(Modem, PortCloseCancelsTheRunningStep)
     EXPECT_EQ(rig.Host.Sent, "");
     EXPECT_FALSE(rig.Host.Logged("Deconnected MODEM"));
 }
+
+TEST(Modem, DriverFreedBeforeItsTasksLeavesNothingBehind)
+{
+    EnsureApp();
+    RecordingHost host;
+    TComTaskList tasks(host);
+    tasks.StartNext();
+    auto modem = std::make_unique<TModem>(host, tasks);
+    modem->Initialize();
+    modem->Disconnect();
+    auto other = std::make_unique<TComTask>();
+    other->Name = "script";
+    tasks.Add(std::move(other));
+    EXPECT_EQ(tasks.Current->Name, "Modem initialize");
+    modem.reset();
+    ASSERT_NE(tasks.Current, nullptr);
+    EXPECT_EQ(tasks.Current->Name, "script");
+    host.Receive("OK\r\n");  // reaches no freed driver
+    tasks.Tick();
+}

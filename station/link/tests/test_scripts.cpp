@@ -1,4 +1,5 @@
 #include "common/IniFile.h"
+#include "common/Zelt.h"
 #include "station/link/MediaSerial.h"
 #include "station/link/Scripts.h"
 #include "station/link/tests/LinkTestSupport.h"
@@ -410,11 +411,33 @@ TEST(ScriptRun, RelativeTransactionFileGoesToTheUserDataFolder)
 {
     EnsureApp();
     const std::string data = TempDir();
+    const std::string previous = getenv("XDG_DATA_HOME");
     setenv("XDG_DATA_HOME", data.c_str(), 1);
     TScript s;
     s.SaveTransaction = true;
     EXPECT_EQ(s.TransactionPath(), data + "/zelt/ScriptResult.txt");
     s.Transaction("line", false);
     EXPECT_EQ(ReadAll(data + "/zelt/ScriptResult.txt"), "line\r\n");
-    unsetenv("XDG_DATA_HOME");
+    setenv("XDG_DATA_HOME", previous.c_str(), 1);
+}
+
+TEST(ScriptFiles, SettingsObjectLoadsAndSavesTheProgramList)
+{
+    EnsureApp();
+    const std::string dir = TempDir();
+    const std::string par = dir + "/par";
+    fs::create_directories(par);
+    WriteAll(dir + "/zelt.ini", "[General]\r\nPARDirectory=" + par + "/\r\n");
+    WriteAll(par + "/Scripts.lst", "[General]\r\nCount=1\r\n[Scr0]\r\nName=Boot\r\nScriptActivation=1\r\n");
+    RegisterScriptsListHooks();
+    {
+        TZELT zelt(std::vector<std::string>{"zelt", "-CONFIG=" + dir + "/zelt.ini"});
+        ASSERT_NE(ScriptsList(), nullptr);
+        ASSERT_EQ(ScriptsList()->Count(), 1);
+        EXPECT_EQ(ScriptsList()->Item(0)->Name, "Boot");
+        ScriptsList()->Item(0)->ScriptActivation = TScript::Inactive;  // as a started Once script
+    }
+    EXPECT_EQ(ScriptsList(), nullptr);
+    EXPECT_NE(ReadAll(par + "/Scripts.lst").find("ScriptActivation=2"), std::string::npos);
+    TZELT::SetScriptsListHooks(nullptr, nullptr);
 }
