@@ -24,17 +24,18 @@ public:
     Closer(int fd, TSendChunks pending, int timeoutSeconds) : FFd(fd), FPending(std::move(pending))
     {
         Live().insert(this);
-        FTimer.setSingleShot(true);
-        QObject::connect(&FTimer, &QTimer::timeout, this, [this] { Finish(true); });
-        FTimer.start(timeoutSeconds * 1000);
+        FTimerId = startTimer(timeoutSeconds * 1000);
         FRead = new QSocketNotifier(fd, QSocketNotifier::Read, this);
         FWrite = new QSocketNotifier(fd, QSocketNotifier::Write, this);
-        QObject::connect(FRead, &QSocketNotifier::activated, this, [this] { Drain(); });
-        QObject::connect(FWrite, &QSocketNotifier::activated, this, [this] { SendRest(); });
+        QObject::connect(FRead, &QSocketNotifier::activated, this, &Closer::Drain);
+        QObject::connect(FWrite, &QSocketNotifier::activated, this, &Closer::SendRest);
         FRead->setEnabled(false);
         FWrite->setEnabled(true);  // starts from the event loop, never inside the caller's close
     }
     ~Closer() override { Live().erase(this); }
+
+protected:
+    void timerEvent(QTimerEvent*) override { Finish(true); }
 
 private:
     void SendRest()
@@ -93,13 +94,15 @@ private:
         }
         ::close(FFd);
         FFd = -1;
-        FTimer.stop();
+        if (FTimerId)
+            killTimer(FTimerId);
+        FTimerId = 0;
         deleteLater();
     }
 
     int FFd;
     TSendChunks FPending;
-    QTimer FTimer;
+    int FTimerId = 0;
     QSocketNotifier* FRead = nullptr;
     QSocketNotifier* FWrite = nullptr;
 };

@@ -108,8 +108,8 @@ TEST(Buffer, ChunkArithmetic)
 TEST_F(CoreTest, ConnectEventsInOrder)
 {
     TestListener l;
-    TNetSocket s;
     std::vector<std::string> log;
+    TNetSocket s;
     s.OnChangeState = [&](TCustomNetSocket*, TSocketState a, TSocketState b) {
         log.push_back("state " + std::to_string(a) + ">" + std::to_string(b));
     };
@@ -128,9 +128,9 @@ TEST_F(CoreTest, ConnectEventsInOrder)
 
 TEST_F(CoreTest, RefusedConnectionIsReportedThenClosed)
 {
-    TNetSocket s;
     std::vector<std::string> log;
     TSocketState stateAtConnected = wsInvalidState, stateAtClosed = wsInvalidState;
+    TNetSocket s;
     s.OnChangeState = [&](TCustomNetSocket*, TSocketState a, TSocketState b) {
         log.push_back("state " + std::to_string(a) + ">" + std::to_string(b));
     };
@@ -459,10 +459,10 @@ TEST_F(CoreTest, DescriptorReuseIgnoresStaleEvents)
 
 TEST_F(CoreTest, ListenAcceptAndDup)
 {
-    TNetSocket server;
-    TNetSocket adopted;
     std::vector<std::string> log;
     std::string got;
+    TNetSocket server;
+    TNetSocket adopted;
     adopted.OnChangeState = [&](TCustomNetSocket*, TSocketState a, TSocketState b) {
         log.push_back(std::to_string(a) + ">" + std::to_string(b));
     };

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -340,16 +342,22 @@ protected:
             ::close(FMaster);
     }
 
+    // Listening already, as the kernel's table says (a test connection would make the server open the
+    // device, which the connection of the test would then find in use).
     static bool Probe(uint16_t port)
     {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        ::close(fd);
-        return ok;
+        char want[32];
+        std::snprintf(want, sizeof want, "0100007F:%04X", port);
+        std::ifstream in("/proc/net/tcp");
+        std::string line;
+        while (std::getline(in, line)) {
+            std::istringstream ls(line);
+            std::string slot, local, remote, st;
+            ls >> slot >> local >> remote >> st;
+            if (local == want && st == "0A")
+                return true;
+        }
+        return false;
     }
 
     std::string ReadPty(size_t n, int timeoutMs = 3000) { return ReadNPumping(FMaster, n, timeoutMs); }
@@ -406,25 +414,19 @@ TEST_F(Ser2NetTest, TelnetCarriesBytesBothWays)
     EXPECT_EQ(p.closed, 1);
 }
 
-// Open: the speed does not reach the pty when the client talks to ser2net directly, though the same
-// exchange relayed through socat does and the wire bytes match the fake peer's golden sequence.
-TEST_F(Ser2NetTest, DISABLED_RemoteSerialPortSetsSpeedAndStopBits)
+TEST_F(Ser2NetTest, RemoteSerialPortSetsSpeedAndStopBits)
 {
     TMediaTelCom m;
     MediaProbe p;
     p.Hook(&m);
     m.SetName("127.0.0.1:" + std::to_string(FRfcPort));
-    m.SetMode("1200 8N1");
+    m.SetMode("19200 8N2");
     ASSERT_TRUE(m.Open());
     ASSERT_TRUE(WaitFor([&] { return p.opened == 1; }));
-    // The server opens its device as the connection comes; settings changed once ready reach it.
-    Spin(200);
-    m.SetMode("19200 8N2");
     ASSERT_TRUE(WaitFor([&] {
         const termios t = PtySettings();
-        return cfgetospeed(&t) == B19200;
+        return cfgetospeed(&t) == B19200 && (t.c_cflag & CSTOPB);
     }, 3000));
-    EXPECT_TRUE(PtySettings().c_cflag & CSTOPB);
     m.SetMode("4800 8N1");
     ASSERT_TRUE(WaitFor([&] {
         const termios t = PtySettings();
