@@ -29,14 +29,14 @@ template <class T> T *Named(T *w, int id) {
   return w;
 }
 
-QString ModelCaption(int code, const char *fallback) {
+// The model's name and wavelength count from the instrument table, else the defaults.
+std::pair<QString, int> Model(int code, const char *fallback, int wavelengths) {
   try {
     const InstrumentDesc d = ReadInstrument(TablePath("instruments.dat"), code);
-    if (!d.name.empty())
-      return QString::fromStdString(d.name);
+    return {d.name.empty() ? QString::fromUtf8(fallback) : QString::fromStdString(d.name), d.nwl};
   } catch (const Failure &) {
   }
-  return QString::fromUtf8(fallback);
+  return {QString::fromUtf8(fallback), wavelengths};
 }
 
 bool ReadNumber(const QLineEdit *edit, float &value) {
@@ -69,8 +69,11 @@ MorvaneDialog::MorvaneDialog(bool graph, QWidget *parent) : QDialog(parent), gra
   // Instrument and calibration.
   auto *instruments = Named(new QGroupBox("Instrumentos"), 1012);
   auto *instLayout = new QGridLayout(instruments);
-  auto *inst1 = Named(new QRadioButton(ModelCaption(1, "8 longitudes de onda")), 1013);
-  auto *inst2 = Named(new QRadioButton(ModelCaption(2, "10 longitudes de onda")), 1014);
+  const auto model1 = Model(1, "8 longitudes de onda", 8), model2 = Model(2, "10 longitudes de onda", 10);
+  modelWavelengths_[0] = model1.second;
+  modelWavelengths_[1] = model2.second;
+  auto *inst1 = Named(new QRadioButton(model1.first), 1013);
+  auto *inst2 = Named(new QRadioButton(model2.first), 1014);
   auto *calEdit = Named(new QLineEdit, 1015);
   instLayout->addWidget(inst1, 0, 0);
   instLayout->addWidget(inst2, 0, 1);
@@ -256,16 +259,17 @@ void MorvaneDialog::IntroFile() {
 }
 
 void MorvaneDialog::Instrument1() {
+  // The first model's wavelengths enabled and checked, the others off.
   for (int i = 0; i < 10; ++i) {
-    wavelengthBoxes_[static_cast<size_t>(i)]->setEnabled(i < 8);
-    wavelengthBoxes_[static_cast<size_t>(i)]->setChecked(i < 8);
+    wavelengthBoxes_[static_cast<size_t>(i)]->setEnabled(i < modelWavelengths_[0]);
+    wavelengthBoxes_[static_cast<size_t>(i)]->setChecked(i < modelWavelengths_[0]);
   }
 }
 
 void MorvaneDialog::Instrument2() {
-  for (QCheckBox *b : wavelengthBoxes_) {
-    b->setEnabled(true);
-    b->setChecked(false);
+  for (int i = 0; i < 10; ++i) {
+    wavelengthBoxes_[static_cast<size_t>(i)]->setEnabled(i < modelWavelengths_[1]);
+    wavelengthBoxes_[static_cast<size_t>(i)]->setChecked(false);
   }
 }
 

@@ -65,6 +65,7 @@ private:
   std::vector<std::vector<int>> combinations_; // the dialog's alpha list
   std::vector<std::string> dataFiles_;         // the dialog's file list
   std::vector<QCheckBox *> wavelengthBoxes_;
+  int modelWavelengths_[2] = {8, 10};
   std::vector<QWidget *> manualControls_;
 };
 

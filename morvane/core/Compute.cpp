@@ -400,6 +400,7 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
   if (nonFinite)
     diag << "morvane: " << nonFinite << " valores no calculables escritos como 1.000000E-05\n";
 
+  const auto writeStart = Clock::now();
   // Rows in ascending time; equal times keep their reading order.
   std::vector<size_t> order(rows.size());
   std::iota(order.begin(), order.end(), size_t{0});
@@ -412,6 +413,7 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
     out += '\n';
   }
   WriteFileAtomically(prm.outputFile, out);
+  sum.writeSeconds = std::chrono::duration<double>(Clock::now() - writeStart).count();
 
   sum.nsel = nsel;
   sum.ncomb = ncomb;

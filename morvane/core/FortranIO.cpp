@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace morvane {
 
@@ -233,70 +234,117 @@ void AppendI(std::string &out, long value, int width) {
 }
 
 void AppendF(std::string &out, double value, int width, int decimals) {
-  if (!std::isfinite(value)) {
-    out.append(static_cast<size_t>(width), '*');
+  char buf[400];
+  if (!std::isfinite(value) || width <= 0 || width > 300) {
+    out.append(static_cast<size_t>(width > 0 ? width : 0), '*');
     return;
   }
-  char buf[400];
   auto r = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::fixed, decimals);
   if (r.ec != std::errc()) {
     out.append(static_cast<size_t>(width), '*');
     return;
   }
-  std::string text(buf, r.ptr);
+  char *begin = buf, *end = r.ptr;
   if (decimals == 0)
-    text += '.';
+    *end++ = '.';
   // The zero before the point is optional: dropped only when the field would overflow without it.
-  const bool negative = text[0] == '-';
-  const size_t body = negative ? 1 : 0;
-  if (static_cast<int>(text.size()) > width && text.compare(body, 2, "0.") == 0)
-    text.erase(body, 1);
-  AppendField(out, text, width);
+  const bool negative = *begin == '-';
+  char *body = begin + (negative ? 1 : 0);
+  if (end - begin > width && body[0] == '0' && body[1] == '.') {
+    std::memmove(body, body + 1, static_cast<size_t>(end - body - 1));
+    --end;
+  }
+  AppendField(out, std::string_view(begin, static_cast<size_t>(end - begin)), width);
 }
 
+namespace {
+
+// The first `count` significant digits of v > 0, correctly rounded (ties to even on the exact binary
+// value, as printf), into out; returns the decimal exponent of the first digit. The shortest round-trip
+// form decides every case but an exact tie in it, which the slower exact conversion settles.
+int SignificantDigits(double v, int count, char *out) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+  char digits[32];
+  int nd = 0;
+  const char *p = buf;
+  for (; p < r.ptr && *p != 'e'; ++p)
+    if (*p != '.')
+      digits[nd++] = *p;
+  long exp10 = 0;
+  ParseFortranInt(std::string_view(p + 1, static_cast<size_t>(r.ptr - p - 1)), exp10);
+  if (nd <= count) {
+    std::memcpy(out, digits, static_cast<size_t>(nd));
+    std::memset(out + nd, '0', static_cast<size_t>(count - nd));
+    return static_cast<int>(exp10);
+  }
+  if (nd == count + 1 && digits[count] == '5') {
+    r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, count - 1);
+    int k = 0;
+    for (p = buf; p < r.ptr && *p != 'e'; ++p)
+      if (*p != '.')
+        out[k++] = *p;
+    ParseFortranInt(std::string_view(p + 1, static_cast<size_t>(r.ptr - p - 1)), exp10);
+    return static_cast<int>(exp10);
+  }
+  std::memcpy(out, digits, static_cast<size_t>(count));
+  if (digits[count] >= '5') {
+    int k = count - 1;
+    while (k >= 0 && out[k] == '9')
+      out[k--] = '0';
+    if (k >= 0) {
+      ++out[k];
+    } else {
+      out[0] = '1';
+      ++exp10;
+    }
+  }
+  return static_cast<int>(exp10);
+}
+
+} // namespace
+
 void AppendE(std::string &out, double value, int width, int decimals) {
-  if (!std::isfinite(value) || decimals < 1) {
+  if (!std::isfinite(value) || decimals < 1 || decimals > 40) {
     out.append(static_cast<size_t>(width), '*');
     return;
   }
-  std::string digits;
+  // "[-]0.<decimals digits>E+ee", or "[-]0.<digits>+eee" for three-digit exponents.
+  char text[64];
+  size_t n = 0;
   int exponent = 0;
-  bool negative = std::signbit(value) && value != 0.0;
-  if (value == 0.0) {
-    digits.assign(static_cast<size_t>(decimals), '0');
-  } else {
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, decimals - 1);
-    std::string_view s(buf, static_cast<size_t>(r.ptr - buf));
-    if (s[0] == '-')
-      s.remove_prefix(1);
-    size_t e = s.find('e');
-    for (size_t k = 0; k < e; ++k)
-      if (s[k] != '.')
-        digits += s[k];
-    long exp10 = 0;
-    ParseFortranInt(s.substr(e + 1), exp10);
-    exponent = static_cast<int>(exp10) + 1;
-  }
-  std::string text;
+  const bool negative = std::signbit(value) && value != 0.0;
   if (negative)
-    text += '-';
-  text += "0.";
-  text += digits;
-  const int magnitude = exponent < 0 ? -exponent : exponent;
-  char expBuf[8];
-  if (magnitude <= 99) {
-    std::snprintf(expBuf, sizeof expBuf, "E%c%02d", exponent < 0 ? '-' : '+', magnitude);
-  } else if (magnitude <= 999) {
-    std::snprintf(expBuf, sizeof expBuf, "%c%03d", exponent < 0 ? '-' : '+', magnitude);
+    text[n++] = '-';
+  text[n++] = '0';
+  text[n++] = '.';
+  if (value == 0.0) {
+    for (int k = 0; k < decimals; ++k)
+      text[n++] = '0';
   } else {
+    exponent = SignificantDigits(std::fabs(value), decimals, text + n) + 1;
+    n += static_cast<size_t>(decimals);
+  }
+  const int magnitude = exponent < 0 ? -exponent : exponent;
+  if (magnitude > 999) {
     out.append(static_cast<size_t>(width), '*');
     return;
   }
-  text += expBuf;
-  if (static_cast<int>(text.size()) > width)
-    text.erase(negative ? 1 : 0, 1);
-  AppendField(out, text, width);
+  if (magnitude <= 99)
+    text[n++] = 'E';
+  text[n++] = exponent < 0 ? '-' : '+';
+  if (magnitude > 99)
+    text[n++] = static_cast<char>('0' + magnitude / 100);
+  text[n++] = static_cast<char>('0' + magnitude / 10 % 10);
+  text[n++] = static_cast<char>('0' + magnitude % 10);
+  std::string_view field(text, n);
+  std::string dropped;
+  if (static_cast<int>(n) > width) {
+    dropped.assign(field);
+    dropped.erase(negative ? 1 : 0, 1);
+    field = dropped;
+  }
+  AppendField(out, field, width);
 }
 
 std::string ListDirectedInt(long value) {

@@ -9,7 +9,10 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 using namespace morvane;
@@ -113,6 +116,50 @@ TEST(FixedWidth, OutputDoesNotFollowTheLocale) {
   EXPECT_EQ(s, " 1.500  0.250000E+00");
   EXPECT_TRUE(parsed);
   EXPECT_DOUBLE_EQ(x, 2.5);
+}
+
+// The E field against the C library's exactly rounded "%.5e" over many magnitudes, halfway cases included.
+TEST(FixedWidth, ExponentFieldMatchesExactRounding) {
+  uint64_t state = 88172645463325252ull;
+  auto next = [&] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  std::vector<double> values;
+  for (int i = 0; i < 200000; ++i) {
+    double v;
+    do {
+      const uint64_t bits = next();
+      std::memcpy(&v, &bits, sizeof v);
+    } while (!std::isfinite(v) || std::fabs(v) < 1e-300 || std::fabs(v) > 1e300);
+    values.push_back(v);
+  }
+  // Seven-digit decimals ending in 5 sit on (or next to) a rounding boundary.
+  for (long m = 1000005; m < 9999999; m += 99990)
+    for (int e = -12; e <= 12; e += 3)
+      values.push_back(static_cast<double>(m) * std::pow(10.0, e - 6));
+  for (double v : {0.1234565, 1.2345675, 9.9999995, 0.5, 0.125, 999999.5, 1e-5, 2.5e-7, 0.0000015})
+    values.push_back(v);
+  for (double v : values) {
+    char ref[64];
+    std::snprintf(ref, sizeof ref, "%.5e", std::fabs(v));
+    // "d.ddddde+XX" -> "0.dddddd", exponent + 1
+    const std::string r = ref;
+    const int exp10 = std::atoi(r.c_str() + r.find('e') + 1) + 1;
+    char expected[32];
+    if (std::abs(exp10) <= 99)
+      std::snprintf(expected, sizeof expected, "%s0.%c%sE%c%02d", v < 0 ? "-" : "", r[0], r.substr(2, 5).c_str(),
+                    exp10 < 0 ? '-' : '+', std::abs(exp10));
+    else
+      std::snprintf(expected, sizeof expected, "%s0.%c%s%c%03d", v < 0 ? "-" : "", r[0], r.substr(2, 5).c_str(),
+                    exp10 < 0 ? '-' : '+', std::abs(exp10));
+    std::string got;
+    AppendE(got, v, 14, 6);
+    const std::string want = std::string(14 - std::strlen(expected), ' ') + expected;
+    ASSERT_EQ(got, want) << ref;
+  }
 }
 
 // A double-precision Fortran literal of exactly this value.

@@ -91,19 +91,19 @@ TEST_F(ProgramTest, BatchRunWritesResultsWithoutAnyDisplay) {
 TEST_F(ProgramTest, InstalledTablesAreFoundInTheDataFolder) {
   TempDir run;
   std::string data;
-  const std::vector<double> eight = {1020, 870, 670, 440, 500, 936, 380, 340};
+  const std::vector<double> q5 = {1020, 870, 675, 440, 500, 940, 380, 340, 1640};
   for (int k = 0; k <= 6; ++k)
-    data += SunLine({2020, 6, 15, 9 + k, 0, 0}, eight, 1.3, 0.08, 1e6, kLat, kLon, 3);
+    data += SunLine({2020, 6, 15, 9 + k, 0, 0}, q5, 1.3, 0.08, 1e6, kLat, kLon, 3);
   WriteFile(run.file("site.nsu"), data);
-  WriteFile(run.file("cal.cal"), "2020 1 1 1e6 1e6 1e6 1e6 1e6 1e6 1e6 1e6\n");
+  WriteFile(run.file("cal.cal"), "2020 1 1 1e6 1e6 1e6 1e6 1e6 1e6 1e6 1e6 1e6 \n");
   WriteFile(run.file("inputpar.dat"), ParameterFile(1, "cal.cal", "result.tao", 1, kLat, kLon, kAlt, "-2\n",
                                                     "300\n", {{2, 3, 4, 5}}, -1, {"site.nsu"}));
   const Outcome o = RunProgram(run.path(), {"inputpar.dat", "/g0"});
   ASSERT_EQ(o.status, 0) << o.err;
   const auto rows = ReadLines(run.file("result.tao"));
   ASSERT_EQ(rows.size(), 8u);
-  // 7 aerosol wavelengths (936 nm is the water channel), both passes, one combination, the water.
-  EXPECT_EQ(rows[1].size(), 64u + 15 * (2 * 7 + 8 + 2));
+  // 8 aerosol wavelengths (940 nm is the water channel), both passes, one combination, the water.
+  EXPECT_EQ(rows[1].size(), 64u + 15 * (2 * 8 + 8 + 2));
 }
 
 TEST_F(ProgramTest, EveryFailureExitsNonZeroWithItsMessageAndNoResult) {

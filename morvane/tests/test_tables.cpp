@@ -18,13 +18,14 @@ namespace {
 std::string Installed(const std::string &name) { return DataDir() + "/morvane/" + name; }
 
 TEST(InstalledTables, InstrumentsFollowTheCalibrationOrder) {
-  const InstrumentDesc eight = ReadInstrument(Installed("instruments.dat"), 1);
-  EXPECT_EQ(eight.nwl, 8);
-  const double order8[] = {1020, 870, 670, 440, 500, 936, 380, 340};
-  for (int w = 0; w < 8; ++w)
-    EXPECT_EQ(eight.lambda[static_cast<size_t>(w)], order8[w]);
-  EXPECT_EQ(eight.vapour, 6);
-  EXPECT_EQ(eight.references.size(), 2u);
+  // The station's sun photometer: its nine sun filters in the order the calibration plug-in sorts them.
+  const InstrumentDesc q5 = ReadInstrument(Installed("instruments.dat"), 1);
+  EXPECT_EQ(q5.nwl, 9);
+  const double order[] = {1020, 870, 675, 440, 500, 940, 380, 340, 1640};
+  for (int w = 0; w < 9; ++w)
+    EXPECT_EQ(q5.lambda[static_cast<size_t>(w)], order[w]);
+  EXPECT_EQ(q5.vapour, 6);
+  EXPECT_EQ(q5.references, (std::vector<int>{2, 1}));
   const InstrumentDesc ten = ReadInstrument(Installed("instruments.dat"), 2);
   EXPECT_EQ(ten.nwl, 10);
   EXPECT_EQ(ten.lambda[1], 1640);
