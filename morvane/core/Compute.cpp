@@ -5,6 +5,7 @@
 #include "morvane/core/Physics.h"
 #include "morvane/core/ResultFiles.h"
 #include "morvane/core/Tables.h"
+#include "morvane/core/VecExp.h"
 
 #include <algorithm>
 #include <chrono>
@@ -318,10 +319,17 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
         double tr = 0, to3 = 0, tno2 = 0;
         const double ko3 = am.ozone * (o3 / 1000);
         const double kno2 = am.no2 * no2;
+        double arg[3 * kBandSize], tr3[3 * kBandSize];
         for (size_t k = 0; k < static_cast<size_t>(kBandSize); ++k) {
-          tr += b.weight[k] * std::exp(-am.rayleigh * p / b.q[k]);
-          to3 += b.weight[k] * std::exp(-ko3 * b.sigmaO3[season][k] * kLoschmidt);
-          tno2 += b.weight[k] * std::exp(-kno2 * b.sigmaNo2[season][k] * kLoschmidt);
+          arg[k] = -am.rayleigh * p / b.q[k];
+          arg[kBandSize + k] = -ko3 * b.sigmaO3[season][k] * kLoschmidt;
+          arg[2 * kBandSize + k] = -kno2 * b.sigmaNo2[season][k] * kLoschmidt;
+        }
+        ExpArray(arg, tr3, 3 * kBandSize);
+        for (size_t k = 0; k < static_cast<size_t>(kBandSize); ++k) {
+          tr += b.weight[k] * tr3[k];
+          to3 += b.weight[k] * tr3[kBandSize + k];
+          tno2 += b.weight[k] * tr3[2 * kBandSize + k];
         }
         const double tgas = tr * to3 * tno2;
         tau1[i] = t1[w] > 0 ? std::log(tgas / t1[w]) / am.rayleigh : kMarker;
