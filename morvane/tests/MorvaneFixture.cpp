@@ -111,7 +111,8 @@ std::string SunLine(const Measurement &m, const std::vector<double> &lambdas, do
                     const std::vector<double> &extraTau) {
   const DayCount dc = DayNumber(m.year, m.month, m.day, m.hour, m.minute, m.second);
   const SunPosition sun = SunPsa(dc.hours, static_cast<float>(latitude), static_cast<float>(longitude), dc.n - 0.5);
-  const double mass = ComputeAirMasses(sun.elevation).rayleigh;
+  // Below the horizon any count will do: the program skips such records.
+  const double mass = sun.elevation > 0 ? ComputeAirMasses(sun.elevation).rayleigh : 40.0;
   const double r2 = sun.distance * sun.distance;
   char buf[128];
   std::snprintf(buf, sizeof buf, "%d %d %d %d %d %d", m.day, m.month, m.year, m.hour, m.minute, m.second);

@@ -43,7 +43,7 @@ int main() {
   for (int month = 1; month <= 12; ++month) {
     std::string data;
     for (int day = 1; day <= daysInMonth[month - 1]; ++day)
-      for (int minute = 7 * 60; minute <= 17 * 60 + 30; minute += 5) {
+      for (int minute = 6 * 60 + 40; minute <= 17 * 60 + 50; minute += 5) {
         data += SunLine({2020, month, day, minute / 60, minute % 60, 0}, lambdas, 1.2, 0.05 + 0.001 * (day % 7), 1e6,
                         37.18, -3.6, 3, factors);
         ++generated;

@@ -161,6 +161,20 @@ TEST_F(RunTest, MalformedLinesAndNightRecordsAreSkippedAndCounted) {
   EXPECT_NE(diag.str().find("1 registros con el sol bajo el horizonte"), std::string::npos) << diag.str();
 }
 
+TEST_F(RunTest, OnlyTheFirstChannelIsTemperatureCorrectedAndCalibrationEndsHold) {
+  // Records before the first and after the last calibration date use those lines' constants.
+  WriteFile("cal.cal", "2020 3 1 1e6 1e6 1e6 1e6\n2020 9 1 2e6 2e6 2e6 2e6\n");
+  Measurement hot{2020, 1, 15, 11, 0, 0, 35.0}, cold{2020, 11, 15, 11, 0, 0, 5.0};
+  WriteFile("t.sun", SunLine(hot, kFour, 1.3, 0.08, 1e6, kLat, kLon, 1) + SunLine(cold, kFour, 1.3, 0.08, 2e6, kLat, kLon, 1));
+  RunMorvane(Params({"t.sun"}), diag);
+  const auto lines = ReadLines("out.tao");
+  ASSERT_EQ(lines.size(), 3u);
+  for (size_t r = 1; r <= 2; ++r)
+    for (int w = 0; w < 4; ++w)
+      EXPECT_NEAR(Col(lines[r], w + 1), Tau(kFour[static_cast<size_t>(w)], 1.3, 0.08), 2e-5) << r << " " << w;
+  EXPECT_EQ(lines[1].substr(53, 8), "   35.00");
+}
+
 TEST_F(RunTest, RowsAreSortedByTimeAndEqualTimesKeepTheirOrder) {
   WriteFile("b.sun", SunLine({2020, 6, 15, 12, 0, 0}, kFour, 1.0, 0.2, 1e6, kLat, kLon, 1) +
                          SunLine({2020, 6, 15, 9, 0, 0}, kFour, 1.3, 0.08, 1e6, kLat, kLon, 1));
