@@ -300,6 +300,32 @@ TEST_F(RunTest, GasFilesLastLineAndNo2Fallback) {
   EXPECT_NE(diag.str().find("latitudes medias"), std::string::npos);
 }
 
+TEST_F(RunTest, OzoneFileLastLineMatchesAndMissingDaysTake300) {
+  // Ozone absorbs 1e-21 cm2 at every wavelength whatever the temperature.
+  std::string ozone = "Tabla\n";
+  for (int nm = 250; nm <= 1750; ++nm)
+    ozone += std::to_string(nm) + " 1e-21 0 0\n";
+  WriteFile("ozono.dat", ozone);
+  WriteFile("day.sun", SunLine({2020, 6, 15, 10, 0, 0}, kFour, 1.3, 0.08, 1e6, kLat, kLon, 1) +
+                           SunLine({2020, 6, 16, 10, 0, 0}, kFour, 1.3, 0.08, 1e6, kLat, kLon, 1));
+  WriteFile("o3.txt", "2020 6 14 280\n2020 6 15 350\n");
+  RunParams prm = Params({"day.sun"});
+  prm.ozoneMode = -1;
+  prm.ozoneFile = "o3.txt";
+  RunMorvane(prm, diag);
+  const auto lines = ReadLines("out.tao");
+  ASSERT_EQ(lines.size(), 3u);
+  const double amounts[2] = {350, 300}; // the last line's day, then a day the file lacks
+  for (int r = 0; r < 2; ++r) {
+    const DayCount dc = DayNumber(2020, 6, 15 + r, 10, 0, 0);
+    const AirMasses am =
+        ComputeAirMasses(SunPsa(dc.hours, static_cast<float>(kLat), static_cast<float>(kLon), dc.n - 0.5).elevation);
+    const double tauO3 = amounts[r] * (1 - kAlt * 8.98e-6) / 1000 * 2.68719e19 * 1e-21;
+    EXPECT_NEAR(Col(lines[static_cast<size_t>(r + 1)], 4), Tau(440, 1.3, 0.08) - am.ozone / am.rayleigh * tauO3, 2e-5);
+  }
+  EXPECT_NE(diag.str().find("300 DU"), std::string::npos);
+}
+
 TEST(ParameterFile, ReadsEveryLineAndItsEdgeCases) {
   TempDir dir;
   const std::string path = dir.file("inputpar.dat");
