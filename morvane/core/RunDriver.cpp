@@ -40,14 +40,19 @@ RunResult ProcesoCalculo(RunParams &params, InputMode mode, const std::string &p
       result.resultFile = ScreenedName(params.outputFile);
       ScreenClouds(params.outputFile, result.resultFile, result.summary.valueColumns, result.summary.place440, diag);
     }
-    WriteFileAtomically("temporalg", GraphHandOff(result.resultFile, params.cloudScreening,
-                                                  result.summary.valueColumns + 10, result.summary.nsel,
-                                                  result.summary.ncomb, result.summary.vapour));
   } catch (const Failure &f) {
     result.status = -2;
     result.message = f.what();
     result.exitCode = static_cast<int>(f.kind());
     return result;
+  }
+  // The hand-off only serves the chart program: the results stand without it.
+  try {
+    WriteFileAtomically("temporalg", GraphHandOff(result.resultFile, params.cloudScreening,
+                                                  result.summary.valueColumns + 10, result.summary.nsel,
+                                                  result.summary.ncomb, result.summary.vapour));
+  } catch (const Failure &f) {
+    diag << "morvane: " << f.what() << '\n';
   }
   result.message = "Terminated ";
   return result;
