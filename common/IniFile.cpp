@@ -2,6 +2,7 @@
 
 #include "common/FileUtils.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <sys/stat.h>
@@ -207,13 +208,13 @@ TIniFile TIniFile::FromBytes(const std::string& bytes)
   return ini;
 }
 
-TIniFile::Line TIniFile::ParseLine(std::string text, std::string eol)
+TIniFile::Line TIniFile::ParseLine(std::string text, std::string eol, size_t from)
 {
   Line line;
   line.text = std::move(text);
   line.eol = std::move(eol);
   const std::string& t = line.text;
-  size_t b = 0;
+  size_t b = std::min(from, t.size());
   while (b < t.size() && IsBlank(t[b])) ++b;
   if (b >= t.size() || t[b] == ';' || t[b] == '#') return line;
   if (t[b] == '[') {
@@ -235,11 +236,13 @@ TIniFile::Line TIniFile::ParseLine(std::string text, std::string eol)
 void TIniFile::Parse(const std::string& bytes)
 {
   lines_.clear();
+  // A byte-order mark written by some editors is kept but not read as part of the first line.
+  const size_t bom = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   size_t pos = 0;
   while (pos < bytes.size()) {
     size_t nl = bytes.find('\n', pos);
     if (nl == std::string::npos) {
-      lines_.push_back(ParseLine(bytes.substr(pos), ""));
+      lines_.push_back(ParseLine(bytes.substr(pos), "", pos == 0 ? bom : 0));
       break;
     }
     size_t end = nl;
@@ -248,7 +251,7 @@ void TIniFile::Parse(const std::string& bytes)
       --end;
       eol = "\r\n";
     }
-    lines_.push_back(ParseLine(bytes.substr(pos, end - pos), std::move(eol)));
+    lines_.push_back(ParseLine(bytes.substr(pos, end - pos), std::move(eol), pos == 0 ? bom : 0));
     pos = nl + 1;
   }
 }

@@ -104,7 +104,7 @@ class TIniFile : public TCustomIniFile {
   };
 
   void Parse(const std::string& bytes);
-  static Line ParseLine(std::string text, std::string eol);
+  static Line ParseLine(std::string text, std::string eol, size_t from = 0);
   FileStamp Stamp() const;
   bool LoadFromDisk();
   void Refresh();

@@ -196,6 +196,9 @@ TEST(IniFile, AnyBytesParseAndRebuildIdentically)
 {
   // Lines of every kind, NULs, lone CRs, unterminated sections, '=' without a name.
   std::string odd("[\0]\r\r\n[x\n=v\n\xFF=\xFE\n [ s ] tail\n k = v \n[s]\r\n\0k\0=\0\n]\n[", 48);
+  TIniFile bom = TIniFile::FromBytes("\xEF\xBB\xBF[General]\r\nA=1\r\n");
+  EXPECT_EQ(bom.ReadInteger("General", "A", 0), 1);
+  EXPECT_EQ(bom.Bytes(), "\xEF\xBB\xBF[General]\r\nA=1\r\n");
   TIniFile ini = TIniFile::FromBytes(odd);
   EXPECT_EQ(ini.Bytes(), odd);
   EXPECT_EQ(ini.ReadString("s", "k", ""), " v ");
