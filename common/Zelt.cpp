@@ -2,7 +2,10 @@
 
 #include "common/DataPaths.h"
 #include "common/FileUtils.h"
+#include "common/Instrument.h"
 #include "common/Prompt.h"
+#include "common/ScnElement.h"
+#include "common/ScnType.h"
 #include "common/SettingsStore.h"
 
 const char* const ZELTRegistryKey = "SOFTWARE\\DORAX Quenlith\\ZELT Win";
@@ -54,8 +57,10 @@ void TZELT::Construct(const std::vector<std::string>& args, const std::filesyste
 
 TZELT::~TZELT()
 {
-  FreeLists();
-  if (gZELT == this) gZELT = nullptr;
+  // The lists belong to the current settings object only.
+  if (gZELT != this) return;
+  FreeLists(true);
+  gZELT = nullptr;
 }
 
 void TZELT::ChooseAlternateFile(const std::vector<std::string>& args, const std::filesystem::path& programDir)
@@ -117,10 +122,28 @@ void TZELT::SetScriptsListHooks(std::function<void(const std::string&)> load, st
 
 void TZELT::LoadLists()
 {
+  // A newer settings object replaces the lists of an older one. A missing description file leaves
+  // its list empty, without a message. The measurement types refer to the value descriptions, so
+  // those come first.
+  FreeLists(false);
+  gInstrumentList = new TInstrumentList;
+  gInstrumentList->LoadFromFile(ParDirectory + "InsList.dat");
+  gListElScn = new TListElScn;
+  gListElScn->LoadFromFile(ParDirectory + "ScnElList.dat");
+  gListScn = new TListScn;
+  gListScn->LoadFromFile(ParDirectory + "ScnList.dat");
+  gListScn->LoadFromFile(ParDirectory + "ExtraScn.dat");
   if (ScriptsLoad()) ScriptsLoad()(ParDirectory + "Scripts.lst");
 }
 
-void TZELT::FreeLists()
+void TZELT::FreeLists(bool withScripts)
 {
-  if (ScriptsFree()) ScriptsFree()();
+  // Measurement types, value descriptions, scripts, instruments.
+  delete gListScn;
+  gListScn = nullptr;
+  delete gListElScn;
+  gListElScn = nullptr;
+  if (withScripts && ScriptsFree()) ScriptsFree()();
+  delete gInstrumentList;
+  gInstrumentList = nullptr;
 }

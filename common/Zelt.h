@@ -1,7 +1,8 @@
 #pragma once
 // The station program's settings object: decides where settings live (the per-user store standing
 // for the product's registry key, or an alternate ini file given by -CONFIG), reads the parameter
-// and plug-in folders and loads the description lists of the parameter folder.
+// and plug-in folders and creates the global description lists (gInstrumentList, gListElScn,
+// gListScn) from the files of the parameter folder; its destructor frees them.
 #include "common/IniFile.h"
 
 #include <filesystem>
@@ -46,7 +47,7 @@ class TZELT {
   void ChooseAlternateFile(const std::vector<std::string>& args, const std::filesystem::path& programDir);
   void ReadDirectories();
   void LoadLists();
-  void FreeLists();
+  static void FreeLists(bool withScripts);
 
   std::string RegKey;
   std::string AltIniFile;

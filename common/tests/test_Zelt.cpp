@@ -1,4 +1,8 @@
+#include "common/DataPaths.h"
+#include "common/Instrument.h"
 #include "common/Prompt.h"
+#include "common/ScnElement.h"
+#include "common/ScnType.h"
 #include "common/SettingsStore.h"
 #include "common/Zelt.h"
 #include "common/tests/PlatformTestEnv.h"
@@ -101,4 +105,45 @@ TEST(Zelt, ScriptListHooksRunWithTheParameterFolder)
   }
   EXPECT_EQ(calls.back(), "free");
   TZELT::SetScriptsListHooks(nullptr, nullptr);
+}
+
+TEST(Zelt, DescriptionListsComeFromTheParameterFolder)
+{
+  ScopedTestHome home;
+  const fs::path par = home.Root() / "par";
+  fs::create_directories(par);
+  // Only the instruments and ScnList.dat exist: the other lists stay empty, without a message.
+  // The installed data folder compiled in: the source tree's data/.
+  home.Set("ZELT_DATA_DIR", nullptr);
+  const fs::path data = InstalledDataDir();
+  fs::copy_file(data / "InsList.dat", par / "InsList.dat");
+  home.Set("ZELT_DATA_DIR", par.string());
+  {
+    ScopedPromptScript prompts;
+    TZELT zelt({}, home.Root());
+    ASSERT_NE(gInstrumentList, nullptr);
+    ASSERT_NE(gListElScn, nullptr);
+    ASSERT_NE(gListScn, nullptr);
+    EXPECT_GT(gInstrumentList->Count(), 0);
+    EXPECT_EQ(gListElScn->Count(), 0);
+    EXPECT_EQ(gListScn->Count(), 0);
+    EXPECT_TRUE(prompts.Asked().empty());
+  }
+  EXPECT_EQ(gInstrumentList, nullptr);
+  EXPECT_EQ(gListScn, nullptr);
+
+  // The full set: "ExtraScn.dat" types follow those of "ScnList.dat" in the one list.
+  home.Set("ZELT_DATA_DIR", data.string());
+  TListScn alone;
+  alone.LoadFromFile((data / "ScnList.dat").string());
+  TZELT zelt({}, home.Root());
+  ASSERT_NE(gListScn, nullptr);
+  EXPECT_GT(gListElScn->Count(), 0);
+  EXPECT_GT(gListScn->Count(), alone.Count());
+  EXPECT_EQ((*gListScn)[0]->Description, alone[0]->Description);
+  // A second settings object replaces the lists; the older one leaves them alone when freed.
+  auto* second = new TZELT({}, home.Root());
+  EXPECT_EQ(gZELT, second);
+  delete second;
+  EXPECT_EQ(gListScn, nullptr);
 }
