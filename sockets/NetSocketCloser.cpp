@@ -30,7 +30,7 @@ public:
         QObject::connect(FRead, &QSocketNotifier::activated, this, &Closer::Drain);
         QObject::connect(FWrite, &QSocketNotifier::activated, this, &Closer::SendRest);
         FRead->setEnabled(false);
-        FWrite->setEnabled(true);  // starts from the event loop, never inside the caller's close
+        SendRest();  // what the socket takes at once; the rest from the event loop
     }
     ~Closer() override { Live().erase(this); }
 

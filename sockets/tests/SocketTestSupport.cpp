@@ -1,5 +1,7 @@
 #include "sockets/tests/SocketTestSupport.h"
 
+#include "sockets/NetSocket.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
@@ -8,12 +10,23 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QProcess>
+#include <cstdio>
+#include <fstream>
 #include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QThread>
 
 #include <atomic>
 #include <thread>
+
+std::string B(std::initializer_list<int> bytes)
+{
+    std::string s;
+    for (int b : bytes)
+        s += static_cast<char>(b);
+    return s;
+}
 
 void EnsureApp()
 {
@@ -179,4 +192,36 @@ std::string ReadNPumping(int fd, size_t n, int timeoutMs)
 std::string ReadToEofPumping(int fd, int timeoutMs, bool* eof)
 {
     return Pumping([=] { return ReadToEof(fd, timeoutMs, eof); });
+}
+
+int ConnectToListener(TNetSocket& s, TestListener& l)
+{
+    s.SetAddr("127.0.0.1");
+    s.SetPort(l.PortText());
+    s.Connect();
+    const int peer = l.Accept();
+    WaitFor([&] { return s.State() == wsConnected; });
+    return peer;
+}
+
+bool IsListening(uint16_t port)
+{
+    char want[32];
+    std::snprintf(want, sizeof want, "0100007F:%04X", port);
+    std::ifstream in("/proc/net/tcp");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.find(want) != std::string::npos && line.find(" 0A ") != std::string::npos)
+            return true;
+    return false;
+}
+
+void StopProcess(QProcess& p)
+{
+    if (p.state() == QProcess::NotRunning)
+        return;
+    p.terminate();
+    if (!p.waitForFinished(3000))
+        p.kill();
+    p.waitForFinished(3000);
 }

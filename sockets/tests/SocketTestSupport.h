@@ -4,7 +4,11 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
+
+// Bytes of a wire sequence written as numbers.
+std::string B(std::initializer_list<int> bytes);
 
 // Creates the process's QCoreApplication once.
 void EnsureApp();
@@ -42,5 +46,14 @@ std::string ReadNPumping(int fd, size_t n, int timeoutMs = 5000);
 std::string ReadToEofPumping(int fd, int timeoutMs, bool* eof = nullptr);
 // Closes with a reset (linger 0).
 void ResetClose(int fd);
+class TNetSocket;
+// Connects the socket to the listener (event loop runs until connected); the peer's descriptor.
+int ConnectToListener(TNetSocket& s, TestListener& l);
+// True once something listens on 127.0.0.1:port, as the kernel's table says (no test connection, which
+// a serial server would answer by opening its device).
+bool IsListening(uint16_t port);
+class QProcess;
+// Ends a test peer process: terminate, then kill when it does not end.
+void StopProcess(QProcess& p);
 // Path of a program, or empty when it is not installed.
 std::string FindProgram(const std::string& name);

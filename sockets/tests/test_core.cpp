@@ -24,16 +24,7 @@ class CoreTest : public ::testing::Test {
 protected:
     void SetUp() override { EnsureApp(); }
 
-    // Connects a fresh socket to the listener and returns the peer's descriptor.
-    int ConnectTo(TNetSocket& s, TestListener& l)
-    {
-        s.SetAddr("127.0.0.1");
-        s.SetPort(l.PortText());
-        s.Connect();
-        const int peer = l.Accept();
-        EXPECT_TRUE(WaitFor([&] { return s.State() == wsConnected; }));
-        return peer;
-    }
+    static int ConnectTo(TNetSocket& s, TestListener& l) { return ConnectToListener(s, l); }
 };
 
 TEST(ErrorTexts, TableAndForms)
@@ -341,6 +332,7 @@ TEST_F(CoreTest, GracefulCloseSendsQueuedDataWithoutBlocking)
     const std::string data = Pattern(32 * 1024 * 1024);
     s->Send(data.data(), static_cast<int>(data.size()));
     ASSERT_GT(s->BufferedByteCount(), 0);
+    const int closersBefore = TNetSocketCloser::Count();
     const auto t0 = std::chrono::steady_clock::now();
     s->Close();
     const auto took = std::chrono::steady_clock::now() - t0;
@@ -361,7 +353,7 @@ TEST_F(CoreTest, GracefulCloseSendsQueuedDataWithoutBlocking)
     EXPECT_EQ(got.size(), data.size());
     EXPECT_TRUE(got == data);
     ::close(peer);
-    EXPECT_TRUE(WaitFor([] { return TNetSocketCloser::Count() == 0; }));
+    EXPECT_TRUE(WaitFor([&] { return TNetSocketCloser::Count() <= closersBefore; }));
 }
 
 TEST_F(CoreTest, AbortDropsQueuedData)

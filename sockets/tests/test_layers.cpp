@@ -16,15 +16,7 @@ class LayerTest : public ::testing::Test {
 protected:
     void SetUp() override { EnsureApp(); }
 
-    int ConnectTo(TNetSocket& s, TestListener& l)
-    {
-        s.SetAddr("127.0.0.1");
-        s.SetPort(l.PortText());
-        s.Connect();
-        const int peer = l.Accept();
-        EXPECT_TRUE(WaitFor([&] { return s.State() == wsConnected; }));
-        return peer;
-    }
+    static int ConnectTo(TNetSocket& s, TestListener& l) { return ConnectToListener(s, l); }
 };
 
 TEST_F(LayerTest, LinesArriveOneAtATime)

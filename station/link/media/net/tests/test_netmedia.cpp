@@ -28,14 +28,6 @@
 
 namespace {
 
-std::string B(std::initializer_list<int> bytes)
-{
-    std::string s;
-    for (int b : bytes)
-        s += static_cast<char>(b);
-    return s;
-}
-
 const std::string kTelnetNegotiation = B({255, 253, 0, 255, 253, 3, 255, 254, 1});
 
 // Records what a medium reports.
@@ -327,37 +319,14 @@ protected:
                     {"-n", "-u", "-P", FDir.path() + "/ser2net.pid", "-c", QString::fromStdString(cfg)});
         ASSERT_TRUE(FProc.waitForStarted(5000));
         // Ready once it accepts connections.
-        ASSERT_TRUE(WaitFor([&] { return Probe(FTelnetPort) && Probe(FRfcPort); }, 5000));
+        ASSERT_TRUE(WaitFor([&] { return IsListening(FTelnetPort) && IsListening(FRfcPort); }, 5000));
     }
 
     void TearDown() override
     {
-        if (FProc.state() != QProcess::NotRunning) {
-            FProc.terminate();
-            if (!FProc.waitForFinished(3000))
-                FProc.kill();
-            FProc.waitForFinished(3000);
-        }
+        StopProcess(FProc);
         if (FMaster >= 0)
             ::close(FMaster);
-    }
-
-    // Listening already, as the kernel's table says (a test connection would make the server open the
-    // device, which the connection of the test would then find in use).
-    static bool Probe(uint16_t port)
-    {
-        char want[32];
-        std::snprintf(want, sizeof want, "0100007F:%04X", port);
-        std::ifstream in("/proc/net/tcp");
-        std::string line;
-        while (std::getline(in, line)) {
-            std::istringstream ls(line);
-            std::string slot, local, remote, st;
-            ls >> slot >> local >> remote >> st;
-            if (local == want && st == "0A")
-                return true;
-        }
-        return false;
     }
 
     std::string ReadPty(size_t n, int timeoutMs = 3000) { return ReadNPumping(FMaster, n, timeoutMs); }
