@@ -1,6 +1,8 @@
 #include "station/windows/DialogParts.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QHBoxLayout>
 #include <QProgressBar>
 #include <QPushButton>
@@ -32,4 +34,18 @@ QHBoxLayout* HelpOkCancelRow(QDialog* dialog, int helpContext, const std::functi
     QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
     QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
     return row;
+}
+
+QLineEdit* NamedEdit(const char* name, QWidget* parent)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    return edit;
+}
+
+QCheckBox* NamedCheck(const char* name, const char* caption, QWidget* parent)
+{
+    auto* box = new QCheckBox(caption, parent);
+    box->setObjectName(name);
+    return box;
 }

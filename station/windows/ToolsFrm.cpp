@@ -1,5 +1,7 @@
 #include "station/windows/ToolsFrm.h"
 
+#include "station/windows/DialogParts.h"
+
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -11,13 +13,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QLineEdit* NamedEdit(const char* name, QWidget* parent)
-{
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    return edit;
-}
 
 std::string Bytes(const QLineEdit* edit) { return edit->text().toStdString(); }
 

@@ -3,6 +3,8 @@
 #include "common/Prompt.h"
 
 #include <QAction>
+#include "station/windows/tests/TestApp.h"
+
 #include <QApplication>
 #include <QMenu>
 #include <QTemporaryDir>
@@ -16,15 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "test_plugin_host";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
 
 // A main window stand-in: a form with a tool button, a "&Processing" menu and its button.
 class FakeHost : public TPlugInHostWindow {
@@ -96,7 +89,7 @@ protected:
         throw std::runtime_error("no plug-in " + caption);
     }
     struct AppFirst {
-        AppFirst() { App(); }
+        AppFirst() { TestApplication(); }
     } appFirst;  // widgets need the application before they are built
     QTemporaryDir dir;
     std::string report;

@@ -2,6 +2,8 @@
 
 #include "common/DecimalSep.h"
 
+#include "station/windows/tests/TestApp.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,15 +11,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "test_angle_conversion";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
 
 struct Forms {
     QString hh, mm, ss, dec, dd, dmm, min;
@@ -36,7 +29,7 @@ class AngleToolTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        App();
+        TestApplication();
         SetDecimalSeparator('.');
     }
 };

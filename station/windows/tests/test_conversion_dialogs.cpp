@@ -4,6 +4,8 @@
 #include "common/Prompt.h"
 #include "common/tests/support/Q5Images.h"
 
+#include "station/windows/tests/TestApp.h"
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QDateEdit>
@@ -17,18 +19,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "test_conversion_dialogs";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
-
 class ConversionDialogsTest : public ::testing::Test {
 protected:
-    void SetUp() override { App(); }
+    void SetUp() override { TestApplication(); }
     q5test::TempDir temp;
 };
 
