@@ -413,14 +413,15 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
   std::vector<size_t> order(rows.size());
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return rows[a].n < rows[b].n; });
-  std::string out = BuildHeader(inst, selected, ncomb, vapourOn);
-  out += '\n';
-  out.reserve(out.size() + rows.size() * static_cast<size_t>(65 + 15 * valueColumns));
+  AtomicFile out(prm.outputFile);
+  out.buffer = BuildHeader(inst, selected, ncomb, vapourOn);
+  out.buffer += '\n';
   for (size_t i : order) {
-    AppendResultRow(out, rows[i], &values[i * static_cast<size_t>(valueColumns)], valueColumns, false);
-    out += '\n';
+    AppendResultRow(out.buffer, rows[i], &values[i * static_cast<size_t>(valueColumns)], valueColumns, false);
+    out.buffer += '\n';
+    out.MaybeFlush();
   }
-  WriteFileAtomically(prm.outputFile, out);
+  out.Commit();
   sum.writeSeconds = std::chrono::duration<double>(Clock::now() - writeStart).count();
 
   sum.nsel = nsel;

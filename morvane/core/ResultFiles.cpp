@@ -70,44 +70,63 @@ std::string ScreenedName(const std::string &output) {
   return result;
 }
 
-void WriteFileAtomically(const std::string &path, const std::string &content) {
+AtomicFile::AtomicFile(const std::string &path) : path_(path) {
   namespace fs = std::filesystem;
   const fs::path target(path);
   const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
-  auto fail = [&](const std::string &why) {
-    return Failure(FailureKind::Output, "No se puede escribir " + path + ": " + why);
-  };
-  int fd = mkstemp(tmpl.data());
-  if (fd < 0)
-    throw fail(std::strerror(errno));
+  temp_ = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+  fd_ = mkstemp(temp_.data());
+  if (fd_ < 0)
+    throw Fail(errno);
+  buffer.reserve(kChunk + 4096);
+}
+
+AtomicFile::~AtomicFile() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    ::unlink(temp_.c_str());
+  }
+}
+
+Failure AtomicFile::Fail(int err) const {
+  return Failure(FailureKind::Output, "No se puede escribir " + path_ + ": " + std::strerror(err));
+}
+
+void AtomicFile::Flush() {
   size_t done = 0;
-  while (done < content.size()) {
-    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+  while (done < buffer.size()) {
+    const ssize_t n = ::write(fd_, buffer.data() + done, buffer.size() - done);
     if (n < 0) {
       if (errno == EINTR)
         continue;
-      const int err = errno;
-      ::close(fd);
-      ::unlink(tmpl.c_str());
-      throw fail(std::strerror(err));
+      throw Fail(errno);
     }
     done += static_cast<size_t>(n);
   }
+  buffer.clear();
+}
+
+void AtomicFile::Commit() {
+  Flush();
   // Result files are plain user files: the usual permissions, not mkstemp's private ones.
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    const int err = errno;
-    ::unlink(tmpl.c_str());
-    throw fail(std::strerror(err));
+  ::fchmod(fd_, 0666 & ~mask);
+  const int synced = ::fsync(fd_);
+  const int err = errno;
+  const int closed = ::close(fd_);
+  fd_ = -1;
+  if (synced != 0 || closed != 0 || std::rename(temp_.c_str(), path_.c_str()) != 0) {
+    const int why = synced != 0 ? err : errno;
+    ::unlink(temp_.c_str());
+    throw Fail(why);
   }
-  if (std::rename(tmpl.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(tmpl.c_str());
-    throw fail(std::strerror(err));
-  }
+}
+
+void WriteFileAtomically(const std::string &path, const std::string &content) {
+  AtomicFile file(path);
+  file.buffer = content;
+  file.Commit();
 }
 
 } // namespace morvane

@@ -1,12 +1,12 @@
 #pragma once
 // The Level 1 (.tao) and cloud-screened (.ta2) result files: header, fixed-width rows, names.
 
+#include "morvane/core/Tables.h"
+
 #include <string>
 #include <vector>
 
 namespace morvane {
-
-struct InstrumentDesc;
 
 constexpr int kHeaderLength = 500;
 constexpr double kMarker = 1e-05; // written where no optical depth could be computed
@@ -30,7 +30,31 @@ void AppendResultRow(std::string &out, const ResultRow &row, const double *value
 // input name itself.
 std::string ScreenedName(const std::string &output);
 
-// Writes the whole file through a temporary file in the same folder; throws Failure(Output) on error.
+// A file written through a temporary file in the same folder and renamed over the target on Commit, so
+// that a fault never leaves a half-written file; text goes to buffer and out in chunks (MaybeFlush).
+// Throws Failure(Output) on error; without Commit the temporary file is removed.
+class AtomicFile {
+public:
+  explicit AtomicFile(const std::string &path);
+  ~AtomicFile();
+  AtomicFile(const AtomicFile &) = delete;
+  AtomicFile &operator=(const AtomicFile &) = delete;
+  void MaybeFlush() {
+    if (buffer.size() >= kChunk)
+      Flush();
+  }
+  void Commit();
+  std::string buffer;
+
+private:
+  static constexpr size_t kChunk = 1 << 20;
+  void Flush();
+  Failure Fail(int err) const;
+  std::string path_, temp_;
+  int fd_ = -1;
+};
+
+// The whole file at once, through AtomicFile.
 void WriteFileAtomically(const std::string &path, const std::string &content);
 
 } // namespace morvane

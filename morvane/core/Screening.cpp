@@ -78,7 +78,8 @@ ScreeningSummary ScreenClouds(const std::string &taoPath, const std::string &ta2
   std::string header;
   if (!reader.NextLine(header))
     throw Failure(FailureKind::Output, "Fichero vacío " + taoPath);
-  std::string out = header + '\n';
+  AtomicFile out(ta2Path);
+  out.buffer = header + '\n';
 
   const size_t columns = static_cast<size_t>(10 + valueColumns);
   const size_t c440 = place440 > 0 ? static_cast<size_t>(9 + place440) : 0; // 0-based column
@@ -115,8 +116,9 @@ ScreeningSummary ScreenClouds(const std::string &taoPath, const std::string &ta2
       r.mass = v[7];
       r.temperature = v[8];
       r.cloud = static_cast<long>(v[9]);
-      AppendResultRow(out, r, v.data() + 10, valueColumns, true);
-      out += '\n';
+      AppendResultRow(out.buffer, r, v.data() + 10, valueColumns, true);
+      out.buffer += '\n';
+      out.MaybeFlush();
       ++sum.written;
     }
     day.rows.clear();
@@ -154,7 +156,7 @@ ScreeningSummary ScreenClouds(const std::string &taoPath, const std::string &ta2
     flush();
   if (sum.malformed)
     diag << "morvane: " << taoPath << ": " << sum.malformed << " líneas mal formadas ignoradas en el filtrado\n";
-  WriteFileAtomically(ta2Path, out);
+  out.Commit();
   return sum;
 }
 
