@@ -126,6 +126,23 @@ TEST_F(ProgramTest, EveryFailureExitsNonZeroWithItsMessageAndNoResult) {
   EXPECT_EQ(o.status, 6);
   EXPECT_NE(o.err.find("gone.nsu"), std::string::npos);
 
+  // A result file that cannot be written: its own status, no temporary file left behind.
+  WriteFile(dir.file("inputpar.dat"), ParameterFile(7, "cal.cal", "nodir/result.tao", 1, kLat, kLon, kAlt, "-2\n",
+                                                    "300\n", {}, -1, {"site.nsu"}));
+  o = RunProgram(dir.path(), {"inputpar.dat", "/G0"});
+  EXPECT_EQ(o.status, 7);
+  EXPECT_NE(o.err.find("nodir/result.tao"), std::string::npos) << o.err;
+  std::filesystem::create_directory(dir.file("ro"));
+  std::filesystem::permissions(dir.file("ro"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  WriteFile(dir.file("inputpar.dat"), ParameterFile(7, "cal.cal", "ro/result.tao", 1, kLat, kLon, kAlt, "-2\n",
+                                                    "300\n", {}, -1, {"site.nsu"}));
+  if (geteuid() != 0) { // root writes anywhere
+    o = RunProgram(dir.path(), {"inputpar.dat", "/G0"});
+    EXPECT_EQ(o.status, 7);
+  }
+  std::filesystem::permissions(dir.file("ro"), std::filesystem::perms::owner_all);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.file("ro")));
+
   Param(7, "cal.cal", {"site.nsu"});
   std::filesystem::remove(dir.file("no2.dat"));
   o = RunProgram(dir.path(), {"inputpar.dat", "/G0"}, {"ZELT_DATA_DIR=" + dir.file("nowhere")});
