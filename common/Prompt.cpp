@@ -88,7 +88,7 @@ int RunPrompt(PromptKind kind, const std::string& text, int defaultAnswer)
       answer = gScript->answers_.front();
       gScript->answers_.pop_front();
     }
-    gScript->asked_.push_back(PromptRecord{kind, text, answer});
+    if (gScript->record_) gScript->asked_.push_back(PromptRecord{kind, text, answer});
     return answer;
   }
   if (PromptHasScreen()) return ShowOnScreen(kind, text, defaultAnswer);
@@ -129,7 +129,8 @@ int AskYesNoCancel(const std::string& text, int defaultAnswer)
   return RunPrompt(PromptKind::YesNoCancel, text, defaultAnswer);
 }
 
-ScopedPromptScript::ScopedPromptScript(std::deque<int> answers) : answers_(std::move(answers)), outer_(gScript)
+ScopedPromptScript::ScopedPromptScript(std::deque<int> answers, bool record)
+    : answers_(std::move(answers)), record_(record), outer_(gScript)
 {
   gScript = this;
 }

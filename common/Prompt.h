@@ -34,7 +34,8 @@ bool PromptHasScreen();
 // take none and answer PromptOk. Scripts nest; the innermost one answers.
 class ScopedPromptScript {
  public:
-  explicit ScopedPromptScript(std::deque<int> answers = {});
+  // With `record` false nothing is kept (long runs that only want silence, such as fuzzers).
+  explicit ScopedPromptScript(std::deque<int> answers = {}, bool record = true);
   ~ScopedPromptScript();
   ScopedPromptScript(const ScopedPromptScript&) = delete;
   ScopedPromptScript& operator=(const ScopedPromptScript&) = delete;
@@ -49,6 +50,7 @@ class ScopedPromptScript {
   friend int RunPrompt(PromptKind kind, const std::string& text, int defaultAnswer);
   std::deque<int> answers_;
   std::vector<PromptRecord> asked_;
+  bool record_;
   ScopedPromptScript* outer_;
 };
 
