@@ -78,10 +78,13 @@ TEST_F(TransHistoTest, SpeedOrderIsAStrictWeakOrder)
         for (const auto* a : items)
             for (const auto* b : items) {
                 EXPECT_FALSE(TransmissionLess(*a, *a, 6, state));
-                if (TransmissionLess(*a, *b, 6, state)) EXPECT_FALSE(TransmissionLess(*b, *a, 6, state));
+                if (TransmissionLess(*a, *b, 6, state)) {
+                    EXPECT_FALSE(TransmissionLess(*b, *a, 6, state));
+                }
                 for (const auto* c : items)
-                    if (TransmissionLess(*a, *b, 6, state) && TransmissionLess(*b, *c, 6, state))
+                    if (TransmissionLess(*a, *b, 6, state) && TransmissionLess(*b, *c, 6, state)) {
                         EXPECT_TRUE(TransmissionLess(*a, *c, 6, state));
+                    }
             }
     TTransHistoFrm f(list, nullptr);
     f.TransListViewColumnClick(6);
