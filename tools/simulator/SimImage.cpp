@@ -54,14 +54,14 @@ std::string ReplyFrame(const std::string& letterAndPayload) {
   return frame + FrameCheck(frame);
 }
 
-Bytes MakeRecord(uint8_t code, const RecordDate& d, const Bytes& payload) {
+Bytes MakeRecord(uint8_t code, const RecordDate& d, const Bytes& payload, uint8_t variant, uint8_t sequence) {
   Bytes r;
   const size_t length = 10 + payload.size() + 2;
   r.reserve(length);
   r.push_back(code);
   r.push_back(static_cast<uint8_t>(length));
-  r.push_back(0);
-  r.push_back(0);
+  r.push_back(variant);
+  r.push_back(sequence);
   for (int v : {d.year % 100, d.month, d.day, d.hour, d.minute, d.second}) r.push_back(DecimalAsHex(v));
   r.insert(r.end(), payload.begin(), payload.end());
   r.push_back(0xFE);
@@ -135,25 +135,48 @@ void SortNewestFirst(Image& image) {
 
 Image DefaultImage(int64_t now, int count) {
   Image image;
-  image.param = MakeParamBlock(0x14, "SP140001");
-  // A few site values in the block so that the parameter decoding has something to show.
-  image.param[1] = 0x01;
-  image.param[2] = 0x25;
-  // Measurements every 15 minutes, the newest one 10 minutes before now, each with eight 16-bit
-  // counts and a temperature, alternating between two measurement kinds.
+  // A Q5 sun photometer of type 0A at site 0x0123.
+  image.param = MakeParamBlock(0x0A, "SP0A0123");
+  const uint8_t site[] = {0x0A, 0x2A, 0x01, 0x23, 0x3B, 0x9A, 0x4E, 0x20, 0x01, 0x2C,
+                          0x34, 0x80, 0x0C, 0x0F, 0x00, 0x40, 0x14, 0x94, 0xC8};
+  for (size_t i = 0; i < sizeof site; ++i) image.param[i] = site[i];
+  // Measurements every 10 minutes, the newest 5 minutes before now: a direct-sun triplet, an
+  // almucantar and a temperature record in turn.
   for (int i = 0; i < count; ++i) {
-    const time_t t = static_cast<time_t>(now - 600 - 900 * i);
+    const time_t t = static_cast<time_t>(now - 300 - 600 * i);
     std::tm tm{};
     gmtime_r(&t, &tm);
     RecordDate d{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
     Bytes payload;
-    for (int k = 0; k < 8; ++k) {
-      const int counts = 2000 + 731 * k + 37 * (i % 97);
-      payload.push_back(static_cast<uint8_t>(counts >> 8));
-      payload.push_back(static_cast<uint8_t>(counts & 0xFF));
+    const uint8_t seq = static_cast<uint8_t>(count - i);
+    auto put16 = [&payload](int v) {
+      payload.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+      payload.push_back(static_cast<uint8_t>(v & 0xFF));
+    };
+    switch (i % 3) {
+    case 0:  // direct sun: nine filters, head temperature
+      for (int k = 0; k < 9; ++k) put16(4000 + 2500 * k + 13 * (i % 50));
+      put16(231 + i % 7);
+      image.records.push_back(MakeRecord(0x10, d, payload, 0, seq));
+      break;
+    case 1:  // almucantar of filter 4: eight angles, head temperature
+      payload.push_back(4);
+      payload.push_back(0);
+      for (int k = 0; k < 8; ++k) put16(30000 - 3000 * k + 11 * (i % 50));
+      put16(229 + i % 5);
+      image.records.push_back(MakeRecord(0x20, d, payload, 1, seq));
+      break;
+    default:  // temperatures, batteries, humidity, rain, status
+      put16(228 + i % 9);
+      put16(1510);
+      put16(1275);
+      payload.push_back(180);
+      payload.push_back(45);
+      payload.push_back(0);
+      payload.push_back(0x01);
+      image.records.push_back(MakeRecord(0x30, d, payload, 0, seq));
+      break;
     }
-    payload.push_back(static_cast<uint8_t>(20 + i % 5));
-    image.records.push_back(MakeRecord(i % 3 == 2 ? 0x21 : 0x20, d, payload));
   }
   return image;
 }

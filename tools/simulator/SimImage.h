@@ -29,8 +29,9 @@ std::string EventFrame(const Bytes& record);
 // Reply frame: STX letter+payload ETB check.
 std::string ReplyFrame(const std::string& letterAndPayload);
 
-// A record [code][length][0][0][date 6 bytes as decimal-in-hex][payload][0xFE][length].
-Bytes MakeRecord(uint8_t code, const RecordDate& date, const Bytes& payload);
+// A record [code][length][variant][sequence][date 6 bytes as decimal-in-hex][payload][0xFE][length].
+Bytes MakeRecord(uint8_t code, const RecordDate& date, const Bytes& payload, uint8_t variant = 0,
+                 uint8_t sequence = 0);
 // A record of erased memory (code 0xFF), as the instrument sends past its last record.
 Bytes EmptyRecord();
 // Parameter block with the instrument type in byte 0 and the identifier in bytes 128-135.

@@ -49,6 +49,7 @@ const char* kUsage =
     "  --q5 FILE           memory image from a data file (default: the embedded image)\n"
     "  --records N         embedded image with N records (default 12)\n"
     "  --write-image FILE  write the memory image as a data file and exit\n"
+    "  --image-time T      the embedded image ends at T (seconds since the epoch) instead of now\n"
     "  --log FILE          report file (default: standard error)\n"
     "  --clock-offset S    instrument clock minus UTC, in seconds (default 0)\n"
     "  --no-seconds        clock replies without seconds ('H')\n"
@@ -70,6 +71,7 @@ struct Config {
   std::string link, device, q5, writeImage, log;
   int tcpPort = 0;
   int records = 12;
+  long long imageTime = 0;
   bool reopen = false;
   double announce = 1.0, again = -1;
   int sessions = 0;
@@ -91,6 +93,7 @@ bool ParseArgs(int argc, char** argv, Config& c) {
     else if (a == "--q5") c.q5 = value();
     else if (a == "--records") c.records = std::stoi(value());
     else if (a == "--write-image") c.writeImage = value();
+    else if (a == "--image-time") c.imageTime = std::stoll(value());
     else if (a == "--log") c.log = value();
     else if (a == "--clock-offset") c.behaviour.clockOffset = std::stod(value());
     else if (a == "--no-seconds") c.behaviour.noSeconds = true;
@@ -182,7 +185,7 @@ int main(int argc, char** argv) {
     }
     zsim::SortNewestFirst(image);
   } else {
-    image = zsim::DefaultImage(static_cast<int64_t>(NowUtc()), cfg.records);
+    image = zsim::DefaultImage(cfg.imageTime > 0 ? cfg.imageTime : static_cast<int64_t>(NowUtc()), cfg.records);
   }
   if (!cfg.writeImage.empty()) {
     if (!zsim::WriteFile(cfg.writeImage, zsim::BuildDataFile(image))) {

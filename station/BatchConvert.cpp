@@ -1,0 +1,84 @@
+#include "station/BatchConvert.h"
+
+#include <memory>
+
+#include "common/FileUtils.h"
+#include "common/Prompt.h"
+#include "common/Q5File.h"
+#include "common/Utils.h"
+#include "station/ParamDump.h"
+
+namespace {
+
+// Loads a data file for a conversion; a missing or unreadable file is reported and gives null.
+std::unique_ptr<TQ5File> LoadForBatch(const std::string& dataFile, const std::string& outFolder)
+{
+    if (!FileExists(dataFile)) {
+        ShowWarning(dataFile + "\nUnable to load the file.");
+        return nullptr;
+    }
+    if (!DirectoryExists(outFolder)) {
+        ShowWarning("The folder " + outFolder + " doesn't exist.");
+        return nullptr;
+    }
+    auto file = std::make_unique<TQ5File>(dataFile);
+    if (file->TooShort || file->ImageLength == 0) {
+        ShowWarning(dataFile + "\nUnable to load the file.");
+        return nullptr;
+    }
+    return file;
+}
+
+std::string OutputName(const std::string& dataFile, const std::string& outFolder)
+{
+    return IncludeTrailingSlash(outFolder) + ExtractFileName(dataFile);
+}
+
+}  // namespace
+
+bool ExportAsciiBatch(const std::string& dataFile, const std::string& outFolder, const TBatchOptions& options)
+{
+    auto file = LoadForBatch(dataFile, outFolder);
+    if (!file) return false;
+    if (!file->ExportAsciiFiles(OutputName(dataFile, outFolder), options.AddASCIIHeader)) {
+        ShowWarning("Unable to write the ASCII files of " + dataFile + " in " + outFolder);
+        return false;
+    }
+    return true;
+}
+
+bool ExportParamsBatch(const std::string& dataFile, const std::string& outFolder, const TBatchOptions& options)
+{
+    auto file = LoadForBatch(dataFile, outFolder);
+    if (!file) return false;
+    std::string message;
+    if (!WriteParamFile(file.get(), OutputName(dataFile, outFolder), options.ParDirectory, message)) {
+        ShowWarning(message);
+        return false;
+    }
+    return true;
+}
+
+TBatchResult ParseCommandLine(const std::vector<std::string>& args, const TBatchOptions& options)
+{
+    TBatchResult result;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.size() < 2 || arg[0] != '-') continue;  // a '/' begins a path here, never an option
+        const std::string option = UpperCase(arg.substr(1));
+        if (option != "ASCII" && option != "PAR") continue;
+        result.Ran = true;
+        if (i + 2 >= args.size()) {
+            ShowWarning("Incorrect number of parameters!");
+            result.Failed = true;
+            continue;
+        }
+        const std::string& dataFile = args[i + 1];
+        const std::string& outFolder = args[i + 2];
+        const bool ok = option == "ASCII" ? ExportAsciiBatch(dataFile, outFolder, options)
+                                          : ExportParamsBatch(dataFile, outFolder, options);
+        if (!ok) result.Failed = true;
+        i += 2;
+    }
+    return result;
+}

@@ -1,0 +1,124 @@
+// zelt: the station program. Batch conversions (-ASCII, -PAR) run before any window exists and end
+// with status 1 on a failure; otherwise the main window runs until it is closed. With no screen
+// (an offscreen or minimal platform) and an automatic connection, the program ends once the first
+// download has been written, its log lines going to standard error.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/Prompt.h"
+#include "common/Utils.h"
+#include "common/Zelt.h"
+#include "station/AboutBox.h"
+#include "station/BatchConvert.h"
+#include "station/StationSettings.h"
+#include "station/ZELTFrm.h"
+#include "station/link/Scripts.h"
+#include "station/link/Transmission.h"
+
+namespace {
+
+bool HasBatchOption(const std::vector<std::string>& args)
+{
+    for (const std::string& a : args) {
+        if (a.size() < 2 || a[0] != '-') continue;
+        const std::string o = UpperCase(a.substr(1));
+        if (o == "ASCII" || o == "PAR") return true;
+    }
+    return false;
+}
+
+bool HasNoSplash(const std::vector<std::string>& args)
+{
+    for (const std::string& a : args)
+        if (UpperCase(a) == "-NOSPLASH" || UpperCase(a) == "/NOSPLASH") return true;
+    return false;
+}
+
+int RunBatch(int argc, char** argv, const std::vector<std::string>& args)
+{
+    QCoreApplication app(argc, argv);
+    TZELT zelt(argc, argv);
+    TBatchOptions options;
+    options.ParDirectory = zelt.PARDirectory();
+    TStationSettings settings;
+    if (auto ini = zelt.OpenSettings()) {
+        const std::string section = zelt.RegBaseSecName();
+        TSettingsSection main;
+        main.Get = [&](const std::string& key, std::string& value) { return ini->TryReadString(section, key, value); };
+        LoadStationSettings(settings, main);
+    }
+    options.AddASCIIHeader = settings.AddASCIIHeader;
+    const TBatchResult result = ParseCommandLine(args, options);
+    return result.Failed ? 1 : 0;
+}
+
+// The window shown where there is no screen: its log goes to standard error and the program ends
+// once the first download is over (and its files written).
+class TUnattendedRun : public QObject {
+public:
+    explicit TUnattendedRun(TZELTFrm& frm) : FFrm(frm)
+    {
+        QObject::connect(&FPoll, &QTimer::timeout, this, [this] {
+            if (FFrm.Core().Transmissions().Count() > 0 && !FFrm.Core().Connected()) QCoreApplication::exit(FailedStatus());
+        });
+        FPoll.start(200);
+    }
+    int FailedStatus() const
+    {
+        // A download that did not end well, or data that could not be saved, is a failure.
+        const TTransmission* t = FFrm.Core().Transmissions().Item(0);
+        return t->EndStatus == 0 && !FFrm.Core().Modified ? 0 : 1;
+    }
+
+private:
+    TZELTFrm& FFrm;
+    QTimer FPoll;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    if (HasBatchOption(args)) return RunBatch(argc, argv, args);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("ZELT Win");
+    // The settings object loads the script list of the parameter folder; the program keeps it.
+    static std::unique_ptr<TScriptsList> scripts;
+    TZELT::SetScriptsListHooks(
+        [](const std::string& fileName) {
+            scripts = std::make_unique<TScriptsList>();
+            scripts->LoadFromFile(fileName);
+        },
+        [] { scripts.reset(); });
+    TZELT zelt(argc, argv);
+    if (!HasNoSplash(args) && PromptHasScreen()) {
+        auto* splash = new TSplashScreenFrm();
+        splash->show();
+        QCoreApplication::processEvents();
+    }
+    int status = 0;
+    {
+        TZELTFrm frm(zelt, args);
+        frm.Scripts = scripts.get();
+        std::unique_ptr<TUnattendedRun> unattended;
+        if (!PromptHasScreen()) {
+            frm.EchoMemoToStderr = true;
+            if (frm.Settings().AutoConnect) unattended = std::make_unique<TUnattendedRun>(frm);
+        }
+        frm.show();
+        frm.Start();
+        if (TSplashScreenFrm::Current) TSplashScreenFrm::Current->close();
+        if (!PromptHasScreen() && !unattended) return 0;  // nothing would ever happen
+        status = app.exec();
+    }
+    return status;
+}

@@ -1,0 +1,311 @@
+// The main window offscreen: opening, listing, sorting, deleting and saving a data file, the commands
+// refused during a transmission, the close query, the command-line options, the options dialog's
+// checks, help pages and the settings round trip.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QCloseEvent>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QTreeWidget>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/IniFile.h"
+#include "common/Prompt.h"
+#include "common/Q5File.h"
+#include "common/Zelt.h"
+#include "common/tests/PlatformTestEnv.h"
+#include "station/ConfFrm.h"
+#include "station/HtmlHelp.h"
+#include "station/StationSettings.h"
+#include "station/ZELTFrm.h"
+#include "tools/simulator/SimImage.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QApplication* App()
+{
+    static int argc = 1;
+    static char name[] = "station_window_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return app;
+}
+
+zsim::Image Image(int count)
+{
+    zsim::Image image;
+    image.param = zsim::MakeParamBlock(0x14, "SP140042");
+    for (int i = 0; i < count; ++i)
+        image.records.push_back(zsim::MakeRecord(0x20, {2026, 3, 1 + i, 10, 0, 0}, {uint8_t(i), 1, 2}));
+    return image;
+}
+
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        App();
+        ini = (home.Root() / "zelt.ini").string();
+        ScopedTestHome::Write(ini, "[General]\r\nShowScnError=1\r\nConfirmWrite=1\r\n");
+        Make({});
+    }
+    void Make(std::vector<std::string> args)
+    {
+        frm.reset();
+        zelt.reset();
+        std::vector<std::string> all{"zelt", "-CONFIG=" + ini};
+        zelt = std::make_unique<TZELT>(all);
+        args.insert(args.begin(), "-CONFIG=" + ini);
+        frm = std::make_unique<TZELTFrm>(*zelt, args);
+    }
+    std::string WriteData(const std::string& name, const zsim::Image& image)
+    {
+        const std::string path = (home.Root() / name).string();
+        EXPECT_TRUE(zsim::WriteFile(path, zsim::BuildDataFile(image)));
+        return path;
+    }
+    int Rows() { return frm->ScnListView->topLevelItemCount(); }
+
+    ScopedTestHome home;
+    std::string ini;
+    std::unique_ptr<TZELT> zelt;
+    std::unique_ptr<TZELTFrm> frm;
+};
+
+}  // namespace
+
+TEST_F(Window, OpenListDeleteAndSave)
+{
+    const std::string path = WriteData("day.Q5", Image(4));
+    frm->OpenFile(path);
+    ASSERT_NE(frm->Q5File(), nullptr);
+    EXPECT_EQ(Rows(), 4);
+    EXPECT_EQ(frm->DataLbl->text(), "4 scenarios");
+    EXPECT_EQ(frm->windowTitle(), "ZELT Win - day.Q5");
+    EXPECT_EQ(frm->ScnListView->topLevelItem(0)->text(2), "15");
+
+    // Without a selection the deletion is refused.
+    {
+        ScopedPromptScript script;
+        frm->DeleteMnuClick();
+        ASSERT_EQ(script.Asked().size(), 1u);
+        EXPECT_EQ(script.Asked()[0].text, "Select first one or several measurements in the list");
+    }
+    frm->ScnListView->topLevelItem(1)->setSelected(true);
+    frm->ScnListView->topLevelItem(3)->setSelected(true);
+    frm->DeleteMnuClick();
+    EXPECT_EQ(Rows(), 2);
+    EXPECT_TRUE(frm->Core().Modified);
+
+    // "No" to the replace question writes nothing and keeps the data modified.
+    {
+        ScopedPromptScript script({PromptNo});
+        EXPECT_FALSE(frm->SaveMnuClick());
+    }
+    EXPECT_EQ(TQ5File(path).Events.Count(), 4);
+    EXPECT_TRUE(frm->Core().Modified);
+    {
+        ScopedPromptScript script({PromptYes});
+        EXPECT_TRUE(frm->SaveMnuClick());
+    }
+    EXPECT_FALSE(frm->Core().Modified);
+    TQ5File saved(path);
+    ASSERT_EQ(saved.Events.Count(), 2);
+    EXPECT_EQ(saved.Events[0]->Evt(), zsim::ToHex(Image(4).records[0]));
+    EXPECT_EQ(saved.Events[1]->Evt(), zsim::ToHex(Image(4).records[2]));
+}
+
+TEST_F(Window, FailedSaveIsShownAndKeepsTheData)
+{
+    frm->OpenFile(WriteData("a.Q5", Image(2)));
+    frm->ScnListView->topLevelItem(0)->setSelected(true);
+    frm->DeleteMnuClick();
+    ScopedPromptScript script({PromptYes});
+    // A folder that cannot exist: its parent is a file.
+    ScopedTestHome::Write(home.Root() / "ro", "not a folder");
+    EXPECT_FALSE(frm->SaveAs((home.Root() / "ro" / "b.Q5").string()));
+    EXPECT_TRUE(frm->Core().Modified);
+    bool shown = false;
+    for (const auto& r : script.Asked()) shown |= r.text.rfind("Unable to save the file", 0) == 0;
+    EXPECT_TRUE(shown);
+    // Closing with "Yes" to saving does not close when the save fails.
+    QCloseEvent close;
+    ScopedPromptScript answers({PromptYes});
+    frm->SetQ5FileName((home.Root() / "ro" / "c.Q5").string());
+    QApplication::sendEvent(frm.get(), &close);
+    EXPECT_FALSE(close.isAccepted());
+}
+
+TEST_F(Window, CommandsThatChangeTheFileAreRefusedDuringATransmission)
+{
+    frm->OpenFile(WriteData("a.Q5", Image(3)));
+    // The instrument's first frame opens the connection.
+    const std::string frame =
+        zsim::ReplyFrame("SSIM1000000" + zsim::ToHex(zsim::MakeParamBlock(0x14, "SP140042"))) + "\r";
+    frm->Core().InstallDefaultHandler();
+    frm->Core().RS232ReceiveData(&frm->Core(), frame.data(), int(frame.size()));
+    ASSERT_TRUE(frm->Core().Connected());
+    TQ5File* during = frm->Q5File();
+    ScopedPromptScript script({PromptYes, PromptYes, PromptYes});
+    frm->OpenFile(WriteData("b.Q5", Image(1)));
+    EXPECT_EQ(frm->Q5File(), during);
+    EXPECT_FALSE(frm->SaveAs((home.Root() / "c.Q5").string()));
+    EXPECT_FALSE(fs::exists(home.Root() / "c.Q5"));
+    ASSERT_GE(script.Asked().size(), 2u);
+    EXPECT_EQ(script.Asked()[0].text, "This command is not available during a transmission.");
+    // Closing asks to stop and never closes.
+    QCloseEvent close;
+    QApplication::sendEvent(frm.get(), &close);
+    EXPECT_FALSE(close.isAccepted());
+}
+
+TEST_F(Window, ListTextIsShortenedAndSortedByDate)
+{
+    EXPECT_EQ(TZELTFrm::ShortDataText(std::string(255, 'a')).size(), 255u);
+    std::string text;
+    for (int i = 0; i < 300; ++i) text += char('A' + i % 26);
+    const std::string s = TZELTFrm::ShortDataText(text);
+    EXPECT_EQ(s.size(), 239u);
+    EXPECT_EQ(s.substr(0, 95), text.substr(0, 95));
+    EXPECT_EQ(s.substr(95, 3), "...");
+    EXPECT_EQ(s.substr(98), text.substr(159));
+
+    frm->OpenFile(WriteData("a.Q5", Image(3)));
+    frm->SortByColumn(1);
+    EXPECT_EQ(frm->ScnListView->topLevelItem(0)->data(0, Qt::UserRole).toInt(), 2);  // newest first
+    frm->SortByColumn(1);
+    EXPECT_EQ(frm->ScnListView->topLevelItem(0)->data(0, Qt::UserRole).toInt(), 0);
+    frm->SortByColumn(1);
+    EXPECT_EQ(frm->ScnListView->topLevelItem(0)->data(0, Qt::UserRole).toInt(), 2);
+}
+
+TEST_F(Window, CommandLineOptions)
+{
+    Make({"-debug", "-com=com3", "/data/x.Q5"});
+    EXPECT_TRUE(frm->ModeExpert());
+    EXPECT_EQ(frm->Settings().PortNum, "com3");
+    EXPECT_EQ(frm->Settings().TypeCom, TypeComSerial);
+    EXPECT_TRUE(frm->Settings().AutoConnect);
+    EXPECT_EQ(frm->StartFileName(), "/data/x.Q5");
+    EXPECT_NE(frm->windowTitle().indexOf(" [D "), -1);
+
+    Make({"-DEBUGX", "-USB2", "-IP=host:23", "-RUN=aot"});
+    EXPECT_FALSE(frm->ModeExpert());
+    EXPECT_EQ(frm->Settings().TypeCom, TypeComIp);
+    EXPECT_EQ(frm->Settings().RemoteIP, "host:23");
+    EXPECT_EQ(frm->PlugInName(), "aot");
+
+    // A start-up file that does not exist is reported and the program goes on.
+    Make({(home.Root() / "missing.Q5").string()});
+    ScopedPromptScript script;
+    frm->Start();
+    ASSERT_EQ(script.Asked().size(), 1u);
+    EXPECT_EQ(script.Asked()[0].text, (home.Root() / "missing.Q5").string() + "\nUnable to load the file.");
+}
+
+TEST_F(Window, ParameterDumpOfAnUnnamedFileIsRefused)
+{
+    frm->OpenFile(WriteData("a.Q5", Image(1)));
+    frm->SetQ5FileName("");
+    ScopedPromptScript script;
+    frm->WriteParamBtnClick();
+    ASSERT_EQ(script.Asked().size(), 1u);
+    EXPECT_EQ(script.Asked()[0].text, "The Q5 file doesn't have a name");
+}
+
+TEST_F(Window, OptionsDialogChecks)
+{
+    TConfFrm dialog(*frm, *zelt);
+    dialog.Optimize->setChecked(true);
+    dialog.AutoRecord->setChecked(false);
+    dialog.Pages->setCurrentWidget(dialog.DataPage);
+    {
+        ScopedPromptScript script({PromptCancel});
+        EXPECT_FALSE(dialog.OkBtnClick());
+        EXPECT_EQ(dialog.Pages->currentWidget(), dialog.CommPage);
+    }
+    dialog.AutoRecord->setChecked(true);
+    dialog.Period->setCurrentIndex(5);
+    dialog.BaseName->clear();
+    {
+        ScopedPromptScript script;
+        EXPECT_FALSE(dialog.OkBtnClick());
+        EXPECT_EQ(dialog.Pages->currentWidget(), dialog.DataPage);
+        ASSERT_EQ(script.Asked().size(), 1u);
+        EXPECT_EQ(script.Asked()[0].text, "You must give a base name if you choose to build files with an infinite period");
+    }
+    // Separators: the tab character for the list separator, shown in the sample.
+    dialog.SeparatorKind->setCurrentIndex(0);
+    dialog.SeparatorRadioClicked(4);
+    EXPECT_EQ(dialog.SampleText().count('\t'), 5);
+    dialog.BaseName->setText("st");
+    {
+        ScopedPromptScript script({PromptYes});
+        EXPECT_TRUE(dialog.OkBtnClick());
+    }
+    EXPECT_EQ(frm->Settings().SepList, "\t");
+    EXPECT_TRUE(frm->SaveSettings());
+    TIniFile stored(ini);
+    EXPECT_EQ(stored.ReadString("General", "SepList", ""), "\t");
+    EXPECT_EQ(stored.ReadString("General", "ASCIIPeriod", ""), "5");
+    // Help of the current page.
+    dialog.Pages->setCurrentWidget(dialog.CommPage);
+    EXPECT_EQ(dialog.HelpContext(), 103);
+}
+
+TEST_F(Window, HelpPagesByContextNumber)
+{
+    THTMLHelp help((fs::path(ZELT_TEST_DATA_DIR) / "help" / "index.html").string());
+    EXPECT_EQ(help.TopicPage(103), "options-communication.html");
+    EXPECT_EQ(help.ShowTopic(103), 1);
+    ASSERT_NE(help.Viewer(), nullptr);
+    EXPECT_TRUE(help.Viewer()->source().toString().endsWith("options-communication.html"));
+    EXPECT_NE(help.Viewer()->toPlainText().indexOf("Communication type"), -1);
+    THTMLHelp missing((home.Root() / "none.html").string());
+    ScopedPromptScript script;
+    EXPECT_FALSE(missing.ShowHelp());
+    EXPECT_EQ(script.Asked().at(0).text, "Unable to find the help file!\n" + (home.Root() / "none.html").string());
+}
+
+TEST(StationSettings, ReadKeyByKeyWithDefaults)
+{
+    std::map<std::string, std::string> store{{"Speed", "7"}, {"TypeCom", "two"}, {"AutoRecord", "1"},
+                                             {"MODEMNbRings", "4"}, {"SepList", ""}, {"StopAfter2FF", "maybe"}};
+    TSettingsSection sec;
+    sec.Get = [&](const std::string& k, std::string& v) {
+        auto it = store.find(k);
+        if (it == store.end()) return false;
+        v = it->second;
+        return true;
+    };
+    sec.Set = [&](const std::string& k, const std::string& v) {
+        store[k] = v;
+        return true;
+    };
+    TStationSettings s;
+    LoadStationSettings(s, sec);
+    EXPECT_EQ(s.Speed, 9600);
+    EXPECT_EQ(s.TypeCom, TypeComSerial);  // a bad value keeps its default ...
+    EXPECT_TRUE(s.AutoRecord);            // ... and the others still load
+    EXPECT_EQ(s.MODEMNbRings, 4);
+    EXPECT_EQ(s.SepList, ",");
+    EXPECT_TRUE(s.StopAfter2FF);
+    ASSERT_TRUE(SaveStationSettings(s, sec));
+    EXPECT_EQ(store["Speed"], "9600");
+    TStationSettings again;
+    again.AutoRecord = false;
+    LoadStationSettings(again, sec);
+    EXPECT_TRUE(again.AutoRecord);
+    EXPECT_EQ(again.TypeCom, TypeComSerial);
+}
