@@ -1,16 +1,15 @@
 #include "common/Instrument.h"
 
-#include <cstdio>
 
+#include "common/ScnElement.h"
 #include "common/ScnType.h"
+#include "common/Utils.h"
 
 TInstrumentList* gInstrumentList = nullptr;
 
 std::string TFilterDef::GetWavelengthText() const {
   if (Wavelength == 0.0) return "Large";
-  char text[64];
-  std::snprintf(text, sizeof text, "%.0f", Wavelength);
-  std::string result = text;
+  std::string result = FormatFixedDigits(Wavelength, 0, 0, '.');
   if (Polarised) return result + " P" + std::to_string(PolarChannel);
   return result + " nm";
 }
@@ -61,8 +60,8 @@ std::unique_ptr<TFilterDef> ParseFilterLine(const std::string& rest) {
   for (size_t i = 4; i < f.size(); ++i) {
     size_t eq = f[i].find('=');
     if (eq == std::string::npos) continue;
-    std::string name = desc::UpperCase(desc::Trim(f[i].substr(0, eq)));
-    std::string value = desc::Trim(f[i].substr(eq + 1));
+    std::string name = UpperCase(Trim(f[i].substr(0, eq)));
+    std::string value = Trim(f[i].substr(eq + 1));
     if (name == "POLAR") {
       filter->Polarised = 1;
       filter->PolarChannel = desc::ParseDecimal(value, number) ? number : 0;
@@ -89,7 +88,7 @@ void TInstrumentList::LoadFromText(const std::string& text) {
         current->Ids = desc::SplitFields(rest, ",");
         break;
       case 'N':
-        if (current) current->InstruName = desc::Trim(desc::RemoveQuotes(rest));
+        if (current) current->InstruName = Trim(desc::RemoveQuotes(rest));
         break;
       case 'F':
         if (current)

@@ -1,20 +1,14 @@
 #include "common/ScnElement.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
+#include "common/DecimalSep.h"
+#include "common/Evenement.h"
 #include "common/Instrument.h"
 #include "common/ScnType.h"
-
-#if __has_include("common/DecimalSep.h")
-#include "common/DecimalSep.h"
-#define ZELT_HAS_DECIMAL_SEP 1
-#endif
-#if __has_include("common/Evenement.h")
-#include "common/Evenement.h"
-#define ZELT_HAS_EVENEMENT 1
-#endif
 
 TListElScn* gListElScn = nullptr;
 
@@ -54,10 +48,11 @@ std::string FormatFixedDigits(double value, int decimals, int significant, char 
     int exponent = static_cast<int>(std::floor(std::log10(magnitude)));
     shown = std::min(decimals, std::max(0, significant - 1 - exponent));
   }
-  int size = std::snprintf(nullptr, 0, "%.*f", shown, value);
-  std::string text(static_cast<size_t>(size) + 1, '\0');
-  std::snprintf(text.data(), text.size(), "%.*f", shown, value);
-  text.resize(static_cast<size_t>(size));
+  // to_chars, not printf: the C locale follows the environment once Qt has started.
+  char buffer[400];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, shown);
+  if (result.ec != std::errc()) return "???";
+  std::string text(buffer, result.ptr);
   if (shown < decimals) {
     if (shown == 0) text += '.';
     text.append(static_cast<size_t>(decimals - shown), '0');
@@ -67,12 +62,7 @@ std::string FormatFixedDigits(double value, int decimals, int significant, char 
 }
 
 std::string FormatValue(double value, int decimals) {
-#ifdef ZELT_HAS_DECIMAL_SEP
-  char separator = DecimalSeparator();
-#else
-  char separator = '.';
-#endif
-  return FormatFixedDigits(value, decimals, 6, separator);
+  return FormatFixedDigits(value, decimals, 6, DecimalSeparator());
 }
 
 // ---- elements ------------------------------------------------------------------------------------------
@@ -234,7 +224,7 @@ void TScnElement_MesFilter::ResolveFilter(const TInstrument* instrument) {
     return;
   }
   if (Item->FilterPosition != -1 || !Event) return;
-#ifdef ZELT_HAS_EVENEMENT
+  // The elements built so far: the event adds this one after it has resolved its filter.
   for (int i = 0; i < Event->Count(); ++i) {
     const TScnElement* sibling = Event->Items(i);
     if (!sibling || !sibling->Item || !sibling->Item->ValueDesc ||
@@ -245,7 +235,6 @@ void TScnElement_MesFilter::ResolveFilter(const TInstrument* instrument) {
     if (position != -1) Filter = instrument->FindFilter(position, Item->FilterGroup);
     return;
   }
-#endif
 }
 
 std::string TScnElement_MesFilter::GetTitle() const {

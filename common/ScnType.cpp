@@ -1,15 +1,14 @@
 #include "common/ScnType.h"
 
-#include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "common/ScnElement.h"
+#include "common/Utils.h"
 
 TListScn* gListScn = nullptr;
 
@@ -41,14 +40,6 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-std::string Trim(const std::string& text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
-  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
-  return text.substr(first, last - first);
-}
-
 std::vector<std::string> SplitFields(const std::string& text, const std::string& separators,
                                      bool collapse) {
   std::vector<std::string> fields;
@@ -70,12 +61,6 @@ std::string RemoveQuotes(const std::string& text) {
   for (char c : text)
     if (c != '"') out += c;
   return out;
-}
-
-std::string UpperCase(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
 }
 
 static bool ParseWithBase(const std::string& digits, int base, bool negative, int32_t& value) {
@@ -123,15 +108,15 @@ bool ParseInteger(const std::string& text, int32_t& value) {
 
 bool ParseFloatDot(const std::string& text, double& value) {
   std::string t = Trim(text);
+  if (!t.empty() && t[0] == '+') t.erase(0, 1);
   if (t.empty()) return false;
   for (char c : t)
-    if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
+    if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == 'e' || c == 'E'))
       return false;  // no "nan", "inf" or hex floats
-  // strtod follows the C locale, which this program never changes.
-  char* end = nullptr;
-  errno = 0;
-  double v = std::strtod(t.c_str(), &end);
-  if (end != t.c_str() + t.size() || errno == ERANGE || !std::isfinite(v)) return false;
+  // from_chars ignores the C locale, which Qt sets from the environment.
+  double v = 0.0;
+  auto result = std::from_chars(t.data(), t.data() + t.size(), v);
+  if (result.ec != std::errc() || result.ptr != t.data() + t.size() || !std::isfinite(v)) return false;
   value = v;
   return true;
 }
@@ -265,8 +250,8 @@ bool ParseConditionLine(const std::string& rest, TScnCondition& condition) {
 
 void ApplyItemOption(TScnTypeItem& item, const std::string& option) {
   size_t eq = option.find('=');
-  std::string name = desc::Trim(option.substr(0, eq));
-  std::string value = eq == std::string::npos ? std::string() : desc::Trim(option.substr(eq + 1));
+  std::string name = Trim(option.substr(0, eq));
+  std::string value = eq == std::string::npos ? std::string() : Trim(option.substr(eq + 1));
   if (name == "F") {
     int32_t position = 0;
     if (desc::ParseDecimal(value, position)) {
@@ -283,7 +268,7 @@ void ApplyItemOption(TScnTypeItem& item, const std::string& option) {
     if (!item.Labels) item.Labels = std::make_unique<std::vector<TScnLabel>>();
     item.Labels->push_back(TScnLabel{desc::RemoveQuotes(value), number});
   } else if (name == "D") {
-    std::string mode = desc::UpperCase(value);
+    std::string mode = UpperCase(value);
     int32_t decimals = 0;
     if (mode == "CHAR") item.DisplayMode = DISPLAY_CHAR;
     else if (mode == "HEX") item.DisplayMode = DISPLAY_HEX;

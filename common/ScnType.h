@@ -135,9 +135,7 @@ std::vector<std::string> SplitLines(const std::string& text);
 // separator gives no field; a trailing separator adds no empty field; fields trimmed of blanks.
 std::vector<std::string> SplitFields(const std::string& text, const std::string& separators,
                                      bool collapse = false);
-std::string Trim(const std::string& text);
 std::string RemoveQuotes(const std::string& text);
-std::string UpperCase(std::string text);
 // Decimal integer (blanks around allowed); false when it is not one or does not fit.
 bool ParseDecimal(const std::string& text, int32_t& value);
 // Integer as the platform reads it: decimal, or hex after "$" (or "0x").

@@ -4,33 +4,20 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/DecimalSep.h"
 #include "common/FileUtils.h"
 #include "common/Prompt.h"
 #include "common/ScnElement.h"
 #include "common/ScnType.h"
-
-#if __has_include("common/DecimalSep.h")
-#include "common/DecimalSep.h"
-#define ZELT_HAS_DECIMAL_SEP 1
-#endif
+#include "common/Utils.h"
 
 namespace {
 
-char SystemSeparator() {
-#ifdef ZELT_HAS_DECIMAL_SEP
-  return DecimalSeparator();
-#else
-  return '.';
-#endif
-}
+char SystemSeparator() { return DecimalSeparator(); }
 
 // A number typed by the user, in the system's format.
 bool ParseSystemNumber(const std::string& text, double& value) {
-#ifdef ZELT_HAS_DECIMAL_SEP
   return TryStrToFloat(text, value) && std::isfinite(value);
-#else
-  return desc::ParseFloatDot(text, value);
-#endif
 }
 
 int HexDigitValue(char c) {
@@ -165,10 +152,8 @@ void TParFile::LoadFromText(const std::string& text) {
 
 std::string TStaParametre::GetValueText() const {
   if (Code == "NHEU") {
-    double whole = std::trunc(Value);
-    char text[64];
-    std::snprintf(text, sizeof text, "%s%.0f", whole >= 0 ? "E" : "W", std::fabs(whole));
-    return text;
+    double whole = std::clamp(std::trunc(Value), -1e15, 1e15);
+    return (whole >= 0 ? "E" : "W") + std::to_string(static_cast<int64_t>(std::fabs(whole)));
   }
   switch (DisplayKind) {
     case PARAM_YESNO: return Value == 0.0 ? "No" : "Yes";
@@ -190,7 +175,7 @@ std::string TStaParametre::GetValueText() const {
 int32_t TStaParametre::SetValueText(const std::string& text) {
   double value = 0.0;
   if (DisplayKind == PARAM_HEX) {
-    std::string t = desc::Trim(text);
+    std::string t = Trim(text);
     size_t count = 0;
     uint32_t raw = 0;
     while (count < t.size() && count < 4 && HexDigitValue(t[count]) >= 0)
@@ -234,7 +219,7 @@ std::string FindInFolder(const std::string& folder, const std::string& name) {
   if (FileExists(BytesToPath(exact))) return exact;
   for (const auto& found : ListFiles(BytesToPath(folder.empty() ? "." : folder), name)) {
     std::string foundName = PathToBytes(found.filename());
-    if (desc::UpperCase(foundName) == desc::UpperCase(name)) return folder + foundName;
+    if (UpperCase(foundName) == UpperCase(name)) return folder + foundName;
   }
   return exact;
 }
@@ -243,7 +228,7 @@ std::string FindInFolder(const std::string& folder, const std::string& name) {
 std::string AliasTarget(const std::string& folder, const std::string& parName) {
   std::string text;
   if (!desc::ReadFile(FindInFolder(folder, "ParCorSP.dat"), text)) return {};
-  std::string wanted = desc::UpperCase(parName);
+  std::string wanted = UpperCase(parName);
   for (const std::string& line : desc::SplitLines(text)) {
     std::vector<std::string> f = desc::SplitFields(line, "|");
     if (f.empty() || f[0].empty()) continue;

@@ -1,6 +1,7 @@
 // Value descriptions and the decoding of one value of a record into its text.
 #include <gtest/gtest.h>
 
+#include "common/DecimalSep.h"
 #include "common/tests/DescTestEnv.h"
 
 namespace {
@@ -88,6 +89,20 @@ TEST_F(ScnElementTest, PhysicalValues) {
   EXPECT_EQ(Text(Item("SunCN", VAL_SCN), "8005"), "-5");
   EXPECT_EQ(Text(Item("SunCN", VAL_SCN), "0005"), "5");
   EXPECT_EQ(Text(Item("SunCN", VAL_TEMP), "0005"), "0");
+}
+
+TEST_F(ScnElementTest, ProcessDecimalSeparator) {
+  TScnTypeItem& temp = Item("Mes", VAL_TEMP);
+  temp.Decimals = 1;
+  SetDecimalSeparator(',');
+  std::string text = Text(temp, "01F4");
+  TScnTypeItem& angled = Item("SunCN", VAL_CN);
+  angled.AngleGiven = 1;
+  angled.Angle = 2.5f;
+  std::string angleTitle = angled.GetTitle();
+  SetDecimalSeparator('.');
+  EXPECT_EQ(text, "10,0");
+  EXPECT_EQ(angleTitle, "Sun Angle 2,5");
 }
 
 TEST_F(ScnElementTest, DisplayModesAndLabels) {
