@@ -49,6 +49,21 @@ protected:
 
 }  // namespace
 
+TEST_F(Batch, AsciiFilesOfADataFile)
+{
+    const fs::path data = fs::path(ZELT_TEST_SOURCE_DIR) / "station" / "tests" / "golden" / "sample.Q5";
+    const ZeltRun r = Zelt("-ASCII '" + data.string() + "' '" + (home.Root() / "out").string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    int compared = 0;
+    for (const auto& e : fs::directory_iterator(fs::path(ZELT_TEST_SOURCE_DIR) / "station" / "tests" / "golden")) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("sample.", 0) != 0 || name == "sample.Q5" || name == "sample_PAR.TXT") continue;
+        EXPECT_EQ(ScopedTestHome::Read(home.Root() / "out" / name), Golden(name)) << name;
+        ++compared;
+    }
+    EXPECT_GT(compared, 0);
+}
+
 TEST_F(Batch, ParameterFileOfADataFile)
 {
     const fs::path data = fs::path(ZELT_TEST_SOURCE_DIR) / "station" / "tests" / "golden" / "sample.Q5";
