@@ -16,23 +16,29 @@ QGroupBox* ProgressGroup(QWidget* parent, const QString& title, QProgressBar*& b
     return group;
 }
 
-QHBoxLayout* HelpOkCancelRow(QDialog* dialog, int helpContext, const std::function<void(int)>* onHelp)
+QHBoxLayout* OkCancelRow(QDialog* dialog)
 {
-    auto* help = new QPushButton("&Help", dialog);
     auto* ok = new QPushButton("OK", dialog);
     auto* cancel = new QPushButton("Cancel", dialog);
     ok->setObjectName("OKBtn");
     cancel->setObjectName("CancelBtn");
     auto* row = new QHBoxLayout;
-    row->addWidget(help);
     row->addStretch();
     row->addWidget(ok);
     row->addWidget(cancel);
+    QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    return row;
+}
+
+QHBoxLayout* HelpOkCancelRow(QDialog* dialog, int helpContext, const std::function<void(int)>* onHelp)
+{
+    QHBoxLayout* row = OkCancelRow(dialog);
+    auto* help = new QPushButton("&Help", dialog);
+    row->insertWidget(0, help);
     QObject::connect(help, &QPushButton::clicked, dialog, [onHelp, helpContext] {
         if (onHelp && *onHelp) (*onHelp)(helpContext);
     });
-    QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
-    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
     return row;
 }
 

@@ -64,19 +64,10 @@ TEditScriptFrm::TEditScriptFrm(TScriptsList& scripts, QWidget* parent) : QDialog
     panels->addStretch();
     groupLayout->addLayout(panels, 1);
 
-    auto* ok = new QPushButton("OK", this);
-    ok->setObjectName("OKBtn");
-    auto* cancel = new QPushButton("Cancel", this);
-    cancel->setObjectName("CancelBtn");
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    QHBoxLayout* buttons = OkCancelRow(this);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(group);
     layout->addLayout(buttons);
-    connect(ok, &QPushButton::clicked, this, &TEditScriptFrm::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     Scr_MainItemPopupMenu = new QMenu(this);
     Scr_MainItemPopupMenu->setObjectName("Scr_MainItemPopupMenu");

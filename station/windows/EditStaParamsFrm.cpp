@@ -39,12 +39,7 @@ TEditOneParamFrm::TEditOneParamFrm(TStaParametre& param, QWidget* parent) : QDia
     LblInformation->setObjectName("LblInformation");
     LblInformation->setWordWrap(true);
     (new QVBoxLayout(info))->addWidget(LblInformation);
-    auto* ok = new QPushButton("OK", this);
-    auto* cancel = new QPushButton("Cancel", this);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    QHBoxLayout* buttons = OkCancelRow(this);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel("Parameter's name", this));
     layout->addWidget(ParamNameEdit);
@@ -52,8 +47,6 @@ TEditOneParamFrm::TEditOneParamFrm(TStaParametre& param, QWidget* parent) : QDia
     layout->addWidget(ParamValEdit);
     layout->addWidget(info);
     layout->addLayout(buttons);
-    connect(ok, &QPushButton::clicked, this, &TEditOneParamFrm::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TEditOneParamFrm::accept()
