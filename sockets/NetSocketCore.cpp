@@ -682,7 +682,7 @@ void TCustomNetSocket::AssignDefaultValue()
 {
     std::memset(&Fsin, 0, sizeof Fsin);
     Fsin.sin_family = AF_INET;
-    FProtoStr = "tcp";
+    FProtoStr = std::string("tcp");
     FProtoAssigned = true;
     FProtoResolved = false;
     FProto = IPPROTO_TCP;
@@ -692,8 +692,8 @@ void TCustomNetSocket::AssignDefaultValue()
     FPortAssigned = false;
     FPortResolved = false;
     FLocalPortResolved = false;
-    FLocalPortStr = "0";
-    FLocalAddr = "0.0.0.0";
+    FLocalPortStr = std::string("0");  // (a literal assignment trips a GCC 12 -Wrestrict false alarm)
+    FLocalAddr = std::string("0.0.0.0");
     LingerOnOff = wsLingerOn;
     LingerTimeout = 0;
     FHSocket = INVALID_SOCKET;
@@ -1096,6 +1096,25 @@ void TCustomNetSocket::TryToSend()
         int len = 0;
         const char* p = first->Peek(len);
         if (len > 0) {
+            // A stream takes several queued chunks in one write: one system call per chunk would cost
+            // most of the throughput of a fast link.
+            if (FType == SOCK_STREAM && FBufList.size() > 1 && len < kGatherSize) {
+                size_t total = static_cast<size_t>(len);
+                for (size_t i = 1; i < FBufList.size() && total < static_cast<size_t>(kGatherSize); ++i)
+                    total += static_cast<size_t>(FBufList[i]->GetBufUsed());
+                FGather.resize(total);
+                size_t at = 0;
+                for (size_t i = 0; i < FBufList.size() && at < total; ++i) {
+                    int n = 0;
+                    const char* q = FBufList[i]->Peek(n);
+                    if (q) {
+                        std::memcpy(FGather.data() + at, q, static_cast<size_t>(n));
+                        at += static_cast<size_t>(n);
+                    }
+                }
+                p = FGather.data();
+                len = static_cast<int>(total);
+            }
             const int count = RealSend(p, len);
             if (alive.expired())
                 return;
@@ -1103,8 +1122,15 @@ void TCustomNetSocket::TryToSend()
                 FBufferedByteCount -= count;
                 if (FBufferedByteCount < 0)
                     FBufferedByteCount = 0;
-                if (!FBufList.empty() && FBufList.front().get() == first)
-                    first->Remove(count);
+                // Take what went from the front chunks; the last chunk stays for reuse.
+                int rest = count;
+                while (rest > 0 && !FBufList.empty()) {
+                    rest -= FBufList.front()->Remove(rest);
+                    if (FBufList.front()->GetBufUsed() == 0 && FBufList.size() > 1)
+                        FBufList.pop_front();
+                    else if (rest > 0 && FBufList.front()->GetBufUsed() == 0)
+                        break;
+                }
                 if (count < len) {
                     // The socket is full: the kernel says when it can take more.
                     FWritePending = true;

@@ -301,6 +301,8 @@ protected:
     int FSocketSndBufSize = 0;
     int FSocketRcvBufSize = 0;
     TSendChunks FBufList;
+    static constexpr int kGatherSize = 64 * 1024;
+    std::vector<char> FGather;  // queued chunks joined for one write
     int FBufSize = 1460;
     int FBufferedByteCount = 0;
     int64_t FReadCount = 0;
