@@ -122,18 +122,23 @@ void TZELT::SetScriptsListHooks(std::function<void(const std::string&)> load, st
 
 void TZELT::LoadLists()
 {
-  // A newer settings object replaces the lists of an older one. A missing description file leaves
-  // its list empty, without a message. The measurement types refer to the value descriptions, so
-  // those come first.
-  FreeLists(false);
-  gInstrumentList = new TInstrumentList;
-  gInstrumentList->LoadFromFile(ParDirectory + "InsList.dat");
-  gListElScn = new TListElScn;
-  gListElScn->LoadFromFile(ParDirectory + "ScnElList.dat");
-  gListScn = new TListScn;
-  gListScn->LoadFromFile(ParDirectory + "ScnList.dat");
-  gListScn->LoadFromFile(ParDirectory + "ExtraScn.dat");
+  LoadDescriptionLists(ParDirectory);
   if (ScriptsLoad()) ScriptsLoad()(ParDirectory + "Scripts.lst");
+}
+
+void TZELT::LoadDescriptionLists(const std::string& parDirectory)
+{
+  // New lists replace older ones. A missing description file leaves its list empty, without a
+  // message. The measurement types refer to the value descriptions, so those come first.
+  FreeLists(false);
+  const std::string dir = IncludeTrailingSlash(parDirectory);
+  gInstrumentList = new TInstrumentList;
+  gInstrumentList->LoadFromFile(dir + "InsList.dat");
+  gListElScn = new TListElScn;
+  gListElScn->LoadFromFile(dir + "ScnElList.dat");
+  gListScn = new TListScn;
+  gListScn->LoadFromFile(dir + "ScnList.dat");
+  gListScn->LoadFromFile(dir + "ExtraScn.dat");
 }
 
 void TZELT::FreeLists(bool withScripts)

@@ -42,6 +42,10 @@ class TZELT {
   static void SetScriptsListHooks(std::function<void(const std::string& fileName)> load,
                                   std::function<void()> free);
 
+  // Creates the global instrument, value-description and measurement-type lists from the files of
+  // a folder, replacing those there were (for programs and tools that run without settings).
+  static void LoadDescriptionLists(const std::string& parDirectory);
+
  private:
   void Construct(const std::vector<std::string>& args, const std::filesystem::path& programDir);
   void ChooseAlternateFile(const std::vector<std::string>& args, const std::filesystem::path& programDir);

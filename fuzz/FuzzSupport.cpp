@@ -1,10 +1,9 @@
 #include "fuzz/FuzzSupport.h"
 
 #include "common/DataPaths.h"
-#include "common/Instrument.h"
 #include "common/Prompt.h"
-#include "common/ScnElement.h"
 #include "common/ScnType.h"
+#include "common/Zelt.h"
 
 void SilenceFuzzPrompts()
 {
@@ -14,13 +13,5 @@ void SilenceFuzzPrompts()
 void LoadFuzzDescriptions()
 {
   SilenceFuzzPrompts();
-  if (gListScn) return;
-  const std::string dir = InstalledDataDir().string() + "/";
-  gInstrumentList = new TInstrumentList;
-  gInstrumentList->LoadFromFile(dir + "InsList.dat");
-  gListElScn = new TListElScn;
-  gListElScn->LoadFromFile(dir + "ScnElList.dat");
-  gListScn = new TListScn;
-  gListScn->LoadFromFile(dir + "ScnList.dat");
-  gListScn->LoadFromFile(dir + "ExtraScn.dat");
+  if (!gListScn) TZELT::LoadDescriptionLists(InstalledDataDir().string());
 }

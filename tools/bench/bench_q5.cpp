@@ -5,6 +5,7 @@
 //   bin/zelt-bench                       the three benchmarks on a 50 MB file
 //   ZELT_BENCH_MB=5 bin/zelt-bench       a smaller file
 //   ZELT_BENCH_FILE=x.q5 bin/zelt-bench  an existing data file
+#include "common/DataPaths.h"
 #include "common/FileUtils.h"
 #include "common/Q5File.h"
 #include "common/Zelt.h"
@@ -140,14 +141,11 @@ int main(int argc, char** argv)
   gFileMB = static_cast<double>(FileSize(gDataFile)) / 1e6;
   std::fprintf(stderr, "data file %s: %.1f MB\n", gDataFile.string().c_str(), gFileMB);
 
-  int rc = 0;
-  {
-    // The description lists of the data folder decode the records.
-    TZELT zelt(argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-  }
+  // The description lists of the data folder decode the records.
+  TZELT::LoadDescriptionLists(InstalledDataDir().string());
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
   std::error_code ec;
   fs::remove_all(gWork, ec);
-  return rc;
+  return 0;
 }
