@@ -4,12 +4,14 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/DataPaths.h"
 #include "common/DecimalSep.h"
 #include "common/FileUtils.h"
 #include "common/Prompt.h"
 #include "common/ScnElement.h"
 #include "common/ScnType.h"
 #include "common/Utils.h"
+#include "common/Zelt.h"
 
 namespace {
 
@@ -318,6 +320,11 @@ TParamsList* TDecodDorax::Decode(const std::string& paramBloc, const std::string
   }
   ApplyDescriptions(folder, *list);
   return list.release();
+}
+
+TParamsList* TDecodDorax::Decode(const std::string& paramBloc, const std::string& instrumentId) {
+  std::string directory = gZELT ? gZELT->PARDirectory() : PathToBytes(InstalledDataDir());
+  return Decode(paramBloc, instrumentId, directory);
 }
 
 std::string TDecodDorax::ErrorString() const {

@@ -114,6 +114,9 @@ public:
   // parameter directory: "<identifier>.PAR", else the target "ParCorSP.dat" gives for that name.
   TParamsList* Decode(const std::string& paramBloc, const std::string& instrumentId,
                       const std::string& parDirectory);
+  // The same in the parameter directory of the settings object (the installed data folder before
+  // it exists).
+  TParamsList* Decode(const std::string& paramBloc, const std::string& instrumentId);
   std::string ErrorString() const;
 };
 

@@ -115,6 +115,13 @@ TEST_F(DataFilesTest, StationParameters) {
   EXPECT_EQ(list->FindByNameID("BATL")->GetValueText(), "7.80");
   EXPECT_EQ(list->FindByNameID("TSET")->Min, -40.0);
   EXPECT_FALSE(list->FindByNameID("ELMN")->DescText.empty());
+
+  // Without a directory: the settings object's, else the installed data folder.
+  ScopedTestHome home;
+  home.Set("ZELT_DATA_DIR", DataDir().string());
+  std::unique_ptr<TParamsList> installed(TDecodDorax().Decode(block, "SP0A0123"));
+  ASSERT_NE(installed, nullptr);
+  EXPECT_EQ(installed->FindByNameID("LAT")->GetValueText(), "+61.34");
 }
 
 }  // namespace
