@@ -1,6 +1,7 @@
 #include "station/ZELTFrm.h"
 
 #include <QApplication>
+#include <QChart>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -44,6 +45,12 @@
 #include "station/ConfFrm.h"
 #include "station/HtmlHelp.h"
 #include "station/ParamDump.h"
+#include "station/windows/ConversionASCIIFrm.h"
+#include "station/windows/EditScriptFrm.h"
+#include "station/windows/EditStaParamsFrm.h"
+#include "station/windows/FusionQ5Frm.h"
+#include "station/windows/ToolsFrm.h"
+#include "station/windows/TransHistoFrm.h"
 #include "station/link/ComTask.h"
 #include "station/link/Media.h"
 #include "station/link/Modem.h"
@@ -158,18 +165,38 @@ void TZELTFrm::BuildMenus()
     saveAct->setShortcut(QKeySequence("Ctrl+S"));
     act(file, "Save as...", [this] { SaveAsMnuClick(); });
     file->addSeparator();
-    act(file, "Convert in ASCII...", [this] { NotInThisVersion("Convert in ASCII"); });
-    act(file, "Merge the Q5 files...", [this] { NotInThisVersion("Merge the Q5 files"); });
+    act(file, "Convert in ASCII...", [this] {
+        const TStationSettings& s = FCore->Settings;
+        TConversionASCIIFrm dialog(s.AutoRecordPath, s.ASCIIPeriod, s.BaseASCIIName, s.AddASCIIHeader, this);
+        dialog.OnHelp = [this](int context) { FHelp->ShowTopic(context); };
+        dialog.exec();
+    });
+    act(file, "Merge the Q5 files...", [this] {
+        TFusionQ5Frm dialog(FCore->Settings.AutoRecordPath, this);
+        dialog.OnHelp = [this](int context) { FHelp->ShowTopic(context); };
+        dialog.exec();
+    });
     QAction* palmAct = act(file, "Import from Palm...", [this] { NotInThisVersion("Import from Palm"); });
     file->addSeparator();
     act(file, "&Quit", [this] { close(); });
 
     QMenu* tools = menuBar()->addMenu("Tools");
     act(tools, "Connect / Disconnect", [this] { ConnecterMnuClick(); });
-    act(tools, "Transmissions historic...", [this] { NotInThisVersion("Transmissions historic"); });
+    act(tools, "Transmissions historic...", [this] {
+        TTransHistoFrm dialog(FCore->Transmissions(), FStatus.get(), this);
+        dialog.OnHelp = [this](int context) { FHelp->ShowTopic(context); };
+        dialog.exec();
+    });
     QAction* paramAct = act(tools, "Parameters edition...", [this] { ParamEditMnuClick(); });
-    act(tools, "Conversion tools...", [this] { NotInThisVersion("Conversion tools"); });
-    ScriptsAct = act(tools, "Scripts edition...", [this] { NotInThisVersion("Scripts edition"); });
+    act(tools, "Conversion tools...", [this] {
+        TToolsFrm dialog(this);
+        dialog.exec();
+    });
+    ScriptsAct = act(tools, "Scripts edition...", [this] {
+        if (!Scripts) return ShowWarning("No scripts list is loaded.");
+        TEditScriptFrm dialog(*Scripts, this);
+        dialog.exec();
+    });
     Q5InfoAct = act(tools, "Q5 information...", [this] { Q5InfoMnuClick(); });
     InstrInfoAct = act(tools, "Instrument information...", [this] { InstrumentInfoMnuClick(); });
     tools->addSeparator();
@@ -324,7 +351,10 @@ void TZELTFrm::BuildPanels()
     SpeedChart->SetLegendVisible(false);
     SpeedChart->SetAxisRange(TChart::Bottom, 0, 29);
     SpeedChart->SetAllowZoom(false);
-    SpeedChart->setMinimumSize(220, 120);
+    SpeedChart->setMinimumSize(260, 150);
+    SpeedChart->SetValueFormat(TChart::Left, "0");
+    SpeedChart->SetValueFormat(TChart::Bottom, "0");
+    SpeedChart->chart()->setMargins(QMargins(2, 2, 2, 2));
     st->addWidget(SpeedChart, 5, 0, 1, 2);
     connLayout->addWidget(status);
 
@@ -847,10 +877,11 @@ void TZELTFrm::ParamEditMnuClick()
 {
     if (!Q5File()) return ShowWarning(kNoData);
     if (RefuseWhileConnected()) return;
-    TDecodDorax decoder;
-    std::unique_ptr<TParamsList> params(decoder.Decode(Q5File()->ParamBloc(), Q5File()->InstrumentId, FZelt.PARDirectory()));
-    if (!params) return ShowWarning(decoder.ErrorString());
-    NotInThisVersion("Parameters edition");
+    if (EditStationParameters(Q5File(), FZelt.PARDirectory(), FCore->ModeExpert, this,
+                              [this](int context) { FHelp->ShowTopic(context); })) {
+        FCore->Modified = true;
+        RefreshScnList();
+    }
 }
 
 void TZELTFrm::WriteParamBtnClick()

@@ -28,6 +28,11 @@
 #include "station/StationSettings.h"
 #include "station/ZELTFrm.h"
 #include "tools/simulator/SimImage.h"
+#include "tools/simulator/SimProcess.h"
+#include "station/link/Transmission.h"
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPlainTextEdit>
 
 namespace fs = std::filesystem;
 
@@ -308,4 +313,39 @@ TEST(StationSettings, ReadKeyByKeyWithDefaults)
     LoadStationSettings(again, sec);
     EXPECT_TRUE(again.AutoRecord);
     EXPECT_EQ(again.TypeCom, TypeComSerial);
+}
+
+TEST_F(Window, ShowsADownloadFromTheSimulator)
+{
+    zsim::SimProcess sim;
+    ASSERT_TRUE(sim.Start(zsim::SimProcess::DefaultProgram(),
+                          {"--pty", "--link", (home.Root() / "tty").string(), "--clock-offset", "-40"},
+                          (home.Root() / "report.txt").string()));
+    TStationSettings& s = frm->Settings();
+    s.PortNum = (home.Root() / "tty").string();
+    s.AutoRecord = true;
+    s.AutoRecordPath = (home.Root() / "rec").string() + "/";
+    s.CreateASCIIFiles = true;
+    frm->Core().ConfigureMedia();
+    frm->resize(900, 640);
+    frm->show();
+    frm->ConnecterMnuClick();
+    QElapsedTimer t;
+    t.start();
+    while (frm->Core().Transmissions().Count() == 0 && t.elapsed() < 20000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_EQ(frm->Core().Transmissions().Count(), 1) << frm->Memo->toPlainText().toStdString();
+    QApplication::processEvents();
+    EXPECT_EQ(Rows(), 12);
+    EXPECT_EQ(frm->DataLbl->text(), "12 scenarios");
+    EXPECT_TRUE(frm->ConnectionPanel->isVisible());
+    EXPECT_NE(frm->Memo->toPlainText().indexOf("Smart correction intrument time of 40"), -1);
+    EXPECT_TRUE(frm->windowTitle().startsWith("ZELT Win - "));
+    EXPECT_TRUE(frm->ConnectAct->isEnabled());
+    EXPECT_FALSE(frm->StopAct->isEnabled());
+    const QImage shot = frm->grab().toImage();
+    ASSERT_FALSE(shot.isNull());
+    // Kept beside the test programs for the README.
+    if (const char* bin = std::getenv("ZELT_BIN_DIR")) shot.save(QString(bin) + "/station-main-window.png");
+    frm->ConnecterMnuClick();
 }
