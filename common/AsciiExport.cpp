@@ -2,15 +2,15 @@
 
 #include <cstdio>
 #include <algorithm>
+#include <deque>
+#include <map>
+#include <string_view>
 #include <unordered_set>
 
 #include "common/FileUtils.h"
 #include "common/Q5File.h"
 
-#if __has_include("common/ScnType.h")
 #include "common/ScnType.h"
-#define ZELT_HAVE_SCN 1
-#endif
 
 namespace {
 
@@ -61,54 +61,94 @@ bool Expect(const std::string& s, size_t& pos, char c)
     return false;
 }
 
-struct TLineList {
-    std::string name;
+// One period file while an export adds to it. New lines go in date order, each before the lines of the
+// same date-time already there (so before earlier new ones of that date too); a line the file already
+// holds is skipped (equal lines have equal date-times, so only those are compared). When the file's lines
+// are in date order (the usual case) the new lines are sorted and merged once at the end; otherwise each
+// is inserted by a walk from the end.
+struct TPeriodFile {
     std::vector<std::string> lines;
-    std::vector<double> dates;              // LineDateTime of each line
-    std::unordered_set<std::string> known;  // every line, for the exact-repeat test
+    std::vector<double> dates;   // LineDateTime of each line
+    bool sorted = true;
     bool changed = false;
+    std::deque<std::pair<double, std::string>> pending;   // in arrival order (stable addresses)
+    std::unordered_set<std::string_view> pendingText;
 
     void Load(const std::string& fileName)
     {
-        name = fileName;
-        lines.clear();
-        dates.clear();
-        known.clear();
-        changed = false;
         if (FileExists(fileName))
             ReadAsciiLines(fileName, lines);
         dates.reserve(lines.size());
         for (const std::string& line : lines) {
-            dates.push_back(LineDateTime(line));
-            known.insert(line);
+            const double d = LineDateTime(line);
+            if (!dates.empty() && d < dates.back())
+                sorted = false;
+            dates.push_back(d);
         }
     }
 
-    // Inserts in date order, before the lines of the same date-time; an exact repeat is skipped.
+    bool Holds(const std::string& line, double d) const
+    {
+        if (sorted) {
+            const auto range = std::equal_range(dates.begin(), dates.end(), d);
+            for (auto it = range.first; it != range.second; ++it)
+                if (lines[static_cast<size_t>(it - dates.begin())] == line)
+                    return true;
+            return pendingText.count(line) != 0;
+        }
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+
     void Insert(const std::string& line)
     {
-        if (known.count(line) != 0)
-            return;
         const double d = LineDateTime(line);
+        if (Holds(line, d))
+            return;
+        if (sorted) {
+            pending.emplace_back(d, line);
+            pendingText.insert(pending.back().second);
+            return;
+        }
         size_t at = lines.size();
         while (at > 0 && dates[at - 1] >= d)
             --at;
         lines.insert(lines.begin() + static_cast<long>(at), line);
         dates.insert(dates.begin() + static_cast<long>(at), d);
-        known.insert(line);
         changed = true;
     }
 
-    // Writes the list when it has new lines; false when that failed.
-    bool Flush()
+    // Writes the file when it has new lines; false when that failed.
+    bool Flush(const std::string& name)
     {
-        const bool ok = !changed || name.empty() || WriteAsciiLines(name, lines);
+        if (!pending.empty()) {
+            // Later arrivals of one date-time come first, as the walk would put them.
+            std::vector<size_t> order(pending.size());
+            for (size_t i = 0; i < order.size(); ++i)
+                order[i] = i;
+            std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+                return pending[a].first < pending[b].first || (pending[a].first == pending[b].first && a > b);
+            });
+            std::vector<std::string> merged;
+            merged.reserve(lines.size() + pending.size());
+            size_t i = 0;
+            for (size_t k : order) {
+                while (i < lines.size() && dates[i] < pending[k].first)
+                    merged.push_back(std::move(lines[i++]));
+                merged.push_back(std::move(pending[k].second));
+            }
+            while (i < lines.size())
+                merged.push_back(std::move(lines[i++]));
+            lines = std::move(merged);
+            pendingText.clear();
+            pending.clear();
+            changed = true;
+        }
+        const bool ok = !changed || WriteAsciiLines(name, lines);
         changed = false;
         return ok;
     }
 };
 
-#ifdef ZELT_HAVE_SCN
 // The line of an event; elements decoded only for it are freed again, so that an export keeps the memory
 // of the file as it was.
 std::string LineOf(TEvenement* event)
@@ -119,7 +159,6 @@ std::string LineOf(TEvenement* event)
         event->ReleaseElements();
     return line;
 }
-#endif
 
 }   // namespace
 
@@ -199,7 +238,6 @@ bool WriteAsciiLines(const std::string& path, const std::vector<std::string>& li
 
 bool TQ5File::ExportAsciiFiles(const std::string& name, bool withHeader)
 {
-#ifdef ZELT_HAVE_SCN
     // One line list per output name, written in order of first appearance.
     std::vector<std::pair<std::string, std::vector<std::string>>> outputs;
     for (TEvenement* event : Events) {
@@ -220,11 +258,6 @@ bool TQ5File::ExportAsciiFiles(const std::string& name, bool withHeader)
         if (!WriteAsciiLines(out, lines))
             ok = false;
     return ok;
-#else
-    (void)name;
-    (void)withHeader;
-    return true;
-#endif
 }
 
 bool TQ5File::ExportAscii(const std::string& base, int periodMode, bool withHeader)
@@ -233,27 +266,28 @@ bool TQ5File::ExportAscii(const std::string& base, int periodMode, bool withHead
         return false;
     if (periodMode == ASCII_FRESH)
         return ExportAsciiFiles(base + FormatDateTime("mmddhhnn", NowLocal()), withHeader);
-#ifdef ZELT_HAVE_SCN
     if (gListScn == nullptr)
         return true;
     bool ok = true;
-    TLineList list;
     for (int t = 0; t < gListScn->Count(); ++t) {
         const TScnType* type = (*gListScn)[t];
+        // The files of this type, each loaded when its first event comes, written after the type.
+        std::map<std::string, TPeriodFile> files;
         for (TEvenement* event : Events) {
             if (!event->Valid || event->ScnType != type)
                 continue;
             const std::string name = AsciiPeriodFileName(base, periodMode, event->Date, type->Extension);
-            if (name != list.name) {
-                ok = list.Flush() && ok;
-                list.Load(name);
+            auto it = files.find(name);
+            if (it == files.end()) {
+                it = files.emplace(name, TPeriodFile()).first;
+                it->second.Load(name);
             }
-            list.Insert(LineOf(event));
+            it->second.Insert(LineOf(event));
         }
-        ok = list.Flush() && ok;
+        for (auto& [name, file] : files) {
+            ok = file.Flush(name) && ok;
+            file = TPeriodFile();
+        }
     }
     return ok;
-#else
-    return true;
-#endif
 }

@@ -2,17 +2,9 @@
 
 #include "common/Q5File.h"
 
-#if __has_include("common/ScnType.h") && __has_include("common/ScnElement.h")
 #include "common/Instrument.h"
 #include "common/ScnElement.h"
 #include "common/ScnType.h"
-#define ZELT_HAVE_SCN 1
-#else
-class TScnElement {
-public:
-    virtual ~TScnElement() = default;
-};
-#endif
 
 int HexPairAsDecimal(const std::string& hex, size_t pos)
 {
@@ -78,6 +70,13 @@ void TEvenement::SetEvt(const std::string& frame)
     Decode();
 }
 
+void TEvenement::SetRecordHex(std::string recordHex)
+{
+    FEvt = std::move(recordHex);
+    Finished = 1;
+    Decode();
+}
+
 void TEvenement::Decode()
 {
     Valid = 0;
@@ -94,12 +93,12 @@ void TEvenement::Decode()
         return;
     }
     Empty = 0;
-    Length = HexToByte(FEvt.substr(2, 2));
+    Length = HexCharToNibble(FEvt[2]) << 4 | HexCharToNibble(FEvt[3]);
     if (static_cast<size_t>(Length) != n / 2) {
         ErrorKind = EVT_BAD_SIZE;
         return;
     }
-    if (HexToByte(FEvt.substr(n - 2)) != Length) {
+    if ((HexCharToNibble(FEvt[n - 2]) << 4 | HexCharToNibble(FEvt[n - 1])) != Length) {
         ErrorKind = EVT_BAD_SIZE_CHECK;
         return;
     }
@@ -108,10 +107,8 @@ void TEvenement::Decode()
         return;
     }
     Valid = 1;
-#ifdef ZELT_HAVE_SCN
     if (gListScn != nullptr)
         ScnType = gListScn->FindType(FEvt, Q5File != nullptr ? Q5File->InstrumentId : std::string());
-#endif
     DecodeDate();
     // Elements are built for undated events too, when first asked for.
     FElementsBuilt = ScnType == nullptr ? 1 : 0;
@@ -121,7 +118,6 @@ void TEvenement::BuildElements()
 {
     // Marked first: an element resolving its filter walks the elements added before it.
     FElementsBuilt = 1;
-#ifdef ZELT_HAVE_SCN
     if (ScnType == nullptr)
         return;
     const TInstrument* instrument = Q5File != nullptr ? Q5File->Instrument : nullptr;
@@ -133,7 +129,6 @@ void TEvenement::BuildElements()
             element->ResolveFilter(instrument);
         Add(element);
     }
-#endif
 }
 
 void TEvenement::ReleaseElements()
@@ -176,10 +171,8 @@ std::string TEvenement::DescString() const
     if (Date == 0)
         return "Event is not dated.";
     std::string text = ShortDateText(Date) + " " + TimeText(Date) + " : ";
-#ifdef ZELT_HAVE_SCN
     if (ScnType != nullptr)
         return text + ScnType->Description;
-#endif
     return text + "Unknow event.";
 }
 
@@ -189,10 +182,8 @@ std::string TEvenement::SymbolString() const
         return "-";
     if (Empty)
         return "INI";
-#ifdef ZELT_HAVE_SCN
     if (ScnType != nullptr)
         return ScnType->Extension;
-#endif
     return "???";
 }
 
@@ -200,7 +191,6 @@ std::string TEvenement::AsciiString() const
 {
     if (Count() == 0)
         return FEvt;
-#ifdef ZELT_HAVE_SCN
     const std::string sep = gListScn != nullptr ? gListScn->SepList : std::string(",");
     std::string text;
     for (int i = 0; i < Count(); ++i) {
@@ -209,15 +199,11 @@ std::string TEvenement::AsciiString() const
         text += Items(i)->GetASCIIString();
     }
     return text;
-#else
-    return FEvt;
-#endif
 }
 
 std::string TEvenement::AsciiHeader() const
 {
     std::string text;
-#ifdef ZELT_HAVE_SCN
     if (ScnType == nullptr)
         return text;
     const std::string sep = gListScn != nullptr ? gListScn->SepList : std::string(",");
@@ -226,18 +212,15 @@ std::string TEvenement::AsciiHeader() const
             text += sep;
         text += Items(i)->GetTitle();
     }
-#endif
     return text;
 }
 
 void TEvenement::ResolveFilters()
 {
-#ifdef ZELT_HAVE_SCN
     // Elements not built yet resolve against the file's instrument when they are built.
     const TInstrument* instrument = Q5File != nullptr ? Q5File->Instrument : nullptr;
     if (instrument == nullptr || !FElementsBuilt)
         return;
     for (TScnElement* element : *this)
         element->ResolveFilter(instrument);
-#endif
 }

@@ -39,6 +39,9 @@ public:
     std::string AsciiHeader() const;
     // XOR of every character of the text, as two upper-case hex digits.
     static std::string FrameChecksum(const std::string& text);
+    // What setting the frame of a stored record gives, without building the frame: the record hex of
+    // a data file always passes the frame check.
+    void SetRecordHex(std::string recordHex);
     // Builds the frame of a record hex: STX "1" hex ETB check.
     static std::string BuildFrame(const std::string& recordHex);
     void ResolveFilters();

@@ -13,10 +13,7 @@
 #include "common/FileUtils.h"
 #include "common/Prompt.h"
 
-#if __has_include("common/Instrument.h")
 #include "common/Instrument.h"
-#define ZELT_HAVE_INSTRUMENTS 1
-#endif
 
 namespace {
 
@@ -97,10 +94,8 @@ TQ5File::TQ5File(const std::string& fileName) : FileName(fileName)
         return;
     }
     Parse();
-#ifdef ZELT_HAVE_INSTRUMENTS
     if (gInstrumentList != nullptr)
         AttachInstrument(gInstrumentList->FindByID(InstrumentId));
-#endif
 }
 
 TQ5File::~TQ5File()
@@ -173,7 +168,7 @@ bool TQ5File::Parse()
             continue;
         }
         auto* event = new TEvenement(this);
-        event->SetEvt(TEvenement::BuildFrame(BytesToHex(img + p, static_cast<size_t>(len))));
+        event->SetRecordHex(BytesToHex(img + p, static_cast<size_t>(len)));
         p += len;
         if (event->Empty)
             delete event;
@@ -251,10 +246,8 @@ void TQ5File::Assign(TQ5File* other)
         std::copy(other->Image.get(), other->Image.get() + ImageLength, Image.get());
     }
     Parse();
-#ifdef ZELT_HAVE_INSTRUMENTS
     if (gInstrumentList != nullptr)
         AttachInstrument(gInstrumentList->FindByID(InstrumentId));
-#endif
 }
 
 void TQ5File::Clear()
@@ -377,9 +370,7 @@ bool TQ5File::MergeRange(TQ5File* other, double from, double to)
 
 std::string TQ5File::InstruName() const
 {
-#ifdef ZELT_HAVE_INSTRUMENTS
     if (gInstrumentList != nullptr)
         return gInstrumentList->GetInstrumentName(InstrumentId);
-#endif
     return "Inconnu (" + InstrumentId + ")";
 }

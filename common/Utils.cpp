@@ -230,9 +230,13 @@ std::string ByteToHex(uint8_t value)
 
 std::string BytesToHex(const uint8_t* bytes, size_t count)
 {
+    static const char digits[] = "0123456789ABCDEF";
     std::string out(count * 2, '0');
-    for (size_t i = 0; i < count; ++i)
-        ByteToHex(bytes[i], &out[i * 2]);
+    char* o = out.data();
+    for (size_t i = 0; i < count; ++i) {
+        o[2 * i] = digits[bytes[i] >> 4];
+        o[2 * i + 1] = digits[bytes[i] & 0x0F];
+    }
     return out;
 }
 

@@ -170,3 +170,89 @@ TEST(EventFrame, AnyBytesAreSafe)
         (void)ev.AsciiString();
     }
 }
+
+// ---- events with measurement types and an instrument ----------------------------------------------
+
+#include "common/Q5File.h"
+#include "common/tests/DescTestEnv.h"
+
+namespace {
+const char* kElValues = "Date,1,\"Date\",1,\"Date\"\n"
+                        "Time,2,\"Time\",2,\"Time\"\n"
+                        "Sun,3,\"Sun count\",3,\"Sun\"\n"
+                        "Temp,4,\"Temperature\",5,\"Temp\"\n";
+const char* kElTypes = "S 1,0x12,NSU,\"Direct sun\",0\n"
+                       "I SP0A0000-SP0AFFFF\n"
+                       "E VAL_DATE,4,Date\n"
+                       "E VAL_TIME,7,Time\n"
+                       "E VAL_CN,10,Sun,F=1,T=SUN\n"
+                       "E VAL_TEMP,12,Temp,D=1\n";
+const char* kInstruments = "T SP0A0001\nN \"Test photometer\"\nF 1,440,SUN,1\n";
+
+struct TypedEventTest : ::testing::Test {
+    ScopedDescLists lists;
+    void SetUp() override
+    {
+        lists.Ins().LoadFromText(kInstruments);
+        lists.El().LoadFromText(kElValues);
+        lists.Scn().LoadFromText(kElTypes);
+    }
+};
+const Bytes kSun = MakeRecord(0x12, {2025, 6, 1, 8, 30, 15}, {0x01, 0x2C, 0x01, 0xF4});
+}   // namespace
+
+TEST_F(TypedEventTest, TypeTextsAndLazyElements)
+{
+    TEvenement ev(nullptr);   // no file: identifier empty, outside the type's range
+    ev.SetEvt(Frame(kSun));
+    EXPECT_EQ(ev.ScnType, nullptr);
+
+    TQ5File file;
+    file.SetParamBloc(Hex(MakeParamBlock(0x0A, "SP0A0002")));
+    TEvenement typed(&file);
+    typed.SetEvt(Frame(kSun));
+    ASSERT_NE(typed.ScnType, nullptr);
+    EXPECT_EQ(typed.DescString(), "01/06/2025 08:30:15 : Direct sun");
+    EXPECT_EQ(typed.SymbolString(), "NSU");
+    EXPECT_FALSE(typed.ElementsBuilt());
+    EXPECT_EQ(typed.Count(), 4);
+    EXPECT_TRUE(typed.ElementsBuilt());
+    EXPECT_EQ(typed.AsciiString(), "1/6/2025,8:30:15,300,10.0");
+    EXPECT_EQ(typed.AsciiHeader(), "Date,Time,Sun Filter SUN n\xB0" "1,Temp");
+    lists.Scn().SepList = "\t";
+    EXPECT_EQ(typed.AsciiString(), "1/6/2025\t8:30:15\t300\t10.0");
+    typed.ReleaseElements();
+    EXPECT_FALSE(typed.ElementsBuilt());
+    EXPECT_EQ(typed.AsciiHeader(), "Date\tTime\tSun Filter SUN n\xB0" "1\tTemp");
+    // Undated events get their elements too.
+    TEvenement undated(&file);
+    undated.SetEvt(Frame(MakeRecordRawDate(0x12, {0x1A, 1, 1, 0, 0, 0}, {0x00, 0x05, 0x01, 0xF4})));
+    EXPECT_EQ(undated.DescString(), "Event is not dated.");
+    EXPECT_EQ(undated.Count(), 4);
+    EXPECT_EQ(undated.Items(2)->GetASCIIString(), "5");
+}
+
+TEST_F(TypedEventTest, FiltersResolveAgainstTheFilesInstrument)
+{
+    TempDir dir;
+    const std::string path = dir.File("a.q5");
+    WriteFile(path, MakeImage(MakeParamBlock(0x0A, "SP0A0001"), {kSun, kSun}));
+    TQ5File file(path);
+    ASSERT_NE(file.Instrument, nullptr);
+    EXPECT_EQ(file.InstruName(), "Test photometer");
+    ASSERT_EQ(file.Events.Count(), 2);
+    // Built after the instrument was attached, or before it and resolved by AttachInstrument.
+    EXPECT_EQ(file.Events[0]->AsciiHeader(), "Date,Time,SUN 440 nm,Temp");
+    TQ5File other;
+    other.LoadFromBytes(file.Image.get(), static_cast<size_t>(file.ImageLength));
+    EXPECT_EQ(other.Instrument, nullptr);
+    EXPECT_EQ(other.Events[0]->AsciiHeader(), "Date,Time,Sun Filter SUN n\xB0" "1,Temp");
+    EXPECT_FALSE(other.AttachInstrument(nullptr));
+    EXPECT_TRUE(other.AttachInstrument(file.Instrument));
+    EXPECT_EQ(other.Events[0]->AsciiHeader(), "Date,Time,SUN 440 nm,Temp");
+    EXPECT_EQ(other.Events[1]->AsciiHeader(), "Date,Time,SUN 440 nm,Temp");
+
+    TQ5File unknown;
+    unknown.SetParamBloc(Hex(MakeParamBlock(0x0A, "SP990000")));
+    EXPECT_EQ(unknown.InstruName(), "Inconnu (SP990000)");
+}
