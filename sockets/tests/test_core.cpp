@@ -449,6 +449,22 @@ TEST_F(CoreTest, DescriptorReuseIgnoresStaleEvents)
     ::close(peer);
 }
 
+TEST_F(CoreTest, PauseHoldsEventsUntilResume)
+{
+    TestListener l;
+    TNetSocket s;
+    std::string got;
+    s.OnDataAvailable = [&](TCustomNetSocket* x, uint16_t) { got += x->ReceiveStr(); };
+    const int peer = ConnectTo(s, l);
+    s.Pause();
+    ASSERT_TRUE(WriteAll(peer, "held"));
+    Spin(100);
+    EXPECT_EQ(got, "");
+    s.Resume();
+    ASSERT_TRUE(WaitFor([&] { return got == "held"; }));
+    ::close(peer);
+}
+
 TEST_F(CoreTest, ListenAcceptAndDup)
 {
     std::vector<std::string> log;

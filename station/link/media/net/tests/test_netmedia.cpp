@@ -243,6 +243,26 @@ TEST_F(TelnetPeerTest, BytesBeforeReadyAreAnsweredAndHeldUntilOpened)
     ::close(peer);
 }
 
+TEST_F(TelnetPeerTest, CloseSendsPendingTextFirst)
+{
+    TestListener l;
+    TMediaTelnet m;
+    MediaProbe p;
+    p.Hook(&m);
+    const int peer = OpenAndNegotiate(m, l, kTelnetNegotiation);
+    ASSERT_TRUE(WaitFor([&] { return p.opened == 1; }));
+    std::string text(4 * 1024 * 1024, 'a');
+    text[1000] = static_cast<char>(255);  // doubled on the wire
+    EXPECT_EQ(m.Write(text.data(), static_cast<int>(text.size())), static_cast<int>(text.size()));
+    m.Close();
+    bool eof = false;
+    const std::string got = ReadToEofPumping(peer, 15000, &eof);
+    EXPECT_TRUE(eof);
+    EXPECT_EQ(got.size(), text.size() + 1);
+    EXPECT_EQ(got.substr(999, 4), std::string("a") + B({255, 255}) + "a");
+    ::close(peer);
+}
+
 TEST_F(TelnetPeerTest, ConnectionErrorKeepsTheMediumClosed)
 {
     TMediaTelnet m;
