@@ -1,5 +1,6 @@
 #include "common/IniFile.h"
 
+#include "common/DecimalSep.h"
 #include "common/FileUtils.h"
 
 #include <algorithm>
@@ -7,10 +8,6 @@
 #include <cstdio>
 #include <sys/stat.h>
 
-#if __has_include("common/DecimalSep.h")
-#include "common/DecimalSep.h"
-#define ZELT_HAS_DECIMAL_SEP 1
-#endif
 
 namespace {
 
@@ -52,15 +49,6 @@ std::string CleanIdent(const std::string& ident)
       s[0] == '#')
     return std::string();
   return s;
-}
-
-char ProcessDecimalSeparator()
-{
-#ifdef ZELT_HAS_DECIMAL_SEP
-  return DecimalSeparator();
-#else
-  return '.';
-#endif
 }
 
 bool ParseInt32(const std::string& text, int32_t& out)
@@ -144,7 +132,7 @@ double TCustomIniFile::ReadFloat(const std::string& section, const std::string& 
   std::string text;
   if (!TryReadString(section, ident, text)) return defaultValue;
   text = TrimBlanks(text);
-  char sep = ProcessDecimalSeparator();
+  char sep = DecimalSeparator();
   for (char& c : text)
     if (c == sep) c = '.';
   if (!text.empty() && text[0] == '+') text.erase(0, 1);
@@ -160,7 +148,7 @@ bool TCustomIniFile::WriteFloat(const std::string& section, const std::string& i
   char buffer[64];
   auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
   std::string text(buffer, ec == std::errc() ? ptr : buffer);
-  char sep = ProcessDecimalSeparator();
+  char sep = DecimalSeparator();
   for (char& c : text)
     if (c == '.') c = sep;
   return WriteString(section, ident, text);

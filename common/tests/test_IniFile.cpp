@@ -1,3 +1,4 @@
+#include "common/DecimalSep.h"
 #include "common/IniFile.h"
 #include "common/tests/PlatformTestEnv.h"
 
@@ -63,6 +64,13 @@ TEST(IniFile, NumbersAndBooleans)
   EXPECT_DOUBLE_EQ(ini.ReadFloat("N", "F3", 9.5), 9.5);
   ini.WriteFloat("N", "W", 0.1);
   EXPECT_DOUBLE_EQ(ini.ReadFloat("N", "W", 0), 0.1);
+  // The process decimal separator writes; either separator reads.
+  SetDecimalSeparator(',');
+  ini.WriteFloat("N", "Comma", 2.5);
+  EXPECT_EQ(ini.ReadString("N", "Comma", ""), "2,5");
+  EXPECT_DOUBLE_EQ(ini.ReadFloat("N", "Comma", 0), 2.5);
+  EXPECT_DOUBLE_EQ(ini.ReadFloat("N", "F1", 0), 3.25);
+  SetDecimalSeparator('.');
   ini.WriteBool("N", "T", false);
   ini.WriteInteger("N", "A", -3);
   EXPECT_NE(ini.Bytes().find("T=0\nZ"), std::string::npos);

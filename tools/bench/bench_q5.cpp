@@ -69,17 +69,19 @@ int Run(const std::vector<std::string>& args)
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Generates the data file in a child process, so that the generator's memory is not counted.
+// Generates the data file with q5gen in a child process, so that the generator's memory is not
+// counted: records of every measurement type of the data folder's instrument, a few damaged ones
+// and an erased tail, as a download would leave them.
 bool Generate(const fs::path& file, double megabytes)
 {
-  const fs::path bin = ZELT_BENCH_BIN_DIR;
-  // Records of the simulator's default image are 29 bytes long.
-  const long records = static_cast<long>(megabytes * 1e6 / 29.0);
-  if (FileExists(bin / "zelt-simulator"))
-    return Run({(bin / "zelt-simulator").string(), "--records", std::to_string(records), "--write-image",
-                file.string()}) == 0;
-  std::fprintf(stderr, "no generator found in %s\n", bin.string().c_str());
-  return false;
+  const fs::path q5gen = fs::path(ZELT_BENCH_BIN_DIR) / "q5gen";
+  if (!FileExists(q5gen)) {
+    std::fprintf(stderr, "q5gen not found in %s\n", ZELT_BENCH_BIN_DIR);
+    return false;
+  }
+  const long long size = static_cast<long long>(megabytes * 1e6);
+  return Run({q5gen.string(), "--data", InstalledDataDir().string(), "--size", std::to_string(size),
+              "--damaged", std::to_string(size / 100000), "--erased", "4096", file.string()}) == 0;
 }
 
 void BM_Open(benchmark::State& state)
