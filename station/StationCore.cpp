@@ -410,6 +410,10 @@ void TStationCore::ReplaceDataFile(TQ5File* file)
 {
     // The download's last event belonged to the file that goes: forget it before freeing that file.
     FLastAppended = nullptr;
+    FSeenRecords.clear();
+    if (file)
+        for (TEvenement* ev : file->Events)
+            if (ev->Valid) FSeenRecords.insert(ev->Evt());
     FHasPending = false;
     FPendingFrame.clear();
     if (file != Q5File) delete Q5File;
@@ -623,6 +627,7 @@ void TStationCore::ReceiveEventLines(const std::string& chunk)
         if (!FHasPending) break;  // nothing was asked: whatever follows the frame is dropped
         FPendingFrame += line;
         bool dropRest = false;
+        bool mayRepeat = false;
         if (PendingFrameComplete()) {
             auto ev = std::make_unique<TEvenement>(Q5File);
             ev->SetEvt(FPendingFrame);
@@ -642,6 +647,7 @@ void TStationCore::ReceiveEventLines(const std::string& chunk)
                     }
                     dropRest = true;
                 } else {
+                    mayRepeat = !FSeenRecords.insert(ev->Evt()).second;
                     FLastAppended = ev.get();
                     Q5File->Events.Add(ev.release());
                     View().ShowQ5FileInfo();
@@ -654,7 +660,7 @@ void TStationCore::ReceiveEventLines(const std::string& chunk)
         if (Settings.StopAfter2FF && n > 2 && Q5File->Events[n - 1]->Empty && Q5File->Events[n - 2]->Empty &&
             Q5File->Events[n - 1]->Valid && Q5File->Events[n - 2]->Valid)
             FPhase = 9;
-        if (Q5File->RemoveDuplicate()) FPhase = 9;
+        if (mayRepeat && Q5File->RemoveDuplicate()) FPhase = 9;
         // The duplicate removed may be the event just added: never look at it again.
         if (FLastAppended && Q5File->Events.IndexOf(FLastAppended) < 0) FLastAppended = nullptr;
         TEvenement* current = FHasPending ? nullptr : FLastAppended;

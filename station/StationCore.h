@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 
 #include "station/StationSettings.h"
 #include "station/link/LinkHost.h"
@@ -156,6 +157,10 @@ private:
     bool FHasPending = false;      // an event frame is being received ...
     std::string FPendingFrame;     // ... and this much of it came; owned here until it is complete
     TEvenement* FLastAppended = nullptr;  // the event this download added last, while the file holds it
+    // Records of the valid events this download added: a new record can only repeat one of them,
+    // so the file is searched for duplicates only when it does (a download of thousands of records
+    // stays linear).
+    std::unordered_set<std::string> FSeenRecords;
     int FBadFrames = 0;
     double FRoundTrip = 0;         // days
     double FCommandTime = 0;       // UTC days, 0 when no clock command is pending
