@@ -12,6 +12,7 @@ const char ETX = 0x03;
 TComControl::TComControl(TComPort* port) : Port(port)
 {
     Timer.setInterval(100);
+    Timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&Timer, &QTimer::timeout, [this] { TimerTick(); });
     Timer.start();
 }

@@ -9,6 +9,8 @@
 TModem::TModem(TLinkHost& host, TComTaskList& tasks) : Host(host), Tasks(tasks), TasksAlive(tasks.Token())
 {
     Timer.setSingleShot(true);
+    // The waits around "+++" are the modem's guard time: never shorter than asked.
+    Timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&Timer, &QTimer::timeout, [this] { RunActions(); });
 }
 
