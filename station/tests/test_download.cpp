@@ -318,6 +318,27 @@ TEST_F(Download, CutLinkIsOpenedAgainAndTheNextSessionBringsEverything)
     EXPECT_EQ(ReadRecorded(files[0]).records.size(), 3u);
 }
 
+TEST_F(Download, StopEndsAfterTheCurrentRecordAndKeepsIt)
+{
+    const zsim::Image image = TestImage(40);
+    // At 9600 baud a record takes a few milliseconds: time enough to press Stop in the middle.
+    StartSim(image, {"--baud", "9600"});
+    Connect();
+    ASSERT_TRUE(RunUntil([&] { return core->Q5File && core->Q5File->NbEvt() >= 3; }, 15)) << view.All();
+    core->StopTransmission();
+    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; }, 10)) << view.All();
+    EXPECT_EQ(core->Transmissions().Item(0)->EndStatus, 1);
+    EXPECT_TRUE(sim.WaitReport("ASK ZT", 2));
+    const auto files = Recorded();
+    ASSERT_EQ(files.size(), 1u);
+    const zsim::Image saved = ReadRecorded(files[0]);
+    EXPECT_GE(saved.records.size(), 3u);
+    EXPECT_LT(saved.records.size(), image.records.size());
+    EXPECT_TRUE(std::equal(saved.records.begin(), saved.records.end(), image.records.begin()));
+    const std::string history = ScopedTestHome::Read(fs::path(core->LogFolder) / "Transmission.log");
+    EXPECT_NE(history.find(",End:Canceled,"), std::string::npos) << history;
+}
+
 // ---- the engine fed by hand (no medium) ----
 
 class Engine : public ::testing::Test {
