@@ -1,4 +1,6 @@
+#include "common/IniFile.h"
 #include "common/Prompt.h"
+#include "common/Zelt.h"
 #include "common/Q5File.h"
 #include "station/link/ComPort.h"
 #include "common/tests/support/Q5Images.h"
@@ -11,6 +13,7 @@
 #include <QDate>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -190,6 +193,56 @@ TEST_F(PalmImportDialog, NoRecordWarnsAndDisconnects)
     EXPECT_EQ(frm->PalmConnectBtn->text(), "Connection");
     EXPECT_EQ(frm->DataListView->topLevelItemCount(), 0);
     EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(PalmImportDialog, SettingsAndStationColumns)
+{
+    // Settings in an alternate ini file of the temporary folder, with a PAR file naming the station.
+    const std::string par = dir.File("par");
+    std::filesystem::create_directories(par);
+    q5test::WriteText(par + "/SP0A0001.PAR",
+                      "0 test parameters\nT test\n"
+                      "P Station  NNUM 0 20 8 0 0 255 0 1 1 0 D\n"
+                      "P Country  NCOU 0 21 8 0 0 255 0 1 1 0 D\n"
+                      "P District NDIS 0 22 8 0 0 255 0 1 1 0 D\n");
+    const std::string ini = dir.File("zelt.ini");
+    q5test::WriteText(ini, "[General]\nPARDirectory=" + par + "\nDefaultPalmCom=2\nDefaultPalmOutDir=" +
+                               dir.File("first") + "\n");
+    Bytes record = RecordFile(0x0A, 1, 2, 0);
+    Bytes param = q5test::MakeParamBlock(0x0A, "SP0A0001");
+    param[20] = 42;
+    param[21] = 7;
+    param[22] = 3;
+    std::copy(param.begin(), param.end(), record.begin());
+    auto h = Start({record});
+    {
+        ScopedPromptScript quiet;
+        TZELT zelt({"zelt", "-CONFIG:" + ini});
+        auto frm = std::make_unique<TPalmImportFrm>(&zelt, false, nullptr);
+        EXPECT_EQ(frm->CommPortCmbBx->currentText(), "COM3");
+        EXPECT_FALSE(frm->DebugMemo->isVisibleTo(frm.get()));
+        frm->AskSaveName = [this](const std::string& folder, const std::string& proposed) {
+            asked.push_back(proposed);
+            folders.push_back(folder);
+            return dir.File("second/x.q5");
+        };
+        frm->CommPortCmbBx->setEditText(h->pty);
+        Connect(*frm);
+        ASSERT_EQ(frm->DataListView->topLevelItemCount(), 1);
+        QTreeWidgetItem* row = frm->DataListView->topLevelItem(0);
+        EXPECT_EQ(row->text(0), "42");
+        EXPECT_EQ(row->text(1), "7");
+        EXPECT_EQ(row->text(2), "3");
+        row->setSelected(true);
+        frm->SaveBtnClick();
+        ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(dir.File("second/x.q5")); }));
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(asked[0], "P42_" + QDate::currentDate().toString("ddMM").toStdString() + ".q5");
+        EXPECT_EQ(folders[0], dir.File("first"));
+    }
+    TIniFile saved{std::filesystem::path(ini)};
+    EXPECT_EQ(saved.ReadInteger("General", "DefaultPalmCom", -1), 2);
+    EXPECT_EQ(saved.ReadString("General", "DefaultPalmOutDir", ""), dir.File("second/"));
 }
 
 TEST_F(PalmImportDialog, PortThatCannotBeOpenedWarns)
