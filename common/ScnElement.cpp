@@ -138,8 +138,10 @@ const char* SpecialText(uint8_t code, bool filterMeasurement) {
 
 std::string Number(int32_t value, bool padded) {
   char text[16];
-  std::snprintf(text, sizeof text, padded ? "%02d" : "%d", value);
-  return text;
+  char* start = text + 1;
+  auto result = std::to_chars(start, text + sizeof text, value);
+  if (padded && result.ptr - start == 1 && value >= 0) *--start = '0';
+  return std::string(start, result.ptr);
 }
 
 std::string Quoted(const std::string& text) {
