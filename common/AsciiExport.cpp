@@ -238,24 +238,33 @@ bool WriteAsciiLines(const std::string& path, const std::vector<std::string>& li
 
 bool TQ5File::ExportAsciiFiles(const std::string& name, bool withHeader)
 {
-    // One line list per output name, written in order of first appearance.
-    std::vector<std::pair<std::string, std::vector<std::string>>> outputs;
+    // The text of each output name (lines ended CR LF), written in order of first appearance.
+    std::vector<std::pair<std::string, std::string>> outputs;
+    std::map<std::string, size_t> byExtension;
     for (TEvenement* event : Events) {
         if (!event->Valid || event->ScnType == nullptr)
             continue;
-        const std::string out = ChangeFileExt(name, "." + event->ScnType->Extension);
-        auto it = std::find_if(outputs.begin(), outputs.end(), [&](const auto& o) { return o.first == out; });
-        if (it == outputs.end()) {
-            outputs.emplace_back(out, std::vector<std::string>());
-            it = outputs.end() - 1;
-            if (withHeader)
-                it->second.push_back(event->AsciiHeader());
+        auto it = byExtension.find(event->ScnType->Extension);
+        if (it == byExtension.end()) {
+            const std::string out = ChangeFileExt(name, "." + event->ScnType->Extension);
+            size_t index = outputs.size();
+            for (size_t i = 0; i < outputs.size(); ++i)
+                if (outputs[i].first == out)
+                    index = i;
+            if (index == outputs.size()) {
+                outputs.emplace_back(out, std::string());
+                if (withHeader)
+                    outputs.back().second += event->AsciiHeader() + "\r\n";
+            }
+            it = byExtension.emplace(event->ScnType->Extension, index).first;
         }
-        it->second.push_back(LineOf(event));
+        std::string& text = outputs[it->second].second;
+        text += LineOf(event);
+        text += "\r\n";
     }
     bool ok = true;
-    for (const auto& [out, lines] : outputs)
-        if (!WriteAsciiLines(out, lines))
+    for (const auto& [out, text] : outputs)
+        if (!WriteFileAtomically(out, text))
             ok = false;
     return ok;
 }
