@@ -49,6 +49,8 @@
 #include "station/windows/EditScriptFrm.h"
 #include "station/windows/EditStaParamsFrm.h"
 #include "station/windows/FusionQ5Frm.h"
+#include "station/windows/PalmImportFrm.h"
+#include "station/windows/ScnInfoFrm.h"
 #include "station/windows/ToolsFrm.h"
 #include "station/windows/TransHistoFrm.h"
 #include "station/link/ComTask.h"
@@ -134,6 +136,7 @@ TZELTFrm::~TZELTFrm()
         m->OnClosed = nullptr;
         m->Close();
     }
+    FScnInfo.reset();
     FPlugIns.reset();
     FHelp.reset();
     FCore.reset();
@@ -176,7 +179,11 @@ void TZELTFrm::BuildMenus()
         dialog.OnHelp = [this](int context) { FHelp->ShowTopic(context); };
         dialog.exec();
     });
-    QAction* palmAct = act(file, "Import from Palm...", [this] { NotInThisVersion("Import from Palm"); });
+    QAction* palmAct = act(file, "Import from Palm...", [this] {
+        if (RefuseWhileConnected()) return;
+        TPalmImportFrm dialog(&FZelt, FCore->ModeExpert, [this](const std::string& line) { FCore->LogErrorToDialog(line); }, this);
+        dialog.exec();
+    });
     file->addSeparator();
     act(file, "&Quit", [this] { close(); });
 
@@ -207,7 +214,10 @@ void TZELTFrm::BuildMenus()
     act(measure, "Measurement detail...", [this] { DetailMnuClick(); });
     QAction* asciiAct = act(measure, "Save the ASCII files", [this] { SaveAsciiMnuClick(); });
     ScnInfoSep = measure->addSeparator();
-    ScnInfoAct = act(measure, "Information about the scenarios...", [this] { NotInThisVersion("Information about the scenarios"); });
+    ScnInfoAct = act(measure, "Information about the scenarios...", [this] {
+        TListDecodedScnFrm dialog(gListScn, this);
+        dialog.exec();
+    });
 
     FProcessingMenu = menuBar()->addMenu("&Processing");
     FProcessingMenu->menuAction()->setVisible(false);
@@ -618,6 +628,8 @@ std::string TZELTFrm::ShortDataText(const std::string& text)
 
 void TZELTFrm::RefreshScnList()
 {
+    // The detail window may show an event that was just deleted or belonged to the file replaced.
+    if (FScnInfo) FScnInfo->SetEvt(nullptr);
     std::fill(std::begin(FSortCounters), std::end(FSortCounters), 0);
     ShowQ5FileInfo();
     ScnListView->setSortingEnabled(false);
@@ -742,7 +754,11 @@ void TZELTFrm::PlayEndSound()
     // No sound device layer in this build: the end of the transfer stays silent.
 }
 
-void TZELTFrm::DataFileReplaced() { FillPlugInContext(); }
+void TZELTFrm::DataFileReplaced()
+{
+    if (FScnInfo) FScnInfo->SetEvt(nullptr);
+    FillPlugInContext();
+}
 
 void TZELTFrm::MediaReconfigured() { FillPlugInContext(); }
 
@@ -869,8 +885,20 @@ void TZELTFrm::DeleteMnuClick()
 
 void TZELTFrm::DetailMnuClick()
 {
-    if (SelectedEvents().empty()) return ShowWarning(kSelectFirst);
-    NotInThisVersion("Measurement detail");
+    const std::vector<int> selected = SelectedEvents();
+    if (selected.empty() || !Q5File()) return ShowWarning(kSelectFirst);
+    if (!FScnInfo) {
+        FScnInfo = std::make_unique<TScnInfoFrm>(FCore->ModeExpert, this);
+        // While it is shown, it follows the selection.
+        connect(ScnListView, &QTreeWidget::itemSelectionChanged, this, [this] {
+            const std::vector<int> now = SelectedEvents();
+            if (FScnInfo && FScnInfo->isVisible() && !now.empty() && Q5File() && now[0] < Q5File()->Events.Count())
+                FScnInfo->SetEvt(Q5File()->Events[now[0]]);
+        });
+    }
+    FScnInfo->SetExpertMode(FCore->ModeExpert);
+    FScnInfo->SetEvt(Q5File()->Events[selected[0]]);
+    FScnInfo->show();
 }
 
 void TZELTFrm::ParamEditMnuClick()

@@ -158,6 +158,7 @@ private:
     std::unique_ptr<TStatusConfig> FStatus;
     std::unique_ptr<TPlugInsList> FPlugIns;
     std::unique_ptr<THTMLHelp> FHelp;
+    std::unique_ptr<class TScnInfoFrm> FScnInfo;  // created on first use, freed with the window
     QMenu* FProcessingMenu = nullptr;
     QAction* FProcessingButton = nullptr;
     QLineEdit* FRSEdit = nullptr;

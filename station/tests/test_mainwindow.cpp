@@ -27,6 +27,7 @@
 #include "station/HtmlHelp.h"
 #include "station/StationSettings.h"
 #include "station/ZELTFrm.h"
+#include "station/windows/ScnInfoFrm.h"
 #include "tools/simulator/SimImage.h"
 #include "tools/simulator/SimProcess.h"
 #include "station/link/Transmission.h"
@@ -348,4 +349,19 @@ TEST_F(Window, ShowsADownloadFromTheSimulator)
     // Kept beside the test programs for the README.
     if (const char* bin = std::getenv("ZELT_BIN_DIR")) shot.save(QString(bin) + "/station-main-window.png");
     frm->ConnecterMnuClick();
+}
+
+TEST_F(Window, DetailWindowNeverKeepsADeletedEvent)
+{
+    frm->OpenFile(WriteData("a.Q5", Image(3)));
+    frm->ScnListView->topLevelItem(1)->setSelected(true);
+    frm->DetailMnuClick();
+    auto* detail = frm->findChild<TScnInfoFrm*>();
+    ASSERT_NE(detail, nullptr);
+    EXPECT_FALSE(detail->isHidden());
+    frm->DeleteMnuClick();  // the event shown is freed: the window lets go of it first
+    EXPECT_EQ(Rows(), 2);
+    frm->ScnListView->topLevelItem(0)->setSelected(true);
+    frm->DetailMnuClick();
+    EXPECT_EQ(frm->findChildren<TScnInfoFrm*>().size(), 1);
 }
