@@ -246,7 +246,11 @@ TEST(RegisterFileAssociation, WritesTheDesktopEntries)
     const char* saved = std::getenv("XDG_DATA_HOME");
     const std::string keep = saved ? saved : "";
     setenv("XDG_DATA_HOME", dir.Path().c_str(), 1);
+    // No desktop tools on the path: the refresh they would run is not this test's business.
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", dir.Path().c_str(), 1);
     EXPECT_TRUE(RegisterFileAssociation(".q5", "/opt/zelt/zelt", 0, "ZELT data file"));
+    setenv("PATH", path.c_str(), 1);
     const std::string entry = ReadText(dir.File("applications/zelt-q5.desktop"));
     EXPECT_NE(entry.find("Exec=\"/opt/zelt/zelt\" %F"), std::string::npos) << entry;
     EXPECT_NE(entry.find("MimeType=application/x-zelt-q5;"), std::string::npos);
