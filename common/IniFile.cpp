@@ -443,6 +443,12 @@ bool TIniFile::DeleteKey(const std::string& section, const std::string& ident)
   return true;
 }
 
+void TIniFile::DiscardChanges()
+{
+  journal_.clear();
+  if (hasFile_) LoadFromDisk();
+}
+
 bool TIniFile::UpdateFile()
 {
   if (!hasFile_) {

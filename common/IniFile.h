@@ -74,6 +74,8 @@ class TIniFile : public TCustomIniFile {
   std::string Bytes() const;
   // True when changes are waiting for UpdateFile().
   bool Modified() const { return !journal_.empty(); }
+  // Drops the changes waiting for UpdateFile() (after a save that failed for good).
+  void DiscardChanges();
   // Line end of lines this object adds to a file that has none yet (default CR LF; a file that has
   // lines keeps its own).
   void SetNewLineEnd(const std::string& eol) { newEol_ = eol; }

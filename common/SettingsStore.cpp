@@ -82,7 +82,10 @@ TRegistryIniFile::TRegistryIniFile(const std::string& registryKey)
 
 TRegistryIniFile::~TRegistryIniFile()
 {
-  if (ini_.Modified() && !UpdateFile()) std::fprintf(stderr, "%s\n", LastError().c_str());
+  if (ini_.Modified() && !UpdateFile()) {
+    std::fprintf(stderr, "%s\n", LastError().c_str());
+    ini_.DiscardChanges();  // said once
+  }
 }
 
 std::string TRegistryIniFile::Section(const std::string& section) const

@@ -198,6 +198,9 @@ TEST(IniFile, FailedSaveKeepsTheOldFileAndTheChanges)
   lost.WriteString("S", "k", "v");
   EXPECT_FALSE(lost.UpdateFile());
   EXPECT_FALSE(fs::exists(home.Root() / "nofolder"));
+  lost.DiscardChanges();
+  EXPECT_FALSE(lost.Modified());
+  EXPECT_FALSE(lost.ValueExists("S", "k"));
 }
 
 TEST(IniFile, AnyBytesParseAndRebuildIdentically)
