@@ -1,0 +1,76 @@
+#include "SslPeer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QStringList>
+
+namespace ssltest {
+
+void EnsureApp() {
+  if (QCoreApplication::instance()) return;
+  static int argc = 1;
+  static char name[] = "sockets_ssl_tests";
+  static char* argv[] = {name, nullptr};
+  new QCoreApplication(argc, argv);
+}
+
+bool WaitFor(const std::function<bool()>& pred, int timeoutMs) {
+  EnsureApp();
+  QElapsedTimer timer;
+  timer.start();
+  while (!pred()) {
+    if (timer.elapsed() > timeoutMs) return pred();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+TSslPeer::TSslPeer(const std::vector<std::string>& args) {
+  EnsureApp();
+  QStringList list;
+  for (const std::string& a : args) list << QString::fromStdString(a);
+  FProcess.setProcessChannelMode(QProcess::MergedChannels);
+  FProcess.start(QString::fromUtf8(ZELT_OPENSSL_TOOL), list);
+  FProcess.waitForStarted(5000);
+}
+
+TSslPeer::~TSslPeer() {
+  if (FProcess.state() != QProcess::NotRunning) {
+    FProcess.kill();
+    FProcess.waitForFinished(3000);
+  }
+}
+
+std::string TSslPeer::Output() {
+  FOutput += FProcess.readAll().toStdString();
+  return FOutput;
+}
+
+std::string TSslPeer::WaitForAcceptPort() {
+  std::string port;
+  WaitFor([&] {
+    std::string out = Output();
+    size_t p = out.find("ACCEPT ");
+    if (p == std::string::npos) return false;
+    size_t eol = out.find('\n', p);
+    if (eol == std::string::npos) return false;
+    std::string line = out.substr(p, eol - p);
+    port = line.substr(line.rfind(':') + 1);
+    while (!port.empty() && (port.back() == '\r' || port.back() == ' ')) port.pop_back();
+    return true;
+  });
+  return port;
+}
+
+void TSslPeer::Write(const std::string& data) { FProcess.write(data.data(), static_cast<qint64>(data.size())); }
+
+void TSslPeer::CloseInput() { FProcess.closeWriteChannel(); }
+
+bool TSslPeer::WaitForExit(int timeoutMs) {
+  return WaitFor([&] {
+    Output();
+    return FProcess.state() == QProcess::NotRunning;
+  }, timeoutMs);
+}
+
+}  // namespace ssltest

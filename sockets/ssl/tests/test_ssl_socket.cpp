@@ -1,0 +1,389 @@
+// The TLS socket layer against openssl s_server / s_client peers on 127.0.0.1.
+#include "sockets/NetSocket.h"
+#include "sockets/ssl/NetSsleay.h"
+#include "support/SslPeer.h"
+#include "support/TestPki.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <cstdlib>
+#include <memory>
+
+using namespace ssltest;
+
+namespace {
+
+struct TPkiFiles {
+  TTestPki Pki;
+  TCertFiles Server, Expired, Revoked;
+  std::string Crl;
+  TPkiFiles() {
+    Server = Pki.Issue("server", "/CN=localhost", "DNS:localhost,IP:127.0.0.1");
+    Expired = Pki.Issue("expired", "/CN=localhost", "DNS:localhost", "", "20200101000000Z", "20200102000000Z");
+    Revoked = Pki.Issue("revoked", "/CN=localhost", "DNS:localhost");
+    Crl = Pki.Revoke(Revoked.Cert);
+  }
+};
+
+TPkiFiles* Files = nullptr;
+
+// A client socket with its event record.
+struct TClient {
+  TSslContext Ctx;
+  TSslNetSocket S;
+  std::vector<std::string> Events;
+  std::string Received;
+  std::string PeerSubject;
+  bool PeerNamesLocalhost = false, PeerNamesOther = true;
+  int HandshakesDone = 0, HandshakeErrors = 0, DataSent = 0;
+  int ClosedError = -1;
+  int ShutdownError = -1;
+  bool ShutdownBi = false;
+  std::vector<int> VerifyErrors;
+  std::string BgException;
+
+  TNetLogger Logger;
+  std::deque<std::string> Tail;
+  std::string TailText() const {
+    std::string t;
+    for (const auto& l : Tail) t += l + "\n";
+    return t;
+  }
+
+  TClient() {
+    EnsureApp();
+    // ZELT_SSL_TEST_LOG=1 shows the layer's diagnostics on standard error.
+    if (const char* how = std::getenv("ZELT_SSL_TEST_LOG")) {
+      if (std::string(how) == "tail") {
+        // Keeps the last lines only, shown when a wait fails.
+        Logger.SetLogOptions({loDestEvent, loSslErr, loSslInfo, loNetSockErr});
+        Logger.SetOnNetLogEvent([this](void*, TLogOption, const std::string& line) {
+          Tail.push_back(line);
+          if (Tail.size() > 80) Tail.pop_front();
+        });
+      } else {
+        Logger.SetLogOptions({loDestOutDebug, loSslErr, loSslInfo, loNetSockErr});
+      }
+      S.SetNetLogger(&Logger);
+    }
+    S.SetSslContext(&Ctx);
+    S.SslEnable = true;
+    S.SetAddr("127.0.0.1");
+    S.OnSessionConnected = [this](TCustomNetSocket*, uint16_t e) { Events.push_back("connected:" + std::to_string(e)); };
+    S.OnSslHandshakeDone = [this](TCustomNetSocket*, uint16_t e, TX509Base* peer, bool&) {
+      Events.push_back("handshake:" + std::to_string(e));
+      (e == 0 ? HandshakesDone : HandshakeErrors)++;
+      if (peer && peer->X509()) {
+        PeerSubject = peer->GetSubjectOneLine();
+        PeerNamesLocalhost = peer->PostConnectionCheck("localhost") && peer->PostConnectionCheck("127.0.0.1");
+        PeerNamesOther = peer->PostConnectionCheck("other.test");
+      }
+    };
+    S.OnSslVerifyPeer = [this](TCustomNetSocket*, int&, TX509Base* cert) { VerifyErrors.push_back(cert->VerifyResult()); };
+    S.OnDataAvailable = [this](TCustomNetSocket* s, uint16_t) {
+      char buf[4096];
+      int n;
+      while ((n = s->Receive(buf, sizeof buf)) > 0) Received.append(buf, n);
+    };
+    S.OnDataSent = [this](TCustomNetSocket*, uint16_t) { ++DataSent; };
+    S.OnSessionClosed = [this](TCustomNetSocket*, uint16_t e) {
+      Events.push_back("closed:" + std::to_string(e));
+      ClosedError = e;
+    };
+    S.OnSslShutDownComplete = [this](TCustomNetSocket*, bool bi, int e) {
+      Events.push_back(std::string("shutdown:") + (bi ? "bi:" : "one:") + std::to_string(e));
+      ShutdownBi = bi;
+      ShutdownError = e;
+    };
+    S.OnBgException = [this](TCustomNetSocket*, const std::exception& e, bool&) { BgException = e.what(); };
+  }
+  void TrustCa() {
+    Ctx.SetSslCAFile(Files->Pki.Ca().Cert);
+    Ctx.SetSslVerifyPeer(true);
+  }
+  bool Connect(const std::string& port) {
+    S.SetPort(port);
+    S.Connect();
+    return WaitFor([&] { return HandshakesDone + HandshakeErrors > 0 || ClosedError >= 0; });
+  }
+};
+
+std::vector<std::string> Server(const TCertFiles& cert, std::vector<std::string> extra = {}) {
+  std::vector<std::string> args = {"s_server", "-accept", "127.0.0.1:0", "-cert", cert.Cert, "-key", cert.Key,
+                                   "-rev", "-naccept", "1"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
+std::string Reversed(std::string s) {
+  std::reverse(s.begin(), s.end());
+  return s;
+}
+
+class SslSocketTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    EnsureApp();
+    Files = new TPkiFiles();
+  }
+  static void TearDownTestSuite() {
+    delete Files;
+    Files = nullptr;
+  }
+  void TearDown() override { Netssleay::ICS_SSL_NO_RENEGOTIATION = false; }
+};
+
+}  // namespace
+
+TEST_F(SslSocketTest, ClientHandshakeVerifiesAndCarriesData) {
+  TSslPeer peer(Server(Files->Server));
+  std::string port = peer.WaitForAcceptPort();
+  ASSERT_FALSE(port.empty()) << peer.Output();
+  TClient c;
+  c.TrustCa();
+  // Sent before the handshake is complete: queued, and it goes out after it.
+  c.S.SetPort(port);
+  c.S.Connect();
+  ASSERT_TRUE(WaitFor([&] { return c.S.State() == wsConnected; }));
+  c.S.SendStr("early line\n");
+  ASSERT_TRUE(WaitFor([&] { return c.HandshakesDone == 1; })) << peer.Output();
+  ASSERT_GE(c.Events.size(), 2u);
+  EXPECT_EQ(c.Events[0], "connected:0");
+  EXPECT_EQ(c.Events[1], "handshake:0");
+  EXPECT_EQ(c.PeerSubject, "/CN=localhost");
+  EXPECT_TRUE(c.PeerNamesLocalhost);
+  EXPECT_FALSE(c.PeerNamesOther);
+  EXPECT_EQ(c.S.SslPeerVerifyResult(), 0);
+  EXPECT_EQ(c.S.SslState(), sslStateDone);
+  EXPECT_NE(c.S.SslVersion(), "Unknown");
+  EXPECT_GT(c.S.SslSecretBits(), 0);
+  ASSERT_FALSE(c.VerifyErrors.empty());
+  EXPECT_EQ(c.S.SslCertChain().GetCount(), 2);  // the server's certificate and the CA
+  ASSERT_TRUE(WaitFor([&] { return c.Received.find("enil ylrae\n") != std::string::npos; })) << c.Received;
+  EXPECT_TRUE(WaitFor([&] { return c.DataSent >= 1; }));
+
+  // Nothing decrypted waits: Receive would block.
+  char b[8];
+  EXPECT_EQ(c.S.Receive(b, sizeof b), -1);
+  EXPECT_EQ(c.S.LastError, WSAEWOULDBLOCK);
+
+  // A one-way close sends the close notification first.
+  c.S.Close();
+  ASSERT_TRUE(WaitFor([&] { return c.ClosedError >= 0; }));
+  EXPECT_EQ(c.Events[c.Events.size() - 2], "shutdown:one:0");
+  EXPECT_EQ(c.Events.back(), "closed:0");
+  EXPECT_FALSE(c.ShutdownBi);
+  EXPECT_TRUE(peer.WaitForExit());
+}
+
+TEST_F(SslSocketTest, LargeTransferBothWays) {
+  TSslPeer peer(Server(Files->Server));
+  std::string port = peer.WaitForAcceptPort();
+  TClient c;
+  ASSERT_TRUE(c.Connect(port));
+  ASSERT_EQ(c.HandshakesDone, 1);
+  std::string data, expected;
+  for (int i = 0; i < 3000; ++i) {
+    std::string line = "line " + std::to_string(i) + " " + std::string(80 + i % 37, static_cast<char>('a' + i % 26));
+    data += line + "\n";
+    expected += Reversed(line) + "\n";
+  }
+  // One Send of ~380 KB: queued in 4096-byte chunks, all of it accepted at once.
+  EXPECT_EQ(c.S.SendStr(data), static_cast<int>(data.size()));
+  ASSERT_TRUE(WaitFor([&] { return c.Received.size() >= expected.size(); }, 20000))
+      << c.Received.size() << " of " << expected.size() << "\n" << c.S.SslEngineState() << "\n" << c.TailText();
+  EXPECT_EQ(c.Received, expected);
+  EXPECT_TRUE(WaitFor([&] { return c.DataSent >= 1; }));
+  c.S.Close();
+  EXPECT_TRUE(WaitFor([&] { return c.ClosedError >= 0; }));
+}
+
+TEST_F(SslSocketTest, VerificationFailuresAreReported) {
+  struct TCase {
+    const TCertFiles* Cert;
+    bool WithCa, WithCrl;
+    int Expected;
+  };
+  const TCase cases[] = {{&Files->Server, false, false, X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY},
+                         {&Files->Expired, true, false, X509_V_ERR_CERT_HAS_EXPIRED},
+                         {&Files->Revoked, true, true, X509_V_ERR_CERT_REVOKED}};
+  for (const TCase& tc : cases) {
+    TSslPeer peer(Server(*tc.Cert));
+    std::string port = peer.WaitForAcceptPort();
+    TClient c;
+    c.Ctx.SetSslVerifyPeer(true);
+    c.Ctx.SetSslCAFile(tc.WithCa ? Files->Pki.Ca().Cert : Files->Server.Cert);
+    if (tc.WithCrl) c.Ctx.SetSslCRLFile(Files->Crl);
+    ASSERT_TRUE(c.Connect(port));
+    EXPECT_TRUE(WaitFor([&] { return c.ClosedError >= 0; }));
+    EXPECT_EQ(c.HandshakesDone, 0) << tc.Expected;
+    EXPECT_EQ(c.HandshakeErrors, 1) << tc.Expected;
+    EXPECT_EQ(c.S.SslPeerVerifyResult(), tc.Expected);
+    EXPECT_NE(std::find(c.VerifyErrors.begin(), c.VerifyErrors.end(), tc.Expected), c.VerifyErrors.end());
+    EXPECT_EQ(c.S.State(), wsClosed);
+  }
+}
+
+TEST_F(SslSocketTest, VerifyHandlerMayAcceptAndMayFail) {
+  {
+    TSslPeer peer(Server(Files->Expired));
+    std::string port = peer.WaitForAcceptPort();
+    TClient c;
+    c.TrustCa();
+    c.S.OnSslVerifyPeer = [&](TCustomNetSocket*, int& ok, TX509Base*) { ok = 1; };
+    ASSERT_TRUE(c.Connect(port));
+    EXPECT_EQ(c.HandshakesDone, 1);
+    EXPECT_EQ(c.S.SslPeerVerifyResult(), 0);
+  }
+  {
+    // A throwing handler never unwinds through OpenSSL: the verification fails and the exception
+    // reaches the background-exception handler.
+    TSslPeer peer(Server(Files->Server));
+    std::string port = peer.WaitForAcceptPort();
+    TClient c;
+    c.TrustCa();
+    c.S.OnSslVerifyPeer = [&](TCustomNetSocket*, int&, TX509Base*) { throw std::runtime_error("handler failed"); };
+    c.S.SetPort(port);
+    c.S.Connect();
+    EXPECT_TRUE(WaitFor([&] { return !c.BgException.empty() && c.S.State() == wsClosed; }));
+    EXPECT_EQ(c.BgException, "handler failed");
+    EXPECT_EQ(c.HandshakesDone, 0);
+  }
+}
+
+TEST_F(SslSocketTest, ClientSessionIsReused) {
+  TSslPeer peer(Server(Files->Server, {"-naccept", "2", "-tls1_2"}));
+  std::string port = peer.WaitForAcceptPort();
+  SSL_SESSION* saved = nullptr;
+  {
+    TClient c;
+    c.S.OnSslCliNewSession = [&](TCustomNetSocket*, SSL_SESSION* s, bool reused, bool& inc) {
+      EXPECT_FALSE(reused);
+      saved = s;
+      inc = true;
+    };
+    ASSERT_TRUE(c.Connect(port));
+    ASSERT_EQ(c.HandshakesDone, 1);
+    EXPECT_FALSE(c.S.SslSessionReused());
+    c.S.Close();
+    ASSERT_TRUE(WaitFor([&] { return c.ClosedError >= 0; }));
+  }
+  ASSERT_NE(saved, nullptr);
+  TClient c2;
+  c2.S.OnSslCliGetSession = [&](TCustomNetSocket*, SSL_SESSION*& s, bool& freeIt) {
+    s = saved;
+    freeIt = true;
+  };
+  bool reusedSeen = false;
+  c2.S.OnSslCliNewSession = [&](TCustomNetSocket*, SSL_SESSION*, bool reused, bool&) { reusedSeen = reused; };
+  ASSERT_TRUE(c2.Connect(port));
+  ASSERT_EQ(c2.HandshakesDone, 1);
+  EXPECT_TRUE(c2.S.SslSessionReused());
+  EXPECT_TRUE(reusedSeen);
+  c2.S.Close();
+  EXPECT_TRUE(WaitFor([&] { return c2.ClosedError >= 0; }));
+}
+
+TEST_F(SslSocketTest, BidirectionalShutdownLeavesPlainConnection) {
+  TSslPeer peer(Server(Files->Server));
+  std::string port = peer.WaitForAcceptPort();
+  TClient c;
+  ASSERT_TRUE(c.Connect(port));
+  ASSERT_EQ(c.HandshakesDone, 1);
+  // When the shutdown completes TLS is off and the TCP connection still open (the peer, a
+  // one-connection server, closes it afterwards).
+  bool tlsOff = false;
+  TSocketState stateThen = wsInvalidState;
+  c.S.OnSslShutDownComplete = [&](TCustomNetSocket*, bool bi, int e) {
+    c.ShutdownBi = bi;
+    c.ShutdownError = e;
+    tlsOff = !c.S.SslEnable;
+    stateThen = c.S.State();
+  };
+  c.S.SslBiShutDownAsync();
+  ASSERT_TRUE(WaitFor([&] { return c.ShutdownError >= 0; })) << peer.Output();
+  EXPECT_TRUE(c.ShutdownBi);
+  EXPECT_EQ(c.ShutdownError, 0);
+  EXPECT_TRUE(tlsOff);
+  EXPECT_EQ(stateThen, wsConnected);
+  EXPECT_TRUE(WaitFor([&] { return c.ClosedError >= 0; }));
+  EXPECT_EQ(c.ClosedError, 0);
+}
+
+TEST_F(SslSocketTest, RenegotiationOnTls12Only) {
+  {
+    TSslPeer peer(Server(Files->Server, {"-tls1_2", "-client_renegotiation"}));
+    std::string port = peer.WaitForAcceptPort();
+    TClient c;
+    ASSERT_TRUE(c.Connect(port));
+    ASSERT_EQ(c.HandshakesDone, 1);
+    Netssleay::ICS_SSL_NO_RENEGOTIATION = true;
+    EXPECT_FALSE(c.S.SslStartRenegotiation());
+    Netssleay::ICS_SSL_NO_RENEGOTIATION = false;
+    EXPECT_TRUE(c.S.SslStartRenegotiation());
+    // Data sent meanwhile waits for the new handshake, then goes out.
+    c.S.SendStr("after renegotiation\n");
+    ASSERT_TRUE(WaitFor([&] { return c.HandshakesDone == 2; })) << peer.Output();
+    EXPECT_EQ(c.S.SslHandshakeCount(), 2);
+    EXPECT_FALSE(c.S.SslInRenegotiation());
+    ASSERT_TRUE(WaitFor([&] { return c.Received.find("noitaitogener retfa\n") != std::string::npos; }));
+    c.S.Close();
+    EXPECT_TRUE(WaitFor([&] { return c.ClosedError >= 0; }));
+  }
+  {
+    TSslPeer peer(Server(Files->Server, {"-tls1_3"}));
+    std::string port = peer.WaitForAcceptPort();
+    TClient c;
+    ASSERT_TRUE(c.Connect(port));
+    ASSERT_EQ(c.HandshakesDone, 1);
+    EXPECT_EQ(c.S.SslVersion(), "TLSv1.3");
+    EXPECT_FALSE(c.S.SslStartRenegotiation());
+  }
+}
+
+TEST_F(SslSocketTest, ServerHandshakeWithClientPeer) {
+  EnsureApp();
+  TSslContext ctx;
+  ctx.SetSslCertFile(Files->Server.Cert);
+  ctx.SetSslPrivKeyFile(Files->Server.Key);
+  TNetSocket listener;
+  listener.SetAddr("127.0.0.1");
+  listener.SetPort("0");
+  std::unique_ptr<TSslNetSocket> server;
+  std::string received;
+  int handshakes = 0, closed = -1;
+  listener.OnSessionAvailable = [&](TCustomNetSocket*, uint16_t) {
+    TSocket h = listener.Accept();
+    server = std::make_unique<TSslNetSocket>();
+    server->SetSslContext(&ctx);
+    server->SslEnable = true;
+    server->SslMode = sslModeServer;
+    server->OnSslHandshakeDone = [&](TCustomNetSocket*, uint16_t e, TX509Base*, bool&) { handshakes += e == 0; };
+    server->OnDataAvailable = [&](TCustomNetSocket* s, uint16_t) {
+      char buf[1024];
+      int n;
+      while ((n = s->Receive(buf, sizeof buf)) > 0) received.append(buf, n);
+    };
+    server->OnSessionClosed = [&](TCustomNetSocket*, uint16_t e) { closed = e; };
+    server->Dup(h);
+  };
+  listener.Listen();
+  std::string port = listener.GetXPort();
+  ASSERT_NE(port, "0");
+  TSslPeer client({"s_client", "-connect", "127.0.0.1:" + port, "-CAfile", Files->Pki.Ca().Cert,
+                   "-verify_return_error", "-verify_hostname", "localhost", "-quiet"});
+  ASSERT_TRUE(WaitFor([&] { return handshakes == 1; })) << client.Output();
+  client.Write("ping from client\n");
+  ASSERT_TRUE(WaitFor([&] { return received == "ping from client\n"; })) << received;
+  server->SendStr("pong from server\n");
+  ASSERT_TRUE(WaitFor([&] { return client.Output().find("pong from server") != std::string::npos; }))
+      << client.Output();
+  // Our server starts a renegotiation (TLS 1.2) ... only when the peer negotiated TLS 1.2; here 1.3.
+  EXPECT_FALSE(server->SslStartRenegotiation());
+  server->Close();
+  EXPECT_TRUE(WaitFor([&] { return closed >= 0; }));
+  EXPECT_TRUE(client.WaitForExit());
+  listener.Close();
+}
