@@ -521,6 +521,7 @@ void TCustomSslNetSocket::InitSSLConnection(bool clientMode, SSL_CTX* ctx) {
       f_SSL_set_accept_state(FSsl);
     }
     f_SSL_set_bio(FSsl, FIBio, FIBio);
+    FIBioOwnedBySsl = true;
     f_SSL_set_info_callback(FSsl, &SslInfoCallBack);
     f_ERR_clear_error();
     my_BIO_ctrl(FSslbio, BIO_C_SET_SSL, BIO_NOCLOSE, FSsl);
@@ -561,16 +562,17 @@ void TCustomSslNetSocket::ResetSSL() {
   FHandshakeCount = 0;
   FSslBioWritePendingBytes = -1;
   if (FSsl) f_SSL_set_shutdown(FSsl, SSL_SENT_SHUTDOWN);
-  if (FSslbio) f_BIO_free(FSslbio);
+  // The filter BIO holds a reference on the internal half (its next BIO): both go with it.
+  if (FSslbio) f_BIO_free_all(FSslbio);
   FSslbio = nullptr;
   if (FNBio) f_BIO_free(FNBio);
   FNBio = nullptr;
   if (FSsl) {
     SslSetCallbackTarget(FSsl, nullptr);
-    f_SSL_free(FSsl);  // frees the internal half it owns
-  } else if (FIBio) {
-    f_BIO_free(FIBio);
+    f_SSL_free(FSsl);  // frees the internal half once it was given to it
   }
+  if (FIBio && !FIBioOwnedBySsl) f_BIO_free(FIBio);
+  FIBioOwnedBySsl = false;
   FIBio = nullptr;
   FSsl = nullptr;
 }

@@ -201,6 +201,7 @@ protected:
   BIO* FSslbio = nullptr;
   BIO* FIBio = nullptr;
   BIO* FNBio = nullptr;
+  bool FIBioOwnedBySsl = false;
   int FSslVerifyResult = 0;
   std::string FSslVersion = "Unknown";
   std::string FSslCipher = "Unknown";

@@ -14,7 +14,7 @@
   X(BIO_new_socket) X(BIO_new_fd) X(BIO_new_file) X(BIO_new_mem_buf) X(BIO_new_bio_pair) X(BIO_ctrl)   \
   X(BIO_ctrl_pending) X(BIO_ctrl_get_write_guarantee) X(BIO_ctrl_get_read_request) X(d2i_X509_bio)     \
   X(d2i_X509) X(BIO_read) X(BIO_nread) X(BIO_nread0) X(BIO_nwrite) X(BIO_nwrite0) X(BIO_write)         \
-  X(BIO_free) X(BIO_gets) X(BIO_puts) X(BIO_push) X(BIO_s_mem) X(BIO_get_retry_BIO)                    \
+  X(BIO_free) X(BIO_free_all) X(BIO_gets) X(BIO_puts) X(BIO_push) X(BIO_s_mem) X(BIO_get_retry_BIO)                    \
   X(BIO_get_retry_reason) X(BIO_test_flags) X(X509_dup) X(X509_STORE_add_cert)                         \
   X(X509_STORE_CTX_get_ex_data) X(X509_STORE_CTX_get_current_cert) X(X509_STORE_CTX_get_error)        \
   X(X509_STORE_CTX_get_error_depth) X(X509_STORE_CTX_get0_chain) X(X509_STORE_CTX_set0_trusted_stack) \

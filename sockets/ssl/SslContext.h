@@ -22,7 +22,7 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-enum TSslVersionMethod {
+enum TSslVersionMethod : int {
   sslV2, sslV2_CLIENT, sslV2_SERVER, sslV3, sslV3_CLIENT, sslV3_SERVER, sslTLS_V1, sslTLS_V1_CLIENT,
   sslTLS_V1_SERVER, sslV23, sslV23_CLIENT, sslV23_SERVER
 };
