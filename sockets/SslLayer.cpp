@@ -231,7 +231,7 @@ std::string TCustomSslNetSocket::SslEngineState() {
   return "SslState=" + std::to_string(FSsl ? f_SSL_state(FSsl) : -1) + " TlsState=" + std::to_string(FSslState) +
          " MayFD_Read=" + std::to_string(FMayFD_Read) + " MayDoRecv=" + std::to_string(FMayDoRecv) +
          " MayFD_Write=" + std::to_string(FMayFD_Write) + " MaySslTryToSend=" + std::to_string(FMaySslTryToSend) +
-         " ReadOwed=" + std::to_string(FSocketReadOwed) + " bSslAllSent=" + std::to_string(bSslAllSent) +
+         " ReadHeld=" + std::to_string(FSocketReadHeld) + " bSslAllSent=" + std::to_string(bSslAllSent) +
          " bAllSent=" + std::to_string(FAllSent) + " Pending=" + std::to_string(FPendingSslEvents) +
          " WritePending=" + std::to_string(FSslBioWritePendingBytes) + " Shutdown=" + std::to_string(FShutDownHow) +
          " NetErr=" + std::to_string(FNetworkError) + " nbio=" + std::to_string(FNBio ? f_BIO_ctrl_pending(FNBio) : 0) +
@@ -293,11 +293,8 @@ void TCustomSslNetSocket::TriggerEvents() {
   const bool okNow = FSsl && f_SSL_state(FSsl) == SSL_ST_OK_OLD;
   const int decrypted = FSsl ? my_BIO_ctrl_pending(FSslbio) : 0;
   if (!okNow || decrypted <= 0) {
-    if (FNBio && my_BIO_ctrl_get_write_guarantee(FNBio) > 0 && (FMayFD_Read || FSocketReadOwed)) {
-      if (TriggerEvent(sslFdRead, 0)) {
-        FMayFD_Read = false;
-        FSocketReadOwed = false;
-      }
+    if (FNBio && my_BIO_ctrl_get_write_guarantee(FNBio) > 0 && (FMayFD_Read || FSocketReadHeld)) {
+      if (TriggerEvent(sslFdRead, 0)) FMayFD_Read = false;
     }
   } else if (FMayDoRecv) {
     if (TriggerEvent(sslFdRead, 0)) FMayDoRecv = false;
@@ -323,6 +320,11 @@ void TCustomSslNetSocket::WndProc(TNetMessage& msg) {
         if (bits & FD_CLOSE) line += " FD_CLOSE";
         DebugLog(loSslInfo, line);
       }
+      struct TPosted {
+        bool& F;
+        explicit TPosted(bool& f) : F(f) { F = true; }
+        ~TPosted() { F = false; }
+      } posted(FInPostedEvent);
       if (bits & FD_READ) {
         FPendingSslEvents &= ~(1u << sslFdRead);
         Do_SSL_FD_READ(error);
@@ -468,7 +470,8 @@ void TCustomSslNetSocket::InitSSLConnection(bool clientMode, SSL_CTX* ctx) {
   FCloseCalled = false;
   FPendingSslEvents = 0;
   FMayFD_Read = FMayFD_Write = FMayDoRecv = FMaySslTryToSend = true;
-  FSocketReadOwed = false;
+  FSocketReadHeld = false;
+  FSocketCloseSeen = false;
   try {
     InitializeSsl();
     {
@@ -603,13 +606,19 @@ void TCustomSslNetSocket::Do_FD_READ(uint16_t error) {
   // while we send would otherwise wait for us forever.
   if (f_SSL_state(FSsl) == SSL_ST_OK_OLD && my_BIO_ctrl_pending(FSslbio) > 0) {
     if (CheckLogOptions(loSslInfo)) DebugLog(loSslInfo, Addr8() + " TriggerDataAvailable (Do_FD_READ_1) ");
-    // The socket's read notice stays off until the next recv: the engine owes it one read.
-    FSocketReadOwed = true;
+    // A read notice of the socket taken without reading: the notice stays off until the next recv,
+    // which the engine now owes it.
+    if (!FInPostedEvent) FSocketReadHeld = true;
     TriggerDataAvailable(0);
     return;
   }
   FMayFD_Read = false;
-  FSocketReadOwed = false;
+  if (FInPostedEvent && !FSocketReadHeld) {
+    // The socket's read notice is armed: it reports the data itself. Reading here would leave a
+    // stale notice behind.
+    FinishIoEvent();
+    return;
+  }
   // What OpenSSL asks for, but never more than the pair can take: bytes read from the socket
   // and refused by the pair would be lost.
   int room = my_BIO_ctrl_get_read_request(FNBio);
@@ -618,9 +627,12 @@ void TCustomSslNetSocket::Do_FD_READ(uint16_t error) {
   if (room > kRecvBufSize) room = kRecvBufSize;
   if (room <= 0) {
     FMayFD_Read = true;
+    if (!FInPostedEvent) FSocketReadHeld = true;
     TriggerEvents();
     return;
   }
+  // After it reported the peer's close the socket gives no more read notices.
+  FSocketReadHeld = FSocketCloseSeen;
   char buf[kRecvBufSize];
   int n = TCustomSocksNetSocket::DoRecv(buf, room, 0);
   int lastErr = n < 0 ? NetSocket_WSAGetLastError() : 0;
@@ -642,10 +654,6 @@ void TCustomSslNetSocket::Do_FD_READ(uint16_t error) {
   } else {
     my_BIO_write(FNBio, buf, n);
     my_BIO_ctrl(FNBio, BIO_CTRL_FLUSH, 0, nullptr);
-    // More already waits in the socket: the engine reads it as soon as the pair has room, without
-    // waiting for another read notice of the socket.
-    unsigned long more = 0;
-    if (NetSocket_ioctlsocket(FHSocket, FIONREAD, &more) == 0 && more > 0) FMayFD_Read = true;
     {
       char dummy[1];
       int r = my_BIO_read(FSslbio, dummy, 0);
@@ -1113,6 +1121,7 @@ void TCustomSslNetSocket::Do_FD_CLOSE(uint16_t error) {
     DebugLog(loSslInfo, Addr8() + " TCustomSslNetSocket.Do_FD_CLOSE error #" + std::to_string(error) + " " +
                             std::to_string(FHSocket));
   if (FState == wsConnecting || FHSocket == INVALID_SOCKET) return;
+  if (!FInPostedEvent) FSocketCloseSeen = true;
   auto alive = AliveToken();
   const bool handshakeDone = f_SSL_state(FSsl) == SSL_ST_OK_OLD;
   if (!FCloseCalled) {
@@ -1129,9 +1138,10 @@ void TCustomSslNetSocket::Do_FD_CLOSE(uint16_t error) {
       int e = NetSocket_WSAGetLastError();
       if (e > 10000 && e != WSAEWOULDBLOCK && e != WSAENOTCONN) LastError = e;
     } else if (waiting > 0 && (LastError == 0 || LastError == WSAEWOULDBLOCK)) {
-      // What the peer sent before closing is read first; the socket may report no further read
-      // event after its close, so the layer asks for one itself. The close comes back from the
+      // What the peer sent before closing is read first; the socket reports no further read
+      // event after its close, so the layer reads by itself. The close comes back from the
       // event engine once the data is in.
+      FSocketReadHeld = true;
       TriggerEvent(sslFdRead, 0);
       return;
     }

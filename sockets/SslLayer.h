@@ -178,7 +178,9 @@ protected:
   bool FMayFD_Write = true;
   bool FMayDoRecv = true;
   bool FMaySslTryToSend = true;
-  bool FSocketReadOwed = false;  // a socket read event was taken without reading the socket
+  bool FSocketReadHeld = false;  // the socket's read notice is off until this layer reads the socket
+  bool FSocketCloseSeen = false; // the socket reported the peer's close
+  bool FInPostedEvent = false;   // a handler runs for the layer's own posted event
   bool FCloseCalled = false;
   unsigned FPendingSslEvents = 0;
   int FShutDownHow = 0;        // shutdown stage 0, 1, 2

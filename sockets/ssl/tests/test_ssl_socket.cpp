@@ -303,7 +303,8 @@ TEST_F(SslSocketTest, BidirectionalShutdownLeavesPlainConnection) {
     stateThen = c.S.State();
   };
   c.S.SslBiShutDownAsync();
-  ASSERT_TRUE(WaitFor([&] { return c.ShutdownError >= 0; })) << peer.Output();
+  ASSERT_TRUE(WaitFor([&] { return c.ShutdownError >= 0; }))
+      << peer.Output() << "\n" << c.S.SslEngineState() << "\n" << c.TailText();
   EXPECT_TRUE(c.ShutdownBi);
   EXPECT_EQ(c.ShutdownError, 0);
   EXPECT_TRUE(tlsOff);
