@@ -200,10 +200,10 @@ void TSslBaseComponent::FinalizeSsl() {
 
 void TSslBaseComponent::SetNetLogger(TNetLogger* logger) { FNetLogger = logger; }
 
-bool TSslBaseComponent::CheckLogOptions(TLogOption option) const { return SslLogWanted(FNetLogger, option); }
+bool TSslBaseComponent::CheckLogOptions(TLogOption option) const { return SslLogWanted(FNetLogger.data(), option); }
 
 void TSslBaseComponent::DebugLog(TLogOption option, const std::string& msg) {
-  SslLogLine(FNetLogger, this, option, msg);
+  SslLogLine(FNetLogger.data(), this, option, msg);
 }
 
 std::string TSslBaseComponent::LastOpenSslErrorMessage(bool dump, const std::string& customMsg) {

@@ -5,6 +5,8 @@
 #include "sockets/ssl/OpenSslTypes.h"
 #include "sockets/ssl/SslLog.h"
 
+#include <QPointer>
+
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -94,7 +96,7 @@ public:
   void FinalizeSsl();
   bool SslInitialized() const { return FSslInitialized; }
 
-  TNetLogger* NetLogger() const { return FNetLogger; }
+  TNetLogger* NetLogger() const { return FNetLogger.data(); }
   virtual void SetNetLogger(TNetLogger* logger);
   virtual bool CheckLogOptions(TLogOption option) const;
   virtual void DebugLog(TLogOption option, const std::string& msg);
@@ -121,7 +123,7 @@ protected:
 
   std::uint32_t FLastSslError = 0;
   bool FSslInitialized = false;
-  TNetLogger* FNetLogger = nullptr;
+  QPointer<TNetLogger> FNetLogger;  // cleared when the logger is freed
 };
 
 using TSslContextRemoveSession = std::function<void(class TSslContext* sender, SSL_SESSION* session)>;

@@ -1,5 +1,6 @@
 // TLS context: defaults, files, pass phrases, trusted authorities, revocation and verification,
 // checked by handshakes between two OpenSSL connections over a memory BIO pair.
+#include "sockets/NetLogger.h"
 #include "sockets/ssl/NetLibeay.h"
 #include "sockets/ssl/NetSsleay.h"
 #include "sockets/ssl/SslContext.h"
@@ -283,4 +284,20 @@ TEST_F(SslContextTest, ReadOnlyFilesLoad) {
     return ctx.GetIsCtxInitialized() && x.PrivateKey() != nullptr;
   });
   EXPECT_TRUE(ok);
+}
+
+TEST_F(SslContextTest, LoggerIsForgottenWhenFreed) {
+  auto logger = std::make_unique<TNetLogger>();
+  std::vector<std::string> lines;
+  logger->SetLogOptions({loDestEvent, loSslErr, loSslInfo});
+  logger->SetOnNetLogEvent([&](void*, TLogOption, const std::string& line) { lines.push_back(line); });
+  TSslContext ctx;
+  ctx.SetNetLogger(logger.get());
+  ctx.SetSslPrivKeyFile(Server.Cert);  // a certificate is no key
+  EXPECT_THROW(ctx.InitContext(), ESslContextException);
+  EXPECT_EQ(lines.size(), 1u);
+  logger.reset();
+  EXPECT_EQ(ctx.NetLogger(), nullptr);
+  EXPECT_THROW(ctx.InitContext(), ESslContextException);
+  EXPECT_EQ(lines.size(), 1u);
 }
