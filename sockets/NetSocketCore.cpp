@@ -372,6 +372,10 @@ void TCustomNetSocket::OnReadReady()
         bits |= FD_CLOSE;
         FCloseReported = true;
     }
+    // A wake-up queued before someone else read the data finds nothing: stay armed, or the socket
+    // would never report data again.
+    if (!bits && avail == 0 && p.revents == 0)
+        return;
     // Nothing to report until the next recv re-arms us.
     FReadHeld = true;
     UpdateNotifiers();
