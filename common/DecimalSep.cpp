@@ -11,6 +11,12 @@ std::atomic<char> gDecimalSeparator{'.'};
 
 std::string FormatWith(double value, int decimals, char separator)
 {
+    return FormatFixedSignificant(value, decimals, 6, separator);
+}
+}   // namespace
+
+std::string FormatFixedSignificant(double value, int decimals, int significant, char separator)
+{
     if (decimals < 0)
         decimals = 0;
     if (decimals > 30)
@@ -18,10 +24,10 @@ std::string FormatWith(double value, int decimals, char separator)
     if (!std::isfinite(value))
         return std::isnan(value) ? "NAN" : (value > 0 ? "INF" : "-INF");
     int kept = decimals;
-    if (value != 0) {
-        // Digits before the point (negative for 0.00x): six significant digits at most.
+    if (value != 0 && significant > 0) {
+        // Digits before the point (negative for 0.00x): `significant` digits at most.
         const int intDigits = static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 1;
-        kept = std::min(decimals, std::max(0, 6 - intDigits));
+        kept = std::min(decimals, std::max(0, significant - intDigits));
     }
     // to_chars ignores the C locale, which Qt sets from the environment.
     char buf[400];
@@ -50,7 +56,6 @@ std::string FormatWith(double value, int decimals, char separator)
     }
     return text;
 }
-}   // namespace
 
 char DecimalSeparator()
 {

@@ -11,6 +11,8 @@ void SetDecimalSeparator(char separator);
 std::string FormatFixed(double value, int decimals);
 // The same with '.' whatever the process separator (files read by other programs).
 std::string FormatFixedDot(double value, int decimals);
+// The same with `significant` digits at most (0: no limit) and the given separator.
+std::string FormatFixedSignificant(double value, int decimals, int significant, char separator);
 
 // Text to number with the process separator (surrounding blanks allowed; nothing else may follow).
 bool TryStrToFloat(const std::string& text, double& out);

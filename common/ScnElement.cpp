@@ -41,24 +41,7 @@ TValueDesc* TListElScn::Find(const std::string& name) const {
 
 std::string FormatFixedDigits(double value, int decimals, int significant, char separator) {
   if (!std::isfinite(value)) return "???";
-  decimals = std::clamp(decimals, 0, 30);
-  int shown = decimals;
-  double magnitude = std::fabs(value);
-  if (magnitude != 0.0 && significant > 0) {
-    int exponent = static_cast<int>(std::floor(std::log10(magnitude)));
-    shown = std::min(decimals, std::max(0, significant - 1 - exponent));
-  }
-  // to_chars, not printf: the C locale follows the environment once Qt has started.
-  char buffer[400];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, shown);
-  if (result.ec != std::errc()) return "???";
-  std::string text(buffer, result.ptr);
-  if (shown < decimals) {
-    if (shown == 0) text += '.';
-    text.append(static_cast<size_t>(decimals - shown), '0');
-  }
-  std::replace(text.begin(), text.end(), '.', separator);
-  return text;
+  return FormatFixedSignificant(value, decimals, significant, separator);
 }
 
 std::string FormatValue(double value, int decimals) {
