@@ -681,6 +681,8 @@ std::vector<int> TZELTFrm::SelectedEvents() const
 
 std::string TZELTFrm::HelpFile() const { return FHelp->HelpFile(); }
 
+void TZELTFrm::ShowHelpTopic(int context) { FHelp->ShowTopic(context); }
+
 void TZELTFrm::MemoLine(const std::string& text)
 {
     if (EchoMemoToStderr) std::fprintf(stderr, "%s\n", text.c_str());
