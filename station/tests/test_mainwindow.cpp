@@ -11,6 +11,9 @@
 #include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QListWidget>
+#include <QTextBlock>
+#include <QToolBar>
+#include <QToolButton>
 #include <QMenu>
 #include <QPushButton>
 #include <QTimer>
@@ -478,4 +481,45 @@ TEST_F(Window, PlugInRunsFreeTheDecodedParametersWhateverTheResult)
     EXPECT_NE(watched->decoded[0], nullptr);
     EXPECT_EQ(watched->freed, watched->decoded);
     EXPECT_EQ(watched->Q5File()->Events.Count(), events);
+}
+
+TEST_F(Window, CommunicationLogKeepsItsLastFiftyTextLines)
+{
+    frm->resize(700, 500);
+    frm->show();
+    frm->ConnectionPanel->show();
+    QApplication::processEvents();
+    std::string words;
+    for (int i = 0; i < 40; ++i) words += " received";
+    for (int i = 1; i <= 301; ++i) frm->Core().LogInfoToDialog("line " + std::to_string(i) + words);
+    QApplication::processEvents();
+    EXPECT_EQ(frm->Memo->blockCount(), 50);
+    EXPECT_TRUE(frm->Memo->document()->firstBlock().text().startsWith("line 252 ")) << frm->Memo->document()->firstBlock().text().toStdString();
+    EXPECT_TRUE(frm->Memo->document()->lastBlock().text().startsWith("line 301 "));
+}
+
+TEST_F(Window, ToolBarButtonsKeepTheirIconsWithoutTextLabels)
+{
+    frm->show();
+    QApplication::processEvents();
+    std::vector<QAction*> actions = frm->UpperButtons;
+    actions.push_back(frm->ConnectAct);
+    actions.push_back(frm->StopAct);
+    std::vector<int> withText;
+    for (QAction* a : actions) {
+        EXPECT_FALSE(a->icon().isNull()) << a->text().toStdString();
+        withText.push_back(frm->UpperToolBar->widgetForAction(a)->sizeHint().width());
+    }
+    // "Text labels" off, from the tool bar's pop-up menu.
+    frm->TextLabelsAct->trigger();
+    QApplication::processEvents();
+    EXPECT_FALSE(frm->ShowToolBarCaption());
+    for (size_t i = 0; i < actions.size(); ++i) {
+        auto* b = qobject_cast<QToolButton*>(frm->UpperToolBar->widgetForAction(actions[i]));
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->toolButtonStyle(), Qt::ToolButtonIconOnly);
+        EXPECT_LT(b->sizeHint().width(), withText[i]) << actions[i]->text().toStdString();
+    }
+    frm->TextLabelsAct->trigger();
+    EXPECT_TRUE(frm->ShowToolBarCaption());
 }
