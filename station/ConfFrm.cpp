@@ -22,7 +22,6 @@
 #include "common/Prompt.h"
 #include "common/Utils.h"
 #include "common/Zelt.h"
-#include "station/HtmlHelp.h"
 #include "station/ZELTFrm.h"
 #include "station/link/ComPort.h"
 #include "station/link/Modem.h"
@@ -57,6 +56,8 @@ TConfFrm::TConfFrm(TZELTFrm& main, TZELT& zelt) : QDialog(&main), FMain(main), F
     QString caption = "ZELT Options";
     if (!zelt.AlternateIniFile().empty()) caption += " (" + Q(ExtractFileName(zelt.AlternateIniFile())) + ")";
     setWindowTitle(caption);
+    // Modal to the main window only, so that the help window it opens can be used beside it.
+    setWindowModality(Qt::WindowModal);
     auto* layout = new QVBoxLayout(this);
     Pages = new QTabWidget(this);
     layout->addWidget(Pages);
@@ -312,11 +313,7 @@ int TConfFrm::HelpContext() const
     return Pages->currentIndex() + 20;
 }
 
-void TConfFrm::HelpBtnClick()
-{
-    THTMLHelp help(FMain.HelpFile());
-    help.ShowTopic(HelpContext());
-}
+void TConfFrm::HelpBtnClick() { FMain.ShowHelpTopic(HelpContext()); }
 
 bool TConfFrm::OkBtnClick()
 {

@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QStyle>
 #include <QTextBlock>
 #include <QToolBar>
 #include <QToolButton>
@@ -244,28 +245,32 @@ void TZELTFrm::BuildMenus()
 
     UpperToolBar = addToolBar("Commands");
     UpperToolBar->setObjectName("UpperToolBar");
-    auto button = [this](const char* caption, const char* hint, QAction* same) {
-        QAction* a = UpperToolBar->addAction(caption);
+    // Icons of the desktop theme, else Qt's own, so that the buttons still say something without text.
+    auto icon = [this](const char* themeName, QStyle::StandardPixmap fallback) {
+        return QIcon::fromTheme(themeName, style()->standardIcon(fallback));
+    };
+    auto button = [this](const char* caption, const char* hint, QAction* same, const QIcon& icon) {
+        QAction* a = UpperToolBar->addAction(icon, caption);
         a->setToolTip(hint);
         connect(a, &QAction::triggered, same, &QAction::trigger);
         UpperButtons.push_back(a);
         return a;
     };
-    button("Open", "Open a Q5 file", openAct);
-    button("Save", "Save the Q5 file", saveAct);
-    button("Palm", "Import from Palm", palmAct);
-    button("Parameters", "Parameters edition", paramAct);
-    button("Configuration", "General setup", confAct);
-    button("ASCII", "Save the ASCII files", asciiAct);
-    QAction* wrt = UpperToolBar->addAction("Wrt Param.");
+    button("Open", "Open a Q5 file", openAct, icon("document-open", QStyle::SP_DialogOpenButton));
+    button("Save", "Save the Q5 file", saveAct, icon("document-save", QStyle::SP_DialogSaveButton));
+    button("Palm", "Import from Palm", palmAct, icon("pda", QStyle::SP_DriveFDIcon));
+    button("Parameters", "Parameters edition", paramAct, icon("document-properties", QStyle::SP_FileDialogDetailedView));
+    button("Configuration", "General setup", confAct, icon("preferences-system", QStyle::SP_ComputerIcon));
+    button("ASCII", "Save the ASCII files", asciiAct, icon("text-x-generic", QStyle::SP_FileIcon));
+    QAction* wrt = UpperToolBar->addAction(icon("document-save-as", QStyle::SP_FileDialogContentsView), "Wrt Param.");
     wrt->setToolTip("Save the parameters file");
     connect(wrt, &QAction::triggered, this, [this] { WriteParamBtnClick(); });
     UpperButtons.push_back(wrt);
     UpperToolBar->addSeparator();
-    ConnectAct = UpperToolBar->addAction("Connect");
+    ConnectAct = UpperToolBar->addAction(icon("network-connect", QStyle::SP_MediaPlay), "Connect");
     ConnectAct->setCheckable(true);
     connect(ConnectAct, &QAction::triggered, this, [this](bool down) { ConnectBtnClick(down); });
-    StopAct = UpperToolBar->addAction("Stop");
+    StopAct = UpperToolBar->addAction(icon("process-stop", QStyle::SP_MediaStop), "Stop");
     StopAct->setToolTip("End the communication");
     StopAct->setEnabled(false);
     connect(StopAct, &QAction::triggered, this, [this] { StopTransBtnClick(); });
@@ -279,6 +284,7 @@ void TZELTFrm::BuildMenus()
         menu.addAction(TextLabelsAct);
         menu.exec(UpperToolBar->mapToGlobal(p));
     });
+    SetShowToolBarCaption(FShowToolBarCaption);  // text labels until the stored state says otherwise
 }
 
 void TZELTFrm::BuildPanels()
@@ -681,14 +687,17 @@ std::vector<int> TZELTFrm::SelectedEvents() const
 
 std::string TZELTFrm::HelpFile() const { return FHelp->HelpFile(); }
 
+void TZELTFrm::ShowHelpTopic(int context) { FHelp->ShowTopic(context); }
+
 void TZELTFrm::MemoLine(const std::string& text)
 {
     if (EchoMemoToStderr) std::fprintf(stderr, "%s\n", text.c_str());
     Memo->appendPlainText(Q(text));
     if (Memo->blockCount() > 300) {
+        // Text lines, not the wrapped lines on screen: the last 50 stay.
         QTextCursor c(Memo->document());
         c.movePosition(QTextCursor::Start);
-        c.movePosition(QTextCursor::Down, QTextCursor::KeepAnchor, Memo->blockCount() - 50);
+        c.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, Memo->blockCount() - 50);
         c.removeSelectedText();
         Memo->verticalScrollBar()->setValue(Memo->verticalScrollBar()->maximum());
     }
