@@ -61,14 +61,14 @@ std::string TTransmission::HistoryLine() const
            ",Bytes transmitted:" + std::to_string(Bytes) + ",Speed:" + GetSpeedText();
 }
 
-bool TTransmission::AppendToHistory(const std::string& fileName) const
+bool TTransmission::AppendToHistory(const std::string& fileName, std::string* error) const
 {
     // One line appended; a last line left without its end gets one first.
     std::string existing;
     std::string text = HistoryLine() + "\r\n";
     if (FileExists(fileName) && ReadFileBytes(fileName, existing) && !existing.empty() && existing.back() != '\n')
         text = "\r\n" + text;
-    return AppendFileBytes(fileName, text);
+    return AppendFileBytes(fileName, text, error);
 }
 
 bool TTransmission::ContainsKey(int32_t scenario, double date) const

@@ -389,7 +389,9 @@ TEST_F(Engine, ImpossibleClockRepliesAreBadFormat)
 TEST_F(Engine, UnwritableTransactionLogIsReportedOnceAndSwitchedOff)
 {
     core->Settings.MakeTransLogFile = true;
-    core->LogFolder = (home.Root() / "missing" / "deeper").string();
+    // A folder that cannot be made: its parent is a file.
+    ScopedTestHome::Write(home.Root() / "file", "x");
+    core->LogFolder = (home.Root() / "file" / "deeper").string();
     Feed("abc");
     Feed("def");
     int reported = 0;
@@ -399,6 +401,88 @@ TEST_F(Engine, UnwritableTransactionLogIsReportedOnceAndSwitchedOff)
     // The receive path still reaches the download: a frame still opens the connection.
     Feed(zsim::ReplyFrame("SSIM1000000" + zsim::ToHex(zsim::MakeParamBlock(1, "SP010001"))) + "\r");
     EXPECT_TRUE(core->Connected());
+}
+
+TEST_F(Engine, MissingLogFolderIsMadeForTheLogAndTheHistory)
+{
+    core->Settings.MakeTransLogFile = true;
+    core->Settings.WriteTransReport = true;
+    core->LogFolder = (home.Root() / "new" / "zelt").string();
+    Feed(zsim::ReplyFrame("SSIM1000000" + zsim::ToHex(zsim::MakeParamBlock(1, "SP010001"))) + "\r");
+    core->StopTransmission();
+    EXPECT_FALSE(core->Connected());
+    EXPECT_NE(ScopedTestHome::Read(home.Root() / "new" / "zelt" / "ZELTWIN.LOG").find("-REC-"), std::string::npos);
+    EXPECT_NE(ScopedTestHome::Read(home.Root() / "new" / "zelt" / "Transmission.log").find("End:"), std::string::npos);
+    EXPECT_FALSE(view.HasPrefix("ERROR: ")) << view.All();
+}
+
+TEST_F(Engine, UnwritableHistoryIsReportedOnce)
+{
+    core->Settings.WriteTransReport = true;
+    ScopedTestHome::Write(home.Root() / "file", "x");
+    core->LogFolder = (home.Root() / "file" / "deeper").string();
+    const std::string params = zsim::ReplyFrame("SSIM1000000" + zsim::ToHex(zsim::MakeParamBlock(1, "SP010001"))) + "\r";
+    for (int session = 0; session < 2; ++session) {
+        Feed(params);
+        ASSERT_TRUE(core->Connected());
+        core->StopTransmission();
+        ASSERT_FALSE(core->Connected());
+    }
+    int reported = 0;
+    for (const auto& m : view.Memo) reported += m.find("Transmission.log cannot be written") != std::string::npos;
+    EXPECT_EQ(reported, 1) << view.All();
+}
+
+TEST_F(Engine, EveryModemSessionStartsWithAllItsTimeOutRetries)
+{
+    core->Settings.TypeCom = TypeComModem;
+    core->Settings.DebugModemEchoOn = true;  // no medium here: nothing to hang up
+    const zsim::Image image = TestImage(3);
+    Feed("\r\nCONNECT 9600\r\n");
+    ASSERT_TRUE(core->Connected()) << view.All();
+    EXPECT_EQ(core->TimeOutRetries, 3);
+    Feed(zsim::ReplyFrame("SSIM1000000" + zsim::ToHex(image.param)) + "\r");
+    Feed(zsim::ReplyFrame("h120000010326") + "\r");
+    Feed(zsim::EventFrame(image.records[0]) + "\r");
+    Feed(zsim::EventFrame(image.records[1]) + "\r");
+    Feed(zsim::EventFrame(image.records[0]) + "\r");  // wrapped memory: the records are finished
+    ASSERT_EQ(core->TimeOutRetries, 0) << view.All();
+    core->StopTransmission();
+    ASSERT_FALSE(core->Connected());
+    Feed("\r\nCONNECT 9600\r\n");
+    ASSERT_TRUE(core->Connected());
+    EXPECT_EQ(core->TimeOutRetries, 3);
+}
+
+TEST_F(Engine, ReplyWithoutEndOfFrameEndsTheTransfer)
+{
+    Feed(std::string(1, '\x02') + "S");
+    const std::string noise(100, '0');
+    for (int i = 0; i < 8 && core->Connected(); ++i) Feed(noise);
+    EXPECT_FALSE(core->Connected()) << view.All();
+    EXPECT_TRUE(view.HasPrefix("ERROR: Reply without end of frame after ")) << view.All();
+}
+
+TEST_F(Engine, EventFrameWithoutEndIsABadFrame)
+{
+    const zsim::Image image = TestImage(1);
+    Feed(zsim::ReplyFrame("SSIM1000000" + zsim::ToHex(image.param)) + "\r");
+    Feed(zsim::ReplyFrame("h120000010326") + "\r");
+    ASSERT_EQ(core->phase(), 3) << view.All();
+    core->MemoView = true;  // shows what is sent
+    Feed("\x02" "1");
+    const std::string hex(100, 'A');
+    auto badFrames = [&] { return core->CurrentTransmission() ? core->CurrentTransmission()->Errors1 : -1; };
+    int fed = 0;
+    while (badFrames() == 0 && fed < 20) Feed(hex), ++fed;
+    EXPECT_EQ(fed, 6);  // 2 + 600 characters: past the longest frame
+    EXPECT_EQ(badFrames(), 1);
+    EXPECT_TRUE(view.HasPrefix("ERROR: Event frame without end after ")) << view.All();
+    EXPECT_TRUE(view.Has("-SND- uT")) << view.All();  // asked again
+    EXPECT_EQ(core->phase(), 3);
+    // The frame asked again is received whole.
+    Feed(zsim::EventFrame(image.records[0]) + "\r");
+    EXPECT_EQ(core->Q5File->Events.Count(), 1);
 }
 
 TEST_F(Engine, TransactionLogLinesShowControlBytesInHex)
