@@ -29,6 +29,9 @@
 namespace {
 QString Q(const std::string& s) { return AnsiToQString(s); }
 std::string A(const QString& s) { return QStringToAnsi(s); }
+// Folders, files and ports are names of the file system, not Windows-1252 texts.
+QString QF(const std::string& s) { return FileNameToQString(s); }
+std::string AF(const QString& s) { return QStringToFileName(s); }
 const char kSepChars[8] = {';', ',', ' ', '.', '\t', '|', '/', ':'};
 const char* const kSepLabels[8] = {";", ",", "space", ".", "tab", "|", "/", ":"};
 
@@ -37,7 +40,7 @@ QLineEdit* FolderRow(QWidget* parent, QFormLayout* form, const char* caption, co
     auto* row = new QWidget(parent);
     auto* h = new QHBoxLayout(row);
     h->setContentsMargins(0, 0, 0, 0);
-    auto* edit = new QLineEdit(Q(value), row);
+    auto* edit = new QLineEdit(QF(value), row);
     auto* browse = new QPushButton("Browse...", row);
     QObject::connect(browse, &QPushButton::clicked, row, [edit, parent] {
         const QString dir = QFileDialog::getExistingDirectory(parent, QString(), edit->text());
@@ -54,7 +57,7 @@ TConfFrm::TConfFrm(TZELTFrm& main, TZELT& zelt) : QDialog(&main), FMain(main), F
 {
     const TStationSettings& s = main.Settings();
     QString caption = "ZELT Options";
-    if (!zelt.AlternateIniFile().empty()) caption += " (" + Q(ExtractFileName(zelt.AlternateIniFile())) + ")";
+    if (!zelt.AlternateIniFile().empty()) caption += " (" + QF(ExtractFileName(zelt.AlternateIniFile())) + ")";
     setWindowTitle(caption);
     // Modal to the main window only, so that the help window it opens can be used beside it.
     setWindowModality(Qt::WindowModal);
@@ -99,8 +102,8 @@ TConfFrm::TConfFrm(TZELTFrm& main, TZELT& zelt) : QDialog(&main), FMain(main), F
             for (int i = 1; i <= 16; ++i) ports.push_back("COM" + std::to_string(i));
     }
     if (std::find(ports.begin(), ports.end(), s.PortNum) == ports.end()) ports.push_back(s.PortNum);
-    for (const auto& p : ports) PortNum->addItem(Q(p));
-    PortNum->setCurrentText(Q(s.PortNum));
+    for (const auto& p : ports) PortNum->addItem(QF(p));
+    PortNum->setCurrentText(QF(s.PortNum));
     PortLbl = new QLabel("Port number", port);
     pf->addRow(PortLbl, PortNum);
     Speed = new QComboBox(port);
@@ -198,7 +201,7 @@ TConfFrm::TConfFrm(TZELTFrm& main, TZELT& zelt) : QDialog(&main), FMain(main), F
     ChooseSound = new QPushButton("Choose...", sounds);
     connect(ChooseSound, &QPushButton::clicked, this, [this] {
         const QString f = QFileDialog::getOpenFileName(this, QString(), QString(), "WAV files (*.wav)");
-        if (!f.isEmpty()) ChosenSoundFile = A(f);
+        if (!f.isEmpty()) ChosenSoundFile = AF(f);
     });
     sh->addWidget(Sound);
     sh->addWidget(ChooseSound);
@@ -212,7 +215,7 @@ TConfFrm::TConfFrm(TZELTFrm& main, TZELT& zelt) : QDialog(&main), FMain(main), F
     AutoRecord->setChecked(s.AutoRecord);
     dp->addRow(AutoRecord);
     RecordDir = FolderRow(DataPage, dp, "In directory", s.AutoRecordPath);
-    BaseName = new QLineEdit(Q(s.BaseASCIIName), DataPage);
+    BaseName = new QLineEdit(QF(s.BaseASCIIName), DataPage);
     dp->addRow("Base name", BaseName);
     CreateAscii = new QCheckBox("ASCII files creation", DataPage);
     CreateAscii->setChecked(s.CreateASCIIFiles);
@@ -344,7 +347,7 @@ bool TConfFrm::OkBtnClick()
     s.MODEMInitStr = A(ModemInit->text());
     s.MODEMNbRings = ModemRings->value();
     s.AutoRing = ManualPickUp->isChecked();
-    s.PortNum = A(PortNum->currentText().trimmed());
+    s.PortNum = AF(PortNum->currentText().trimmed());
     s.Speed = Speed->currentText().toInt();
     s.RemoteIP = A(Address->text().trimmed());
     s.AutoReconnect = AutoReconnect->isChecked();
@@ -369,8 +372,8 @@ bool TConfFrm::OkBtnClick()
     s.SoundEndTrans = Sound->isChecked();
     if (!ChosenSoundFile.empty()) s.SoundEndTransFile = ChosenSoundFile;
     s.AutoRecord = AutoRecord->isChecked();
-    s.AutoRecordPath = IncludeTrailingSlash(A(RecordDir->text()));
-    s.BaseASCIIName = A(BaseName->text());
+    s.AutoRecordPath = IncludeTrailingSlash(AF(RecordDir->text()));
+    s.BaseASCIIName = AF(BaseName->text());
     s.CreateASCIIFiles = CreateAscii->isChecked();
     s.ASCIIPeriod = Period->currentIndex();
     if (FMain.ModeExpert()) {
@@ -379,8 +382,8 @@ bool TConfFrm::OkBtnClick()
         s.MakeCnxErrors = CnxErrors->isChecked();
         s.SeeRS232DebugPanel = RSPanel->isChecked();
     }
-    FZelt.SetPARDirectory(IncludeTrailingSlash(A(ParDir->text())));
-    FZelt.SetPlugInsDirectory(IncludeTrailingSlash(A(PlugDir->text())));
+    FZelt.SetPARDirectory(IncludeTrailingSlash(AF(ParDir->text())));
+    FZelt.SetPlugInsDirectory(IncludeTrailingSlash(AF(PlugDir->text())));
     FMain.Core().Modem().SetInitStr(s.MODEMInitStr);
     FMain.Core().Modem().Rings = s.MODEMNbRings;
     FMain.Core().ConfigureMedia();

@@ -156,6 +156,12 @@ void TStationCore::ConfigureMedia()
 
 void TStationCore::ConnectButton(bool down)
 {
+    if (FConnected) {
+        // Leaving a download by the button ends it as Stop does: cancelled, the instrument told,
+        // what came kept (and recorded when automatic recording is on).
+        if (FTransmission && FTransmission->EndStatus == 0) FTransmission->EndStatus = 1;
+        EndOfTransfer();
+    }
     SetConnected(false);
     FButtonDown = down;
     FButtonEnabled = false;
@@ -445,6 +451,14 @@ void TStationCore::ReplaceDataFile(TQ5File* file)
     View().DataFileReplaced();
 }
 
+void TStationCore::StartNewDataFile()
+{
+    // The download is not the file that was open: Save must not write it over that file.
+    ReplaceDataFile(new TQ5File());
+    SetQ5FileName(std::string());
+    Modified = true;
+}
+
 void TStationCore::SetQ5FileName(const std::string& name)
 {
     FQ5FileName = name;
@@ -474,8 +488,7 @@ void TStationCore::StartConnection(const char* memo)
     FPhase = 0;
     FRingCount = 0;
     FReply.clear();
-    ReplaceDataFile(new TQ5File());
-    Modified = true;
+    StartNewDataFile();
     SilenceCounter = 0;
     TimeOutRetries = 3;
     FBadFrames = 0;
@@ -881,6 +894,8 @@ void TStationCore::EndOfTransfer()
     FHasPending = false;
     FPendingFrame.clear();
     Q5File->Rebuild();
+    // The instrument's filters give the ASCII columns their titles: attach it before the export.
+    Q5File->AttachInstrument(gInstrumentList ? gInstrumentList->FindByID(Q5File->InstrumentId) : nullptr);
     if (Settings.AutoRecord && Q5File->NbEvt() > 0) {
         const std::string name = AutoRecordName();
         SetQ5FileName(name);
@@ -888,8 +903,14 @@ void TStationCore::EndOfTransfer()
             Modified = false;
             LogInfoToDialog("Q5 file creation");
             if (Settings.CreateASCIIFiles) {
-                if (Q5File->ExportAscii(IncludeTrailingSlash(Settings.AutoRecordPath) + Settings.BaseASCIIName,
-                                        Settings.ASCIIPeriod, Settings.AddASCIIHeader))
+                // Files of no period take the data file's own name, its "_1" suffix included, so that
+                // a second download within the same minute does not replace the first one's files.
+                const bool written =
+                    Settings.ASCIIPeriod == 0
+                        ? Q5File->ExportAsciiFiles(name, Settings.AddASCIIHeader)
+                        : Q5File->ExportAscii(IncludeTrailingSlash(Settings.AutoRecordPath) + Settings.BaseASCIIName,
+                                              Settings.ASCIIPeriod, Settings.AddASCIIHeader);
+                if (written)
                     LogInfoToDialog("ASCII files creation");
                 else
                     LogErrorToDialog("Unable to write the ASCII files in " + Settings.AutoRecordPath);
@@ -903,7 +924,5 @@ void TStationCore::EndOfTransfer()
     if (Settings.SoundEndTrans) View().PlayEndSound();
     ReceivedBytes = 0;
     ConnectedSeconds = 0;
-    TInstrument* instrument = gInstrumentList ? gInstrumentList->FindByID(Q5File->InstrumentId) : nullptr;
-    Q5File->AttachInstrument(instrument);
     View().RefreshScnList();
 }

@@ -94,6 +94,8 @@ public:
     bool Modified = false;
     const std::string& Q5FileName() const { return FQ5FileName; }
     void SetQ5FileName(const std::string& name);
+    // A new empty, unnamed data file for a download that starts.
+    void StartNewDataFile();
     // The automatic name of a download saved now; an existing file gets "_1", "_2", ... instead.
     std::string AutoRecordName() const;
 

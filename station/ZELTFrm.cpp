@@ -461,25 +461,12 @@ void TZELTFrm::SaveDebugSettings()
 void TZELTFrm::SetSeparator(int index, const std::string& value)
 {
     TStationSettings& s = FCore->Settings;
-    const std::string v = value.empty() ? DefaultSeparator(index) : value;
     std::string* fields[] = {&s.SepList, &s.SepDec, &s.SepTime, &s.SepDate};
-    *fields[index] = v;
-    if (gListScn) {
-        std::string* list[] = {&gListScn->SepList, &gListScn->SepDec, &gListScn->SepTime, &gListScn->SepDate};
-        *list[index] = v;
-    }
-    if (index == 1) SetDecimalSeparator(v[0]);
+    *fields[index] = value.empty() ? DefaultSeparator(index) : value;
+    ApplyAsciiFormat(s);
 }
 
-void TZELTFrm::ApplyAsciiOptions()
-{
-    if (!gListScn) return;
-    const TStationSettings& s = FCore->Settings;
-    gListScn->Year4Digits = s.Year4Digits;
-    gListScn->QuotedDateTime = s.QuotedDateTime;
-    gListScn->ShowZeroDate = s.ShowZeroDate;
-    gListScn->ForceDisplayDecimalValue = s.ForceDisplayDecimalValue;
-}
+void TZELTFrm::ApplyAsciiOptions() { ApplyAsciiFormat(FCore->Settings); }
 
 void TZELTFrm::SetModeExpert(bool on)
 {
@@ -603,7 +590,7 @@ int TZELTFrm::StartScripts() { return Scripts ? Scripts->StartScripts(*FCore, FC
 void TZELTFrm::ShowQ5FileInfo()
 {
     TQ5File* f = Q5File();
-    NameLbl->setText(Q(Q5FileName()));
+    NameLbl->setText(FileNameToQString(Q5FileName()));
     if (!f) {
         for (QLabel* l : {SizeLbl, DataLbl, InstrumentLbl, PcDateLbl, InstrDateLbl}) l->setText("-");
         return;
@@ -731,8 +718,8 @@ void TZELTFrm::ShowRSPanel(bool on) { RSPanel->setVisible(on); }
 
 void TZELTFrm::Q5FileNameChanged()
 {
-    setWindowTitle("ZELT Win - " + Q(ExtractFileName(Q5FileName())));
-    NameLbl->setText(Q(Q5FileName()));
+    setWindowTitle("ZELT Win - " + FileNameToQString(ExtractFileName(Q5FileName())));
+    NameLbl->setText(FileNameToQString(Q5FileName()));
 }
 
 void TZELTFrm::ProgressChanged(int percent) { Gauge->setValue(std::clamp(percent, 0, 100)); }
@@ -794,8 +781,8 @@ void TZELTFrm::OpenMnuClick()
     if (RefuseWhileConnected()) return;
     std::string dir;
     FStatus->ReadString("OpenQ5FileDir", dir);
-    const QString path = QFileDialog::getOpenFileName(this, "Open a Q5 file", Q(dir), "Q5 files (*.Q5 *.q5)");
-    if (!path.isEmpty()) OpenFile(QStringToAnsi(path));
+    const QString path = QFileDialog::getOpenFileName(this, "Open a Q5 file", FileNameToQString(dir), "Q5 files (*.Q5 *.q5)");
+    if (!path.isEmpty()) OpenFile(QStringToFileName(path));
 }
 
 void TZELTFrm::OpenFile(const std::string& path)
@@ -850,10 +837,10 @@ bool TZELTFrm::SaveAsMnuClick()
     if (RefuseWhileConnected()) return false;
     std::string dir;
     FStatus->ReadString("SaveQ5FileDir", dir);
-    QString path = QFileDialog::getSaveFileName(this, "Save the Q5 file", Q(dir), "Q5 files (*.Q5 *.q5)");
+    QString path = QFileDialog::getSaveFileName(this, "Save the Q5 file", FileNameToQString(dir), "Q5 files (*.Q5 *.q5)");
     if (path.isEmpty()) return false;
     if (QFileInfo(path).suffix().isEmpty()) path += ".Q5";
-    return SaveAs(QStringToAnsi(path));
+    return SaveAs(QStringToFileName(path));
 }
 
 bool TZELTFrm::SaveAs(const std::string& path)

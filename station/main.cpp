@@ -55,6 +55,8 @@ int RunBatch(int argc, char** argv, const std::vector<std::string>& args)
         main.Get = [&](const std::string& key, std::string& value) { return ini->TryReadString(section, key, value); };
         LoadStationSettings(settings, main);
     }
+    // The files come out as the main window's export writes them with the same settings.
+    ApplyAsciiFormat(settings);
     options.AddASCIIHeader = settings.AddASCIIHeader;
     const TBatchResult result = ParseCommandLine(args, options);
     return result.Failed ? 1 : 0;

@@ -161,6 +161,29 @@ protected:
 
     bool Reported(const std::string& prefix) { return sim.WaitReport(prefix, 0); }
 
+    // A download ended by the user in the middle of its records: recorded as cancelled, the
+    // instrument told, and what came saved.
+    void EndedByTheUserInTheMiddle(const std::function<void()>& press)
+    {
+        const zsim::Image image = TestImage(40);
+        // At 9600 baud a record takes a few milliseconds: time enough to press in the middle.
+        StartSim(image, {"--baud", "9600"});
+        Connect();
+        ASSERT_TRUE(RunUntil([&] { return core->Q5File && core->Q5File->NbEvt() >= 3; }, 15)) << view.All();
+        press();
+        ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; }, 10)) << view.All();
+        EXPECT_EQ(core->Transmissions().Item(0)->EndStatus, 1);
+        EXPECT_TRUE(sim.WaitReport("ASK ZT", 2));
+        const auto files = Recorded();
+        ASSERT_EQ(files.size(), 1u);
+        const zsim::Image saved = ReadRecorded(files[0]);
+        EXPECT_GE(saved.records.size(), 3u);
+        EXPECT_LT(saved.records.size(), image.records.size());
+        EXPECT_TRUE(std::equal(saved.records.begin(), saved.records.end(), image.records.begin()));
+        const std::string history = ScopedTestHome::Read(fs::path(core->LogFolder) / "Transmission.log");
+        EXPECT_NE(history.find(",End:Canceled,"), std::string::npos) << history;
+    }
+
     ScopedTestHome home;
     fs::path root;
     RecordingView view;
@@ -320,23 +343,33 @@ TEST_F(Download, CutLinkIsOpenedAgainAndTheNextSessionBringsEverything)
 
 TEST_F(Download, StopEndsAfterTheCurrentRecordAndKeepsIt)
 {
-    const zsim::Image image = TestImage(40);
-    // At 9600 baud a record takes a few milliseconds: time enough to press Stop in the middle.
-    StartSim(image, {"--baud", "9600"});
+    EndedByTheUserInTheMiddle([this] { core->StopTransmission(); });
+}
+
+TEST_F(Download, DisconnectDuringADownloadIsCancelledAndKeepsWhatCame)
+{
+    // "Connect / Disconnect" ends the download as Stop does, then closes the port.
+    EndedByTheUserInTheMiddle([this] { core->ConnectButton(false); });
+    EXPECT_FALSE(core->Connected());
+}
+
+TEST_F(Download, ADownloadIsANewUnnamedFileNotTheOneThatWasOpen)
+{
+    // A file the user had open; the download must never be saved over it.
+    const fs::path open = root / "open.Q5";
+    ASSERT_TRUE(zsim::WriteFile(open.string(), zsim::BuildDataFile(TestImage(1))));
+    core->ReplaceDataFile(new TQ5File(open.string()));
+    core->SetQ5FileName(open.string());
+    core->Modified = false;
+    core->Settings.AutoRecord = false;
+    core->Settings.SmartSetTime = false;
+    StartSim(TestImage(3), {});
     Connect();
-    ASSERT_TRUE(RunUntil([&] { return core->Q5File && core->Q5File->NbEvt() >= 3; }, 15)) << view.All();
-    core->StopTransmission();
-    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; }, 10)) << view.All();
-    EXPECT_EQ(core->Transmissions().Item(0)->EndStatus, 1);
-    EXPECT_TRUE(sim.WaitReport("ASK ZT", 2));
-    const auto files = Recorded();
-    ASSERT_EQ(files.size(), 1u);
-    const zsim::Image saved = ReadRecorded(files[0]);
-    EXPECT_GE(saved.records.size(), 3u);
-    EXPECT_LT(saved.records.size(), image.records.size());
-    EXPECT_TRUE(std::equal(saved.records.begin(), saved.records.end(), image.records.begin()));
-    const std::string history = ScopedTestHome::Read(fs::path(core->LogFolder) / "Transmission.log");
-    EXPECT_NE(history.find(",End:Canceled,"), std::string::npos) << history;
+    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; }, 15)) << view.All();
+    EXPECT_EQ(core->Q5FileName(), "");
+    EXPECT_EQ(core->Q5File->FileName, "");
+    EXPECT_TRUE(core->Modified);  // not saved anywhere yet
+    EXPECT_EQ(core->Q5File->NbEvt(), 3);
 }
 
 // ---- the engine fed by hand (no medium) ----

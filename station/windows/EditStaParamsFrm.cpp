@@ -132,7 +132,7 @@ TEditStaParamsFrm::TEditStaParamsFrm(TParamsList& params, const std::string& par
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix("txt");
         if (dialog.exec() != QDialog::Accepted) return;
-        std::string name = QStringToAnsi(dialog.selectedFiles().value(0));
+        std::string name = QStringToFileName(dialog.selectedFiles().value(0));
         if (!SaveToText(name)) ShowWarning("Unable to write the file " + name);
     });
     connect(print, &QAction::triggered, this, [this] {
