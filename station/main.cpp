@@ -1,7 +1,9 @@
 // zelt: the station program. Batch conversions (-ASCII, -PAR) run before any window exists and end
 // with status 1 on a failure; otherwise the main window runs until it is closed. With no screen
-// (an offscreen or minimal platform) and an automatic connection, the program ends once the first
-// download has been written, its log lines going to standard error.
+// (an offscreen or minimal platform) the log lines also go to standard error; an automatic
+// connection ends the program once the first download has been written, a plug-in run (-RUN=)
+// keeps it going until the window is closed (a plug-in may close it), and a start that asks for
+// neither ends at once.
 #include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -131,7 +133,8 @@ int main(int argc, char** argv)
         frm.show();
         frm.Start();
         if (TSplashScreenFrm::Current) TSplashScreenFrm::Current->close();
-        if (!PromptHasScreen() && !unattended) return 0;  // nothing would ever happen
+        // Nothing would ever happen: no connection, no plug-in to run.
+        if (!PromptHasScreen() && !unattended && frm.PlugInName().empty()) return 0;
         status = app.exec();
     }
     return status;

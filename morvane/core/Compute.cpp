@@ -26,9 +26,10 @@ class DailyAmounts {
 public:
   void Load(const std::string &path, const char *what, std::ostream &diag) {
     path_ = path;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-      throw Failure(FailureKind::Table, std::string("No se puede abrir el fichero de ") + what + " " + path);
+    std::ifstream in;
+    std::string reason;
+    if (!OpenInput(in, path, reason))
+      throw Failure(FailureKind::Table, std::string("No se puede leer el fichero de ") + what + " " + path + ": " + reason);
     ListReader r(in);
     std::string text;
     ListRecord rec;
@@ -79,6 +80,8 @@ std::string LastThreeLower(const std::string &name) {
 ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
   using Clock = std::chrono::steady_clock;
   ComputeSummary sum;
+  if (const char *field = SiteOutOfRange(prm))
+    throw Failure(FailureKind::ParameterFile, std::string("Valor fuera de rango: ") + field);
   const InstrumentDesc inst = ReadInstrument(TablePath("instruments.dat"), prm.instrumentCode);
   const int nwl = inst.nwl;
 
@@ -133,7 +136,7 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
   KNo2(TablePath("no2.dat"), inst, tab);
 
   Calibration cal;
-  cal.Load(prm.calibrationFile, nwl, diag);
+  cal.Load(prm.calibrationFile, nwl);
 
   DailyAmounts ozoneFile, no2File;
   if (prm.ozoneMode == -1)
@@ -148,9 +151,10 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
       diag << "morvane: nombre de fichero de datos vacío ignorado\n";
       continue;
     }
-    std::ifstream probe(name, std::ios::binary);
-    if (!probe)
-      throw Failure(FailureKind::DataFile, "No se puede leer el fichero de datos " + name);
+    std::ifstream probe;
+    std::string reason;
+    if (!OpenInput(probe, name, reason))
+      throw Failure(FailureKind::DataFile, "No se puede leer el fichero de datos " + name + ": " + reason);
     files.push_back(name);
   }
 

@@ -1,10 +1,12 @@
 #include "morvane/core/FortranIO.h"
 
 #include <charconv>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace morvane {
 
@@ -24,7 +26,8 @@ bool ParseFortranInt(std::string_view text, long &value) {
     negative = text[0] == '-';
     i = 1;
   }
-  if (i == text.size())
+  // One sign at most: from_chars would take a second one ("--5", "+-5").
+  if (i == text.size() || !IsDigit(text[i]))
     return false;
   long v = 0;
   auto r = std::from_chars(text.data() + i, text.data() + text.size(), v);
@@ -205,6 +208,20 @@ ReadStatus ListReader::ReadText(std::string &text) {
     ++start;
   text = TrimRight(std::string_view(line_).substr(start));
   return ReadStatus::Ok;
+}
+
+bool OpenInput(std::ifstream &in, const std::string &path, std::string &why) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    why = "es una carpeta";
+    return false;
+  }
+  in.open(path, std::ios::binary);
+  if (!in) {
+    why = std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
 std::string TrimRight(std::string_view text) {

@@ -35,9 +35,10 @@ std::string TablePath(const std::string &name) {
 }
 
 InstrumentDesc ReadInstrument(const std::string &path, int code) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    throw Failure(FailureKind::Table, "No se puede abrir el fichero de instrumentos " + path);
+  std::ifstream in;
+  std::string reason;
+  if (!OpenInput(in, path, reason))
+    throw Failure(FailureKind::Table, "No se puede leer el fichero de instrumentos " + path + ": " + reason);
   ListReader r(in);
   std::string text;
   const Failure unknown(FailureKind::Instrument, "Instrument unknown ");
@@ -88,8 +89,9 @@ struct NumericTable {
 
 NumericTable LoadNumericTable(const std::string &path, size_t columns, bool &opened) {
   NumericTable t;
-  std::ifstream in(path, std::ios::binary);
-  opened = static_cast<bool>(in);
+  std::ifstream in;
+  std::string reason;
+  opened = OpenInput(in, path, reason);
   if (!opened)
     return t;
   ListReader r(in);
@@ -206,9 +208,10 @@ VapourTable ReadVapourTable(const std::string &path) {
   auto fail = [&](const std::string &why) {
     return Failure(FailureKind::Table, "Fallo en la tabla de vapor de agua " + path + ": " + why);
   };
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    throw fail("no se puede abrir");
+  std::ifstream in;
+  std::string reason;
+  if (!OpenInput(in, path, reason))
+    throw fail(reason);
   unsigned char head[2];
   if (!in.read(reinterpret_cast<char *>(head), 2))
     throw fail("fichero vacío");

@@ -29,6 +29,8 @@ TEST(ListDirected, ParsesFortranNumbers) {
   EXPECT_EQ(i, 7);
   EXPECT_FALSE(ParseFortranInt("1.0", i));
   EXPECT_FALSE(ParseFortranInt("12a", i));
+  for (const char *twoSigns : {"--5", "+-5", "-+5", "++5"})
+    EXPECT_FALSE(ParseFortranInt(twoSigns, i)) << twoSigns;
   EXPECT_TRUE(ParseFortranReal("1.5D+03", x));
   EXPECT_DOUBLE_EQ(x, 1500);
   EXPECT_TRUE(ParseFortranReal(".25", x));
