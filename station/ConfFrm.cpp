@@ -23,6 +23,7 @@
 #include "common/Utils.h"
 #include "common/Zelt.h"
 #include "station/ZELTFrm.h"
+#include "station/windows/DialogParts.h"
 #include "station/link/ComPort.h"
 #include "station/link/Modem.h"
 
@@ -52,6 +53,7 @@ QLineEdit* FolderRow(QWidget* parent, QFormLayout* form, const char* caption, co
 
 TConfFrm::TConfFrm(TZELTFrm& main, TZELT& zelt) : QDialog(&main), FMain(main), FZelt(zelt)
 {
+    setObjectName("ConfFrm");
     const TStationSettings& s = main.Settings();
     QString caption = "ZELT Options";
     if (!zelt.AlternateIniFile().empty()) caption += " (" + Q(ExtractFileName(zelt.AlternateIniFile())) + ")";
@@ -249,6 +251,7 @@ TConfFrm::TConfFrm(TZELTFrm& main, TZELT& zelt) : QDialog(&main), FMain(main), F
     UpdateCommunicationControls();
     UpdateRecordControls();
     SeparatorChosen(0);
+    FitWindowToContents(this);
 }
 
 void TConfFrm::UpdateCommunicationControls()
