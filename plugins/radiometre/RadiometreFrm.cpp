@@ -14,6 +14,7 @@
 #include "station/ChartServices.h"
 #include "station/HtmlHelp.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -155,9 +156,11 @@ void TRadiometreFrm::BuildControls()
     SpeedButton2->setText("Zoom");
     SpeedButton2->setToolTip(
         "Enable zoom tool. To zoom select a zone from upper left corner to bottom right one");
+    // A group of their own, so that they never take the check of the "Points" and "Curves" buttons.
+    auto* toolGroup = new QButtonGroup(bottom);
     for (QToolButton* b : {SpeedButton1, SpeedButton2}) {
         b->setCheckable(true);
-        b->setAutoExclusive(true);
+        toolGroup->addButton(b);
         tools->addWidget(b);
     }
     SpeedButton2->setChecked(true);

@@ -15,6 +15,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
 
@@ -229,6 +230,15 @@ TEST_F(Station, DownloadOfTheRadiometerModelShowsItsCountsPerPositionAndExportsT
         Child<QTabWidget>(w, "PageControl1")->setCurrentIndex(0);
         EXPECT_EQ(Child<QTableWidget>(w, "StringGrid1")->rowCount(), 24);
         ExpectGolden(Export(w, "counts.txt"), "download-counts.txt");
+        // Help / Index: the plug-in's help pages in the help window.
+        w.findChild<QAction*>("Index1")->trigger();
+        QTextBrowser* help = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* browser = qobject_cast<QTextBrowser*>(top); browser && browser->isVisible()) help = browser;
+        ASSERT_NE(help, nullptr);
+        EXPECT_TRUE(help->source().toString().endsWith("radiometre.html"));
+        EXPECT_TRUE(help->toPlainText().contains("Radiometer plug-in"));
+        help->close();
     });
     EXPECT_TRUE(Contains(prompts.Texts(), "Calibration missing, only source data could be display"));
     EXPECT_TRUE(Contains(prompts.Texts(), "Export succeeded"));
@@ -298,6 +308,14 @@ TEST_F(Station, ColdNightFileCalibratedInTheEditorGivesItsKnownSkyTemperatures)
         EXPECT_GT(chart->AxisMaximum(TChart::Left), -46.5);
 
         Child<QCheckBox>(w, "CBBlack")->click();
+        EXPECT_EQ(chart->SeriesCount(), 3);  // the black body's series after the filters'
+        EXPECT_TRUE(Child<QRadioButton>(w, "RadioButton4")->isChecked());  // the zone tool took nothing
+        // The picture of the documentation: ZELT_SCREENSHOT=docs/radiometre-window.png
+        if (const char* shot = std::getenv("ZELT_SCREENSHOT")) {
+            Child<QToolButton>(w, "SpeedButton2")->click();
+            QApplication::processEvents();
+            w.grab().save(shot);
+        }
         Child<QTabWidget>(w, "PageControl1")->setCurrentIndex(0);
         auto* grid = Child<QTableWidget>(w, "StringGrid1");
         ASSERT_EQ(grid->columnCount(), 5);
@@ -307,4 +325,57 @@ TEST_F(Station, ColdNightFileCalibratedInTheEditorGivesItsKnownSkyTemperatures)
         EXPECT_EQ(grid->item(0, 0)->text(), "20.84375");  // 20 January 20:15 (20:00 was removed)
     });
     EXPECT_TRUE(Contains(prompts.Texts(), "No data in memory"));
+}
+
+TEST_F(Station, EditorKeepsDatesLatestFirstMovesAndDeletesWholeCalibrations)
+{
+    const std::string q5x = std::string(ZELT_TEST_SOURCE_DIR) + "/data/q5x/zenith-day.q5x";
+    ChooseFile("OpenDialog1", q5x);
+    const fs::path store = home.Root() / "data" / "zelt" / "radiometre.ini";
+    Run([&](QWidget& w) {
+        WhenShown("fCalibration", [&](QWidget& editor) {
+            auto* list = Child<QListWidget>(editor, "ListBox1");
+            auto* picker = Child<QDateEdit>(editor, "DateTimePicker1");
+            auto* save = Child<QPushButton>(editor, "Button3");
+            for (const QDate& date : {QDate(2025, 3, 1), QDate(2025, 3, 10), QDate(2025, 2, 2)}) {
+                Child<QPushButton>(editor, "Button1")->click();  // New, dated today
+                picker->setDate(date);
+                EXPECT_TRUE(save->isEnabled());
+                save->click();
+            }
+            ASSERT_EQ(list->count(), 3);
+            EXPECT_EQ(list->item(0)->text(), "10/03/2025");
+            EXPECT_EQ(list->item(1)->text(), "01/03/2025");
+            EXPECT_EQ(list->item(2)->text(), "02/02/2025");
+            // Today's keys went with each move: three dates of three filters, TEMP and USETEMP.
+            EXPECT_EQ(TIniFile(store).ReadSection("SP0A0123").size(), 15u);
+            // A date that has a calibration already is refused.
+            list->setCurrentRow(0);
+            picker->setDate(QDate(2025, 3, 1));
+            save->click();
+            EXPECT_TRUE(Contains(prompts.Texts(), "A calibration already exist for this date "));
+            EXPECT_EQ(picker->date(), QDate(2025, 3, 10));
+            // Deleting asks first; No keeps it.
+            prompts.Queue(PromptNo);
+            Child<QPushButton>(editor, "Button2")->click();
+            EXPECT_EQ(list->count(), 3);
+            for (int i = 0; i < 3; ++i) {
+                prompts.Queue(PromptYes);
+                Child<QPushButton>(editor, "Button2")->click();
+            }
+            EXPECT_EQ(list->count(), 0);
+            EXPECT_FALSE(Child<QWidget>(editor, "GroupBox1")->isVisible());
+            EXPECT_TRUE(TIniFile(store).ReadSection("SP0A0123").empty());
+            editor.close();
+        });
+        Child<QRadioButton>(w, "RadioButton1")->click();
+        w.findChild<QAction*>("Calibration1")->trigger();
+        EXPECT_FALSE(Child<QRadioButton>(w, "RadioButton2")->isEnabled());
+        EXPECT_FALSE(Child<QRadioButton>(w, "RadioButton3")->isEnabled());
+        EXPECT_TRUE(Child<QRadioButton>(w, "RadioButton1")->isChecked());
+        // zenith-day: positions 0 and 1, only 0 checked.
+        EXPECT_EQ(Child<QListWidget>(w, "CLBPosition")->count(), 2);
+        EXPECT_EQ(ChartOf(w)->Series(0)->Count(), 144);
+    });
+    EXPECT_TRUE(Contains(prompts.Texts(), "Are you sure to clear calibration ? (can't be canceled)"));
 }
