@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <filesystem>
@@ -457,5 +458,55 @@ TEST(ScriptFiles, SettingsObjectLoadsAndSavesTheProgramList)
     }
     EXPECT_EQ(ScriptsList(), nullptr);
     EXPECT_NE(ReadAll(par + "/Scripts.lst").find("ScriptActivation=2"), std::string::npos);
+    TZELT::SetScriptsListHooks(nullptr, nullptr);
+}
+
+TEST(ScriptFiles, CountsAreBoundedByTheFileAndLargeListsLoadAndSaveQuickly)
+{
+    EnsureApp();
+    const std::string dir = TempDir();
+    const std::string par = dir + "/par";
+    fs::create_directories(par);
+    WriteAll(dir + "/zelt.ini", "[General]\r\nPARDirectory=" + par + "/\r\n");
+    RegisterScriptsListHooks();
+
+    // Counts far beyond what the file holds: the list reads no more sections than there are.
+    WriteAll(par + "/Scripts.lst", "[General]\r\nCount=2000000000\r\n[Scr0]\r\nCount=2000000000\r\nName=Big\r\n"
+                                   "[Scr0Cmd0]\r\nTypeCmd=1\r\nCmd=AB\r\n");
+    {
+        TZELT zelt(std::vector<std::string>{"zelt", "-CONFIG=" + dir + "/zelt.ini"});
+        ASSERT_NE(ScriptsList(), nullptr);
+        EXPECT_LE(ScriptsList()->Count(), 3);
+        EXPECT_EQ(ScriptsList()->Item(0)->Name, "Big");
+        EXPECT_EQ(ScriptsList()->Item(0)->Count(), 1);
+    }
+
+    // Thousands of scripts: read at start-up and written back at exit in one pass each.
+    const int scripts = 4000;
+    std::string text = "[General]\r\nCount=" + std::to_string(scripts) + "\r\n";
+    for (int i = 0; i < scripts; ++i) {
+        const std::string s = "Scr" + std::to_string(i);
+        text += "[" + s + "]\r\nCount=2\r\nName=S" + std::to_string(i) + "\r\nScriptActivation=1\r\n" +
+                "SaveTransactionFile=ScriptResult.txt\r\nSaveTransaction=0\r\n[" + s +
+                "Cmd0]\r\nTypeCmd=1\r\nIsCheckSum=1\r\nIsSTXETB=1\r\nCmd=AB\r\n[" + s +
+                "Cmd1]\r\nTypeCmd=2\r\nTimeOut=10\r\nETXETBTrame=1\r\nAnalyseChecksum=1\r\nWaitEndOfTimeout=0\r\n";
+    }
+    WriteAll(par + "/Scripts.lst", text);
+    QElapsedTimer clock;
+    clock.start();
+    {
+        TZELT zelt(std::vector<std::string>{"zelt", "-CONFIG=" + dir + "/zelt.ini"});
+        ASSERT_NE(ScriptsList(), nullptr);
+        ASSERT_EQ(ScriptsList()->Count(), scripts);
+        EXPECT_EQ(ScriptsList()->Item(scripts - 1)->Name, "S" + std::to_string(scripts - 1));
+        EXPECT_EQ(ScriptsList()->Item(scripts - 1)->Count(), 2);
+        for (int i = 0; i < scripts; ++i) ScriptsList()->Item(i)->ScriptActivation = TScript::Inactive;
+    }
+    const qint64 ms = clock.elapsed();
+    EXPECT_LT(ms, 10000);  // a few hundred ms; key by key it took minutes
+    const std::string saved = ReadAll(par + "/Scripts.lst");
+    size_t inactive = 0;
+    for (size_t at = 0; (at = saved.find("ScriptActivation=2\r\n", at)) != std::string::npos; ++at) ++inactive;
+    EXPECT_EQ(inactive, size_t(scripts));
     TZELT::SetScriptsListHooks(nullptr, nullptr);
 }
