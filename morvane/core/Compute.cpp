@@ -356,11 +356,8 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
         const double ko3 = am.ozone * (o3 / 1000);
         const double kno2 = am.no2 * no2;
         double arg[3 * kBandSize], tr3[3 * kBandSize];
-        for (size_t k = 0; k < static_cast<size_t>(kBandSize); ++k) {
-          arg[k] = -am.rayleigh * p / b.q[k];
-          arg[kBandSize + k] = -ko3 * b.sigmaO3[season][k] * kLoschmidt;
-          arg[2 * kBandSize + k] = -kno2 * b.sigmaNo2[season][k] * kLoschmidt;
-        }
+        BandExponents(-am.rayleigh * p, b.q.data(), -ko3, b.sigmaO3[season].data(), -kno2,
+                      b.sigmaNo2[season].data(), kLoschmidt, arg, kBandSize);
         ExpArray(arg, tr3, 3 * kBandSize);
         for (size_t k = 0; k < static_cast<size_t>(kBandSize); ++k) {
           tr += b.weight[k] * tr3[k];
