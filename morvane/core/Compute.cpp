@@ -4,6 +4,7 @@
 #include "morvane/core/FortranIO.h"
 #include "morvane/core/Physics.h"
 #include "morvane/core/ResultFiles.h"
+#include "morvane/core/Screening.h"
 #include "morvane/core/Tables.h"
 #include "morvane/core/VecExp.h"
 
@@ -100,7 +101,7 @@ std::string LastThreeLower(const std::string &name) {
 
 } // namespace
 
-ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
+ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::string &screenedFile) {
   ComputeSummary sum;
   if (const char *field = SiteOutOfRange(prm))
     throw Failure(FailureKind::ParameterFile, std::string("Valor fuera de rango: ") + field);
@@ -444,14 +445,24 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return rows[a]->n < rows[b]->n; });
   AtomicFile out(prm.outputFile);
-  out.buffer = BuildHeader(inst, selected, ncomb, vapourOn);
-  out.buffer += '\n';
+  const std::string header = BuildHeader(inst, selected, ncomb, vapourOn);
+  out.buffer = header + '\n';
+  // The screening takes each row as it is written: the same text it would read back from the file.
+  std::unique_ptr<CloudScreen> screening;
+  if (!screenedFile.empty())
+    screening = std::make_unique<CloudScreen>(TrimRight(prm.outputFile), screenedFile, header, valueColumns,
+                                              sum.place440, diag);
   for (size_t i : order) {
+    const size_t start = out.buffer.size();
     AppendResultRow(out.buffer, *rows[i], values[i], valueColumns, false);
+    if (screening)
+      screening->AddLine(std::string_view(out.buffer).substr(start));
     out.buffer += '\n';
     out.MaybeFlush();
   }
   out.Commit();
+  if (screening)
+    screening->Finish();
 
   sum.nsel = nsel;
   sum.ncomb = ncomb;

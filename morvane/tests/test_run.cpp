@@ -7,6 +7,7 @@
 #include "morvane/core/ResultFiles.h"
 #include "morvane/core/RunDriver.h"
 #include "morvane/core/RunParams.h"
+#include "morvane/core/Screening.h"
 #include "morvane/core/Tables.h"
 
 #include <gtest/gtest.h>
@@ -404,6 +405,31 @@ TEST(ResultNames, ScreenedNameNeverEqualsTheInput) {
   EXPECT_EQ(ScreenedName("dir.v23/result"), "dir.v23/result.ta2");
   EXPECT_EQ(ScreenedName("a.bc"), "a.bc.ta2");
   EXPECT_EQ(ScreenedName("/tmp/SITE0601.tao   "), "/tmp/SITE0601.ta2");
+}
+
+} // namespace
+
+namespace {
+
+// The screening of the rows as they are written equals the screening of the .tao file read back, on
+// days that keep, thin out and drop records, with cloudy records and a field overflowing into asterisks.
+TEST_F(RunTest, ScreeningRowsAsWrittenEqualsReadingTheFileBack) {
+  std::string data;
+  for (int d = 1; d <= 4; ++d)
+    for (int k = 0; k <= 40; ++k) {
+      Measurement m{2020, 6, d, 6 + k / 4, (k % 4) * 15, k % 60, k == 7 ? 12345.6 : 25.0 + k % 5};
+      const double factors[3] = {1.0, k % 9 == 4 ? 0.7 : 0.999, 1.001};
+      const std::vector<double> spike(4, d == 2 && k % 6 == 1 ? 0.4 : 0.0);
+      data += SunLine(m, kFour, 1.2, 0.05 + 0.01 * d + 0.003 * (k % 3), 1e6, kLat, kLon, 3, factors, spike);
+    }
+  WriteFile("days.nsu", data);
+  const ComputeSummary s = RunMorvane(Params({"days.nsu"}), diag, "direct.ta2");
+  ASSERT_GT(s.records, 100);
+  const ScreeningSummary back = ScreenClouds("out.tao", "back.ta2", s.valueColumns, s.place440, diag);
+  EXPECT_GT(back.malformed, 0);
+  EXPECT_GT(back.written, 20);
+  EXPECT_LT(back.written, back.read - back.malformed);
+  EXPECT_TRUE(ReadFile("direct.ta2") == ReadFile("back.ta2"));
 }
 
 } // namespace
