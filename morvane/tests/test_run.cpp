@@ -177,15 +177,23 @@ TEST_F(RunTest, OnlyTheFirstChannelIsTemperatureCorrectedAndCalibrationEndsHold)
 }
 
 TEST_F(RunTest, RowsAreSortedByTimeAndEqualTimesKeepTheirOrder) {
-  WriteFile("b.sun", SunLine({2020, 6, 15, 12, 0, 0}, kFour, 1.0, 0.2, 1e6, kLat, kLon, 1) +
-                         SunLine({2020, 6, 15, 9, 0, 0}, kFour, 1.3, 0.08, 1e6, kLat, kLon, 1));
-  WriteFile("c.sun", SunLine({2020, 6, 15, 12, 0, 0}, kFour, 1.3, 0.05, 1e6, kLat, kLon, 1));
-  RunMorvane(Params({"b.sun", "c.sun"}), diag);
+  // b.sun is in time order; c.sun goes back in time after a record equal in time to b's last one.
+  WriteFile("b.sun", SunLine({2020, 6, 15, 9, 0, 0}, kFour, 1.3, 0.08, 1e6, kLat, kLon, 1) +
+                         SunLine({2020, 6, 15, 12, 0, 0}, kFour, 1.0, 0.2, 1e6, kLat, kLon, 1) + "15 6 2020 x\n");
+  WriteFile("c.sun", SunLine({2020, 6, 15, 12, 0, 0}, kFour, 1.3, 0.05, 1e6, kLat, kLon, 1) +
+                         SunLine({2020, 6, 15, 8, 0, 0}, kFour, 1.3, 0.08, 1e6, kLat, kLon, 1));
+  const ComputeSummary s = RunMorvane(Params({"b.sun", "c.sun"}), diag);
   const auto lines = ReadLines("out.tao");
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[1].substr(14, 3), "  9");
-  EXPECT_NEAR(Col(lines[2], 9), 0.2, 1e-4);
-  EXPECT_NEAR(Col(lines[3], 9), 0.05, 1e-4);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(s.records, 4);
+  EXPECT_EQ(lines[1].substr(14, 3), "  8");
+  EXPECT_EQ(lines[2].substr(14, 3), "  9");
+  EXPECT_NEAR(Col(lines[3], 9), 0.2, 1e-4);
+  EXPECT_NEAR(Col(lines[4], 9), 0.05, 1e-4);
+  // The notes of the run are said once, however the rows came to be sorted.
+  const std::string note = "b.sun: 1 líneas mal formadas ignoradas";
+  ASSERT_NE(diag.str().find(note), std::string::npos) << diag.str();
+  EXPECT_EQ(diag.str().find(note), diag.str().rfind(note)) << diag.str();
 }
 
 TEST_F(RunTest, CalibrationIsSortedAndInterpolatesBefore2000) {
