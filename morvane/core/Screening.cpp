@@ -104,9 +104,8 @@ void CloudScreen::AddValues(const double *v) {
   r.mass = v[7];
   r.temperature = v[8];
   r.cloud = static_cast<long>(v[9]);
-  Kept k{v[6], c440_ ? v[c440_] : 0, {}};
+  Kept &k = NextKept(v[6], c440_ ? v[c440_] : 0);
   AppendResultRow(k.line, r, v + 10, valueColumns_, true);
-  day_.push_back(std::move(k));
 }
 
 void CloudScreen::AddLine(std::string_view line) {
@@ -127,11 +126,20 @@ void CloudScreen::AddLine(std::string_view line) {
   }
   if (!Admit(n, cloud, tau))
     return;
-  Kept k{n, tau, {}};
-  k.line.reserve(line.size() + 1);
+  Kept &k = NextKept(n, tau);
   k.line += ' ';
   k.line += line;
-  day_.push_back(std::move(k));
+}
+
+CloudScreen::Kept &CloudScreen::NextKept(double n, double tau) {
+  // Entries stay allocated from day to day: their lines keep their room.
+  if (dayCount_ == day_.size())
+    day_.emplace_back();
+  Kept &k = day_[dayCount_++];
+  k.n = n;
+  k.tau = tau;
+  k.line.clear();
+  return k;
 }
 
 void CloudScreen::FlushDay() {
@@ -139,13 +147,13 @@ void CloudScreen::FlushDay() {
   if (c440_) {
     tau_.clear();
     time_.clear();
-    for (const Kept &k : day_) {
-      tau_.push_back(k.tau);
-      time_.push_back(k.n);
+    for (size_t i = 0; i < dayCount_; ++i) {
+      tau_.push_back(day_[i].tau);
+      time_.push_back(day_[i].n);
     }
     keep = ScreenDay(tau_, time_);
   } else {
-    for (size_t i = 0; i < day_.size(); ++i)
+    for (size_t i = 0; i < dayCount_; ++i)
       keep.push_back(i);
   }
   for (size_t i : keep) {
@@ -154,7 +162,7 @@ void CloudScreen::FlushDay() {
     out_.MaybeFlush();
     ++sum_.written;
   }
-  day_.clear();
+  dayCount_ = 0;
 }
 
 ScreeningSummary CloudScreen::Finish() {

@@ -36,9 +36,11 @@ public:
 
 private:
   struct Kept {
-    double n, tau;
+    double n = 0, tau = 0;
     std::string line; // the .ta2 line
   };
+  // The next entry of the day, its line empty.
+  Kept &NextKept(double n, double tau);
   // Starts a new day when the record's day differs; false when the record stays out of every day.
   bool Admit(double n, double cloud, double tau);
   void FlushDay();
@@ -51,7 +53,8 @@ private:
   ScreeningSummary sum_;
   bool haveDay_ = false;
   long dayNumber_ = 0;
-  std::vector<Kept> day_;
+  std::vector<Kept> day_; // the first dayCount_ entries are the day's
+  size_t dayCount_ = 0;
   std::vector<double> tau_, time_;
 };
 
