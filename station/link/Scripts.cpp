@@ -1,5 +1,7 @@
 #include "station/link/Scripts.h"
 
+#include <algorithm>
+
 #include "common/DataPaths.h"
 #include "common/FileUtils.h"
 #include "common/IniFile.h"
@@ -188,7 +190,7 @@ void TScript::SaveToIniFile(TCustomIniFile& ini, const std::string& section) con
 
 void TScript::LoadFromIniFile(TCustomIniFile& ini, const std::string& section)
 {
-    const int count = ini.ReadInteger(section, "Count", 0);
+    const int count = std::min(ini.ReadInteger(section, "Count", 0), kMaxScriptCommands);
     Name = ini.ReadString(section, "Name", "");
     ScriptActivation = ini.ReadInteger(section, "ScriptActivation", Active);
     SaveTransactionFile = ini.ReadString(section, "SaveTransactionFile", "ScriptResult.txt");
@@ -330,7 +332,7 @@ void TScriptsList::LoadFromFile(const std::string& fileName)
     }
     TIniFile ini{std::filesystem::path(fileName)};
     if (!ini.LoadedOk()) return;
-    const int count = ini.ReadInteger("General", "Count", 0);
+    const int count = std::min(ini.ReadInteger("General", "Count", 0), kMaxScripts);
     for (int i = 0; i < count; ++i) {
         auto script = std::make_unique<TScript>();
         script->LoadFromIniFile(ini, "Scr" + std::to_string(i));

@@ -14,6 +14,10 @@
 class TCustomIniFile;
 class TScript;
 
+// Far more than a station keeps; a damaged count in a file must not stall the loading.
+constexpr int kMaxScripts = 1000;
+constexpr int kMaxScriptCommands = 1000;
+
 class TScriptCommand {
 public:
     enum { CmdSend = 1, CmdReceive = 2 };

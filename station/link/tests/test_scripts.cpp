@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
 #include <QFile>
 
 #include <filesystem>
@@ -140,6 +142,25 @@ TEST(ScriptFiles, UnknownCommandKindsAreSkippedAndDefaultsApply)
     auto* send = dynamic_cast<TScriptSendCommand*>(s->Item(2));
     EXPECT_TRUE(send->IsCheckSum);
     EXPECT_TRUE(send->IsSTXETB);
+}
+
+TEST(ScriptFiles, DamagedCountsAreBounded)
+{
+    EnsureApp();
+    const std::string file = TempDir() + "/Scripts.lst";
+    WriteAll(file,
+             "[General]\r\nCount=2147483647\r\n[Scr0]\r\nCount=2147483647\r\nName=Huge\r\n"
+             "[Scr0Cmd0]\r\nTypeCmd=1\r\nCmd=A\r\n");
+    QElapsedTimer timer;
+    timer.start();
+    TScriptsList list;
+    list.LoadFromFile(file);
+    EXPECT_LT(timer.elapsed(), 5000);
+    ASSERT_EQ(list.Count(), kMaxScripts);
+    EXPECT_EQ(list.Item(0)->Name, "Huge");
+    ASSERT_EQ(list.Item(0)->Count(), 1);
+    EXPECT_EQ(list.Item(0)->Item(0)->GetDescription(), "Send A");
+    list.FileName.clear();
 }
 
 TEST(ScriptFiles, WrittenOnlyWhenChangedAndNeverLostUnread)
