@@ -4,6 +4,7 @@
 // files need them and independent of the process locale.
 
 #include <cstdint>
+#include <fstream>
 #include <istream>
 #include <string>
 #include <string_view>
@@ -65,6 +66,10 @@ inline void AppendX(std::string &out, int count) { out.append(static_cast<size_t
 // List-directed output of one integer or logical (a record of its own, without the line end).
 std::string ListDirectedInt(long value);
 std::string ListDirectedLogical(bool value);
+
+// Opens a file for reading. False, with the reason in why, when it cannot be opened or is a folder (which
+// opens on Linux but reads as an empty file).
+bool OpenInput(std::ifstream &in, const std::string &path, std::string &why);
 
 // Trailing blanks and a CR removed.
 std::string TrimRight(std::string_view text);

@@ -71,9 +71,10 @@ std::vector<size_t> ScreenDay(const std::vector<double> &tau, const std::vector<
 ScreeningSummary ScreenClouds(const std::string &taoPath, const std::string &ta2Path, int valueColumns, int place440,
                               std::ostream &diag) {
   ScreeningSummary sum;
-  std::ifstream in(taoPath, std::ios::binary);
-  if (!in)
-    throw Failure(FailureKind::Output, "No se puede leer " + taoPath);
+  std::ifstream in;
+  std::string reason;
+  if (!OpenInput(in, taoPath, reason))
+    throw Failure(FailureKind::Output, "No se puede leer " + taoPath + ": " + reason);
   ListReader reader(in);
   std::string header;
   if (!reader.NextLine(header))
