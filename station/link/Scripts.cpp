@@ -1,5 +1,7 @@
 #include "station/link/Scripts.h"
 
+#include <algorithm>
+
 #include "common/DataPaths.h"
 #include "common/FileUtils.h"
 #include "common/IniFile.h"

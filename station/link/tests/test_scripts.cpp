@@ -143,6 +143,27 @@ TEST(ScriptFiles, UnknownCommandKindsAreSkippedAndDefaultsApply)
     EXPECT_TRUE(send->IsSTXETB);
 }
 
+TEST(ScriptFiles, DamagedCountsAreBounded)
+{
+    EnsureApp();
+    const std::string file = TempDir() + "/Scripts.lst";
+    WriteAll(file,
+             "[General]\r\nCount=2147483647\r\n[Scr0]\r\nCount=2147483647\r\nName=Huge\r\n"
+             "[Scr0Cmd0]\r\nTypeCmd=1\r\nCmd=A\r\n");
+    QElapsedTimer timer;
+    timer.start();
+    TScriptsList list;
+    list.LoadFromFile(file);
+    EXPECT_LT(timer.elapsed(), 5000);
+    // No more scripts than the file has sections.
+    ASSERT_GE(list.Count(), 1);
+    ASSERT_LE(list.Count(), 3);
+    EXPECT_EQ(list.Item(0)->Name, "Huge");
+    ASSERT_EQ(list.Item(0)->Count(), 1);
+    EXPECT_EQ(list.Item(0)->Item(0)->GetDescription(), "Send A");
+    list.FileName.clear();
+}
+
 TEST(ScriptFiles, WrittenOnlyWhenChangedAndNeverLostUnread)
 {
     EnsureApp();
