@@ -85,8 +85,10 @@ TTessalyFrm::TTessalyFrm(TBgrData& data, const TTessalyHost& host, QWidget* pare
   StringGrid1->setColumnCount(4);
   StringGrid1->setHorizontalHeaderLabels({"", "Filter", "DC0", "Det."});
   StringGrid1->setRowCount(static_cast<int>(data_.FilterList.size()));
-  const int widths[] = {1, 50, 60, 40};
-  for (int c = 0; c < 4; ++c) StringGrid1->setColumnWidth(c, widths[c]);
+  // The filter numbers name the rows without being shown.
+  StringGrid1->setColumnHidden(0, true);
+  const int widths[] = {1, 70, 70, 50};
+  for (int c = 1; c < 4; ++c) StringGrid1->setColumnWidth(c, widths[c]);
   for (size_t k = 0; k < data_.FilterList.size(); ++k) {
     StringGrid1->setItem(static_cast<int>(k), 0, new QTableWidgetItem(QString::number(data_.FilterList[k]->Number())));
     StringGrid1->setItem(static_cast<int>(k), 1, new QTableWidgetItem(Q(data_.FilterList[k]->GetName())));
@@ -182,9 +184,12 @@ void TTessalyFrm::BuildWindow() {
   SeeEtiquettesTextMnu->setObjectName("SeeEtiquettesTextMnu");
   SeeEtiquettesTextMnu->setCheckable(true);
   connect(SeeEtiquettesTextMnu, &QAction::triggered, this, [this] { ShowToolBarCaptions(!showToolBarCaption_); });
-  BtnToolBar->setContextMenuPolicy(Qt::ActionsContextMenu);
-  BtnToolBar->addAction(SeeEtiquettesTextMnu);
-  BtnToolBar->widgetForAction(SeeEtiquettesTextMnu)->setVisible(false);
+  auto* toolBarMenu = new QMenu(BtnToolBar);
+  toolBarMenu->setObjectName("ToolBarMenu");
+  toolBarMenu->addAction(SeeEtiquettesTextMnu);
+  BtnToolBar->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(BtnToolBar, &QToolBar::customContextMenuRequested, this,
+          [this, toolBarMenu](const QPoint& at) { toolBarMenu->popup(BtnToolBar->mapToGlobal(at)); });
 
   GfxChart = new TChart(this);
   GfxChart->setObjectName("GfxChart");

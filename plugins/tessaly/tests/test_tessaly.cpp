@@ -202,3 +202,31 @@ TEST(TessalyRun, ExportsMatchTheGoldenFiles) {
   });
   EXPECT_TRUE(prompts.Texts().empty());
 }
+
+TEST(TessalyRun, LangleyPlotsWithTheirLinesOnScreen) {
+  Station station;
+  station.LoadSunDays("days.Q5", kDays);
+  ScopedPromptScript prompts({PromptYes});
+  QImage shot;
+  station.Run([&](QWidget& w) {
+    w.resize(1100, 650);
+    ChooseDate(2025, 6, 20);
+    Click(w, "Button1");
+    Click(w, "BgrLinesViewBtn");
+    w.findChild<QCheckBox*>("FitToLineOnChkBx")->click();
+    // Nine fitted lines after the temperature and the nine point series.
+    EXPECT_EQ(ChartSeries(w).size(), 19u);
+    QApplication::processEvents();
+    shot = w.grab().toImage();
+  });
+  ASSERT_FALSE(shot.isNull());
+  // The colour of the instrument's first sun filter (340 nm: red, 0x0000FF as 0x00BBGGRR) is drawn.
+  int red = 0;
+  for (int y = 0; y < shot.height(); ++y)
+    for (int x = 0; x < shot.width(); ++x) {
+      const QColor c = shot.pixelColor(x, y);
+      if (c.red() > 200 && c.green() < 60 && c.blue() < 60) ++red;
+    }
+  EXPECT_GT(red, 50);
+  if (const char* path = std::getenv("ZELT_WRITE_SCREENSHOT")) shot.save(path);
+}
