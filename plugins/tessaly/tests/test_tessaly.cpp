@@ -105,6 +105,7 @@ TEST(TessalyRun, KindsDeletionCalibrationAndReload) {
     // Kind 2: ln(count) against air mass; a rectangle around the first point of the 870 nm series
     // in delete mode takes it away, and only it.
     Click(w, "BgrLinesViewBtn");
+    QApplication::processEvents();  // the chart lays its axes out
     series = ChartSeries(w);
     ASSERT_EQ(series.size(), 10u);
     QXYSeries* s870 = series[4];
