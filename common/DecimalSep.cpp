@@ -29,6 +29,12 @@ std::string FormatFixedSignificant(double value, int decimals, int significant, 
         const int intDigits = static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 1;
         kept = std::min(decimals, std::max(0, significant - intDigits));
     }
+    // A value exactly half-way between two texts rounds away from zero, as fixed-notation displays do
+    // (to_chars would round it to even): one step further from zero decides it. Exactly half-way at
+    // `kept` decimals means |value| x 2^(kept+1) is an odd integer.
+    const double scaled = std::ldexp(std::fabs(value), kept + 1);
+    if (scaled < 0x1p53 && scaled == std::floor(scaled) && std::fmod(scaled, 2.0) == 1.0)
+        value = std::nextafter(value, value > 0 ? HUGE_VAL : -HUGE_VAL);
     // to_chars ignores the C locale, which Qt sets from the environment.
     char buf[400];
     const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, kept);

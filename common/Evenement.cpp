@@ -116,19 +116,17 @@ void TEvenement::Decode()
 
 void TEvenement::BuildElements()
 {
-    // Marked first: an element resolving its filter walks the elements added before it.
+    // Marked first: the element list is complete before any filter is resolved against it.
     FElementsBuilt = 1;
     if (ScnType == nullptr)
         return;
-    const TInstrument* instrument = Q5File != nullptr ? Q5File->Instrument : nullptr;
-    for (int i = 0; i < ScnType->Count(); ++i) {
-        TScnElement* element = CreateScnElement((*ScnType)[i], this, FEvt);
-        if (element == nullptr)
-            continue;
-        if (instrument != nullptr)
+    for (int i = 0; i < ScnType->Count(); ++i)
+        if (TScnElement* element = CreateScnElement((*ScnType)[i], this, FEvt))
+            Add(element);
+    // A filter may be taken from a sibling value listed after the measurement.
+    if (const TInstrument* instrument = Q5File != nullptr ? Q5File->Instrument : nullptr)
+        for (TScnElement* element : FItems)
             element->ResolveFilter(instrument);
-        Add(element);
-    }
 }
 
 void TEvenement::ReleaseElements()

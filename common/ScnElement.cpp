@@ -202,6 +202,46 @@ std::string TScnElement_MesFilter::GetASCIIString() const {
   return std::to_string(Truncated(Value));
 }
 
+namespace {
+
+// The whole number a value shows as its text, read from the value itself; false when its text is not a
+// decimal integer (a marker, a label word, decimals, a hex or date text).
+bool ShownInteger(const TScnElement* element, int32_t& number) {
+  const int32_t valueClass = element->Item && element->Item->ValueDesc ? element->Item->ValueDesc->ValueClass : 0;
+  auto fits = [&number](double v) {
+    if (!(v >= -2147483648.0 && v <= 2147483647.0)) return false;
+    number = static_cast<int32_t>(v);
+    return true;
+  };
+  if (valueClass == VCLASS_MESFILTER) {
+    const auto* mes = static_cast<const TScnElement_MesFilter*>(element);
+    if (!Forced() && SpecialText(mes->SpecialCode, true)) return false;
+    return fits(static_cast<double>(Truncated(mes->Value)));
+  }
+  if (valueClass != VCLASS_MES) return desc::ParseDecimal(element->GetASCIIString(), number);
+  const auto* mes = static_cast<const TScnElement_Mes*>(element);
+  const TScnTypeItem* item = mes->Item;
+  if (!Forced()) {
+    if (SpecialText(mes->SpecialCode, false)) return false;
+    if (const TScnLabel* label = item->FindLabel(static_cast<int32_t>(Truncated(mes->Value))))
+      return desc::ParseDecimal(label->Text, number);
+  }
+  switch (item->DisplayMode) {
+    case DISPLAY_NUMBER:
+      // Without decimals the text is the value rounded half away from zero; with them it has a point.
+      return item->Decimals <= 0 && std::isfinite(mes->Value) && fits(std::round(static_cast<double>(mes->Value)));
+    case DISPLAY_CHAR: {
+      const char c = static_cast<char>(Truncated(mes->Value));
+      if (c < '0' || c > '9') return false;
+      number = c - '0';
+      return true;
+    }
+    default: return false;
+  }
+}
+
+}  // namespace
+
 void TScnElement_MesFilter::ResolveFilter(const TInstrument* instrument) {
   if (!instrument || !Item) return;
   if (Item->FilterPosition > 0) {
@@ -209,14 +249,14 @@ void TScnElement_MesFilter::ResolveFilter(const TInstrument* instrument) {
     return;
   }
   if (Item->FilterPosition != -1 || !Event) return;
-  // The elements built so far: the event adds this one after it has resolved its filter.
+  // The event resolves filters once all its values exist, so the sibling may stand anywhere in it.
   for (int i = 0; i < Event->Count(); ++i) {
     const TScnElement* sibling = Event->Items(i);
     if (!sibling || !sibling->Item || !sibling->Item->ValueDesc ||
         sibling->Item->ValueDesc->Name != Item->FilterSibling)
       continue;
     int32_t position = -1;
-    if (!desc::ParseDecimal(sibling->GetASCIIString(), position)) position = -1;
+    if (!ShownInteger(sibling, position)) position = -1;
     if (position != -1) Filter = instrument->FindFilter(position, Item->FilterGroup);
     return;
   }

@@ -13,9 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "common/DecimalSep.h"
 #include "common/Prompt.h"
-#include "common/ScnType.h"
 #include "common/Utils.h"
 #include "common/Zelt.h"
 #include "station/AboutBox.h"
@@ -57,18 +55,8 @@ int RunBatch(int argc, char** argv, const std::vector<std::string>& args)
         main.Get = [&](const std::string& key, std::string& value) { return ini->TryReadString(section, key, value); };
         LoadStationSettings(settings, main);
     }
-    // The ASCII files of a batch conversion follow the display options, as those of the window do.
-    if (gListScn) {
-        gListScn->Year4Digits = settings.Year4Digits;
-        gListScn->QuotedDateTime = settings.QuotedDateTime;
-        gListScn->ShowZeroDate = settings.ShowZeroDate;
-        gListScn->ForceDisplayDecimalValue = settings.ForceDisplayDecimalValue;
-        gListScn->SepList = settings.SepList;
-        gListScn->SepDec = settings.SepDec;
-        gListScn->SepTime = settings.SepTime;
-        gListScn->SepDate = settings.SepDate;
-        if (!settings.SepDec.empty()) SetDecimalSeparator(settings.SepDec[0]);
-    }
+    // The files come out as the main window's export writes them with the same settings.
+    ApplyAsciiFormat(settings);
     options.AddASCIIHeader = settings.AddASCIIHeader;
     const TBatchResult result = ParseCommandLine(args, options);
     return result.Failed ? 1 : 0;

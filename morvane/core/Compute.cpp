@@ -8,10 +8,10 @@
 #include "morvane/core/VecExp.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <numeric>
 
 namespace morvane {
@@ -66,6 +66,29 @@ private:
 
 enum class Layout { Sun, Triplet };
 
+// Records kept until they are written in time order: fixed-size chunks, so that a year of records is
+// never copied on growth nor cleared twice.
+template <class T> class RecordStore {
+public:
+  explicit RecordStore(size_t perRecord) : perRecord_(perRecord > 0 ? perRecord : 1) {}
+  // Room for one more record, zeroed.
+  T *Add() {
+    if (count_ % kPerChunk == 0)
+      chunks_.push_back(std::make_unique_for_overwrite<T[]>(kPerChunk * perRecord_));
+    T *slot = &chunks_.back()[(count_ % kPerChunk) * perRecord_];
+    std::fill_n(slot, perRecord_, T{});
+    ++count_;
+    return slot;
+  }
+  const T *operator[](size_t i) const { return &chunks_[i / kPerChunk][(i % kPerChunk) * perRecord_]; }
+  size_t size() const { return count_; }
+
+private:
+  static constexpr size_t kPerChunk = 4096;
+  size_t perRecord_, count_ = 0;
+  std::vector<std::unique_ptr<T[]>> chunks_;
+};
+
 std::string LastThreeLower(const std::string &name) {
   std::string t = TrimRight(name);
   std::string s = t.size() >= 3 ? t.substr(t.size() - 3) : t;
@@ -78,7 +101,6 @@ std::string LastThreeLower(const std::string &name) {
 } // namespace
 
 ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
-  using Clock = std::chrono::steady_clock;
   ComputeSummary sum;
   if (const char *field = SiteOutOfRange(prm))
     throw Failure(FailureKind::ParameterFile, std::string("Valor fuera de rango: ") + field);
@@ -183,18 +205,29 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
       }
     }
   }
+  // Per combination: ln(lambda/1000) and the place among the selected wavelengths of each member.
   std::vector<double> combX(static_cast<size_t>(ncomb) * 10);
+  std::vector<int> combPlace(static_cast<size_t>(ncomb) * 10);
   for (int c = 0; c < ncomb; ++c)
-    for (size_t i = 0; i < prm.combinations[static_cast<size_t>(c)].size(); ++i)
-      combX[static_cast<size_t>(c) * 10 + i] =
-          std::log(inst.lambda[static_cast<size_t>(prm.combinations[static_cast<size_t>(c)][i] - 1)] / 1000);
+    for (size_t i = 0; i < prm.combinations[static_cast<size_t>(c)].size(); ++i) {
+      const int q = prm.combinations[static_cast<size_t>(c)][i];
+      combX[static_cast<size_t>(c) * 10 + i] = std::log(inst.lambda[static_cast<size_t>(q - 1)] / 1000);
+      combPlace[static_cast<size_t>(c) * 10 + i] =
+          static_cast<int>(std::find(selected.begin(), selected.end(), q) - selected.begin());
+    }
+  // Rayleigh optical depth of each screening channel at the site's pressure.
+  double screenTauR[4] = {0, 0, 0, 0};
+  for (int s = 0; s < 4; ++s)
+    if (screen[s] > 0)
+      screenTauR[s] = 0.008553 * std::pow(inst.lambda[static_cast<size_t>(screen[s] - 1)] / 1000, -4.07) * p;
 
   const int valueColumns = 2 * nsel + 8 * ncomb + (vapourOn ? 2 : 0);
-  std::vector<ResultRow> rows;
-  std::vector<double> values;
+  RecordStore<ResultRow> rows(1);
+  RecordStore<double> values(static_cast<size_t>(valueColumns));
   std::map<long, std::pair<double, double>> gasOfDay; // key: day * 2 + summer
+  auto lastGas = gasOfDay.end();
+  long lastGasKey = 0;
   long ozoneMissingDays = 0, no2MissingDays = 0, nonFinite = 0;
-  double readSeconds = 0;
 
   std::string line;
   ListRecord rec;
@@ -210,7 +243,6 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
     long malformed = 0, belowHorizon = 0;
     counts.resize(static_cast<size_t>(nCounts));
     for (;;) {
-      const auto t0 = Clock::now();
       if (!reader.NextLine(line))
         break;
       SplitListRecord(line, rec);
@@ -226,7 +258,6 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
       for (size_t k = 0; ok && k < static_cast<size_t>(nCounts); ++k)
         ok = ParseFortranReal(rec.items[6 + k], counts[k]);
       ok = ok && ParseFortranReal(rec.items[static_cast<size_t>(6 + nCounts)], temp);
-      readSeconds += std::chrono::duration<double>(Clock::now() - t0).count();
       const long day = date[0], month = date[1], year = date[2], hour = date[3], minute = date[4], second = date[5];
       ok = ok && month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour >= 0 && hour <= 24 && minute >= 0 &&
            minute <= 59 && second >= 0 && second <= 60;
@@ -280,8 +311,7 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
           cloud = 1;
           break;
         }
-        const double tauR = 0.008553 * std::pow(inst.lambda[static_cast<size_t>(w)] / 1000, -4.07) * p;
-        const double tauS = -std::log(t1[w]) / am.rayleigh + tauR;
+        const double tauS = -std::log(t1[w]) / am.rayleigh + screenTauR[s];
         const double x = std::max(0.03 * tauS, 0.02);
         if (x <= std::log(mx[w] / mn[w]) / am.rayleigh)
           cloud = 1;
@@ -289,7 +319,8 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
 
       // Ozone and NO2 of the day, scaled once to the site altitude.
       const long dayNumber = static_cast<long>(std::floor(dc.n));
-      auto found = gasOfDay.find(dayNumber * 2 + season);
+      const long gasKey = dayNumber * 2 + season;
+      auto found = lastGas != gasOfDay.end() && lastGasKey == gasKey ? lastGas : gasOfDay.find(gasKey);
       if (found == gasOfDay.end()) {
         double o3 = prm.ozone, no2 = prm.no2;
         if (prm.ozoneMode == -1 && !ozoneFile.Find(dayNumber, o3)) {
@@ -304,14 +335,15 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
           ++no2MissingDays;
         }
         const double scale = 1 - alt * 8.98e-6;
-        found = gasOfDay.emplace(dayNumber * 2 + season, std::make_pair(o3 * scale, no2 * scale)).first;
+        found = gasOfDay.emplace(gasKey, std::make_pair(o3 * scale, no2 * scale)).first;
       }
+      lastGas = found;
+      lastGasKey = gasKey;
       const double o3 = found->second.first, no2 = found->second.second;
 
       // Aerosol optical depth of each selected wavelength.
-      const size_t base = values.size();
-      values.resize(base + static_cast<size_t>(valueColumns), 0.0);
-      double *tau1 = &values[base];
+      double *const record = values.Add();
+      double *tau1 = record;
       double *tau2 = tau1 + nsel;
       for (int i = 0; i < nsel; ++i) {
         const int w = selected[static_cast<size_t>(i)] - 1;
@@ -348,8 +380,7 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
           const auto &comb = prm.combinations[static_cast<size_t>(c)];
           double y[10];
           for (size_t i = 0; i < comb.size(); ++i) {
-            const int place = static_cast<int>(std::find(selected.begin(), selected.end(), comb[i]) - selected.begin());
-            const double t = tau[place];
+            const double t = tau[combPlace[static_cast<size_t>(c) * 10 + i]];
             y[i] = t > 0 ? std::log(t) : kLogMarker;
           }
           const FitResult f = Fit(&combX[static_cast<size_t>(c) * 10], y, static_cast<int>(comb.size()));
@@ -380,13 +411,13 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
             water[j] = Vapor(tw, t[v] / x, am.water, p);
         }
       }
-      for (size_t k = base; k < values.size(); ++k)
-        if (!std::isfinite(values[k])) {
-          values[k] = kMarker;
+      for (double *v = record; v < record + valueColumns; ++v)
+        if (!std::isfinite(*v)) {
+          *v = kMarker;
           ++nonFinite;
         }
 
-      ResultRow row;
+      ResultRow &row = *rows.Add();
       row.year = year;
       row.month = month;
       row.day = day;
@@ -397,7 +428,6 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
       row.mass = am.rayleigh;
       row.temperature = tinst;
       row.cloud = cloud;
-      rows.push_back(row);
     }
     if (malformed)
       diag << "morvane: " << name << ": " << malformed << " líneas mal formadas ignoradas\n";
@@ -412,28 +442,25 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
   if (nonFinite)
     diag << "morvane: " << nonFinite << " valores no calculables escritos como 1.000000E-05\n";
 
-  const auto writeStart = Clock::now();
   // Rows in ascending time; equal times keep their reading order.
   std::vector<size_t> order(rows.size());
   std::iota(order.begin(), order.end(), size_t{0});
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return rows[a].n < rows[b].n; });
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return rows[a]->n < rows[b]->n; });
   AtomicFile out(prm.outputFile);
   out.buffer = BuildHeader(inst, selected, ncomb, vapourOn);
   out.buffer += '\n';
   for (size_t i : order) {
-    AppendResultRow(out.buffer, rows[i], &values[i * static_cast<size_t>(valueColumns)], valueColumns, false);
+    AppendResultRow(out.buffer, *rows[i], values[i], valueColumns, false);
     out.buffer += '\n';
     out.MaybeFlush();
   }
   out.Commit();
-  sum.writeSeconds = std::chrono::duration<double>(Clock::now() - writeStart).count();
 
   sum.nsel = nsel;
   sum.ncomb = ncomb;
   sum.vapour = vapourOn;
   sum.valueColumns = valueColumns;
   sum.records = static_cast<long>(rows.size());
-  sum.readSeconds = readSeconds;
   return sum;
 }
 

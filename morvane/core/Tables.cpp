@@ -263,15 +263,16 @@ double Vapor(const VapourTable &table, double t, double m, double p) {
       i = cand;
       break;
     }
-  double v[401];
-  for (int k = 0; k <= 399; ++k)
-    v[k + 1] = (m - c(i, 1)) * (c(i + k, 4) - c(i - 400 + k, 4)) / (c(i, 1) - c(i - 400, 1)) + c(i + k, 4);
   int j = 381;
   for (int cand = 21; cand <= 381; cand += 20)
     if (p <= c(cand, 2)) {
       j = cand;
       break;
     }
+  // Of the 400 values interpolated in air mass, only the two pressure sub-blocks around j are used.
+  double v[401];
+  for (int k = j - 21; k <= j + 18; ++k)
+    v[k + 1] = (m - c(i, 1)) * (c(i + k, 4) - c(i - 400 + k, 4)) / (c(i, 1) - c(i - 400, 1)) + c(i + k, 4);
   double u[21];
   for (int k = 0; k <= 19; ++k)
     u[k + 1] = (p - c(j, 2)) * (v[j + k] - v[j - 20 + k]) / (c(j, 2) - c(j - 20, 2)) + v[j + k];

@@ -259,6 +259,30 @@ TEST_F(ProgramTest, SiteIntegersAndCalibrationLinesAreChecked) {
   EXPECT_EQ(ReadLines(dir.file("result.tao")).size(), 12u);
 }
 
+// Result files written before the output path was made faster: every byte must stay. Each case folder
+// holds the run's inputs (its own tables where the installed ones do not serve) and the files it wrote.
+TEST(GoldenRuns, ResultFilesAreUnchangedByteForByte) {
+  namespace fs = std::filesystem;
+  int cases = 0;
+  for (const auto &entry : fs::directory_iterator(MORVANE_GOLDEN_DIR)) {
+    SCOPED_TRACE(entry.path().filename().string());
+    TempDir run;
+    for (const auto &input : fs::directory_iterator(entry.path() / "input"))
+      fs::copy_file(input.path(), fs::path(run.path()) / input.path().filename());
+    const Outcome o = RunProgram(run.path(), {"inputpar.dat", "/G0"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    int files = 0;
+    for (const auto &expected : fs::directory_iterator(entry.path() / "expected")) {
+      const std::string name = expected.path().filename().string();
+      EXPECT_TRUE(ReadFile(expected.path().string()) == ReadFile(run.file(name))) << name << " differs";
+      ++files;
+    }
+    EXPECT_GE(files, 2);
+    ++cases;
+  }
+  EXPECT_EQ(cases, 3);
+}
+
 TEST_F(ProgramTest, GraphProgramStartsWhenPresentAndItsAbsenceIsNoError) {
   Param(7, "cal.cal", {"site.nsu"}, 0);
   TempDir bin;

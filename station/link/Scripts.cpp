@@ -131,7 +131,10 @@ int TScriptGetCommand::Analyse()
     Reply.clear();
     if (AnalyseChecksum && frame) {
         // The frame is judged once both checksum characters are there.
-        if (ReplyBuffer.size() < etb + 3) return ReplyState = ReplyWaiting;
+        if (ReplyBuffer.size() < etb + 3) {
+            Reply = ReplyBuffer;  // what came so far, for a time-out to report
+            return ReplyState = ReplyWaiting;
+        }
         const std::string framed = ReplyBuffer.substr(stx, etb - stx + 1);
         badChecksum = linktext::XorHex(framed) != ReplyBuffer.substr(etb + 1, 2);
         Reply = ReplyBuffer.substr(stx + 1, etb - stx - 1);

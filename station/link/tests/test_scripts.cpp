@@ -342,6 +342,24 @@ TEST(ScriptRun, TimeOutsDoNotStopTheScript)
     EXPECT_EQ(lines[5], "Reply analysed: TimeOut");
 }
 
+TEST(ScriptRun, TimeOutWithHalfAChecksumWritesWhatCame)
+{
+    ScriptRig rig;
+    TScript s;
+    rig.Prepare(s);
+    AddReceive(s, 2);
+    s.Start(rig.Host, rig.Tasks);
+    rig.Far.Write("\x02" "OK\x17" "5");  // one of the two checksum characters
+    Pump(50);
+    rig.Tasks.Tick();
+    rig.Tasks.Tick();
+    EXPECT_EQ(rig.Tasks.Current, nullptr);
+    const auto lines = TransactionLines(rig.Transactions);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "Reply: \x02OK\x17" "5");
+    EXPECT_EQ(lines[2], "Reply analysed: TimeOut");
+}
+
 TEST(ScriptRun, WaitEndOfTimeoutJudgesOnceAtTheEnd)
 {
     ScriptRig rig;

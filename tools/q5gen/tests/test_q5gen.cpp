@@ -20,7 +20,7 @@
 namespace {
 
 std::string DataDir() {
-  return (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path() / "data").string();
+  return (std::filesystem::path(ZELT_TEST_SOURCE_DIR) / "data").string();
 }
 
 class Q5GenTest : public ::testing::Test {
