@@ -1,10 +1,8 @@
 // aot.so: the aerosol optical thickness plug-in of the station program.
 #include <QApplication>
-#include <cstring>
 #include <memory>
 #include <string>
 
-#include "common/DecimalSep.h"
 #include "common/FileUtils.h"
 #include "common/PlugInterface.h"
 #include "common/Q5File.h"
@@ -13,6 +11,7 @@
 #include "common/analysis/BgrData.h"
 #include "common/analysis/CalibFile.h"
 #include "common/analysis/ImportData.h"
+#include "common/analysis/PlugInEntry.h"
 #include "common/analysis/SmallDialogs.h"
 #include "plugins/aot/AotFrm.h"
 #include "plugins/aot/AotRun.h"
@@ -85,20 +84,13 @@ int32_t Execute() {
 extern "C" {
 
 __attribute__((visibility("default"))) const unsigned char* _GetZELTPlugMenuCaption(unsigned char* buffer) {
-  static const char caption[] = "Aot";
-  const size_t n = std::min<size_t>(std::strlen(caption), 255);
-  buffer[0] = static_cast<unsigned char>(n);
-  std::memcpy(buffer + 1, caption, n);
-  return buffer;
+  return CopyToShortString("Aot", buffer);
 }
 
 __attribute__((visibility("default"))) uint8_t _Initialize(TPlugInContext* context) {
-  uint32_t abi = 0;
-  std::memcpy(&abi, context->Reserved, sizeof abi);
-  if (abi != ZELT_PLUGIN_ABI) return 0;
+  if (!AcceptPlugInContext(context)) return 0;
   gContext = context;
   gScnList = static_cast<TListScn*>(context->ScnList);
-  if (gScnList && !gScnList->SepDec.empty()) SetDecimalSeparator(gScnList->SepDec[0]);
   return 1;
 }
 

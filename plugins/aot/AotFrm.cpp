@@ -94,6 +94,14 @@ QString FloatText(double v) {
   return QString::fromStdString(s);
 }
 
+// Solid line through pointers of style 2, as every series of the window.
+void StyleSeries(TChartSeries* s, const QColor& colour) {
+  s->SetColor(colour);
+  s->SetLineVisible(true);
+  s->SetPointerVisible(true);
+  s->SetPointerStyle(psTriangle);
+}
+
 QColor FilterColour(uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
 
 }  // namespace
@@ -455,6 +463,24 @@ void TAotFrm::AddRow(double x, const std::string& xText) {
   rowX_.push_back(x);
 }
 
+bool TAotFrm::ForEachRecord(const RecordVisitor& visit) {
+  std::vector<std::string> records;
+  if (!ReadRecords(records)) {
+    ShowWarningBox(kNotComputed);
+    return false;
+  }
+  const int m = AotFilterCount(data_);
+  const bool vapourChannel = m < static_cast<int>(data_.FilterList.size());
+  for (const std::string& record : records) {
+    double dateTime = 0, julian = 0;
+    if (!RecordTime(record, dateTime, julian)) continue;
+    const double x = CBJulian->isChecked() ? julian : dateTime;
+    AddRow(x, XText(dateTime, julian).toStdString());
+    visit(record, x, StringGrid1->rowCount() - 1, LayoutOf(record, m, vapourChannel));
+  }
+  return true;
+}
+
 void TAotFrm::LoadResults() {
   if (RbLvlWv->isChecked()) {
     LoadWaterVapour();
@@ -466,19 +492,13 @@ void TAotFrm::LoadResults() {
   ClearResults(level15);
   GfxChart->SetBottomDateTime(!CBJulian->isChecked(), "dd/mm hh:nn");
   ChartRatio->SetBottomDateTime(!CBJulian->isChecked(), "dd/mm hh:nn");
-  auto style = [](TChartSeries* s, const QColor& colour) {
-    s->SetColor(colour);
-    s->SetLineVisible(true);
-    s->SetPointerVisible(true);
-    s->SetPointerStyle(psTriangle);
-  };
   // One column per filter but the vapour channel, in the data set's order; k counts them.
   std::vector<int> filterOfColumn;
   for (size_t i = 0; i < data_.FilterList.size(); ++i) {
     const TFilter& f = *data_.FilterList[i];
     if (IsWaterVapourFilter(f)) continue;
     TChartSeries* s = GfxChart->AddLineSeries(QString::fromStdString(f.GetName()));
-    style(s, FilterColour(f.Color));
+    StyleSeries(s, FilterColour(f.Color));
     filterSeries_[i] = s;
     filterOfColumn.push_back(static_cast<int>(i));
     const int column = StringGrid1->columnCount();
@@ -487,7 +507,7 @@ void TAotFrm::LoadResults() {
   }
   if (level15) {
     angstromSeries_ = ChartRatio->AddLineSeries("Angstrom");
-    style(angstromSeries_, Qt::red);
+    StyleSeries(angstromSeries_, Qt::red);
     const int column = StringGrid1->columnCount();
     StringGrid1->setColumnCount(column + 1);
     StringGrid1->setItem(0, column, new QTableWidgetItem("Alpha"));
@@ -495,33 +515,19 @@ void TAotFrm::LoadResults() {
   }
   ApplyFilterChecks();
 
-  std::vector<std::string> records;
-  if (!ReadRecords(records)) {
-    ShowWarningBox(kNotComputed);
-    return;
-  }
-  const int m = AotFilterCount(data_);
-  const bool vapourChannel = m < static_cast<int>(data_.FilterList.size());
-  for (const std::string& record : records) {
-    double dateTime = 0, julian = 0;
-    if (!RecordTime(record, dateTime, julian)) continue;
-    const double x = CBJulian->isChecked() ? julian : dateTime;
-    AddRow(x, XText(dateTime, julian).toStdString());
-    const int row = StringGrid1->rowCount() - 1;
-    const TResultLayout layout = LayoutOf(record, m, vapourChannel);
+  ForEachRecord([&](const std::string& record, double x, int row, const TResultLayout& layout) {
     for (size_t k = 0; k < filterOfColumn.size(); ++k) {
       const std::optional<double> v = ValueColumn(record, layout.AotColumn(static_cast<int>(k)));
       if (!v) continue;
       filterSeries_[static_cast<size_t>(filterOfColumn[k])]->AddXY(x, *v);
       StringGrid1->setItem(row, static_cast<int>(k) + 1, new QTableWidgetItem(FloatText(RoundToDecimals(*v, 3))));
     }
-    if (level15) {
-      const std::optional<double> alpha = ValueColumn(record, layout.AlphaColumn());
-      if (!alpha) continue;
-      angstromSeries_->AddXY(x, *alpha);
-      StringGrid1->setItem(row, StringGrid1->columnCount() - 1, new QTableWidgetItem(FloatText(RoundToDecimals(*alpha, 3))));
-    }
-  }
+    if (!level15) return;
+    const std::optional<double> alpha = ValueColumn(record, layout.AlphaColumn());
+    if (!alpha) return;
+    angstromSeries_->AddXY(x, *alpha);
+    StringGrid1->setItem(row, StringGrid1->columnCount() - 1, new QTableWidgetItem(FloatText(RoundToDecimals(*alpha, 3))));
+  });
   GfxChart->Repaint();
   ChartRatio->Repaint();
 }
@@ -538,29 +544,14 @@ void TAotFrm::LoadWaterVapour() {
   StringGrid1->setItem(0, 1, new QTableWidgetItem("WV"));
   StringGrid1->setColumnWidth(1, 50);
   waterVapourSeries_ = GfxChart->AddLineSeries("Water vapor");
-  waterVapourSeries_->SetColor(QColor(0, 0, 0xFF));
-  waterVapourSeries_->SetLineVisible(true);
-  waterVapourSeries_->SetPointerVisible(true);
-  waterVapourSeries_->SetPointerStyle(psTriangle);
-  std::vector<std::string> records;
-  if (!ReadRecords(records)) {
-    ShowWarningBox(kNotComputed);
-    return;
-  }
-  const int m = AotFilterCount(data_);
-  const bool vapourChannel = m < static_cast<int>(data_.FilterList.size());
-  for (const std::string& record : records) {
-    double dateTime = 0, julian = 0;
-    if (!RecordTime(record, dateTime, julian)) continue;
-    const double x = CBJulian->isChecked() ? julian : dateTime;
-    AddRow(x, XText(dateTime, julian).toStdString());
-    const TResultLayout layout = LayoutOf(record, m, vapourChannel);
+  StyleSeries(waterVapourSeries_, QColor(0, 0, 0xFF));
+  ForEachRecord([&](const std::string& record, double x, int row, const TResultLayout& layout) {
     // Rows without the vapour layout carry no water vapour at all.
     const std::optional<double> w = layout.Vapour ? ValueColumn(record, layout.WaterVapourColumn()) : std::nullopt;
-    if (!w) continue;
+    if (!w) return;
     waterVapourSeries_->AddXY(x, *w);
-    StringGrid1->setItem(StringGrid1->rowCount() - 1, 1, new QTableWidgetItem(FloatText(*w)));
-  }
+    StringGrid1->setItem(row, 1, new QTableWidgetItem(FloatText(*w)));
+  });
   GfxChart->Repaint();
 }
 

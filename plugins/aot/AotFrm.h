@@ -3,11 +3,13 @@
 // and shows the optical thickness per filter, the Angstrom exponent and the water vapour as charts and
 // as a table, with erasing of points, linked zoom, per-site pressure and ozone and an ASCII export.
 #include <QDialog>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "plugins/aot/AotRun.h"
 #include "station/ChartServices.h"
 
 class QAction;
@@ -98,6 +100,9 @@ class TAotFrm : public QDialog {
   void AddRow(double x, const std::string& xText);
   QString XText(double dateTime, double julian) const;
   bool ReadRecords(std::vector<std::string>& records) const;
+  // Each readable record of the result file as a new table row; false (with the warning) without one.
+  using RecordVisitor = std::function<void(const std::string& record, double x, int row, const TResultLayout&)>;
+  bool ForEachRecord(const RecordVisitor& visit);
 
   TBgrData& data_;
   TAotHost host_;

@@ -104,10 +104,12 @@ TMorvaneRun RunMorvane(const std::string& program, const QStringList& arguments,
   process.setWorkingDirectory(QString::fromStdString(folder));
   process.setStandardInputFile(QProcess::nullDevice());
 
-  QProgressDialog progress("Computing the optical thickness with Morvane...", "Cancel", 0, 0, parent);
+  // The window computes before it is first shown: a hidden owner would keep the progress hidden too.
+  QWidget* owner = parent && parent->isVisible() ? parent : nullptr;
+  QProgressDialog progress("Computing the optical thickness with Morvane...", "Cancel", 0, 0, owner);
   progress.setObjectName("MorvaneProgress");
   progress.setWindowTitle("AOT");
-  progress.setWindowModality(Qt::WindowModal);
+  progress.setWindowModality(owner ? Qt::WindowModal : Qt::ApplicationModal);
   progress.setMinimumDuration(0);
   progress.setAutoClose(false);
   progress.setAutoReset(false);

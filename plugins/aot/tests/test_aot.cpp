@@ -49,12 +49,6 @@ QString Cell(QWidget& w, int row, int column) {
   return item ? item->text() : QString();
 }
 
-bool Contains(const std::vector<std::string>& texts, const std::string& part) {
-  for (const auto& t : texts)
-    if (t.find(part) != std::string::npos) return true;
-  return false;
-}
-
 }  // namespace
 
 // The parameter file line by line, the run, and the optical thickness, Angstrom exponent and water vapour
