@@ -379,3 +379,27 @@ TEST_F(Station, EditorKeepsDatesLatestFirstMovesAndDeletesWholeCalibrations)
     });
     EXPECT_TRUE(Contains(prompts.Texts(), "Are you sure to clear calibration ? (can't be canceled)"));
 }
+
+TEST_F(Station, FileThatIsNotARadiometerFileKeepsTheOpenDialogGoingUntilCancelled)
+{
+    const fs::path bogus = home.Root() / "bogus.q5x";
+    ScopedTestHome::Write(bogus, "<q5x><ins><n>X</n><f id=\"1\">8700</f></ins><data><acq><d>nope</d></acq></data>");
+    int dialogs = 0;
+    WhenShown("OpenDialog1", [&](QWidget& w) {
+        ++dialogs;
+        auto& fd = static_cast<QFileDialog&>(w);
+        fd.selectFile(QString::fromStdString(bogus.string()));
+        static_cast<QDialog&>(fd).accept();
+        WhenShown("OpenDialog1", [&](QWidget& again) {
+            ++dialogs;
+            static_cast<QDialog&>(again).reject();
+        });
+    });
+    EXPECT_EQ(plugIns->RunByName("radiometre"), 1);
+    EXPECT_EQ(dialogs, 2);
+    const std::vector<std::string> texts = prompts.Texts();
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_EQ(texts.front(), "No data in memory");
+    EXPECT_NE(texts[1].find("bogus.q5x"), std::string::npos) << texts[1];
+    EXPECT_EQ(texts.back(), "No data in memory. Please load a data file to use plugin");
+}
