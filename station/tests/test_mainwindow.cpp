@@ -575,6 +575,9 @@ void ExpectShowsContents(QWidget* w)
         if (!view->isVisible() || view->window() != w || view->header()->isHidden()) continue;
         QHeaderView* header = view->header();
         for (int c = 0; c < header->count(); ++c) {
+            // A stretched last column takes what is left: at the screen's limit it may be cut.
+            const bool stretched = header->stretchLastSection() && c == header->count() - 1;
+            if (stretched && w->width() >= room.width()) continue;
             const int need = std::max(header->sectionSizeHint(c), static_cast<QAbstractItemView*>(view)->sizeHintForColumn(c));
             EXPECT_GE(header->sectionSize(c), need) << name << " column " << c << " "
                                                     << view->model()->headerData(c, Qt::Horizontal).toString().toStdString();
