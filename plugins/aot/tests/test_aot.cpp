@@ -28,27 +28,6 @@ namespace {
 const char kDay[] = "--sun-days 1 --start 2025-06-20 --interval 900 --param SITE=12 --param LAT=28.31 "
                     "--param LON=-16.50";
 
-std::vector<std::string> Lines(const std::filesystem::path& p) {
-  std::vector<std::string> lines;
-  ReadAsciiLines(p.string(), lines);
-  return lines;
-}
-
-std::vector<QXYSeries*> SeriesOf(QWidget& window, const char* chart) {
-  std::vector<QXYSeries*> out;
-  auto* view = window.findChild<QChartView*>(chart);
-  if (!view) return out;
-  for (QAbstractSeries* s : view->chart()->series())
-    if (auto* xy = qobject_cast<QXYSeries*>(s)) out.push_back(xy);
-  return out;
-}
-
-QString Cell(QWidget& w, int row, int column) {
-  auto* grid = w.findChild<QTableWidget*>("StringGrid1");
-  const QTableWidgetItem* item = grid ? grid->item(row, column) : nullptr;
-  return item ? item->text() : QString();
-}
-
 }  // namespace
 
 // The parameter file line by line, the run, and the optical thickness, Angstrom exponent and water vapour

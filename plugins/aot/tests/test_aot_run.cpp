@@ -25,18 +25,6 @@ const char kDay[] = "--sun-days 1 --start 2025-06-20 --interval 1800 --param SIT
                     "--param LON=-16.50";
 const char kNotComputed[] = "AOT no computed. Please check instrument calibration";
 
-std::vector<QXYSeries*> SeriesOf(QWidget& window, const char* chart) {
-  std::vector<QXYSeries*> out;
-  for (QAbstractSeries* s : window.findChild<QChartView*>(chart)->chart()->series())
-    if (auto* xy = qobject_cast<QXYSeries*>(s)) out.push_back(xy);
-  return out;
-}
-
-QString Cell(QWidget& w, int row, int column) {
-  const QTableWidgetItem* item = w.findChild<QTableWidget*>("StringGrid1")->item(row, column);
-  return item ? item->text() : QString();
-}
-
 // A record of a result file: the time fields, then the value fields of 15 characters.
 std::string Record(const std::vector<std::string>& fields, int hour) {
   char head[80];

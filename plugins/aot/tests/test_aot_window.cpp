@@ -32,19 +32,6 @@ const char kDay[] = "--sun-days 1 --start 2025-06-20 --interval 1800 --param SIT
                     "--param LON=-16.50";
 const char kAskCompute[] = "Do you want to compute with new values ?";
 
-std::vector<QXYSeries*> SeriesOf(QWidget& window, const char* chart) {
-  std::vector<QXYSeries*> out;
-  for (QAbstractSeries* s : window.findChild<QChartView*>(chart)->chart()->series())
-    if (auto* xy = qobject_cast<QXYSeries*>(s)) out.push_back(xy);
-  return out;
-}
-
-std::vector<std::string> Lines(const std::filesystem::path& p) {
-  std::vector<std::string> lines;
-  ReadAsciiLines(p.string(), lines);
-  return lines;
-}
-
 void LeaveEdit(QWidget& w, const char* name, const QString& text) {
   auto* edit = w.findChild<QLineEdit*>(name);
   edit->setText(text);
