@@ -118,6 +118,28 @@ TEST(AotRun, CancelEndsASlowRun) {
   EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "SITE0601.tao"));
 }
 
+// A program that crashes, or that ends well without writing its results, is a failure too.
+TEST(AotRun, CrashOrMissingResultIsAFailure) {
+  Station station;
+  station.LoadSunDays("SITE0601.q5", kDay);
+  Station::WriteCalibration(12);
+  const auto standIn = station.home.Root() / "standin";
+  std::filesystem::create_directories(standIn);
+  station.home.Set("PATH", standIn.string() + ":/usr/bin:/bin");
+  const std::pair<const char*, const char*> cases[] = {
+      {"echo 'about to fail' >&2\nkill -SEGV $$\n", "Morvane failed: Morvane stopped abnormally.\nabout to fail"},
+      {"exit 0\n", "Morvane failed: Morvane wrote no result file."},
+      {"echo 'morvane: fallo' >&2\nexit 6\n", "Morvane failed: morvane: fallo"}};
+  for (const auto& [script, message] : cases) {
+    ScopedTestHome::Write(standIn / "morvane", std::string("#!/bin/sh\n") + script);
+    std::filesystem::permissions(standIn / "morvane", std::filesystem::perms::owner_all);
+    ScopedPromptScript prompts;
+    station.Run([](QWidget&) {});
+    EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{message, kNotComputed}));
+    EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "SITE0601.tao"));
+  }
+}
+
 // Rows without the water-vapour layout (optical thickness and one combination only) and fields that
 // hold no number: every value is read at its own column, a bad or missing field is a missing value.
 TEST(AotRun, ReadsColumnsAsMorvaneWritesThem) {

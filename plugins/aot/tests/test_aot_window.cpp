@@ -207,6 +207,37 @@ TEST_F(AotWindow, EraseAndLinkedZoom) {
   EXPECT_TRUE(prompts.Texts().empty());
 }
 
+// "Site position" computes again with the site as edited; "Open" shows a chosen result file.
+TEST_F(AotWindow, SitePositionAndOpen) {
+  ScopedPromptScript prompts;
+  station.Run([&](QWidget& w) {
+    WhenShown("SitePropsFrm", [](QWidget& d) {
+      d.findChild<QLineEdit*>("LatEdit")->setText("30.5");
+      d.findChild<QLineEdit*>("AltEdit")->setText("2373");
+      Click(d, "OKBtn");
+    });
+    Trigger(w, "Siteposition1");
+    const auto lines = Lines(station.AotFolder() / "inputpar.dat");
+    ASSERT_EQ(lines.size(), 14u);
+    EXPECT_EQ(lines[4], "30.5");
+    EXPECT_EQ(lines[6], "2373");
+
+    WhenShown("OpenDialog1", [&](QWidget& d) {
+      auto& dialog = static_cast<QFileDialog&>(d);
+      dialog.selectFile(QString::fromStdString((station.AotFolder() / "SITE0601.ta2").string()));
+      static_cast<QDialog&>(dialog).accept();
+    });
+    const int level1 = SeriesOf(w, "GfxChart")[0]->count();
+    Trigger(w, "Open1");
+    // The screened records: no more than Level 1 has, one character to the right.
+    const int screened = SeriesOf(w, "GfxChart")[0]->count();
+    EXPECT_GT(screened, 0);
+    EXPECT_LE(screened, level1);
+    EXPECT_EQ(screened, static_cast<int>(Lines(station.AotFolder() / "SITE0601.ta2").size()) - 1);
+  });
+  EXPECT_TRUE(prompts.Texts().empty());
+}
+
 // "ASCII Export": the table, each cell followed by the host's list separator, under the proposed name.
 TEST_F(AotWindow, AsciiExportOfTheTable) {
   station.lists.Scn().SepList = ";";
