@@ -405,27 +405,45 @@ double TChart::YValueToScreen(double y, const TChartSeries* series) const
     return ValueToScreen(series ? static_cast<Axis>(series->VerticalAxis()) : Left, y);
 }
 
-void TChart::ZoomRect(const QRectF& pixels)
+void TChart::PushZoom()
 {
-    const QRectF r = pixels.normalized();
-    if (r.width() < 3 || r.height() < 3) return;
     Ranges before{};
-    double to[kAxes][2];
     for (int a = 0; a < kAxes; ++a) {
         before.automatic[a] = FAuto[a];
         before.minimum[a] = FMin[a];
         before.maximum[a] = FMax[a];
+    }
+    FZoomStack.push_back(before);
+    FZoomed = true;
+}
+
+void TChart::ZoomRect(const QRectF& pixels)
+{
+    const QRectF r = pixels.normalized();
+    if (r.width() < 3 || r.height() < 3) return;
+    double to[kAxes][2];
+    for (int a = 0; a < kAxes; ++a) {
         const auto axis = static_cast<Axis>(a);
         to[a][0] = ScreenToValue(axis, a == Bottom ? r.left() : r.bottom());
         to[a][1] = ScreenToValue(axis, a == Bottom ? r.right() : r.top());
     }
-    FZoomStack.push_back(before);
+    PushZoom();
     for (int a = 0; a < kAxes; ++a) {
         FAuto[a] = false;
         FMin[a] = to[a][0];
         FMax[a] = to[a][1];
     }
-    FZoomed = true;
+    Rescale();
+    if (OnZoom) OnZoom();
+}
+
+void TChart::ZoomBottomRange(double minimum, double maximum)
+{
+    PushZoom();
+    FAuto[Bottom] = false;
+    FMin[Bottom] = minimum;
+    FMax[Bottom] = maximum;
+    FAuto[Left] = FAuto[Right] = true;
     Rescale();
     if (OnZoom) OnZoom();
 }

@@ -93,7 +93,8 @@ public:
     void SetColor(const QColor& color);
     QColor Color() const;
 
-    // Series appear in the legend in creation order; vertical is Left or Right.
+    // Series appear in the legend in creation order; vertical is Left or Right. Points, titles and
+    // styles show at once; automatic axis ranges follow the points at the next Repaint.
     TChartSeries* AddSeries(TSeriesKind kind, const QString& title = QString(), Axis vertical = Left);
     TLineSeries* AddLineSeries(const QString& title = QString(), Axis vertical = Left);
     TPointSeries* AddPointSeries(const QString& title = QString(), Axis vertical = Left);
@@ -125,6 +126,8 @@ public:
     void SetAllowZoom(bool on) { FAllowZoom = on; }
     bool AllowZoom() const { return FAllowZoom; }
     void ZoomRect(const QRectF& pixels);
+    // Zooms to a bottom-axis range over the full vertical ranges (a chart following another's zoom).
+    void ZoomBottomRange(double minimum, double maximum);
     void UndoZoom();
     bool Zoomed() const { return FZoomed; }
     // Dragging with the right button scrolls these axes (both by default).
@@ -170,6 +173,7 @@ protected:
 private:
     static constexpr int kAxes = 3;
     TChartSeries* Add(std::unique_ptr<TChartSeries> series);
+    void PushZoom();
     QXYSeries* NewSeries(TSeriesKind kind, const QString& title);
     void Rescale();
     void UpdateTimeLabels();

@@ -23,6 +23,7 @@
 #include "common/Utils.h"
 #include "common/Zelt.h"
 #include "station/ZELTFrm.h"
+#include "station/windows/DialogParts.h"
 #include "station/link/ComPort.h"
 #include "station/link/Modem.h"
 
@@ -55,6 +56,7 @@ QLineEdit* FolderRow(QWidget* parent, QFormLayout* form, const char* caption, co
 
 TConfFrm::TConfFrm(TZELTFrm& main, TZELT& zelt) : QDialog(&main), FMain(main), FZelt(zelt)
 {
+    setObjectName("ConfFrm");
     const TStationSettings& s = main.Settings();
     QString caption = "ZELT Options";
     if (!zelt.AlternateIniFile().empty()) caption += " (" + QF(ExtractFileName(zelt.AlternateIniFile())) + ")";
@@ -252,6 +254,7 @@ TConfFrm::TConfFrm(TZELTFrm& main, TZELT& zelt) : QDialog(&main), FMain(main), F
     UpdateCommunicationControls();
     UpdateRecordControls();
     SeparatorChosen(0);
+    FitWindowToContents(this);
 }
 
 void TConfFrm::UpdateCommunicationControls()

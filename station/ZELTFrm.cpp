@@ -47,6 +47,7 @@
 #include "station/HtmlHelp.h"
 #include "station/ParamDump.h"
 #include "station/windows/ConversionASCIIFrm.h"
+#include "station/windows/DialogParts.h"
 #include "station/windows/EditScriptFrm.h"
 #include "station/windows/EditStaParamsFrm.h"
 #include "station/windows/FusionQ5Frm.h"
@@ -119,6 +120,7 @@ TZELTFrm::TZELTFrm(TZELT& zelt, const std::vector<std::string>& args, QWidget* p
     FHelp = std::make_unique<THTMLHelp>((InstalledDataDir() / "help" / "index.html").string());
     FPlugIns->AddFormMenus(this);
     FillPlugInContext();
+    FitWindowToContents(this);
     if (FStatus->LoadControlPlacement(this, "ZELTFrm")) {
         FStatus->LoadListViewColumns(ScnListView, "ZELTFrm_ScnCol");
         SetShowToolBarCaption(!FStatus->ReadBool("HideTBCaption", false));

@@ -8,13 +8,17 @@
 
 namespace tessaly_chart {
 
-// A point series on the right axis where the chart has one, else on the left.
+// A point series on the right axis where the chart has one; else it is kept (for the exports) but
+// not drawn, so that it does not squeeze the counts on the left axis.
 template <class Chart>
 TChartSeries* AddRightPointSeries(Chart& chart, const QString& title) {
-  if constexpr (requires { chart.AddSeries(TSeriesKind::Point, title, Chart::Right); })
+  if constexpr (requires { chart.AddSeries(TSeriesKind::Point, title, Chart::Right); }) {
     return chart.AddSeries(TSeriesKind::Point, title, Chart::Right);
-  else
-    return chart.AddSeries(TSeriesKind::Point, title);
+  } else {
+    TChartSeries* series = chart.AddSeries(TSeriesKind::Point, title);
+    series->SetVisible(false);
+    return series;
+  }
 }
 
 template <class Chart>
@@ -27,13 +31,14 @@ void SetRightAxisAutomatic(Chart& chart) {
   if constexpr (requires { chart.SetAxisAutomatic(Chart::Right); }) chart.SetAxisAutomatic(Chart::Right);
 }
 
-// Hours and minutes (UT) on the bottom axis.
+// Hours and minutes (UT) on the bottom axis, where the chart labels day numbers in UT; else the day
+// numbers stay plain values (a local-time axis would show other hours than the instrument's).
 template <class Chart>
 void SetBottomHoursMinutes(Chart& chart, bool on) {
   if constexpr (requires { chart.BottomDateTimeLabels(); })
     chart.SetBottomDateTime(on, QStringLiteral("hh:nn"));
   else
-    chart.SetBottomDateTime(on, QStringLiteral("hh:mm"));
+    chart.SetValueFormat(Chart::Bottom, on ? QStringLiteral("0.00") : QStringLiteral("#,##0.###"));
 }
 
 // The print dialog, then the chart; false when it cannot print or was cancelled.

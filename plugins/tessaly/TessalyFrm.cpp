@@ -16,6 +16,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QXYSeries>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -85,8 +86,10 @@ TTessalyFrm::TTessalyFrm(TBgrData& data, const TTessalyHost& host, QWidget* pare
   StringGrid1->setColumnCount(4);
   StringGrid1->setHorizontalHeaderLabels({"", "Filter", "DC0", "Det."});
   StringGrid1->setRowCount(static_cast<int>(data_.FilterList.size()));
-  const int widths[] = {1, 50, 60, 40};
-  for (int c = 0; c < 4; ++c) StringGrid1->setColumnWidth(c, widths[c]);
+  // The filter numbers name the rows without being shown.
+  StringGrid1->setColumnHidden(0, true);
+  const int widths[] = {1, 70, 70, 50};
+  for (int c = 1; c < 4; ++c) StringGrid1->setColumnWidth(c, widths[c]);
   for (size_t k = 0; k < data_.FilterList.size(); ++k) {
     StringGrid1->setItem(static_cast<int>(k), 0, new QTableWidgetItem(QString::number(data_.FilterList[k]->Number())));
     StringGrid1->setItem(static_cast<int>(k), 1, new QTableWidgetItem(Q(data_.FilterList[k]->GetName())));
@@ -182,9 +185,12 @@ void TTessalyFrm::BuildWindow() {
   SeeEtiquettesTextMnu->setObjectName("SeeEtiquettesTextMnu");
   SeeEtiquettesTextMnu->setCheckable(true);
   connect(SeeEtiquettesTextMnu, &QAction::triggered, this, [this] { ShowToolBarCaptions(!showToolBarCaption_); });
-  BtnToolBar->setContextMenuPolicy(Qt::ActionsContextMenu);
-  BtnToolBar->addAction(SeeEtiquettesTextMnu);
-  BtnToolBar->widgetForAction(SeeEtiquettesTextMnu)->setVisible(false);
+  auto* toolBarMenu = new QMenu(BtnToolBar);
+  toolBarMenu->setObjectName("ToolBarMenu");
+  toolBarMenu->addAction(SeeEtiquettesTextMnu);
+  BtnToolBar->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(BtnToolBar, &QToolBar::customContextMenuRequested, this,
+          [this, toolBarMenu](const QPoint& at) { toolBarMenu->popup(BtnToolBar->mapToGlobal(at)); });
 
   GfxChart = new TChart(this);
   GfxChart->setObjectName("GfxChart");
@@ -462,7 +468,21 @@ void TTessalyFrm::OnMouseMove(int x, int y) {
     box_->Draw();
     GfxChart->CanvasChanged();
   }
+  // The hint: the title of a series that has a point under the mouse, 20 pixels below it.
   Label7->setVisible(false);
+  for (const TChartSeries* series : shown_) {
+    if (!series->Series->isVisible()) continue;
+    for (int i = 0; i < series->Count(); ++i) {
+      const double px = GfxChart->XValueToScreen(series->XValue(i)), py = GfxChart->YValueToScreen(series->YValue(i));
+      if (std::abs(px - x) <= 3 && std::abs(py - y) <= 3) {
+        Label7->setText(series->Title());
+        Label7->adjustSize();
+        Label7->move(x, y + 20);
+        Label7->setVisible(true);
+        break;
+      }
+    }
+  }
 }
 
 void TTessalyFrm::OnMouseUp(Qt::MouseButton button, int x, int y) {
@@ -564,6 +584,7 @@ std::vector<std::string> TTessalyFrm::ExportLines() const {
   // Every series on show, rows aligned on x: a series without a point at a row's x leaves its field
   // empty.
   std::map<double, std::vector<std::string>> rows;
+  if (visibleSeriesCount_ == 0) return {};  // no filter on show: nothing to write
   const size_t columns = shown_.size();
   for (size_t c = 0; c < columns; ++c) {
     const TChartSeries* s = shown_[c];
@@ -718,11 +739,30 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   setWindowTitle("About");
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel("Bouguer Langley"));
-  Version = new QLabel(ZELT_VERSION_TEXT);
+  Version = new QLabel(QString::fromStdString(VersionText(ZELT_VERSION_MAJOR, ZELT_VERSION_MINOR, ZELT_VERSION_PATCH)));
   Version->setObjectName("Version");
+  Version->installEventFilter(this);
   layout->addWidget(Version);
   auto* ok = new QPushButton("OK");
   ok->setObjectName("OKBtn");
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   layout->addWidget(ok);
+}
+
+std::string VersionText(int major, int minor, int release) {
+  char buffer[32];
+  if (minor == 0) std::snprintf(buffer, sizeof buffer, "%d.0", major);
+  else std::snprintf(buffer, sizeof buffer, "%d.%02d", major, minor);
+  std::string text = buffer;
+  if (release > 0 && release <= 26) text += static_cast<char>('a' + release - 1);
+  return text;
+}
+
+bool TAboutBox::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Version && event->type() == QEvent::MouseButtonPress) {
+    ShowInformationBox("Build " + std::to_string(ZELT_VERSION_MAJOR) + "." + std::to_string(ZELT_VERSION_MINOR) + "." +
+                       std::to_string(ZELT_VERSION_PATCH) + ".0");
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
 }

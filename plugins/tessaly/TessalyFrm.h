@@ -138,4 +138,10 @@ class TAboutBox : public QDialog {
  public:
   explicit TAboutBox(QWidget* parent = nullptr);
   QLabel* Version;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 };
+
+// "1.02c" for version 1.2 release 3; "2.0" for 2.0 release 0.
+std::string VersionText(int major, int minor, int release);

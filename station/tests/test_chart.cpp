@@ -241,3 +241,31 @@ TEST_F(Chart, PrintsTheWholeChartThroughAPdfWriter)
         for (int x = 0; x < page.width(); ++x) red += IsColour(page.pixel(x, y), Qt::red) ? 1 : 0;
     EXPECT_GT(red, 20 * 9);
 }
+
+TEST_F(Chart, ASecondChartFollowsTheZoomOfTheFirst)
+{
+    TChart other;
+    other.resize(640, 200);
+    other.show();
+    for (TChart* c : {chart.get(), &other}) {
+        c->SetBottomDateTime(true);
+        TChartSeries* s = c->AddLineSeries("values");
+        for (int i = 0; i <= 10; ++i) s->AddXY(At(10, i * 6), c == &other ? 1.0 + i % 3 : i * 100.0);
+        c->Repaint();
+    }
+    QApplication::processEvents();
+    // Zooming one chart zooms the other to its bottom range, full height; undoing one undoes both.
+    chart->OnZoom = [&] { other.ZoomBottomRange(chart->AxisMinimum(TChart::Bottom), chart->AxisMaximum(TChart::Bottom)); };
+    chart->OnUndoZoom = [&] { other.UndoZoom(); };
+    const QRectF area = chart->PlotArea();
+    chart->ZoomRect(QRectF(area.left() + 100, area.top() + 10, 200, 100));
+    EXPECT_TRUE(other.Zoomed());
+    EXPECT_DOUBLE_EQ(other.AxisMinimum(TChart::Bottom), chart->AxisMinimum(TChart::Bottom));
+    EXPECT_DOUBLE_EQ(other.AxisMaximum(TChart::Bottom), chart->AxisMaximum(TChart::Bottom));
+    EXPECT_DOUBLE_EQ(other.AxisMinimum(TChart::Left), 1.0);
+    EXPECT_DOUBLE_EQ(other.AxisMaximum(TChart::Left), 3.0);
+    chart->UndoZoom();
+    EXPECT_FALSE(other.Zoomed());
+    EXPECT_DOUBLE_EQ(other.AxisMinimum(TChart::Bottom), At(10, 0));
+    EXPECT_DOUBLE_EQ(other.AxisMaximum(TChart::Bottom), At(11, 0));
+}

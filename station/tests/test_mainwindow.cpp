@@ -11,6 +11,13 @@
 #include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QListWidget>
+#include <QHeaderView>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QScreen>
+#include <QTabBar>
+#include <QTreeView>
+#include <functional>
 #include <QTextBlock>
 #include <QToolBar>
 #include <QToolButton>
@@ -522,4 +529,97 @@ TEST_F(Window, ToolBarButtonsKeepTheirIconsWithoutTextLabels)
     }
     frm->TextLabelsAct->trigger();
     EXPECT_TRUE(frm->ShowToolBarCaption());
+}
+
+namespace {
+
+QAction* MenuAction(QMainWindow* window, const QString& text)
+{
+    for (QMenu* menu : window->menuBar()->findChildren<QMenu*>())
+        for (QAction* a : menu->actions())
+            if (a->text() == text) return a;
+    return nullptr;
+}
+
+// Runs a command that opens a modal window; `look` sees the window shown, which is then closed.
+void WithModal(const std::function<void()>& open, const std::function<void(QWidget*)>& look)
+{
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w) return;
+        seen = true;
+        QApplication::processEvents();
+        look(w);
+        if (auto* d = qobject_cast<QDialog*>(w)) d->reject();
+        else w->close();
+    });
+    open();
+    EXPECT_TRUE(seen);
+}
+
+// The window is at least as large as its controls ask (within the screen), every tab title is in
+// view and every column of its lists is as wide as its title and widest cell.
+void ExpectShowsContents(QWidget* w)
+{
+    const std::string name = w->objectName().toStdString() + " \"" + w->windowTitle().toStdString() + "\"";
+    const QSize room = w->screen()->availableGeometry().size() * 9 / 10;
+    const QSize hint = w->sizeHint().boundedTo(room);
+    EXPECT_GE(w->width(), hint.width()) << name;
+    EXPECT_GE(w->height(), hint.height()) << name;
+    for (QTabWidget* tabs : w->findChildren<QTabWidget*>()) {
+        QTabBar* bar = tabs->tabBar();
+        EXPECT_LE(bar->tabRect(bar->count() - 1).right(), bar->width()) << name;
+    }
+    for (QTreeView* view : w->findChildren<QTreeView*>()) {
+        if (!view->isVisible() || view->window() != w || view->header()->isHidden()) continue;
+        QHeaderView* header = view->header();
+        for (int c = 0; c < header->count(); ++c) {
+            const int need = std::max(header->sectionSizeHint(c), static_cast<QAbstractItemView*>(view)->sizeHintForColumn(c));
+            EXPECT_GE(header->sectionSize(c), need) << name << " column " << c << " "
+                                                    << view->model()->headerData(c, Qt::Horizontal).toString().toStdString();
+        }
+    }
+}
+
+}  // namespace
+
+TEST_F(Window, EveryWindowOpensAtASizeThatShowsItsContents)
+{
+    Make({"-debug"});
+    frm->show();
+    QApplication::processEvents();
+    ExpectShowsContents(frm.get());
+    frm->OpenFile(Sample());
+    WithModal([&] { frm->ConfigBtnClick(); }, ExpectShowsContents);
+    WithModal([&] { frm->ParamEditMnuClick(); }, [](QWidget* w) {
+        ExpectShowsContents(w);
+        // Names and values read whole, not cut to "Nam" and "Valu".
+        auto* list = w->findChild<QTreeWidget*>("ParListView");
+        ASSERT_NE(list, nullptr);
+        ASSERT_GT(list->topLevelItemCount(), 0);
+        EXPECT_GE(list->columnWidth(0), list->fontMetrics().horizontalAdvance("Name") + 10);
+        EXPECT_GE(list->columnWidth(1), list->fontMetrics().horizontalAdvance("Value") + 10);
+    });
+    for (const char* command : {"Transmissions historic...", "Convert in ASCII...", "Merge the Q5 files...",
+                                "Conversion tools...", "Information about the scenarios...", "Scripts edition..."}) {
+        QAction* a = MenuAction(frm.get(), command);
+        ASSERT_NE(a, nullptr) << command;
+        if (std::string(command) == "Scripts edition..." && !frm->Scripts) continue;
+        WithModal([&] { a->trigger(); }, ExpectShowsContents);
+    }
+    WithModal([&] { frm->AboutMnuClick(); }, ExpectShowsContents);
+}
+
+TEST_F(Window, SavedPlacementWinsOverTheFittedSize)
+{
+    frm->show();
+    QApplication::processEvents();
+    const QSize fitted = frm->size();
+    frm->resize(fitted + QSize(120, 80));
+    QApplication::processEvents();
+    const QSize chosen = frm->size();
+    frm->close();
+    Make({});
+    EXPECT_EQ(frm->size(), chosen);
 }

@@ -73,6 +73,7 @@ TConversionASCIIFrm::TConversionASCIIFrm(const std::string& autoRecordPath, int 
     connect(add, &QPushButton::clicked, this, &TConversionASCIIFrm::AddBtnClick);
     connect(remove, &QPushButton::clicked, this, &TConversionASCIIFrm::RemoveBtnClick);
     connect(OutPutDirEdt, &QLineEdit::editingFinished, this, &TConversionASCIIFrm::CheckOutputFolder);
+    FitWindowToContents(this);
 }
 
 void TConversionASCIIFrm::AddFiles(const QStringList& files)

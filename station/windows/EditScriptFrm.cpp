@@ -96,6 +96,7 @@ TEditScriptFrm::TEditScriptFrm(TScriptsList& scripts, QWidget* parent) : QDialog
     connect(ScriptsTreeView, &QTreeWidget::customContextMenuRequested, this, &TEditScriptFrm::ShowPopupMenu);
     ConnectEdits();
     FillTree();
+    FitWindowToContents(this);
 }
 
 TEditScriptFrm::~TEditScriptFrm() = default;

@@ -81,6 +81,7 @@ TFusionQ5Frm::TFusionQ5Frm(const std::string& autoRecordPath, QWidget* parent) :
         if (!folder.isEmpty()) EdtQ5SrcDirectory->setText(folder);
     });
     UpdateDateEditors();
+    FitWindowToContents(this);
 }
 
 void TFusionQ5Frm::UpdateDateEditors()

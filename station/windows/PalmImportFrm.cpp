@@ -143,6 +143,7 @@ TPalmImportFrm::TPalmImportFrm(TZELT* zelt, bool expert, std::function<void(cons
     FLink->OnResult = [this](int code) { LinkResult(code); };
     FConnected = true;  // so that the setter below empties and resets everything
     SetConnected(false);
+    FitWindowToContents(this);
 }
 
 TPalmImportFrm::~TPalmImportFrm() { FormDestroy(); }

@@ -95,6 +95,7 @@ void TScnInfoFrm::SetEvt(TEvenement* event)
         if (element->Item && element->Item->ValueDesc) row->setIcon(ValueIcon(element->Item->ValueDesc->Icon));
         MesListView->addItem(row);
     }
+    FitWindowToContents(this);  // grows to the widest value line
 }
 
 TListDecodedScnFrm::TListDecodedScnFrm(const TListScn* list, QWidget* parent) : QDialog(parent)
@@ -126,4 +127,5 @@ TListDecodedScnFrm::TListDecodedScnFrm(const TListScn* list, QWidget* parent) : 
     layout->addLayout(top);
     layout->addWidget(ListScnView, 1);
     layout->addLayout(buttons);
+    FitWindowToContents(this);
 }

@@ -5,6 +5,7 @@
 #include "common/Prompt.h"
 #include "common/StatusStore.h"
 #include "station/link/Transmission.h"
+#include "station/windows/DialogParts.h"
 
 #include <QCollator>
 #include <QFileDialog>
@@ -113,6 +114,7 @@ TTransHistoFrm::TTransHistoFrm(TTransmissionList& transmissions, TStatusConfig* 
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(help, &QPushButton::clicked, this, [this] { if (OnHelp) OnHelp(110); });
 
+    FitWindowToContents(this);
     if (statusConfig_) {
         statusConfig_->LoadControlPlacement(this, "TransHistoFrm");
         statusConfig_->LoadListViewColumns(TransListView, "TransHistoFrm_Col");

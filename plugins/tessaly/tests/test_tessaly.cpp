@@ -105,6 +105,7 @@ TEST(TessalyRun, KindsDeletionCalibrationAndReload) {
     // Kind 2: ln(count) against air mass; a rectangle around the first point of the 870 nm series
     // in delete mode takes it away, and only it.
     Click(w, "BgrLinesViewBtn");
+    QApplication::processEvents();  // the chart lays its axes out
     series = ChartSeries(w);
     ASSERT_EQ(series.size(), 10u);
     QXYSeries* s870 = series[4];
@@ -201,4 +202,32 @@ TEST(TessalyRun, ExportsMatchTheGoldenFiles) {
     }
   });
   EXPECT_TRUE(prompts.Texts().empty());
+}
+
+TEST(TessalyRun, LangleyPlotsWithTheirLinesOnScreen) {
+  Station station;
+  station.LoadSunDays("days.Q5", kDays);
+  ScopedPromptScript prompts({PromptYes});
+  QImage shot;
+  station.Run([&](QWidget& w) {
+    w.resize(1100, 650);
+    ChooseDate(2025, 6, 20);
+    Click(w, "Button1");
+    Click(w, "BgrLinesViewBtn");
+    w.findChild<QCheckBox*>("FitToLineOnChkBx")->click();
+    // Nine fitted lines after the temperature and the nine point series.
+    EXPECT_EQ(ChartSeries(w).size(), 19u);
+    QApplication::processEvents();
+    shot = w.grab().toImage();
+  });
+  ASSERT_FALSE(shot.isNull());
+  // The colour of the instrument's first sun filter (340 nm: red, 0x0000FF as 0x00BBGGRR) is drawn.
+  int red = 0;
+  for (int y = 0; y < shot.height(); ++y)
+    for (int x = 0; x < shot.width(); ++x) {
+      const QColor c = shot.pixelColor(x, y);
+      if (c.red() > 200 && c.green() < 60 && c.blue() < 60) ++red;
+    }
+  EXPECT_GT(red, 50);
+  if (const char* path = std::getenv("ZELT_WRITE_SCREENSHOT")) shot.save(path);
 }
