@@ -78,6 +78,17 @@ class Station {
     path = (home.Root() / name).string();
     const std::string command = "'" + BinDir() + "/q5gen' " + options + " '" + path + "' >/dev/null";
     if (std::system(command.c_str()) != 0) throw std::runtime_error("q5gen failed: " + command);
+    LoadFile();
+  }
+  // The instrument simulator's memory image (the demo's download) written as a data file and loaded.
+  void LoadSimulatorImage(const std::string& name, const std::string& options) {
+    path = (home.Root() / name).string();
+    const std::string command =
+        "'" + BinDir() + "/zelt-simulator' --pty " + options + " --write-image '" + path + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("simulator failed: " + command);
+    LoadFile();
+  }
+  void LoadFile() {
     file = std::make_unique<TQ5File>(path);
     file->AttachInstrument(lists.Ins().FindByID(file->InstrumentId));
     host.file = file.get();
