@@ -128,3 +128,31 @@ TEST(TessalyWindow, TripletBoxCoordinatesAboutAndState) {
     EXPECT_TRUE(w.findChild<QAction*>("SeeEtiquettesTextMnu")->isChecked());
   });
 }
+
+TEST(TessalyWindow, BoxInCountsMatchesThePlottedCounts) {
+  Station station;
+  station.LoadSunDays("days.Q5", kDays);
+  ScopedPromptScript prompts;
+  station.Run([&](QWidget& w) {
+    w.resize(900, 600);
+    QApplication::processEvents();
+    auto* view = w.findChild<QChartView*>("GfxChart");
+    std::vector<QXYSeries*> series = ChartSeries(w);
+    ASSERT_EQ(series.size(), 10u);
+    // In June the counts are plotted 3 % below the recorded ones (the Sun is far): a box drawn around
+    // what is shown takes the point.
+    QXYSeries* s870 = series[4];
+    ASSERT_EQ(s870->name(), "870 nm");
+    const int before = s870->count();
+    const QPoint pixel = view->mapFromScene(view->chart()->mapToPosition(s870->at(before / 2), s870));
+    w.findChild<QAbstractButton*>("SupprValuesBtn")->click();
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, pixel - QPoint(2, 2));
+    QTest::mouseMove(view->viewport(), pixel + QPoint(2, 2));
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, pixel + QPoint(2, 2));
+    series = ChartSeries(w);
+    // The point, and the other readings of its triplet where they lie under the box too (30 s apart).
+    EXPECT_LT(series[4]->count(), before);
+    EXPECT_GE(series[4]->count(), before - 3);
+    EXPECT_EQ(series[3]->count(), before);
+  });
+}
