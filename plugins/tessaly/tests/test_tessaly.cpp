@@ -114,11 +114,7 @@ TEST(TessalyRun, KindsDeletionCalibrationAndReload) {
     auto* view = w.findChild<QChartView*>("GfxChart");
     const QPointF target = s870->at(0);
     const QPoint pixel = view->mapFromScene(view->chart()->mapToPosition(target, s870));
-    Click(w, "SupprValuesBtn");
-    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, pixel - QPoint(2, 2));
-    QTest::mouseMove(view->viewport(), pixel + QPoint(1, 0));
-    QTest::mouseMove(view->viewport(), pixel + QPoint(2, 2));
-    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, pixel + QPoint(2, 2));
+    DeleteByBox(w, pixel, 2);
     series = ChartSeries(w);
     int removed = 0;
     for (QXYSeries* s : series) {

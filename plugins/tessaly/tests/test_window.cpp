@@ -83,9 +83,7 @@ TEST(TessalyWindow, TripletBoxCoordinatesAboutAndState) {
   Station station;
   station.LoadSunDays("days.Q5", kDays);
   ScopedPromptScript prompts;
-  station.Run([&](QWidget& w) {
-    w.resize(900, 600);
-    QApplication::processEvents();
+  RunLaidOut(station, [&](QWidget& w) {
     w.findChild<QAbstractButton*>("BgrTripletViewBtn")->click();
     QApplication::processEvents();  // the chart lays its axes out
     auto* view = w.findChild<QChartView*>("GfxChart");
@@ -101,10 +99,7 @@ TEST(TessalyWindow, TripletBoxCoordinatesAboutAndState) {
     Action(w, "SeeCoordWindowsMnu")->trigger();
     QTest::mouseMove(view->viewport(), pixel);
     EXPECT_NE(w.findChild<QLabel*>("XValLbl")->text(), "-");
-    w.findChild<QAbstractButton*>("SupprValuesBtn")->click();
-    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, pixel - QPoint(1, 1));
-    QTest::mouseMove(view->viewport(), pixel + QPoint(1, 1));
-    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, pixel + QPoint(1, 1));
+    DeleteByBox(w, pixel, 1);
     // The whole triplet of that filter only.
     EXPECT_EQ(w.findChild<QLabel*>("NbCNTotalLbl")->text().toInt(), total - 3);
     series = ChartSeries(w);
@@ -133,9 +128,7 @@ TEST(TessalyWindow, BoxInCountsMatchesThePlottedCounts) {
   Station station;
   station.LoadSunDays("days.Q5", kDays);
   ScopedPromptScript prompts;
-  station.Run([&](QWidget& w) {
-    w.resize(900, 600);
-    QApplication::processEvents();
+  RunLaidOut(station, [&](QWidget& w) {
     auto* view = w.findChild<QChartView*>("GfxChart");
     std::vector<QXYSeries*> series = ChartSeries(w);
     ASSERT_EQ(series.size(), 10u);
@@ -145,10 +138,7 @@ TEST(TessalyWindow, BoxInCountsMatchesThePlottedCounts) {
     ASSERT_EQ(s870->name(), "870 nm");
     const int before = s870->count();
     const QPoint pixel = view->mapFromScene(view->chart()->mapToPosition(s870->at(before / 2), s870));
-    w.findChild<QAbstractButton*>("SupprValuesBtn")->click();
-    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, pixel - QPoint(2, 2));
-    QTest::mouseMove(view->viewport(), pixel + QPoint(2, 2));
-    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, pixel + QPoint(2, 2));
+    DeleteByBox(w, pixel, 2);
     series = ChartSeries(w);
     // The point, and the other readings of its triplet where they lie under the box too (30 s apart).
     EXPECT_LT(series[4]->count(), before);
