@@ -79,6 +79,15 @@ class Station {
     host.file = file.get();
     Refill();
   }
+  // A data file written from bytes, loaded as the current file.
+  void LoadBytes(const std::string& name, const std::string& bytes) {
+    path = (home.Root() / name).string();
+    ScopedTestHome::Write(path, bytes);
+    file = std::make_unique<TQ5File>(path);
+    file->AttachInstrument(lists.Ins().FindByID(file->InstrumentId));
+    host.file = file.get();
+    Refill();
+  }
   void Refill() {
     current = file.get();
     plugIns->FillContext(false, nullptr, &current, &lists.Scn(), &lists.Ins(), false);

@@ -11,6 +11,7 @@
 
 #include "common/Prompt.h"
 #include "common/SettingsStore.h"
+#include "common/tests/support/Q5Images.h"
 #include "plugins/tessaly/tests/TessalyTestEnv.h"
 
 using namespace tessaly_test;
@@ -144,5 +145,34 @@ TEST(TessalyWindow, BoxInCountsMatchesThePlottedCounts) {
     EXPECT_LT(series[4]->count(), before);
     EXPECT_GE(series[4]->count(), before - 3);
     EXPECT_EQ(series[3]->count(), before);
+  });
+}
+
+TEST(TessalyWindow, TripletsOfZeroCountsShowNoSpread) {
+  // Two triplets; the second reads 0 on the 1640 nm channel three times.
+  auto record = [](int minute, int count1640) {
+    q5test::Bytes values;
+    for (int k = 0; k < 27; ++k) {
+      const int v = k % 9 == 8 ? count1640 : 9900 + 100 * (k / 9);
+      values.push_back(static_cast<uint8_t>(v >> 8));
+      values.push_back(static_cast<uint8_t>(v));
+    }
+    values.push_back(0x02);  // 25.0 degrees: raw 650
+    values.push_back(0x8A);
+    return q5test::MakeRecord(0x12, {2025, 6, 20, 12, minute, 0}, values);
+  };
+  const q5test::Bytes image = q5test::MakeImage(q5test::MakeParamBlock(0x0A, "SP0A0123"), {record(0, 5000), record(15, 0)});
+  Station station;
+  station.LoadBytes("zero.Q5", std::string(image.begin(), image.end()));
+  ScopedPromptScript prompts;
+  station.Run([](QWidget& w) {
+    w.findChild<QAbstractButton*>("BgrTripletViewBtn")->click();
+    std::vector<QXYSeries*> series = ChartSeries(w);
+    ASSERT_EQ(series.size(), 9u);
+    ASSERT_EQ(series[0]->name(), "1640 nm");
+    EXPECT_EQ(series[0]->count(), 1);
+    EXPECT_EQ(series[1]->count(), 2);
+    // 9900, 10000, 10100: a spread of 2 % of the mean.
+    EXPECT_NEAR(series[1]->at(0).y(), 2.0, 1e-4);
   });
 }
