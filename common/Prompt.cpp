@@ -1,6 +1,7 @@
 #include "common/Prompt.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QMessageBox>
 #include <QString>
 #include <cstdio>
@@ -145,6 +146,16 @@ std::vector<std::string> ScopedPromptScript::Texts() const
   std::vector<std::string> texts;
   for (const auto& r : asked_) texts.push_back(r.text);
   return texts;
+}
+
+QString FileNameToQString(const std::string& name)
+{
+  return QFile::decodeName(QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+}
+
+std::string QStringToFileName(const QString& name)
+{
+  return QFile::encodeName(name).toStdString();
 }
 
 QString AnsiToQString(const std::string& bytes)

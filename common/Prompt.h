@@ -58,3 +58,6 @@ class ScopedPromptScript {
 class QString;
 QString AnsiToQString(const std::string& bytes);
 std::string QStringToAnsi(const QString& text);
+// File and folder names are kept as the file system has them (UTF-8 here): never Windows-1252.
+QString FileNameToQString(const std::string& name);
+std::string QStringToFileName(const QString& name);

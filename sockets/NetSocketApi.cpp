@@ -363,7 +363,18 @@ bool NetSocketSetReqVerHigh(uint8_t v)
     return true;
 }
 
-TNetSocketUse::TNetSocketUse() { NetSocketAddUser(); }
+// A socket call binds its entry point, so the library counts as loaded from the first call on.
+TNetSocketUse::TNetSocketUse()
+{
+    std::lock_guard<std::recursive_mutex> lock(LoaderLock());
+    ++gCount;
+    try {
+        LoadLocked();
+    } catch (...) {
+        --gCount;
+        throw;
+    }
+}
 TNetSocketUse::~TNetSocketUse()
 {
     std::lock_guard<std::recursive_mutex> lock(LoaderLock());

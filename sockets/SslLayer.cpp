@@ -68,6 +68,7 @@ TCustomSslNetSocket::TCustomSslNetSocket()
     : X509Class([](::X509* cert) { return std::make_unique<TX509Base>(cert); }) {}
 
 TCustomSslNetSocket::~TCustomSslNetSocket() {
+  if (FSslContext) FSslContext->RemoveUser(this);
   // Nothing goes out on the wire for TLS from here: the connection is closed by the core.
   FInCallback = 0;
   FSslState = 0;
@@ -78,6 +79,17 @@ TCustomSslNetSocket::~TCustomSslNetSocket() {
     UnloadSsl();
     FSslInitialized = false;
   }
+}
+
+void TCustomSslNetSocket::SetSslContext(TSslContext* ctx) {
+  if (ctx == FSslContext) return;
+  if (FSslContext) FSslContext->RemoveUser(this);
+  FSslContext = ctx;
+  if (FSslContext) FSslContext->AddUser(this);
+}
+
+void TCustomSslNetSocket::SslContextFreed(TSslContext* ctx) {
+  if (FSslContext == ctx) FSslContext = nullptr;
 }
 
 std::string TCustomSslNetSocket::Addr8() const { return Hex8Ptr(this); }
@@ -299,8 +311,8 @@ void TCustomSslNetSocket::TriggerEvents() {
   } else if (FMayDoRecv) {
     if (TriggerEvent(sslFdRead, 0)) FMayDoRecv = false;
   }
-  if (((FCloseCalled && FShutDownHow == 0) || (FShutDownHow == 2 && !FSslBiShutdownFlag)) && okNow &&
-      decrypted <= 0)
+  if (((FCloseCalled && FShutDownHow == 0 && !FShutdownAfterSend) || (FShutDownHow == 2 && !FSslBiShutdownFlag)) &&
+      okNow && decrypted <= 0)
     TriggerEvent(sslFdClose, 0);
 }
 
@@ -431,6 +443,7 @@ void TCustomSslNetSocket::Listen() {
 
 void TCustomSslNetSocket::Do_FD_CONNECT(uint16_t error) {
   FCloseCalled = false;
+  FShutdownAfterSend = false;
   FShutDownHow = 0;
   TCustomSocksNetSocket::Do_FD_CONNECT(error);
 }
@@ -468,6 +481,7 @@ void TCustomSslNetSocket::InitSSLConnection(bool clientMode, SSL_CTX* ctx) {
   FLastSslError = 0;
   FSslBiShutdownFlag = false;
   FCloseCalled = false;
+  FShutdownAfterSend = false;
   FPendingSslEvents = 0;
   FMayFD_Read = FMayFD_Write = FMayDoRecv = FMaySslTryToSend = true;
   FSocketReadHeld = false;
@@ -792,7 +806,7 @@ void TCustomSslNetSocket::TryToSend() {
         TriggerEvent(sslFdClose, 0);
         return;
       }
-      if (FCloseCalled) {
+      if (FCloseCalled && !FShutdownAfterSend) {
         TriggerEvent(sslFdClose, 0);
         return;
       }
@@ -853,6 +867,12 @@ void TCustomSslNetSocket::TryToSend() {
     }
   }
   FMaySslTryToSend = true;
+  if (FShutdownAfterSend && FSslBufList.empty()) {
+    // Every byte is in the TLS engine: the close notification follows it.
+    FShutdownAfterSend = false;
+    InternalShutdown(FSslShutDownDirection);
+    return;
+  }
   TriggerEvents();
 }
 
@@ -1022,7 +1042,15 @@ void TCustomSslNetSocket::InternalShutdown(int how) {
     TriggerEvents();
     LastError = WSAEWOULDBLOCK;
   };
+  if (FShutDownHow == 0 && !FSslBiShutdownFlag && !FSslBufList.empty() && FNetworkError == 0 &&
+      FState == wsConnected) {
+    // A graceful close sends what the owner queued before the close notification.
+    FShutdownAfterSend = true;
+    wait();
+    return;
+  }
   if (FShutDownHow == 0) {
+    FShutdownAfterSend = false;
     FShutDownHow = 1;
     int r;
     if (FSslBiShutdownFlag) r = f_SSL_shutdown(FSsl);
@@ -1159,7 +1187,9 @@ void TCustomSslNetSocket::Do_FD_CLOSE(uint16_t error) {
     }
   }
   if (error == 0 && FNetworkError != 0) error = static_cast<uint16_t>(FNetworkError);
-  if (!handshakeDone && !IsDestroying()) {
+  // Only a handshake that never ended is reported failed: after a shutdown the engine no
+  // longer reads as set up, yet its handshake was reported done.
+  if (!handshakeDone && FSslState < sslStateFailed && !IsDestroying()) {
     TriggerSslHandshakeDone(1);
     if (alive.expired()) return;
     if (FState == wsConnected && FShutDownHow < 2 && error == 0) TCustomSocksNetSocket::Shutdown(1);

@@ -46,7 +46,7 @@ enum : int {
   sslStatePeerClosed = 5, sslStateShutdown = 6
 };
 
-class TCustomSslNetSocket : public TCustomSocksNetSocket, public TSslCallbackTarget {
+class TCustomSslNetSocket : public TCustomSocksNetSocket, public TSslCallbackTarget, private TSslContextUser {
 public:
   TCustomSslNetSocket();
   ~TCustomSslNetSocket() override;
@@ -55,7 +55,7 @@ public:
   bool SslEnable = false;
   TSslMode SslMode = sslModeClient;
   TSslContext* SslContext() const { return FSslContext; }
-  void SetSslContext(TSslContext* ctx) { FSslContext = ctx; }
+  void SetSslContext(TSslContext* ctx);
   std::vector<std::string> SslAcceptableHosts;
   void SetAcceptableHostsList(const std::string& list);
   // Objects made for the peer's chain (TX509Base unless set).
@@ -141,6 +141,7 @@ public:
   void SslLeaveCallback() noexcept override;
 
 protected:
+  void SslContextFreed(TSslContext* ctx) override;
   bool SslActive() const { return SslEnable && !SocksNegotiating(); }
   void InitializeSsl();
   void FinalizeSsl();
@@ -182,6 +183,7 @@ protected:
   bool FSocketCloseSeen = false; // the socket reported the peer's close
   bool FInPostedEvent = false;   // a handler runs for the layer's own posted event
   bool FCloseCalled = false;
+  bool FShutdownAfterSend = false;  // a one-way shutdown waits for the queued plaintext to go first
   unsigned FPendingSslEvents = 0;
   int FShutDownHow = 0;        // shutdown stage 0, 1, 2
   int FSslShutDownDirection = 1;

@@ -15,6 +15,7 @@
 #include "common/ScnType.h"
 #include "common/Utils.h"
 #include "station/ZELTFrm.h"
+#include "station/windows/DialogParts.h"
 
 TAboutBox::TAboutBox(TZELTFrm& main) : QDialog(&main), FMain(main)
 {
@@ -46,6 +47,7 @@ TAboutBox::TAboutBox(TZELTFrm& main) : QDialog(&main), FMain(main)
     buttons->addStretch();
     buttons->addWidget(ok);
     layout->addLayout(buttons);
+    FitWindowToContents(this);
 }
 
 void TAboutBox::ShowBuild()
@@ -88,6 +90,7 @@ TSplashScreenFrm::TSplashScreenFrm() : QWidget(nullptr, Qt::SplashScreen | Qt::F
     label->setAlignment(Qt::AlignCenter);
     layout->addWidget(label);
     resize(320, 140);
+    FitWindowToContents(this);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - rect().center());
     setWindowOpacity(1.0);

@@ -1,10 +1,14 @@
 #include "station/BatchConvert.h"
 
+#include <filesystem>
 #include <memory>
+#include <set>
 
+#include "common/Evenement.h"
 #include "common/FileUtils.h"
 #include "common/Prompt.h"
 #include "common/Q5File.h"
+#include "common/ScnType.h"
 #include "common/Utils.h"
 #include "station/ParamDump.h"
 
@@ -34,13 +38,38 @@ std::string OutputName(const std::string& dataFile, const std::string& outFolder
     return IncludeTrailingSlash(outFolder) + ExtractFileName(dataFile);
 }
 
+// True, with a message, when one of the files a conversion would write is its data file itself
+// (an output folder that is the data file's own, with a type extension equal to the file's).
+bool WouldOverwriteInput(const std::string& dataFile, const std::set<std::string>& outputs)
+{
+    for (const std::string& out : outputs) {
+        std::error_code ec;
+        if (std::filesystem::equivalent(dataFile, out, ec)) {
+            ShowWarning("The file " + out + " is the data file being converted: it is not replaced.");
+            return true;
+        }
+    }
+    return false;
+}
+
+// The names ExportAsciiFiles writes for this data file: the given name with each type's extension.
+std::set<std::string> AsciiOutputNames(TQ5File& file, const std::string& name)
+{
+    std::set<std::string> names;
+    for (TEvenement* event : file.Events)
+        if (event->Valid && event->ScnType) names.insert(ChangeFileExt(name, "." + event->ScnType->Extension));
+    return names;
+}
+
 }  // namespace
 
 bool ExportAsciiBatch(const std::string& dataFile, const std::string& outFolder, const TBatchOptions& options)
 {
     auto file = LoadForBatch(dataFile, outFolder);
     if (!file) return false;
-    if (!file->ExportAsciiFiles(OutputName(dataFile, outFolder), options.AddASCIIHeader)) {
+    const std::string name = OutputName(dataFile, outFolder);
+    if (WouldOverwriteInput(dataFile, AsciiOutputNames(*file, name))) return false;
+    if (!file->ExportAsciiFiles(name, options.AddASCIIHeader)) {
         ShowWarning("Unable to write the ASCII files of " + dataFile + " in " + outFolder);
         return false;
     }
@@ -51,8 +80,10 @@ bool ExportParamsBatch(const std::string& dataFile, const std::string& outFolder
 {
     auto file = LoadForBatch(dataFile, outFolder);
     if (!file) return false;
+    const std::string name = OutputName(dataFile, outFolder);
+    if (WouldOverwriteInput(dataFile, {ParamFileName(name)})) return false;
     std::string message;
-    if (!WriteParamFile(file.get(), OutputName(dataFile, outFolder), options.ParDirectory, message)) {
+    if (!WriteParamFile(file.get(), name, options.ParDirectory, message)) {
         ShowWarning(message);
         return false;
     }

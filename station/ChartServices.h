@@ -1,102 +1,161 @@
 #pragma once
-// Chart services on Qt Charts: line and point series, axes with fixed or automatic ranges, value and
-// date-time formats, zoom by dragging with undo, right-button pan, conversions between screen pixels
-// and values, a canvas the callers may draw on (replaced by the next repaint) and its mouse events.
-// Used by the throughput chart of the main window and by the plug-in windows.
+// Chart services on Qt Charts: line and point series on a bottom axis and a left or right axis,
+// fixed or automatic ranges, value formats, a bottom axis of date-times (day numbers with a
+// fraction, labelled in UT), zoom by dragging with undo, right-button pan, conversions between
+// screen pixels and values, printing, a canvas the callers may draw on (replaced by the next repaint)
+// and its mouse events. Used by the throughput chart of the main window and by the plug-in windows.
 #include <QChartView>
 #include <QColor>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
 #include <vector>
 
 class QAbstractAxis;
+class QCategoryAxis;
+class QPaintDevice;
 class QValueAxis;
-class QDateTimeAxis;
 class QXYSeries;
 class QChart;
+class TChart;
 
 enum class TSeriesKind { Line, Point };
 
+// Pointer styles as the windows number them.
+enum TPointerStyle { psRectangle = 0, psCircle = 1, psTriangle = 2, psDownTriangle = 3, psCross = 4, psDiagCross = 5 };
+
 class TChartSeries {
 public:
-    TChartSeries(QXYSeries* series, TSeriesKind kind) : Series(series), Kind(kind) {}
+    TChartSeries(TChart& chart, QXYSeries* series, TSeriesKind kind, int verticalAxis);
+    virtual ~TChartSeries() = default;
+
     void AddXY(double x, double y);
     int Count() const;
     double XValue(int i) const;
     double YValue(int i) const;
+    void Delete(int i);
     void Clear();
     void SetTitle(const QString& title);
     QString Title() const;
     void SetColor(const QColor& color);
     QColor Color() const;
-    // Pointer styles as the windows number them (2 and 4 are used); any other number draws circles.
     void SetPointerStyle(int style);
     void SetPointerVisible(bool on);
     void SetLineVisible(bool on);
     void SetShowInLegend(bool on);
+    // A hidden series is not drawn and takes no part in automatic ranges.
     void SetVisible(bool on);
+    bool Visible() const;
+    // The vertical axis the series is drawn against (TChart::Left or TChart::Right).
+    int VerticalAxis() const { return FVertical; }
+    // The index of the point drawn within a few pixels of (x, y) of the chart view, or -1.
+    int Clicked(int x, int y) const;
 
     QXYSeries* Series;
     TSeriesKind Kind;
-    int PointerStyle = 0;
+    int PointerStyle = psCircle;
+
+private:
+    void UpdatePointer();
+    TChart& FChart;
+    int FVertical;
+    bool FPointerVisible;
+};
+
+// The two kinds under the names the windows use.
+class TLineSeries : public TChartSeries {
+public:
+    using TChartSeries::TChartSeries;
+};
+class TPointSeries : public TChartSeries {
+public:
+    using TChartSeries::TChartSeries;
 };
 
 class TChart : public QChartView {
     Q_OBJECT
 public:
-    enum Axis { Bottom = 0, Left = 1 };
+    enum Axis { Bottom = 0, Left = 1, Right = 2 };
+    enum Panning { PanNone, PanHorizontal, PanVertical, PanBoth };
 
     explicit TChart(QWidget* parent = nullptr);
     ~TChart() override;
 
     void SetTitle(const QString& title);
+    QString Title() const;
     void SetLegendVisible(bool on);
     void SetView3D(bool on) { View3D = on; }  // kept for the callers; drawn flat
     bool View3D = false;
+    // The chart's background colour (white for copies and prints).
+    void SetColor(const QColor& color);
+    QColor Color() const;
 
-    TChartSeries* AddSeries(TSeriesKind kind, const QString& title = QString());
+    // Series appear in the legend in creation order; vertical is Left or Right. Points, titles and
+    // styles show at once; automatic axis ranges follow the points at the next Repaint.
+    TChartSeries* AddSeries(TSeriesKind kind, const QString& title = QString(), Axis vertical = Left);
+    TLineSeries* AddLineSeries(const QString& title = QString(), Axis vertical = Left);
+    TPointSeries* AddPointSeries(const QString& title = QString(), Axis vertical = Left);
     void FreeAllSeries();
     int SeriesCount() const { return static_cast<int>(FSeries.size()); }
     TChartSeries* Series(int index) const { return FSeries[static_cast<size_t>(index)].get(); }
 
-    // Axes: a fixed range holds until automatic is set again.
+    // Axes: a fixed range holds until automatic is set again. The right axis shows when a series
+    // is drawn against it.
     void SetAxisRange(Axis axis, double minimum, double maximum);
     void SetAxisAutomatic(Axis axis);
     bool AxisAutomatic(Axis axis) const { return FAuto[axis]; }
     double AxisMinimum(Axis axis) const;
     double AxisMaximum(Axis axis) const;
     void SetAxisTitle(Axis axis, const QString& title);
+    QString AxisTitle(Axis axis) const;
     // A "#,##0.###" style pattern: the number of '0' and '#' after the point gives the decimals.
     void SetValueFormat(Axis axis, const QString& pattern);
-    // The bottom axis shows date-times (day numbers with a fraction) with this format.
-    void SetBottomDateTime(bool on, const QString& format = QStringLiteral("hh:mm"));
+    // The bottom axis shows date-times (day numbers with a fraction, UT) labelled with this format
+    // (tokens yyyy yy mm dd hh nn ss, n for minutes).
+    void SetBottomDateTime(bool on, const QString& format = QStringLiteral("hh:nn"));
     bool BottomDateTime() const { return FDateTime; }
     void SetExactDateTime(bool on) { ExactDateTime = on; }
     bool ExactDateTime = false;
+    // The labels on show on the bottom axis of date-times, left to right.
+    QStringList BottomDateTimeLabels() const;
 
     // Zoom by dragging with the left button when allowed; undo returns to the ranges before.
     void SetAllowZoom(bool on) { FAllowZoom = on; }
     bool AllowZoom() const { return FAllowZoom; }
     void ZoomRect(const QRectF& pixels);
+    // Zooms to a bottom-axis range over the full vertical ranges (a chart following another's zoom).
+    void ZoomBottomRange(double minimum, double maximum);
     void UndoZoom();
     bool Zoomed() const { return FZoomed; }
+    // Dragging with the right button scrolls these axes (both by default).
+    void SetPanning(Panning mode) { FPanning = mode; }
     // Scrolls an axis by a number of values.
     void ScrollAxis(Axis axis, double delta);
 
-    // Pixels of the chart view to values and back, through the current axis ranges.
-    double XScreenToValue(double px) const;
-    double YScreenToValue(double py) const;
-    double XValueToScreen(double x) const;
-    double YValueToScreen(double y) const;
+    // Pixels of the chart view to values and back, through the current axis ranges; exact inverses.
+    double ScreenToValue(Axis axis, double pixel) const;
+    double ValueToScreen(Axis axis, double value) const;
+    double XScreenToValue(double px) const { return ScreenToValue(Bottom, px); }
+    double YScreenToValue(double py, Axis vertical = Left) const { return ScreenToValue(vertical, py); }
+    double XValueToScreen(double x) const { return ValueToScreen(Bottom, x); }
+    double YValueToScreen(double y, Axis vertical = Left) const { return ValueToScreen(vertical, y); }
+    // Through a series' own axes.
+    double YScreenToValue(double py, const TChartSeries* series) const;
+    double YValueToScreen(double y, const TChartSeries* series) const;
     QRectF PlotArea() const;
 
     void Repaint();
     QImage Grab();
     void CopyToClipboard();
-    // What callers draw on, shown over the chart until the next repaint.
+    // Draws the whole chart as shown, scaled to fit the device's page (a printer, a PDF writer).
+    void Print(QPaintDevice& device);
+    // The print dialog, then the chart on the chosen printer; false when cancelled.
+    bool PrintWithDialog(QWidget* parent = nullptr);
+    // What callers draw on, shown over the chart until the next repaint. It starts transparent, so
+    // pixels saved from it and written back take a figure away.
     QImage& Canvas();
     void CanvasChanged() { viewport()->update(); }
 
@@ -112,25 +171,36 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    static constexpr int kAxes = 3;
+    TChartSeries* Add(std::unique_ptr<TChartSeries> series);
+    void PushZoom();
+    QXYSeries* NewSeries(TSeriesKind kind, const QString& title);
     void Rescale();
+    void UpdateTimeLabels();
     QAbstractAxis* AxisObject(Axis axis) const;
-    void AttachAxes(QXYSeries* series);
-    double ToAxisX(double x) const;   // day numbers become milliseconds on a date-time axis
-    double FromAxisX(double x) const;
+    QValueAxis* ValueAxis(Axis axis) const;
+    void AttachAxes(TChartSeries& series);
+    void UpdateRightAxis();
 
     QChart* FChart;
     QValueAxis* FLeft;
+    QValueAxis* FRight;
     QValueAxis* FBottomValue;
-    QDateTimeAxis* FBottomTime;
+    QCategoryAxis* FBottomTime;
+    QString FTimeFormat = QStringLiteral("hh:nn");
     bool FDateTime = false;
-    bool FAuto[2] = {true, true};
-    double FMin[2] = {0, 0}, FMax[2] = {1, 1};
+    bool FAuto[kAxes] = {true, true, true};
+    double FMin[kAxes] = {0, 0, 0}, FMax[kAxes] = {1, 1, 1};
     std::vector<std::unique_ptr<TChartSeries>> FSeries;
     bool FAllowZoom = true, FZoomed = false;
-    struct Ranges { bool autoX, autoY; double minX, maxX, minY, maxY; };
+    Panning FPanning = PanBoth;
+    struct Ranges {
+        bool automatic[kAxes];
+        double minimum[kAxes], maximum[kAxes];
+    };
     std::vector<Ranges> FZoomStack;
-    QPoint FDragStart;
-    bool FDragging = false, FPanning = false;
+    QPoint FDragStart, FDragNow;
+    bool FDragging = false, FPanDragging = false;
     QImage FCanvas;
     bool FCanvasDirty = false;
 };

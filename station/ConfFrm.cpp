@@ -22,14 +22,17 @@
 #include "common/Prompt.h"
 #include "common/Utils.h"
 #include "common/Zelt.h"
-#include "station/HtmlHelp.h"
 #include "station/ZELTFrm.h"
+#include "station/windows/DialogParts.h"
 #include "station/link/ComPort.h"
 #include "station/link/Modem.h"
 
 namespace {
 QString Q(const std::string& s) { return AnsiToQString(s); }
 std::string A(const QString& s) { return QStringToAnsi(s); }
+// Folders, files and ports are names of the file system, not Windows-1252 texts.
+QString QF(const std::string& s) { return FileNameToQString(s); }
+std::string AF(const QString& s) { return QStringToFileName(s); }
 const char kSepChars[8] = {';', ',', ' ', '.', '\t', '|', '/', ':'};
 const char* const kSepLabels[8] = {";", ",", "space", ".", "tab", "|", "/", ":"};
 
@@ -38,7 +41,7 @@ QLineEdit* FolderRow(QWidget* parent, QFormLayout* form, const char* caption, co
     auto* row = new QWidget(parent);
     auto* h = new QHBoxLayout(row);
     h->setContentsMargins(0, 0, 0, 0);
-    auto* edit = new QLineEdit(Q(value), row);
+    auto* edit = new QLineEdit(QF(value), row);
     auto* browse = new QPushButton("Browse...", row);
     QObject::connect(browse, &QPushButton::clicked, row, [edit, parent] {
         const QString dir = QFileDialog::getExistingDirectory(parent, QString(), edit->text());
@@ -53,10 +56,13 @@ QLineEdit* FolderRow(QWidget* parent, QFormLayout* form, const char* caption, co
 
 TConfFrm::TConfFrm(TZELTFrm& main, TZELT& zelt) : QDialog(&main), FMain(main), FZelt(zelt)
 {
+    setObjectName("ConfFrm");
     const TStationSettings& s = main.Settings();
     QString caption = "ZELT Options";
-    if (!zelt.AlternateIniFile().empty()) caption += " (" + Q(ExtractFileName(zelt.AlternateIniFile())) + ")";
+    if (!zelt.AlternateIniFile().empty()) caption += " (" + QF(ExtractFileName(zelt.AlternateIniFile())) + ")";
     setWindowTitle(caption);
+    // Modal to the main window only, so that the help window it opens can be used beside it.
+    setWindowModality(Qt::WindowModal);
     auto* layout = new QVBoxLayout(this);
     Pages = new QTabWidget(this);
     layout->addWidget(Pages);
@@ -98,8 +104,8 @@ TConfFrm::TConfFrm(TZELTFrm& main, TZELT& zelt) : QDialog(&main), FMain(main), F
             for (int i = 1; i <= 16; ++i) ports.push_back("COM" + std::to_string(i));
     }
     if (std::find(ports.begin(), ports.end(), s.PortNum) == ports.end()) ports.push_back(s.PortNum);
-    for (const auto& p : ports) PortNum->addItem(Q(p));
-    PortNum->setCurrentText(Q(s.PortNum));
+    for (const auto& p : ports) PortNum->addItem(QF(p));
+    PortNum->setCurrentText(QF(s.PortNum));
     PortLbl = new QLabel("Port number", port);
     pf->addRow(PortLbl, PortNum);
     Speed = new QComboBox(port);
@@ -197,7 +203,7 @@ TConfFrm::TConfFrm(TZELTFrm& main, TZELT& zelt) : QDialog(&main), FMain(main), F
     ChooseSound = new QPushButton("Choose...", sounds);
     connect(ChooseSound, &QPushButton::clicked, this, [this] {
         const QString f = QFileDialog::getOpenFileName(this, QString(), QString(), "WAV files (*.wav)");
-        if (!f.isEmpty()) ChosenSoundFile = A(f);
+        if (!f.isEmpty()) ChosenSoundFile = AF(f);
     });
     sh->addWidget(Sound);
     sh->addWidget(ChooseSound);
@@ -211,7 +217,7 @@ TConfFrm::TConfFrm(TZELTFrm& main, TZELT& zelt) : QDialog(&main), FMain(main), F
     AutoRecord->setChecked(s.AutoRecord);
     dp->addRow(AutoRecord);
     RecordDir = FolderRow(DataPage, dp, "In directory", s.AutoRecordPath);
-    BaseName = new QLineEdit(Q(s.BaseASCIIName), DataPage);
+    BaseName = new QLineEdit(QF(s.BaseASCIIName), DataPage);
     dp->addRow("Base name", BaseName);
     CreateAscii = new QCheckBox("ASCII files creation", DataPage);
     CreateAscii->setChecked(s.CreateASCIIFiles);
@@ -248,6 +254,7 @@ TConfFrm::TConfFrm(TZELTFrm& main, TZELT& zelt) : QDialog(&main), FMain(main), F
     UpdateCommunicationControls();
     UpdateRecordControls();
     SeparatorChosen(0);
+    FitWindowToContents(this);
 }
 
 void TConfFrm::UpdateCommunicationControls()
@@ -312,11 +319,7 @@ int TConfFrm::HelpContext() const
     return Pages->currentIndex() + 20;
 }
 
-void TConfFrm::HelpBtnClick()
-{
-    THTMLHelp help(FMain.HelpFile());
-    help.ShowTopic(HelpContext());
-}
+void TConfFrm::HelpBtnClick() { FMain.ShowHelpTopic(HelpContext()); }
 
 bool TConfFrm::OkBtnClick()
 {
@@ -347,7 +350,7 @@ bool TConfFrm::OkBtnClick()
     s.MODEMInitStr = A(ModemInit->text());
     s.MODEMNbRings = ModemRings->value();
     s.AutoRing = ManualPickUp->isChecked();
-    s.PortNum = A(PortNum->currentText().trimmed());
+    s.PortNum = AF(PortNum->currentText().trimmed());
     s.Speed = Speed->currentText().toInt();
     s.RemoteIP = A(Address->text().trimmed());
     s.AutoReconnect = AutoReconnect->isChecked();
@@ -372,8 +375,8 @@ bool TConfFrm::OkBtnClick()
     s.SoundEndTrans = Sound->isChecked();
     if (!ChosenSoundFile.empty()) s.SoundEndTransFile = ChosenSoundFile;
     s.AutoRecord = AutoRecord->isChecked();
-    s.AutoRecordPath = IncludeTrailingSlash(A(RecordDir->text()));
-    s.BaseASCIIName = A(BaseName->text());
+    s.AutoRecordPath = IncludeTrailingSlash(AF(RecordDir->text()));
+    s.BaseASCIIName = AF(BaseName->text());
     s.CreateASCIIFiles = CreateAscii->isChecked();
     s.ASCIIPeriod = Period->currentIndex();
     if (FMain.ModeExpert()) {
@@ -382,8 +385,8 @@ bool TConfFrm::OkBtnClick()
         s.MakeCnxErrors = CnxErrors->isChecked();
         s.SeeRS232DebugPanel = RSPanel->isChecked();
     }
-    FZelt.SetPARDirectory(IncludeTrailingSlash(A(ParDir->text())));
-    FZelt.SetPlugInsDirectory(IncludeTrailingSlash(A(PlugDir->text())));
+    FZelt.SetPARDirectory(IncludeTrailingSlash(AF(ParDir->text())));
+    FZelt.SetPlugInsDirectory(IncludeTrailingSlash(AF(PlugDir->text())));
     FMain.Core().Modem().SetInitStr(s.MODEMInitStr);
     FMain.Core().Modem().Rings = s.MODEMNbRings;
     FMain.Core().ConfigureMedia();

@@ -26,6 +26,11 @@ namespace {
 constexpr double kSecond = 1.0 / 86400.0;
 const char* const kSourceName = "ZELT_Win";
 const std::string kDot = "\xB7";  // the middle dot of the instrument messages
+// A record is at most 255 bytes: its frame is STX, "1", 510 hex digits, ETB and two check digits.
+constexpr size_t kMaxEventFrame = 1 + 1 + 2 * 255 + 1 + 2;
+// The longest reply is the parameter block: STX, 'S' and its 10-character prefix, 256 bytes as hex, ETB
+// and two check digits.
+constexpr size_t kMaxReply = 1 + 11 + 2 * 256 + 1 + 2;
 
 std::vector<std::string> LinesAtCR(const std::string& chunk)
 {
@@ -49,7 +54,8 @@ bool StartsWith(const std::string& text, const char* prefix) { return text.rfind
 TStationCore::TStationCore(TStationView* view, QObject* parent)
     : QObject(parent), FView(view)
 {
-    LogFolder = UserDataDir(false).string();
+    // Made now: a new user has no data folder yet, and the logs and recordings go there.
+    LogFolder = UserDataDir(true).string();
     Settings.AutoRecordPath = IncludeTrailingSlash(LogFolder);
     FTasks = std::make_unique<TComTaskList>(*this);
     FModem = std::make_unique<TModem>(*this, *FTasks);
@@ -69,12 +75,14 @@ TStationCore::~TStationCore()
         FMedia->OnClosed = nullptr;
         FMedia->Close();
     }
+    // The queue goes first: its tasks are dropped without any handler running, so ending the modem's
+    // task cannot hand data to a download whose driver is being freed.
+    FTasks.reset();
     FModem.reset();
     delete Q5File;
     Q5File = nullptr;
     delete FTransmission;
     FTransmissions.reset();
-    FTasks.reset();
     FMedia.reset();
 }
 
@@ -148,6 +156,12 @@ void TStationCore::ConfigureMedia()
 
 void TStationCore::ConnectButton(bool down)
 {
+    if (FConnected) {
+        // Leaving a download by the button ends it as Stop does: cancelled, the instrument told,
+        // what came kept (and recorded when automatic recording is on).
+        if (FTransmission && FTransmission->EndStatus == 0) FTransmission->EndStatus = 1;
+        EndOfTransfer();
+    }
     SetConnected(false);
     FButtonDown = down;
     FButtonEnabled = false;
@@ -237,7 +251,7 @@ void TStationCore::SetConnected(bool value)
         TTransmission* done = FTransmissions->Add(std::unique_ptr<TTransmission>(FTransmission));
         FTransmission = nullptr;
         if (OnLastEventText) OnLastEventText(FTransmissions->GetLastEventText());
-        if (Settings.WriteTransReport) done->AppendToHistory(LogFolder + "/Transmission.log");
+        WriteHistory(*done);
     }
     View().ConnectedChanged(value);
 }
@@ -270,8 +284,24 @@ void TStationCore::EndFailedSession(int endStatus)
     TTransmission* done = FTransmissions->Add(std::unique_ptr<TTransmission>(FTransmission));
     FTransmission = nullptr;
     if (OnLastEventText) OnLastEventText(FTransmissions->GetLastEventText());
-    if (Settings.WriteTransReport) done->AppendToHistory(LogFolder + "/Transmission.log");
+    WriteHistory(*done);
     SetConnected(false);
+}
+
+std::string TStationCore::LogFile(const char* name) const
+{
+    ForceDirectories(LogFolder);  // a failure shows when the file is written
+    return LogFolder + "/" + name;
+}
+
+void TStationCore::WriteHistory(const TTransmission& transmission)
+{
+    if (!Settings.WriteTransReport) return;
+    std::string error;
+    if (transmission.AppendToHistory(LogFile("Transmission.log"), &error) || FHistoryReported) return;
+    // Reported once; later connections try again.
+    FHistoryReported = true;
+    LogErrorToDialog("The transmission history Transmission.log cannot be written (" + error + ").");
 }
 
 void TStationCore::ComTasksTimerTimer()
@@ -379,7 +409,7 @@ bool TStationCore::WriteLogLine(const char* data, int count, const char* tag)
     }
     line += "\r\n";
     std::string error;
-    if (!AppendFileBytes(LogFolder + "/ZELTWIN.LOG", line, &error)) {
+    if (!AppendFileBytes(LogFile("ZELTWIN.LOG"), line, &error)) {
         // Reported once; the log is switched off and the link goes on.
         FLogBroken = true;
         Settings.MakeTransLogFile = false;
@@ -421,6 +451,14 @@ void TStationCore::ReplaceDataFile(TQ5File* file)
     View().DataFileReplaced();
 }
 
+void TStationCore::StartNewDataFile()
+{
+    // The download is not the file that was open: Save must not write it over that file.
+    ReplaceDataFile(new TQ5File());
+    SetQ5FileName(std::string());
+    Modified = true;
+}
+
 void TStationCore::SetQ5FileName(const std::string& name)
 {
     FQ5FileName = name;
@@ -450,8 +488,7 @@ void TStationCore::StartConnection(const char* memo)
     FPhase = 0;
     FRingCount = 0;
     FReply.clear();
-    ReplaceDataFile(new TQ5File());
-    Modified = true;
+    StartNewDataFile();
     SilenceCounter = 0;
     TimeOutRetries = 3;
     FBadFrames = 0;
@@ -516,17 +553,9 @@ void TStationCore::ModemLines(const std::string& chunk)
             std::string digits;
             for (size_t i = 8; i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])); ++i) digits += line[i];
             FLinkRate = digits.empty() || digits.size() > 9 ? 0 : std::atoi(digits.c_str());
-            EndRequest = Abort = false;
-            SetConnected(true);
             char buf[64];
             std::snprintf(buf, sizeof buf, "Connected to %d bauds.", FLinkRate);
-            LogInfoToDialog(buf);
-            FPhase = 0;
-            FRingCount = 0;
-            FReply.clear();
-            ReplaceDataFile(new TQ5File());
-            Modified = true;
-            View().RefreshScnList();
+            StartConnection(buf);
         }
     }
 }
@@ -626,8 +655,25 @@ void TStationCore::ReceiveEventLines(const std::string& chunk)
     for (const std::string& line : LinesAtCR(chunk)) {
         if (!FHasPending) break;  // nothing was asked: whatever follows the frame is dropped
         FPendingFrame += line;
+        // Text before the first STX is never part of the frame.
+        const size_t stx = FPendingFrame.find(STX);
+        FPendingFrame.erase(0, stx == std::string::npos ? FPendingFrame.size() : stx);
         bool dropRest = false;
         bool mayRepeat = false;
+        // Asked again up to three times in a row, then skipped.
+        auto badFrame = [&] {
+            FHasPending = false;
+            FPendingFrame.clear();
+            if (FTransmission) FTransmission->AddError(1);
+            ++FBadFrames;
+            if (FBadFrames <= 3) {
+                FPhase = 6;
+            } else {
+                FPhase = 4;
+                FBadFrames = 0;
+            }
+            dropRest = true;
+        };
         if (PendingFrameComplete()) {
             auto ev = std::make_unique<TEvenement>(Q5File);
             ev->SetEvt(FPendingFrame);
@@ -637,15 +683,7 @@ void TStationCore::ReceiveEventLines(const std::string& chunk)
                 FHasPending = false;
                 FPendingFrame.clear();
                 if (ev->ErrorKind != EVT_NO_ERROR) {
-                    if (FTransmission) FTransmission->AddError(1);
-                    ++FBadFrames;
-                    if (FBadFrames <= 3) {
-                        FPhase = 6;
-                    } else {
-                        FPhase = 4;
-                        FBadFrames = 0;
-                    }
-                    dropRest = true;
+                    badFrame();
                 } else {
                     mayRepeat = !FSeenRecords.insert(ev->Evt()).second;
                     FLastAppended = ev.get();
@@ -655,6 +693,9 @@ void TStationCore::ReceiveEventLines(const std::string& chunk)
                     FBadFrames = 0;
                 }
             }
+        } else if (FPendingFrame.size() > kMaxEventFrame) {
+            LogErrorToDialog("Event frame without end after " + std::to_string(FPendingFrame.size()) + " characters");
+            badFrame();
         }
         const int n = Q5File->Events.Count();
         if (Settings.StopAfter2FF && n > 2 && Q5File->Events[n - 1]->Empty && Q5File->Events[n - 2]->Empty &&
@@ -717,7 +758,16 @@ void TStationCore::ParseInstrumentReply()
     }
     FReply.erase(0, stx);
     const size_t etb = FReply.find(ETB, 1);
-    if (etb == std::string::npos) return;
+    if (etb == std::string::npos) {
+        // No reply is this long: the end of the frame will never come.
+        if (FReply.size() > kMaxReply) {
+            LogErrorToDialog("Reply without end of frame after " + std::to_string(FReply.size()) + " characters");
+            FReply.clear();
+            FPhase = 99;
+            EndRequest = true;
+        }
+        return;
+    }
     const std::string reply = FReply.substr(1, etb - 1);
     const char letter = reply.empty() ? '\0' : reply[0];
 
@@ -844,6 +894,8 @@ void TStationCore::EndOfTransfer()
     FHasPending = false;
     FPendingFrame.clear();
     Q5File->Rebuild();
+    // The instrument's filters give the ASCII columns their titles: attach it before the export.
+    Q5File->AttachInstrument(gInstrumentList ? gInstrumentList->FindByID(Q5File->InstrumentId) : nullptr);
     if (Settings.AutoRecord && Q5File->NbEvt() > 0) {
         const std::string name = AutoRecordName();
         SetQ5FileName(name);
@@ -851,8 +903,14 @@ void TStationCore::EndOfTransfer()
             Modified = false;
             LogInfoToDialog("Q5 file creation");
             if (Settings.CreateASCIIFiles) {
-                if (Q5File->ExportAscii(IncludeTrailingSlash(Settings.AutoRecordPath) + Settings.BaseASCIIName,
-                                        Settings.ASCIIPeriod, Settings.AddASCIIHeader))
+                // Files of no period take the data file's own name, its "_1" suffix included, so that
+                // a second download within the same minute does not replace the first one's files.
+                const bool written =
+                    Settings.ASCIIPeriod == 0
+                        ? Q5File->ExportAsciiFiles(name, Settings.AddASCIIHeader)
+                        : Q5File->ExportAscii(IncludeTrailingSlash(Settings.AutoRecordPath) + Settings.BaseASCIIName,
+                                              Settings.ASCIIPeriod, Settings.AddASCIIHeader);
+                if (written)
                     LogInfoToDialog("ASCII files creation");
                 else
                     LogErrorToDialog("Unable to write the ASCII files in " + Settings.AutoRecordPath);
@@ -866,7 +924,5 @@ void TStationCore::EndOfTransfer()
     if (Settings.SoundEndTrans) View().PlayEndSound();
     ReceivedBytes = 0;
     ConnectedSeconds = 0;
-    TInstrument* instrument = gInstrumentList ? gInstrumentList->FindByID(Q5File->InstrumentId) : nullptr;
-    Q5File->AttachInstrument(instrument);
     View().RefreshScnList();
 }

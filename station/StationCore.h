@@ -94,6 +94,8 @@ public:
     bool Modified = false;
     const std::string& Q5FileName() const { return FQ5FileName; }
     void SetQ5FileName(const std::string& name);
+    // A new empty, unnamed data file for a download that starts.
+    void StartNewDataFile();
     // The automatic name of a download saved now; an existing file gets "_1", "_2", ... instead.
     std::string AutoRecordName() const;
 
@@ -134,6 +136,10 @@ private:
     void SendText(const std::string& text) { SendToInstrument(text.data(), static_cast<int>(text.size())); }
     void ConnectionErrorEnd();
     bool PendingFrameComplete() const;
+    // Path of a file of the log folder; the folder is made when missing.
+    std::string LogFile(const char* name) const;
+    // Appends the connection to "Transmission.log" when the settings ask for it.
+    void WriteHistory(const TTransmission& transmission);
 
     TStationView* FView;
     TStationView FNoView;
@@ -172,4 +178,5 @@ private:
     int FErrorLevel = -1;          // simulated connection error in force, -1 for none
     std::string FQ5FileName;
     bool FLogBroken = false;       // the transaction log could not be written: reported once, then off
+    bool FHistoryReported = false; // a history line could not be written (reported once)
 };

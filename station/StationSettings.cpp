@@ -3,6 +3,9 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "common/DecimalSep.h"
+#include "common/ScnType.h"
+
 namespace {
 
 bool ReadInt(const TSettingsSection& sec, const char* key, int& out)
@@ -61,6 +64,23 @@ std::string DefaultSeparator(int index)
 {
     static const char* defaults[] = {",", ".", ":", "/"};
     return index >= 0 && index < 4 ? defaults[index] : std::string();
+}
+
+void ApplyAsciiFormat(const TStationSettings& s)
+{
+    const std::string* values[] = {&s.SepList, &s.SepDec, &s.SepTime, &s.SepDate};
+    std::string seps[4];
+    for (int i = 0; i < 4; ++i) seps[i] = values[i]->empty() ? DefaultSeparator(i) : *values[i];
+    SetDecimalSeparator(seps[1][0]);
+    if (!gListScn) return;
+    gListScn->SepList = seps[0];
+    gListScn->SepDec = seps[1];
+    gListScn->SepTime = seps[2];
+    gListScn->SepDate = seps[3];
+    gListScn->Year4Digits = s.Year4Digits;
+    gListScn->QuotedDateTime = s.QuotedDateTime;
+    gListScn->ShowZeroDate = s.ShowZeroDate;
+    gListScn->ForceDisplayDecimalValue = s.ForceDisplayDecimalValue;
 }
 
 void LoadStationSettings(TStationSettings& s, const TSettingsSection& sec)

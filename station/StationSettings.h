@@ -66,3 +66,7 @@ bool SaveDebugSettings(const TStationSettings& s, const TSettingsSection& debug)
 int NormaliseSpeed(int stored);
 // The default of a separator (0 list, 1 decimal, 2 time, 3 date) for an empty value.
 std::string DefaultSeparator(int index);
+// Hands the ASCII format (separators, the four format flags) to the measurement-type list that
+// every export reads, and the decimal separator to the process. The main window and the batch
+// conversions both go through here, so that their files are the same for the same settings.
+void ApplyAsciiFormat(const TStationSettings& s);

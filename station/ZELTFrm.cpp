@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QStyle>
 #include <QTextBlock>
 #include <QToolBar>
 #include <QToolButton>
@@ -46,6 +47,7 @@
 #include "station/HtmlHelp.h"
 #include "station/ParamDump.h"
 #include "station/windows/ConversionASCIIFrm.h"
+#include "station/windows/DialogParts.h"
 #include "station/windows/EditScriptFrm.h"
 #include "station/windows/EditStaParamsFrm.h"
 #include "station/windows/FusionQ5Frm.h"
@@ -118,6 +120,7 @@ TZELTFrm::TZELTFrm(TZELT& zelt, const std::vector<std::string>& args, QWidget* p
     FHelp = std::make_unique<THTMLHelp>((InstalledDataDir() / "help" / "index.html").string());
     FPlugIns->AddFormMenus(this);
     FillPlugInContext();
+    FitWindowToContents(this);
     if (FStatus->LoadControlPlacement(this, "ZELTFrm")) {
         FStatus->LoadListViewColumns(ScnListView, "ZELTFrm_ScnCol");
         SetShowToolBarCaption(!FStatus->ReadBool("HideTBCaption", false));
@@ -244,28 +247,32 @@ void TZELTFrm::BuildMenus()
 
     UpperToolBar = addToolBar("Commands");
     UpperToolBar->setObjectName("UpperToolBar");
-    auto button = [this](const char* caption, const char* hint, QAction* same) {
-        QAction* a = UpperToolBar->addAction(caption);
+    // Icons of the desktop theme, else Qt's own, so that the buttons still say something without text.
+    auto icon = [this](const char* themeName, QStyle::StandardPixmap fallback) {
+        return QIcon::fromTheme(themeName, style()->standardIcon(fallback));
+    };
+    auto button = [this](const char* caption, const char* hint, QAction* same, const QIcon& icon) {
+        QAction* a = UpperToolBar->addAction(icon, caption);
         a->setToolTip(hint);
         connect(a, &QAction::triggered, same, &QAction::trigger);
         UpperButtons.push_back(a);
         return a;
     };
-    button("Open", "Open a Q5 file", openAct);
-    button("Save", "Save the Q5 file", saveAct);
-    button("Palm", "Import from Palm", palmAct);
-    button("Parameters", "Parameters edition", paramAct);
-    button("Configuration", "General setup", confAct);
-    button("ASCII", "Save the ASCII files", asciiAct);
-    QAction* wrt = UpperToolBar->addAction("Wrt Param.");
+    button("Open", "Open a Q5 file", openAct, icon("document-open", QStyle::SP_DialogOpenButton));
+    button("Save", "Save the Q5 file", saveAct, icon("document-save", QStyle::SP_DialogSaveButton));
+    button("Palm", "Import from Palm", palmAct, icon("pda", QStyle::SP_DriveFDIcon));
+    button("Parameters", "Parameters edition", paramAct, icon("document-properties", QStyle::SP_FileDialogDetailedView));
+    button("Configuration", "General setup", confAct, icon("preferences-system", QStyle::SP_ComputerIcon));
+    button("ASCII", "Save the ASCII files", asciiAct, icon("text-x-generic", QStyle::SP_FileIcon));
+    QAction* wrt = UpperToolBar->addAction(icon("document-save-as", QStyle::SP_FileDialogContentsView), "Wrt Param.");
     wrt->setToolTip("Save the parameters file");
     connect(wrt, &QAction::triggered, this, [this] { WriteParamBtnClick(); });
     UpperButtons.push_back(wrt);
     UpperToolBar->addSeparator();
-    ConnectAct = UpperToolBar->addAction("Connect");
+    ConnectAct = UpperToolBar->addAction(icon("network-connect", QStyle::SP_MediaPlay), "Connect");
     ConnectAct->setCheckable(true);
     connect(ConnectAct, &QAction::triggered, this, [this](bool down) { ConnectBtnClick(down); });
-    StopAct = UpperToolBar->addAction("Stop");
+    StopAct = UpperToolBar->addAction(icon("process-stop", QStyle::SP_MediaStop), "Stop");
     StopAct->setToolTip("End the communication");
     StopAct->setEnabled(false);
     connect(StopAct, &QAction::triggered, this, [this] { StopTransBtnClick(); });
@@ -279,6 +286,7 @@ void TZELTFrm::BuildMenus()
         menu.addAction(TextLabelsAct);
         menu.exec(UpperToolBar->mapToGlobal(p));
     });
+    SetShowToolBarCaption(FShowToolBarCaption);  // text labels until the stored state says otherwise
 }
 
 void TZELTFrm::BuildPanels()
@@ -455,25 +463,12 @@ void TZELTFrm::SaveDebugSettings()
 void TZELTFrm::SetSeparator(int index, const std::string& value)
 {
     TStationSettings& s = FCore->Settings;
-    const std::string v = value.empty() ? DefaultSeparator(index) : value;
     std::string* fields[] = {&s.SepList, &s.SepDec, &s.SepTime, &s.SepDate};
-    *fields[index] = v;
-    if (gListScn) {
-        std::string* list[] = {&gListScn->SepList, &gListScn->SepDec, &gListScn->SepTime, &gListScn->SepDate};
-        *list[index] = v;
-    }
-    if (index == 1) SetDecimalSeparator(v[0]);
+    *fields[index] = value.empty() ? DefaultSeparator(index) : value;
+    ApplyAsciiFormat(s);
 }
 
-void TZELTFrm::ApplyAsciiOptions()
-{
-    if (!gListScn) return;
-    const TStationSettings& s = FCore->Settings;
-    gListScn->Year4Digits = s.Year4Digits;
-    gListScn->QuotedDateTime = s.QuotedDateTime;
-    gListScn->ShowZeroDate = s.ShowZeroDate;
-    gListScn->ForceDisplayDecimalValue = s.ForceDisplayDecimalValue;
-}
+void TZELTFrm::ApplyAsciiOptions() { ApplyAsciiFormat(FCore->Settings); }
 
 void TZELTFrm::SetModeExpert(bool on)
 {
@@ -597,7 +592,7 @@ int TZELTFrm::StartScripts() { return Scripts ? Scripts->StartScripts(*FCore, FC
 void TZELTFrm::ShowQ5FileInfo()
 {
     TQ5File* f = Q5File();
-    NameLbl->setText(Q(Q5FileName()));
+    NameLbl->setText(FileNameToQString(Q5FileName()));
     if (!f) {
         for (QLabel* l : {SizeLbl, DataLbl, InstrumentLbl, PcDateLbl, InstrDateLbl}) l->setText("-");
         return;
@@ -681,14 +676,17 @@ std::vector<int> TZELTFrm::SelectedEvents() const
 
 std::string TZELTFrm::HelpFile() const { return FHelp->HelpFile(); }
 
+void TZELTFrm::ShowHelpTopic(int context) { FHelp->ShowTopic(context); }
+
 void TZELTFrm::MemoLine(const std::string& text)
 {
     if (EchoMemoToStderr) std::fprintf(stderr, "%s\n", text.c_str());
     Memo->appendPlainText(Q(text));
     if (Memo->blockCount() > 300) {
+        // Text lines, not the wrapped lines on screen: the last 50 stay.
         QTextCursor c(Memo->document());
         c.movePosition(QTextCursor::Start);
-        c.movePosition(QTextCursor::Down, QTextCursor::KeepAnchor, Memo->blockCount() - 50);
+        c.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, Memo->blockCount() - 50);
         c.removeSelectedText();
         Memo->verticalScrollBar()->setValue(Memo->verticalScrollBar()->maximum());
     }
@@ -722,8 +720,8 @@ void TZELTFrm::ShowRSPanel(bool on) { RSPanel->setVisible(on); }
 
 void TZELTFrm::Q5FileNameChanged()
 {
-    setWindowTitle("ZELT Win - " + Q(ExtractFileName(Q5FileName())));
-    NameLbl->setText(Q(Q5FileName()));
+    setWindowTitle("ZELT Win - " + FileNameToQString(ExtractFileName(Q5FileName())));
+    NameLbl->setText(FileNameToQString(Q5FileName()));
 }
 
 void TZELTFrm::ProgressChanged(int percent) { Gauge->setValue(std::clamp(percent, 0, 100)); }
@@ -785,8 +783,8 @@ void TZELTFrm::OpenMnuClick()
     if (RefuseWhileConnected()) return;
     std::string dir;
     FStatus->ReadString("OpenQ5FileDir", dir);
-    const QString path = QFileDialog::getOpenFileName(this, "Open a Q5 file", Q(dir), "Q5 files (*.Q5 *.q5)");
-    if (!path.isEmpty()) OpenFile(QStringToAnsi(path));
+    const QString path = QFileDialog::getOpenFileName(this, "Open a Q5 file", FileNameToQString(dir), "Q5 files (*.Q5 *.q5)");
+    if (!path.isEmpty()) OpenFile(QStringToFileName(path));
 }
 
 void TZELTFrm::OpenFile(const std::string& path)
@@ -841,10 +839,10 @@ bool TZELTFrm::SaveAsMnuClick()
     if (RefuseWhileConnected()) return false;
     std::string dir;
     FStatus->ReadString("SaveQ5FileDir", dir);
-    QString path = QFileDialog::getSaveFileName(this, "Save the Q5 file", Q(dir), "Q5 files (*.Q5 *.q5)");
+    QString path = QFileDialog::getSaveFileName(this, "Save the Q5 file", FileNameToQString(dir), "Q5 files (*.Q5 *.q5)");
     if (path.isEmpty()) return false;
     if (QFileInfo(path).suffix().isEmpty()) path += ".Q5";
-    return SaveAs(QStringToAnsi(path));
+    return SaveAs(QStringToFileName(path));
 }
 
 bool TZELTFrm::SaveAs(const std::string& path)

@@ -118,6 +118,8 @@ public:
     void AutoRunPlugIn();
 
     std::string HelpFile() const;
+    // The help page of a context number in the program's help window, which outlives the caller.
+    void ShowHelpTopic(int context);
     // The send and receive scripts run after the identification (null: none).
     class TScriptsList* Scripts = nullptr;
     // Without a screen the communication log also goes to standard error.

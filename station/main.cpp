@@ -1,7 +1,9 @@
 // zelt: the station program. Batch conversions (-ASCII, -PAR) run before any window exists and end
 // with status 1 on a failure; otherwise the main window runs until it is closed. With no screen
-// (an offscreen or minimal platform) and an automatic connection, the program ends once the first
-// download has been written, its log lines going to standard error.
+// (an offscreen or minimal platform) the log lines also go to standard error; an automatic
+// connection ends the program once the first download has been written, a plug-in run (-RUN=)
+// keeps it going until the window is closed (a plug-in may close it), and a start that asks for
+// neither ends at once.
 #include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -53,6 +55,8 @@ int RunBatch(int argc, char** argv, const std::vector<std::string>& args)
         main.Get = [&](const std::string& key, std::string& value) { return ini->TryReadString(section, key, value); };
         LoadStationSettings(settings, main);
     }
+    // The files come out as the main window's export writes them with the same settings.
+    ApplyAsciiFormat(settings);
     options.AddASCIIHeader = settings.AddASCIIHeader;
     const TBatchResult result = ParseCommandLine(args, options);
     return result.Failed ? 1 : 0;
@@ -117,7 +121,8 @@ int main(int argc, char** argv)
         frm.show();
         frm.Start();
         if (TSplashScreenFrm::Current) TSplashScreenFrm::Current->close();
-        if (!PromptHasScreen() && !unattended) return 0;  // nothing would ever happen
+        // Nothing would ever happen: no connection, no plug-in to run.
+        if (!PromptHasScreen() && !unattended && frm.PlugInName().empty()) return 0;
         status = app.exec();
     }
     return status;

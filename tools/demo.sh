@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The main job on the embedded default: the instrument simulator plays a memory of twelve records on a
-# pseudo-terminal, and the station program connects to it, downloads the records, sets the clock, and
-# keeps the download as a Q5 data file with its ASCII files. With a screen the main window shows the
+# The main job on the embedded default: the instrument simulator plays a memory of twelve records and
+# two days of direct-sun triplets on a pseudo-terminal, and the station program connects to it,
+# downloads the records, sets the clock, and keeps the download as a Q5 data file with its ASCII files. With a screen the main window shows the
 # transfer (close it when done); without one the program logs to standard error and ends once the
 # files are written.
 set -euo pipefail
@@ -20,7 +20,7 @@ printf '[General]\r\nAutoRecord=1\r\nAutoRecordPath=%s/data/\r\nCreateASCIIFiles
   "$work" > "$work/zelt.ini"
 
 echo "== instrument simulator on a pseudo-terminal"
-"$bin/zelt-simulator" --pty --link "$work/tty" --sessions 1 --log "$work/simulator.log" >/dev/null &
+"$bin/zelt-simulator" --pty --link "$work/tty" --sun-days 2 --sessions 1 --log "$work/simulator.log" >/dev/null &
 simulator=$!
 trap 'kill $simulator 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "$work/tty" ] && break; sleep 0.1; done

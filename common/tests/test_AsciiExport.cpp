@@ -229,7 +229,7 @@ TEST(AsciiExportGolden, StationDescriptions)
     TQ5File file(path);
     ASSERT_EQ(file.NbEvt(), 3);
     ASSERT_TRUE(file.ExportAsciiFiles(path, true));
-    const std::string golden = std::filesystem::path(__FILE__).parent_path().string() + "/golden/";
+    const std::string golden = std::string(ZELT_TEST_SOURCE_DIR) + "/common/tests/golden/";
     for (const char* ext : {".SUN", ".ALM", ".TMP"})
         EXPECT_EQ(ReadText(dir.File(std::string("golden") + ext)), ReadText(golden + "golden" + ext)) << ext;
     if (std::getenv("ZELT_WRITE_GOLDEN") != nullptr)

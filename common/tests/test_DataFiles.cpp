@@ -39,8 +39,8 @@ TEST_F(DataFilesTest, ListsLoad) {
   ASSERT_EQ(lists.Ins().Count(), 1);
   EXPECT_EQ(lists.Ins()[0]->Filters.size(), 22u);
   EXPECT_EQ(lists.Ins().GetInstrumentName("SP0A0123"), "Q5 sun photometer, 9 filters 340-1640 nm");
-  EXPECT_EQ(lists.El().Count(), 15);
-  ASSERT_EQ(lists.Scn().Count(), 6);
+  EXPECT_EQ(lists.El().Count(), 18);
+  ASSERT_EQ(lists.Scn().Count(), 8);
   for (const auto& type : lists.Scn().Items) {
     EXPECT_GT(type->Count(), 3) << type->Extension;  // every E line named a known value
     EXPECT_EQ(type->Items[0]->ValueKind, VAL_DATE);

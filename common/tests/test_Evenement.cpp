@@ -256,3 +256,50 @@ TEST_F(TypedEventTest, FiltersResolveAgainstTheFilesInstrument)
     unknown.SetParamBloc(Hex(MakeParamBlock(0x0A, "SP990000")));
     EXPECT_EQ(unknown.InstruName(), "Inconnu (SP990000)");
 }
+
+TEST_F(TypedEventTest, FilterPositionFromASiblingValueAnywhereInTheRecord)
+{
+    // Each measurement takes its filter position from another value of the record: listed after it,
+    // before it, shown with decimals, as a label, as a marker.
+    lists.El().LoadFromText("Pos,4,\"Position\",5,\"Pos\"\n");
+    lists.Scn().LoadFromText("S 2,0x13,NSK,\"Sky\",0\n"
+                             "I SP0A0000-SP0AFFFF\n"
+                             "E VAL_CN,10,Sun,F=Pos,T=SUN\n"
+                             "E VAL_BYTECN,12,Pos\n"
+                             "E VAL_CN,13,Sun,F=Pos,T=SUN\n"
+                             "S 3,0x14,NSX,\"Odd positions\",0\n"
+                             "I SP0A0000-SP0AFFFF\n"
+                             "E VAL_CN,10,Sun,F=Pos,T=SUN\n"
+                             "E VAL_HUM,12,Pos,D=1\n"
+                             "S 4,0x15,NSY,\"Labelled positions\",0\n"
+                             "I SP0A0000-SP0AFFFF\n"
+                             "E VAL_CN,10,Sun,F=Pos,T=SUN\n"
+                             "E VAL_BYTECN,12,Pos,SIG_1=\"One\",SIG_3=\"3\"\n");
+    lists.Ins().LoadFromText("T SP0A0002\nN \"Two filters\"\nF 1,440,SUN,1\nF 3,870,SUN,3\nF 9,1020,SUN,2\n");
+    TempDir dir;
+    const std::string path = dir.File("sky.q5");
+    WriteFile(path, MakeImage(MakeParamBlock(0x0A, "SP0A0002"),
+                              {MakeRecord(0x13, {2025, 6, 1, 8, 0, 0}, {0x01, 0x00, 0x03, 0x00, 0x07}),
+                               MakeRecord(0x13, {2025, 6, 1, 8, 2, 0}, {0x01, 0x00, 0xFF, 0x00, 0x07}),
+                               MakeRecord(0x14, {2025, 6, 1, 8, 4, 0}, {0x01, 0x00, 0x02}),
+                               MakeRecord(0x14, {2025, 6, 1, 8, 6, 0}, {0x01, 0x00, 0x05}),
+                               MakeRecord(0x15, {2025, 6, 1, 8, 8, 0}, {0x01, 0x00, 0x01}),
+                               MakeRecord(0x15, {2025, 6, 1, 8, 10, 0}, {0x01, 0x00, 0x03})}));
+    TQ5File file(path);
+    ASSERT_NE(file.Instrument, nullptr);
+    ASSERT_EQ(file.Events.Count(), 6);
+    EXPECT_EQ(file.Events[0]->AsciiHeader(), "SUN 870 nm,Pos,SUN 870 nm");
+    EXPECT_EQ(file.Events[0]->AsciiString(), "256,3,7");
+    EXPECT_EQ(file.Events[1]->AsciiHeader(), "Sun,Pos,Sun");   // 255 is no filter of this instrument
+    // Half a unit per count: 1 reads 1.0, a text with decimals is no position.
+    EXPECT_EQ(file.Events[2]->AsciiHeader(), "Sun,Pos");
+    EXPECT_EQ(file.Events[3]->AsciiString(), "256,2.5");
+    EXPECT_EQ(file.Events[3]->AsciiHeader(), "Sun,Pos");
+    // A label word is no position; a label that reads as a number is one.
+    EXPECT_EQ(file.Events[4]->AsciiString(), "256,One");
+    EXPECT_EQ(file.Events[4]->AsciiHeader(), "Sun,Pos");
+    EXPECT_EQ(file.Events[5]->AsciiHeader(), "SUN 870 nm,Pos");
+    lists.Scn().ForceDisplayDecimalValue = 1;   // the numbers themselves: 1 is the 440 nm filter
+    TQ5File forced(path);
+    EXPECT_EQ(forced.Events[4]->AsciiHeader(), "SUN 440 nm,Pos");
+}

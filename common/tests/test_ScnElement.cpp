@@ -139,6 +139,27 @@ TEST_F(ScnElementTest, NumberRounding) {
   EXPECT_EQ(FormatFixedDigits(1.0, 1000, 6, '.').size(), 32u);  // decimals capped
 }
 
+TEST_F(ScnElementTest, ExactHalvesRoundAwayFromZero) {
+  EXPECT_EQ(FormatFixedDigits(40.5, 0, 6, '.'), "41");
+  EXPECT_EQ(FormatFixedDigits(2.5, 0, 6, '.'), "3");
+  EXPECT_EQ(FormatFixedDigits(-2.5, 0, 6, '.'), "-3");
+  EXPECT_EQ(FormatFixedDigits(0.125, 2, 6, ','), "0,13");
+  EXPECT_EQ(FormatFixedDigits(-0.375, 2, 6, '.'), "-0.38");
+  EXPECT_EQ(FormatFixedDigits(-0.5, 0, 6, '.'), "-1");
+  EXPECT_EQ(FormatFixedDigits(1234568.5, 0, 8, '.'), "1234569");
+  EXPECT_EQ(FormatFixedDigits(1234568.5, 1, 8, '.'), "1234568.5");
+  // The six-significant-digit limit rounds the same way: 12345.25 keeps one decimal.
+  EXPECT_EQ(FormatFixedDigits(12345.25, 3, 6, '.'), "12345.300");
+  // Not exactly half-way: the nearest text, whichever side (0.15 is stored just below it).
+  EXPECT_EQ(FormatFixedDigits(0.15, 1, 6, '.'), "0.1");
+  EXPECT_EQ(FormatFixedDigits(0.35, 1, 6, '.'), "0.3");
+  // Humidity is counted in half percents: 81 reads 40.5 %, shown 41 without decimals.
+  TScnTypeItem& humidity = Item("Mes", VAL_HUM);
+  EXPECT_EQ(Text(humidity, "51"), "41");
+  humidity.Decimals = 1;
+  EXPECT_EQ(Text(humidity, "51"), "40.5");
+}
+
 TEST_F(ScnElementTest, DateAndTime) {
   TScnTypeItem& date = Item("Date", VAL_DATE);
   TScnTypeItem& time = Item("Time", VAL_TIME);

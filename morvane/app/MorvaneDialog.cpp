@@ -18,7 +18,9 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <iostream>
+#include <limits>
 
 namespace morvane {
 
@@ -41,7 +43,7 @@ std::pair<QString, int> Model(int code, const char *fallback, int wavelengths) {
 
 bool ReadNumber(const QLineEdit *edit, float &value) {
   double v = 0;
-  if (!ParseFortranReal(edit->text().trimmed().toStdString(), v))
+  if (!ParseFortranReal(edit->text().trimmed().toStdString(), v) || !(std::fabs(v) <= std::numeric_limits<float>::max()))
     return false;
   value = static_cast<float>(v);
   return true;
@@ -403,14 +405,16 @@ void MorvaneDialog::Apply() {
       int id;
       float *target;
       const char *error;
+      float min, max;
     };
-    const Field fields[] = {{1022, &params_.latitude, "ERROR: Latitud erronea "},
-                            {1023, &params_.longitude, "ERROR: Longitud erronea "},
-                            {1024, &params_.altitude, "ERROR: Altura erronea "},
-                            {1030, &params_.ozone, "ERROR: Contenido de ozono erroneo "},
-                            {1036, &params_.no2, "ERROR: Contenido de NO2 erroneo "}};
+    constexpr float kAny = std::numeric_limits<float>::max();
+    const Field fields[] = {{1022, &params_.latitude, "ERROR: Latitud erronea ", -kMaxLatitude, kMaxLatitude},
+                            {1023, &params_.longitude, "ERROR: Longitud erronea ", -kMaxLongitude, kMaxLongitude},
+                            {1024, &params_.altitude, "ERROR: Altura erronea ", kMinAltitude, kMaxAltitude},
+                            {1030, &params_.ozone, "ERROR: Contenido de ozono erroneo ", -kAny, kAny},
+                            {1036, &params_.no2, "ERROR: Contenido de NO2 erroneo ", -kAny, kAny}};
     for (const Field &f : fields)
-      if (!ReadNumber(control<QLineEdit>(f.id), *f.target)) {
+      if (!ReadNumber(control<QLineEdit>(f.id), *f.target) || !(*f.target >= f.min && *f.target <= f.max)) {
         result.status = -1;
         result.message = f.error;
         break;

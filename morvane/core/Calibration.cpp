@@ -25,12 +25,13 @@ bool ParseDatedRecord(const ListRecord &rec, size_t values, bool exact, double &
   return true;
 }
 
-void Calibration::Load(const std::string &path, int nwl, std::ostream &diag) {
+void Calibration::Load(const std::string &path, int nwl) {
   lines_.clear();
   nwl_ = nwl;
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    throw Failure(FailureKind::Calibration, "No se puede abrir el fichero de calibrado " + path);
+  std::ifstream in;
+  std::string reason;
+  if (!OpenInput(in, path, reason))
+    throw Failure(FailureKind::Calibration, "No se puede leer el fichero de calibrado " + path + ": " + reason);
   ListReader r(in);
   std::string text;
   ListRecord rec;
@@ -40,11 +41,12 @@ void Calibration::Load(const std::string &path, int nwl, std::ostream &diag) {
       continue;
     Line line{0, std::vector<double>(static_cast<size_t>(nwl))};
     const bool ok = !rec.slash && ParseDatedRecord(rec, static_cast<size_t>(nwl), true, line.n, line.c.data());
-    if (!ok) {
-      diag << "morvane: " << path << ": línea " << r.LineNumber() << " de calibrado rechazada (se esperan año, mes, día y "
-           << nwl << " constantes)\n";
-      continue;
-    }
+    // Any other date's constants would stand in for this line's without a word: the run stops.
+    if (!ok)
+      throw Failure(FailureKind::Calibration,
+                    path + ": línea " + std::to_string(r.LineNumber()) + " de calibrado rechazada (se esperan año, mes, día y " +
+                        std::to_string(nwl) + " constantes separadas por blancos" +
+                        (text.find(',') != std::string::npos ? "; ¿coma decimal?" : "") + ")");
     lines_.push_back(std::move(line));
   }
   if (lines_.empty())

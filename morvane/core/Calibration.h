@@ -1,7 +1,6 @@
 #pragma once
 // Calibration constants (extraterrestrial counts) per date, interpolated in time.
 
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,9 +14,10 @@ bool ParseDatedRecord(const ListRecord &rec, size_t values, bool exact, double &
 
 class Calibration {
 public:
-  // Reads "year month day c1 .. c_nwl" lines. A line with another field count, or an impossible date, is
-  // rejected and said on diag. Throws Failure(Calibration) when the file is missing or has no valid line.
-  void Load(const std::string &path, int nwl, std::ostream &diag);
+  // Reads "year month day c1 .. c_nwl" lines; blank lines are skipped. Throws Failure(Calibration) naming
+  // the file and line when a line has another field count (decimal commas among them) or an impossible
+  // date, and when the file cannot be read or has no line.
+  void Load(const std::string &path, int nwl);
 
   // Constants at time n (days since 2000-01-01 0 h): before the first date the first line, after the
   // last the last line, otherwise linear in time between the dates around n.

@@ -16,12 +16,11 @@ struct ComputeSummary {
   int place440 = 0;       // place of the 440 nm channel among the selected wavelengths (1-based), 0 = none
   int valueColumns = 0;   // value columns of every row
   long records = 0;       // rows written
-  double readSeconds = 0;  // time spent reading and parsing data lines
-  double writeSeconds = 0; // time spent sorting and writing the result file
 };
 
-// Runs the computation on params and writes params.outputFile. Skipped records and fallbacks are said on
-// diag. Throws Failure on any fault, before the output file is written.
-ComputeSummary RunMorvane(const RunParams &params, std::ostream &diag);
+// Runs the computation on params and writes params.outputFile, and, when screenedFile is not empty, the
+// cloud-screened file from the rows as written. Skipped records and fallbacks are said on diag. Throws
+// Failure on any fault, before the output files are written.
+ComputeSummary RunMorvane(const RunParams &params, std::ostream &diag, const std::string &screenedFile = {});
 
 } // namespace morvane

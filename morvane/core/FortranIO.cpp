@@ -1,10 +1,12 @@
 #include "morvane/core/FortranIO.h"
 
 #include <charconv>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace morvane {
 
@@ -12,6 +14,77 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Powers of ten that doubles hold exactly.
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int kMaxExactPow10 = 22;
+constexpr uint64_t kMaxExactInteger = uint64_t{1} << 53;
+
+// The common real texts (counts, "0.123456E-01"): a mantissa below 2^53 and a power of ten up to 1e22
+// are exact, so one multiplication or division rounds correctly and gives from_chars' value. False
+// leaves the text to the general path, which also decides whether it is a real at all.
+bool ParseExactReal(std::string_view t, double &value) {
+  const size_t n = t.size();
+  size_t i = 0;
+  bool negative = false;
+  if (i < n && (t[i] == '+' || t[i] == '-'))
+    negative = t[i++] == '-';
+  uint64_t mantissa = 0;
+  int digits = 0, scale = 0;
+  for (; i < n && IsDigit(t[i]); ++i, ++digits)
+    mantissa = mantissa * 10 + static_cast<uint64_t>(t[i] - '0');
+  if (i < n && t[i] == '.')
+    for (++i; i < n && IsDigit(t[i]); ++i, ++digits, --scale)
+      mantissa = mantissa * 10 + static_cast<uint64_t>(t[i] - '0');
+  if (digits == 0 || digits > 19 || mantissa > kMaxExactInteger)
+    return false;
+  int exponent = 0;
+  if (i < n) {
+    const char c = t[i];
+    if (c == 'e' || c == 'E' || c == 'd' || c == 'D' || c == 'q' || c == 'Q')
+      ++i;
+    else if (c != '+' && c != '-')
+      return false;
+    bool negativeExponent = false;
+    if (i < n && (t[i] == '+' || t[i] == '-'))
+      negativeExponent = t[i++] == '-';
+    const size_t start = i;
+    for (; i < n && IsDigit(t[i]) && i - start < 4; ++i)
+      exponent = exponent * 10 + (t[i] - '0');
+    if (i == start || i != n)
+      return false;
+    if (negativeExponent)
+      exponent = -exponent;
+  }
+  const int e10 = scale + exponent;
+  if (e10 < -kMaxExactPow10 || e10 > kMaxExactPow10)
+    return false;
+  const double m = static_cast<double>(mantissa);
+  const double v = e10 >= 0 ? m * kPow10[e10] : m / kPow10[-e10];
+  value = negative ? -v : v;
+  return true;
+}
+
+// The integer nearest to r >= 0, where r is a correctly rounded product or quotient (off by at most half
+// a unit in its last place). False when r lies so close to a half that the true value's side of it is
+// not known, or too high for an exact integer: the caller then takes the exact conversion.
+bool RoundScaled(double r, uint64_t &rounded) {
+  if (!(r < 4.5e15))
+    return false;
+  const int64_t whole = static_cast<int64_t>(r); // r >= 0: truncation is the floor
+  const double fraction = r - static_cast<double>(whole); // exact below 2^52
+  if (std::fabs(fraction - 0.5) <= r * 4.5e-16 + 1e-300)
+    return false;
+  rounded = static_cast<uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  return true;
+}
+
+// Writes the `count` last decimal digits of v before end (leading zeros kept).
+void WriteDigits(uint64_t v, char *end, int count) {
+  for (int k = 0; k < count; ++k, v /= 10)
+    *--end = static_cast<char>('0' + v % 10);
+}
 
 } // namespace
 
@@ -24,7 +97,8 @@ bool ParseFortranInt(std::string_view text, long &value) {
     negative = text[0] == '-';
     i = 1;
   }
-  if (i == text.size())
+  // One sign at most: from_chars would take a second one ("--5", "+-5").
+  if (i == text.size() || !IsDigit(text[i]))
     return false;
   long v = 0;
   auto r = std::from_chars(text.data() + i, text.data() + text.size(), v);
@@ -35,6 +109,8 @@ bool ParseFortranInt(std::string_view text, long &value) {
 }
 
 bool ParseFortranReal(std::string_view text, double &value) {
+  if (ParseExactReal(text, value))
+    return true;
   // Normalised into "[-]digits[.digits][e[-]digits]" for from_chars, which is locale independent.
   char buf[128];
   size_t n = 0;
@@ -117,12 +193,17 @@ void SplitListRecord(std::string_view line, ListRecord &out) {
       break;
     }
     size_t start = i;
-    while (i < line.size() && !IsBlank(line[i]) && line[i] != ',' && line[i] != '/')
-      ++i;
+    size_t star = std::string_view::npos;
+    for (; i < line.size(); ++i) {
+      const char d = line[i];
+      if (IsBlank(d) || d == ',' || d == '/')
+        break;
+      if (d == '*' && star == std::string_view::npos)
+        star = i - start;
+    }
     std::string_view item = line.substr(start, i - start);
     valueSinceComma = true;
     // "r*c": r copies of c, or r null values when c is empty.
-    size_t star = item.find('*');
     long repeat = 0;
     if (star != std::string_view::npos && star > 0 && ParseFortranInt(item.substr(0, star), repeat) &&
         repeat > 0 && repeat <= 100000 && IsDigit(item[0])) {
@@ -207,6 +288,20 @@ ReadStatus ListReader::ReadText(std::string &text) {
   return ReadStatus::Ok;
 }
 
+bool OpenInput(std::ifstream &in, const std::string &path, std::string &why) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    why = "es una carpeta";
+    return false;
+  }
+  in.open(path, std::ios::binary);
+  if (!in) {
+    why = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
 std::string TrimRight(std::string_view text) {
   size_t end = text.size();
   while (end > 0 && IsBlank(text[end - 1]))
@@ -233,18 +328,54 @@ void AppendI(std::string &out, long value, int width) {
   AppendField(out, std::string_view(buf, static_cast<size_t>(r.ptr - buf)), width);
 }
 
+namespace {
+
+// "[-]ddd.ddd" with `decimals` decimals when the scaled value settles its rounding; null otherwise.
+char *FastFixed(double value, int decimals, char *buf) {
+  if (decimals < 0 || decimals > 15)
+    return nullptr;
+  uint64_t scaled = 0;
+  if (!RoundScaled(std::fabs(value) * kPow10[decimals], scaled))
+    return nullptr;
+  const uint64_t unit = static_cast<uint64_t>(kPow10[decimals]);
+  uint64_t whole = scaled / unit;
+  char *p = buf;
+  if (std::signbit(value))
+    *p++ = '-';
+  char digits[24];
+  int nd = 0;
+  do {
+    digits[nd++] = static_cast<char>('0' + whole % 10);
+    whole /= 10;
+  } while (whole);
+  while (nd)
+    *p++ = digits[--nd];
+  if (decimals > 0) {
+    *p++ = '.';
+    WriteDigits(scaled % unit, p + decimals, decimals);
+    p += decimals;
+  }
+  return p;
+}
+
+} // namespace
+
 void AppendF(std::string &out, double value, int width, int decimals) {
   char buf[400];
   if (!std::isfinite(value) || width <= 0 || width > 300) {
     out.append(static_cast<size_t>(width > 0 ? width : 0), '*');
     return;
   }
-  auto r = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::fixed, decimals);
-  if (r.ec != std::errc()) {
-    out.append(static_cast<size_t>(width), '*');
-    return;
+  char *end = FastFixed(value, decimals, buf);
+  if (!end) {
+    auto r = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::fixed, decimals);
+    if (r.ec != std::errc()) {
+      out.append(static_cast<size_t>(width), '*');
+      return;
+    }
+    end = r.ptr;
   }
-  char *begin = buf, *end = r.ptr;
+  char *begin = buf;
   if (decimals == 0)
     *end++ = '.';
   // The zero before the point is optional: dropped only when the field would overflow without it.
@@ -304,10 +435,68 @@ int SignificantDigits(double v, int count, char *out) {
 
 } // namespace
 
+char *PutE(char *out, double value, int width, int decimals) {
+  const double a = std::fabs(value);
+  if (decimals < 1 || decimals > 15 || !(a >= 1e-16 && a <= 1e26))
+    return nullptr;
+  uint64_t bits;
+  std::memcpy(&bits, &a, sizeof bits);
+  const int binaryExponent = static_cast<int>(bits >> 52) - 1022; // as frexp gives it, a being normal
+  // The decimal exponent of the first digit is floor((binaryExponent - 1) log10 2) or one more.
+  int e10 = ((binaryExponent - 1) * 78913) >> 18;
+  const double low = kPow10[decimals - 1], high = kPow10[decimals];
+  double r = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int k = decimals - 1 - e10;
+    if (k < -kMaxExactPow10 || k > kMaxExactPow10)
+      return nullptr;
+    r = k >= 0 ? a * kPow10[k] : a / kPow10[-k];
+    if (r < high)
+      break;
+    ++e10;
+  }
+  if (!(r >= low && r < high))
+    return nullptr;
+  uint64_t digits = 0;
+  if (!RoundScaled(r, digits))
+    return nullptr;
+  if (digits == static_cast<uint64_t>(high)) { // 0.9999996E+01 -> 0.100000E+02
+    digits /= 10;
+    ++e10;
+  }
+  const int exponent = e10 + 1;
+  const bool negative = std::signbit(value);
+  const int length = (negative ? 1 : 0) + 2 + decimals + 4;
+  if (length > width)
+    return nullptr;
+  char *p = out;
+  for (int k = length; k < width; ++k)
+    *p++ = ' ';
+  if (negative)
+    *p++ = '-';
+  *p++ = '0';
+  *p++ = '.';
+  WriteDigits(digits, p + decimals, decimals);
+  p += decimals;
+  *p++ = 'E';
+  *p++ = exponent < 0 ? '-' : '+';
+  const int magnitude = exponent < 0 ? -exponent : exponent;
+  *p++ = static_cast<char>('0' + magnitude / 10);
+  *p++ = static_cast<char>('0' + magnitude % 10);
+  return p;
+}
+
 void AppendE(std::string &out, double value, int width, int decimals) {
   if (!std::isfinite(value) || decimals < 1 || decimals > 40) {
     out.append(static_cast<size_t>(width), '*');
     return;
+  }
+  char fast[64];
+  if (width < static_cast<int>(sizeof fast)) {
+    if (const char *end = PutE(fast, value, width, decimals)) {
+      out.append(fast, static_cast<size_t>(end - fast));
+      return;
+    }
   }
   // "[-]0.<decimals digits>E+ee", or "[-]0.<digits>+eee" for three-digit exponents.
   char text[64];

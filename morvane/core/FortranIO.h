@@ -4,6 +4,7 @@
 // files need them and independent of the process locale.
 
 #include <cstdint>
+#include <fstream>
 #include <istream>
 #include <string>
 #include <string_view>
@@ -21,7 +22,7 @@ bool ParseFortranReal(std::string_view text, double &value);
 // comes out as an empty view flagged in nulls; "r*c" repeats c r times; a slash ends the record.
 struct ListRecord {
   std::vector<std::string_view> items;
-  std::vector<bool> nulls;
+  std::vector<char> nulls; // 1 for a null value (chars: a bit vector is slow to fill)
   bool slash = false;
 };
 void SplitListRecord(std::string_view line, ListRecord &out);
@@ -60,11 +61,18 @@ private:
 void AppendI(std::string &out, long value, int width);
 void AppendF(std::string &out, double value, int width, int decimals);
 void AppendE(std::string &out, double value, int width, int decimals);
+// The E field written at out (room for width characters) when a short exact conversion settles it, as
+// for all but the rarest values: returns the field's end, or null when AppendE must write it.
+char *PutE(char *out, double value, int width, int decimals);
 inline void AppendX(std::string &out, int count) { out.append(static_cast<size_t>(count), ' '); }
 
 // List-directed output of one integer or logical (a record of its own, without the line end).
 std::string ListDirectedInt(long value);
 std::string ListDirectedLogical(bool value);
+
+// Opens a file for reading. False, with the reason in why, when it cannot be opened or is a folder (which
+// opens on Linux but reads as an empty file).
+bool OpenInput(std::ifstream &in, const std::string &path, std::string &why);
 
 // Trailing blanks and a CR removed.
 std::string TrimRight(std::string_view text);

@@ -1,14 +1,27 @@
 #include "morvane/core/FortranIO.h"
 #include "morvane/core/RunParams.h"
 
+#include <cmath>
 #include <fstream>
+#include <limits>
 
 namespace morvane {
 
+const char *SiteOutOfRange(const RunParams &p) {
+  if (!(p.latitude >= -kMaxLatitude && p.latitude <= kMaxLatitude))
+    return "la latitud";
+  if (!(p.longitude >= -kMaxLongitude && p.longitude <= kMaxLongitude))
+    return "la longitud";
+  if (!(p.altitude >= kMinAltitude && p.altitude <= kMaxAltitude))
+    return "la altura";
+  return nullptr;
+}
+
 bool ReadParameterFile(const std::string &path, RunParams &p, std::string &why) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    why = "no se puede abrir " + path;
+  std::ifstream in;
+  std::string reason;
+  if (!OpenInput(in, path, reason)) {
+    why = "no se puede leer " + path + ": " + reason;
     return false;
   }
   ListReader r(in);
@@ -21,6 +34,17 @@ bool ReadParameterFile(const std::string &path, RunParams &p, std::string &why) 
   };
   long v = 0;
   double x = 0;
+  // A single-precision parameter: a real beyond the single range has no value to hold.
+  auto single = [&](const char *item, float &out) {
+    if (bad(r.ReadReal(x), item))
+      return false;
+    if (!(std::fabs(x) <= std::numeric_limits<float>::max())) {
+      why = std::string(item) + " fuera de rango (línea " + std::to_string(r.LineNumber()) + ")";
+      return false;
+    }
+    out = static_cast<float>(x);
+    return true;
+  };
   if (bad(r.ReadInt(v), "el código de instrumento"))
     return false;
   if (v < 0 || v > 255) {
@@ -33,20 +57,16 @@ bool ReadParameterFile(const std::string &path, RunParams &p, std::string &why) 
   if (bad(r.ReadInt(v), "el filtrado de nubes"))
     return false;
   p.cloudScreening = v != 0;
-  if (bad(r.ReadReal(x), "la latitud"))
+  if (!single("la latitud", p.latitude) || !single("la longitud", p.longitude) || !single("la altura", p.altitude))
     return false;
-  p.latitude = static_cast<float>(x);
-  if (bad(r.ReadReal(x), "la longitud"))
+  if (const char *field = SiteOutOfRange(p)) {
+    why = std::string(field) + " fuera de rango (línea " + std::to_string(r.LineNumber()) + ")";
     return false;
-  p.longitude = static_cast<float>(x);
-  if (bad(r.ReadReal(x), "la altura"))
-    return false;
-  p.altitude = static_cast<float>(x);
+  }
 
-  if (bad(r.ReadReal(x), "el NO2"))
+  if (!single("el NO2", p.no2))
     return false;
   p.no2Mode = 0;
-  p.no2 = static_cast<float>(x);
   if (x == -1) {
     p.no2Mode = -1;
     if (bad(r.ReadText(p.no2File), "el fichero de NO2"))
@@ -54,10 +74,9 @@ bool ReadParameterFile(const std::string &path, RunParams &p, std::string &why) 
   } else if (x == -2) {
     p.no2Mode = -2;
   }
-  if (bad(r.ReadReal(x), "el ozono"))
+  if (!single("el ozono", p.ozone))
     return false;
   p.ozoneMode = 0;
-  p.ozone = static_cast<float>(x);
   if (x == -1) {
     p.ozoneMode = -1;
     if (bad(r.ReadText(p.ozoneFile), "el fichero de ozono"))
@@ -89,9 +108,8 @@ bool ReadParameterFile(const std::string &path, RunParams &p, std::string &why) 
       comb.push_back(static_cast<int>(q));
     }
   }
-  if (bad(r.ReadReal(x), "la presión"))
+  if (!single("la presión", p.pressure))
     return false;
-  p.pressure = static_cast<float>(x);
 
   // Data files: one per line to the end of the file, at most 31; a blank line counts as a name.
   p.dataFiles.clear();

@@ -5,6 +5,10 @@
 #include "morvane/core/Screening.h"
 #include "morvane/core/Tables.h"
 
+#include <filesystem>
+#include <utility>
+#include <vector>
+
 namespace morvane {
 
 std::string GraphHandOff(const std::string &resultFile, bool screened, int totalColumns, int nsel, int ncomb,
@@ -15,6 +19,31 @@ std::string GraphHandOff(const std::string &resultFile, bool screened, int total
     name.resize(256, ' ');
   return name + '\n' + ListDirectedInt(totalColumns) + '\n' + ListDirectedInt(nsel) + '\n' + ListDirectedInt(ncomb) +
          '\n' + ListDirectedLogical(vapour) + '\n';
+}
+
+void RefuseOutputOverInput(const RunParams &params, const std::string &parameterFile) {
+  std::vector<std::pair<std::string, std::string>> inputs; // name, what it is
+  if (!parameterFile.empty())
+    inputs.emplace_back(parameterFile, "parámetros");
+  inputs.emplace_back(params.calibrationFile, "calibrado");
+  if (params.ozoneMode == -1)
+    inputs.emplace_back(params.ozoneFile, "ozono");
+  if (params.no2Mode == -1)
+    inputs.emplace_back(params.no2File, "NO2");
+  for (const auto &name : params.dataFiles)
+    inputs.emplace_back(name, "datos");
+  for (const char *table : {"instruments.dat", "espectro.dat", "ozono.dat", "no2.dat", "tw.dat"})
+    inputs.emplace_back(TablePath(table), "tablas");
+  std::vector<std::string> outputs = {TrimRight(params.outputFile), "temporalg"};
+  if (params.cloudScreening)
+    outputs.push_back(ScreenedName(params.outputFile));
+  for (const auto &out : outputs)
+    for (const auto &[name, what] : inputs) {
+      std::error_code ec; // a file that does not exist is no input of anything
+      if (!TrimRight(name).empty() && std::filesystem::equivalent(out, TrimRight(name), ec))
+        throw Failure(FailureKind::Output, "El fichero de salida " + out + " es el fichero de " + what + " " + name +
+                                               ": no se sobrescribe");
+    }
 }
 
 RunResult ProcesoCalculo(RunParams &params, InputMode mode, const std::string &parameterFile, std::ostream &diag) {
@@ -34,12 +63,9 @@ RunResult ProcesoCalculo(RunParams &params, InputMode mode, const std::string &p
     params.pressure = -1;
   }
   try {
-    result.summary = RunMorvane(params, diag);
-    result.resultFile = TrimRight(params.outputFile);
-    if (params.cloudScreening) {
-      result.resultFile = ScreenedName(params.outputFile);
-      ScreenClouds(params.outputFile, result.resultFile, result.summary.valueColumns, result.summary.place440, diag);
-    }
+    RefuseOutputOverInput(params, parameterFile);
+    result.resultFile = params.cloudScreening ? ScreenedName(params.outputFile) : TrimRight(params.outputFile);
+    result.summary = RunMorvane(params, diag, params.cloudScreening ? result.resultFile : std::string());
   } catch (const Failure &f) {
     result.status = -2;
     result.message = f.what();

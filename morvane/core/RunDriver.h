@@ -24,6 +24,10 @@ struct RunResult {
 // successful run. Notes go to diag.
 RunResult ProcesoCalculo(RunParams &params, InputMode mode, const std::string &parameterFile, std::ostream &diag);
 
+// Throws Failure(Output) when a file the run writes (the result files, "temporalg") is one of its
+// inputs, before anything is computed.
+void RefuseOutputOverInput(const RunParams &params, const std::string &parameterFile);
+
 // The graph hand-off file's content.
 std::string GraphHandOff(const std::string &resultFile, bool screened, int totalColumns, int nsel, int ncomb,
                          bool vapour);

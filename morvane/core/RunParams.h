@@ -9,6 +9,8 @@ namespace morvane {
 
 constexpr int kMaxDataFiles = 31;
 constexpr int kMaxCombinations = 10;
+// The site's possible range; the computation's tables stop well within these altitudes.
+constexpr float kMaxLatitude = 90, kMaxLongitude = 180, kMinAltitude = -500, kMaxAltitude = 9000;
 
 struct RunParams {
   int instrumentCode = 1;
@@ -27,6 +29,10 @@ struct RunParams {
   std::vector<std::vector<int>> combinations; // 1-based wavelength positions
   std::vector<std::string> dataFiles;
 };
+
+// The site's latitude (-90..90), longitude (-180..180) and altitude (-500..9000 m): the name of the
+// first one out of its range ("la latitud", "la longitud", "la altura"), or null when all lie within.
+const char *SiteOutOfRange(const RunParams &params);
 
 // Reads "inputpar.dat". False, with the reason in why, when the file cannot be read or is incomplete
 // or a combination is malformed; params then hold what was read so far.

@@ -35,9 +35,10 @@ std::string TablePath(const std::string &name) {
 }
 
 InstrumentDesc ReadInstrument(const std::string &path, int code) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    throw Failure(FailureKind::Table, "No se puede abrir el fichero de instrumentos " + path);
+  std::ifstream in;
+  std::string reason;
+  if (!OpenInput(in, path, reason))
+    throw Failure(FailureKind::Table, "No se puede leer el fichero de instrumentos " + path + ": " + reason);
   ListReader r(in);
   std::string text;
   const Failure unknown(FailureKind::Instrument, "Instrument unknown ");
@@ -88,8 +89,9 @@ struct NumericTable {
 
 NumericTable LoadNumericTable(const std::string &path, size_t columns, bool &opened) {
   NumericTable t;
-  std::ifstream in(path, std::ios::binary);
-  opened = static_cast<bool>(in);
+  std::ifstream in;
+  std::string reason;
+  opened = OpenInput(in, path, reason);
   if (!opened)
     return t;
   ListReader r(in);
@@ -206,9 +208,10 @@ VapourTable ReadVapourTable(const std::string &path) {
   auto fail = [&](const std::string &why) {
     return Failure(FailureKind::Table, "Fallo en la tabla de vapor de agua " + path + ": " + why);
   };
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    throw fail("no se puede abrir");
+  std::ifstream in;
+  std::string reason;
+  if (!OpenInput(in, path, reason))
+    throw fail(reason);
   unsigned char head[2];
   if (!in.read(reinterpret_cast<char *>(head), 2))
     throw fail("fichero vacío");
@@ -260,15 +263,16 @@ double Vapor(const VapourTable &table, double t, double m, double p) {
       i = cand;
       break;
     }
-  double v[401];
-  for (int k = 0; k <= 399; ++k)
-    v[k + 1] = (m - c(i, 1)) * (c(i + k, 4) - c(i - 400 + k, 4)) / (c(i, 1) - c(i - 400, 1)) + c(i + k, 4);
   int j = 381;
   for (int cand = 21; cand <= 381; cand += 20)
     if (p <= c(cand, 2)) {
       j = cand;
       break;
     }
+  // Of the 400 values interpolated in air mass, only the two pressure sub-blocks around j are used.
+  double v[401];
+  for (int k = j - 21; k <= j + 18; ++k)
+    v[k + 1] = (m - c(i, 1)) * (c(i + k, 4) - c(i - 400 + k, 4)) / (c(i, 1) - c(i - 400, 1)) + c(i + k, 4);
   double u[21];
   for (int k = 0; k <= 19; ++k)
     u[k + 1] = (p - c(j, 2)) * (v[j + k] - v[j - 20 + k]) / (c(j, 2) - c(j - 20, 2)) + v[j + k];

@@ -29,6 +29,8 @@ TEST(ListDirected, ParsesFortranNumbers) {
   EXPECT_EQ(i, 7);
   EXPECT_FALSE(ParseFortranInt("1.0", i));
   EXPECT_FALSE(ParseFortranInt("12a", i));
+  for (const char *twoSigns : {"--5", "+-5", "-+5", "++5"})
+    EXPECT_FALSE(ParseFortranInt(twoSigns, i)) << twoSigns;
   EXPECT_TRUE(ParseFortranReal("1.5D+03", x));
   EXPECT_DOUBLE_EQ(x, 1500);
   EXPECT_TRUE(ParseFortranReal(".25", x));
@@ -118,20 +120,38 @@ TEST(FixedWidth, OutputDoesNotFollowTheLocale) {
   EXPECT_DOUBLE_EQ(x, 2.5);
 }
 
+// The E14.6 field of v as the C library's exactly rounded "%.5e" gives it.
+std::string ExpectedE(double v) {
+  char ref[64];
+  std::snprintf(ref, sizeof ref, "%.5e", std::fabs(v));
+  // "d.ddddde+XX" -> "0.dddddd", exponent + 1
+  const std::string r = ref;
+  const int exp10 = std::atoi(r.c_str() + r.find('e') + 1) + 1;
+  char expected[32];
+  if (std::abs(exp10) <= 99)
+    std::snprintf(expected, sizeof expected, "%s0.%c%sE%c%02d", std::signbit(v) ? "-" : "", r[0], r.substr(2, 5).c_str(),
+                  exp10 < 0 ? '-' : '+', std::abs(exp10));
+  else
+    std::snprintf(expected, sizeof expected, "%s0.%c%s%c%03d", std::signbit(v) ? "-" : "", r[0], r.substr(2, 5).c_str(),
+                  exp10 < 0 ? '-' : '+', std::abs(exp10));
+  return std::string(14 - std::strlen(expected), ' ') + expected;
+}
+
+uint64_t XorShift(uint64_t &state) {
+  state ^= state << 13;
+  state ^= state >> 7;
+  state ^= state << 17;
+  return state;
+}
+
 // The E field against the C library's exactly rounded "%.5e" over many magnitudes, halfway cases included.
 TEST(FixedWidth, ExponentFieldMatchesExactRounding) {
   uint64_t state = 88172645463325252ull;
-  auto next = [&] {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-  };
   std::vector<double> values;
   for (int i = 0; i < 200000; ++i) {
     double v;
     do {
-      const uint64_t bits = next();
+      const uint64_t bits = XorShift(state);
       std::memcpy(&v, &bits, sizeof v);
     } while (!std::isfinite(v) || std::fabs(v) < 1e-300 || std::fabs(v) > 1e300);
     values.push_back(v);
@@ -143,22 +163,51 @@ TEST(FixedWidth, ExponentFieldMatchesExactRounding) {
   for (double v : {0.1234565, 1.2345675, 9.9999995, 0.5, 0.125, 999999.5, 1e-5, 2.5e-7, 0.0000015})
     values.push_back(v);
   for (double v : values) {
-    char ref[64];
-    std::snprintf(ref, sizeof ref, "%.5e", std::fabs(v));
-    // "d.ddddde+XX" -> "0.dddddd", exponent + 1
-    const std::string r = ref;
-    const int exp10 = std::atoi(r.c_str() + r.find('e') + 1) + 1;
-    char expected[32];
-    if (std::abs(exp10) <= 99)
-      std::snprintf(expected, sizeof expected, "%s0.%c%sE%c%02d", v < 0 ? "-" : "", r[0], r.substr(2, 5).c_str(),
-                    exp10 < 0 ? '-' : '+', std::abs(exp10));
-    else
-      std::snprintf(expected, sizeof expected, "%s0.%c%s%c%03d", v < 0 ? "-" : "", r[0], r.substr(2, 5).c_str(),
-                    exp10 < 0 ? '-' : '+', std::abs(exp10));
     std::string got;
     AppendE(got, v, 14, 6);
-    const std::string want = std::string(14 - std::strlen(expected), ' ') + expected;
-    ASSERT_EQ(got, want) << ref;
+    ASSERT_EQ(got, ExpectedE(v)) << v;
+  }
+}
+
+// The magnitudes result files hold, densely, with values on and one step either side of every kind of
+// rounding boundary: the E and F fields equal the C library's exact conversions, and the texts read back
+// give strtod's values.
+TEST(FixedWidth, UsualMagnitudesMatchTheCLibrary) {
+  uint64_t state = 2463534242ull;
+  auto uniform = [&] { return static_cast<double>(XorShift(state) >> 11) / 9007199254740992.0; };
+  std::vector<double> values;
+  for (int i = 0; i < 100000; ++i)
+    values.push_back((i % 2 ? -1 : 1) * std::exp(uniform() * 100 - 40));
+  for (int i = 0; i < 40000; ++i) {
+    // d.ddddd5 x 10^e and 0.5 steps of 1e-2 .. 1e-5 (fixed fields), with their neighbours.
+    const double tie = (std::floor(uniform() * 9e6) + 1e6 + 0.5) * std::pow(10.0, static_cast<int>(uniform() * 30) - 20);
+    const double half = (std::floor(uniform() * 1e8) + 0.5) * std::pow(10.0, -2 - static_cast<int>(uniform() * 4));
+    for (double v : {tie, half})
+      for (double w : {v, std::nextafter(v, 0.0), std::nextafter(v, 1e300)})
+        values.push_back(w);
+  }
+  for (double v : {9.9999995, 99999.95, 0.0, -0.0, -0.0004, 0.0005, 1e-16, 1e26, 4.5e15})
+    values.push_back(v);
+  char ref[400];
+  for (double v : values) {
+    std::string got;
+    AppendE(got, v, 14, 6);
+    ASSERT_EQ(got, v == 0 ? "  0.000000E+00" : ExpectedE(v)) << v; // no sign on a zero
+    for (int d : {2, 3, 5}) {
+      got.clear();
+      AppendF(got, v, 40, d);
+      std::snprintf(ref, sizeof ref, "%40.*f", d, v);
+      ASSERT_EQ(got, std::string(ref).size() > 40 ? std::string(40, '*') : std::string(ref)) << v << " F" << d;
+    }
+    for (const char *format : {"%.6E", "%.5f", "%.17g", "%.0f"}) {
+      std::snprintf(ref, sizeof ref, format, v);
+      if (std::strlen(ref) > 100)
+        continue;
+      double parsed = 0;
+      ASSERT_TRUE(ParseFortranReal(ref, parsed)) << ref;
+      const double expected = std::strtod(ref, nullptr);
+      ASSERT_EQ(std::memcmp(&parsed, &expected, sizeof parsed), 0) << ref;
+    }
   }
 }
 

@@ -152,6 +152,137 @@ TEST_F(ProgramTest, EveryFailureExitsNonZeroWithItsMessageAndNoResult) {
   EXPECT_FALSE(Exists("temporalg"));
 }
 
+// The parameter file's lines with line `number` (1-based) replaced.
+std::string WithLine(const std::string &text, size_t number, const std::string &line) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  lines.at(number - 1) = line;
+  std::string out;
+  for (const auto &l : lines)
+    out += l + '\n';
+  return out;
+}
+
+TEST_F(ProgramTest, AnOutputNamingAnInputIsRefusedAndTheInputKept) {
+  WriteFile(dir.file("res.ta2"), ReadFile(dir.file("site.nsu")));
+  struct Case {
+    std::string output, calibration;
+    std::vector<std::string> data;
+    int cloud;
+  };
+  const Case cases[] = {{"inputpar.dat", "cal.cal", {"site.nsu"}, 0},
+                        {"./cal.cal", "cal.cal", {"site.nsu"}, 0},
+                        {"site.nsu", "cal.cal", {"site.nsu"}, 0},
+                        {dir.file("site.nsu"), "cal.cal", {"site.nsu"}, 1},
+                        {"res.tao", "cal.cal", {"res.ta2"}, 1}}; // the screened file would replace the data
+  for (const Case &c : cases) {
+    const std::string param = ParameterFile(7, c.calibration, c.output, c.cloud, kLat, kLon, kAlt, "-2\n", "300\n",
+                                            {{1, 2, 3, 4}}, -1, c.data);
+    WriteFile(dir.file("inputpar.dat"), param);
+    const std::string cal = ReadFile(dir.file("cal.cal")), data = ReadFile(dir.file(c.data[0]));
+    const Outcome o = RunProgram(dir.path(), {"inputpar.dat", "/G0"});
+    EXPECT_EQ(o.status, 7) << c.output;
+    EXPECT_NE(o.err.find("no se sobrescribe"), std::string::npos) << o.err;
+    EXPECT_EQ(ReadFile(dir.file("inputpar.dat")), param);
+    EXPECT_EQ(ReadFile(dir.file("cal.cal")), cal);
+    EXPECT_EQ(ReadFile(dir.file(c.data[0])), data);
+    EXPECT_FALSE(Exists("res.tao"));
+    EXPECT_FALSE(Exists("temporalg"));
+  }
+}
+
+TEST_F(ProgramTest, AFolderIsAnUnreadableInput) {
+  std::filesystem::create_directory(dir.file("folder.nsu"));
+  Param(7, "cal.cal", {"site.nsu", "folder.nsu"});
+  Outcome o = RunProgram(dir.path(), {"inputpar.dat", "/G0"});
+  EXPECT_EQ(o.status, 6);
+  EXPECT_NE(o.err.find("folder.nsu: es una carpeta"), std::string::npos) << o.err;
+  EXPECT_FALSE(Exists("result.tao"));
+
+  Param(7, "folder.nsu", {"site.nsu"});
+  o = RunProgram(dir.path(), {"inputpar.dat", "/G0"});
+  EXPECT_EQ(o.status, 5);
+  EXPECT_NE(o.err.find("folder.nsu: es una carpeta"), std::string::npos) << o.err;
+
+  o = RunProgram(dir.path(), {dir.file("folder.nsu"), "/G0"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("es una carpeta"), std::string::npos) << o.err;
+  EXPECT_EQ(o.err.find("termina antes"), std::string::npos) << o.err;
+  EXPECT_FALSE(Exists("result.tao"));
+}
+
+TEST_F(ProgramTest, SiteIntegersAndCalibrationLinesAreChecked) {
+  const auto param = [](double lat, double lon, double alt) {
+    return ParameterFile(7, "cal.cal", "result.tao", 1, lat, lon, alt, "-2\n", "300\n", {{1, 2, 3, 4}}, -1,
+                         {"site.nsu"});
+  };
+  struct Case {
+    std::string param, says;
+  };
+  const Case refused[] = {{param(90.5, kLon, kAlt), "la latitud fuera de rango"},
+                          {param(-91, kLon, kAlt), "la latitud fuera de rango"},
+                          {param(kLat, 180.01, kAlt), "la longitud fuera de rango"},
+                          {param(kLat, -200, kAlt), "la longitud fuera de rango"},
+                          {param(kLat, kLon, 2e12), "la altura fuera de rango"},
+                          {param(kLat, kLon, -501), "la altura fuera de rango"},
+                          {param(kLat, kLon, 1e300), "la altura fuera de rango"},
+                          {WithLine(param(kLat, kLon, kAlt), 4, "--1"), "el filtrado de nubes"},
+                          {WithLine(param(kLat, kLon, kAlt), 1, "+-7"), "el código de instrumento"}};
+  for (const Case &c : refused) {
+    WriteFile(dir.file("inputpar.dat"), c.param);
+    const Outcome o = RunProgram(dir.path(), {"inputpar.dat", "/G0"});
+    EXPECT_EQ(o.status, 2) << c.says;
+    EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+    EXPECT_FALSE(Exists("result.tao"));
+  }
+  // The ends of each range are sites.
+  WriteFile(dir.file("inputpar.dat"), param(kLat, 180, 9000));
+  EXPECT_EQ(RunProgram(dir.path(), {"inputpar.dat", "/G0"}).status, 0);
+
+  // A calibration line with another field count, or with decimal commas, stops the run; blank lines do not.
+  WriteFile(dir.file("inputpar.dat"), param(kLat, kLon, kAlt));
+  const std::string good = "2020 1 1 1e6 1e6 1e6 1e6 \n";
+  for (const std::string &bad : {std::string("2020 6 1 2e6 2e6 2e6\n"), std::string("2020 6 1 2e6 2e6 2e6 2e6 2e6\n"),
+                                 std::string("2020 6 1 2000000,5 2000000,5 2000000,5 2000000,5\n")}) {
+    std::filesystem::remove(dir.file("result.tao"));
+    WriteFile(dir.file("cal.cal"), good + bad);
+    const Outcome o = RunProgram(dir.path(), {"inputpar.dat", "/G0"});
+    EXPECT_EQ(o.status, 5) << bad;
+    EXPECT_NE(o.err.find("cal.cal: línea 2 de calibrado rechazada"), std::string::npos) << o.err;
+    EXPECT_FALSE(Exists("result.tao"));
+  }
+  WriteFile(dir.file("cal.cal"), "\n" + good + "  \n\n");
+  const Outcome o = RunProgram(dir.path(), {"inputpar.dat", "/G0"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(ReadLines(dir.file("result.tao")).size(), 12u);
+}
+
+// Result files written before the output path was made faster: every byte must stay. Each case folder
+// holds the run's inputs (its own tables where the installed ones do not serve) and the files it wrote.
+TEST(GoldenRuns, ResultFilesAreUnchangedByteForByte) {
+  namespace fs = std::filesystem;
+  int cases = 0;
+  for (const auto &entry : fs::directory_iterator(MORVANE_GOLDEN_DIR)) {
+    SCOPED_TRACE(entry.path().filename().string());
+    TempDir run;
+    for (const auto &input : fs::directory_iterator(entry.path() / "input"))
+      fs::copy_file(input.path(), fs::path(run.path()) / input.path().filename());
+    const Outcome o = RunProgram(run.path(), {"inputpar.dat", "/G0"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    int files = 0;
+    for (const auto &expected : fs::directory_iterator(entry.path() / "expected")) {
+      const std::string name = expected.path().filename().string();
+      EXPECT_TRUE(ReadFile(expected.path().string()) == ReadFile(run.file(name))) << name << " differs";
+      ++files;
+    }
+    EXPECT_GE(files, 2);
+    ++cases;
+  }
+  EXPECT_EQ(cases, 3);
+}
+
 TEST_F(ProgramTest, GraphProgramStartsWhenPresentAndItsAbsenceIsNoError) {
   Param(7, "cal.cal", {"site.nsu"}, 0);
   TempDir bin;

@@ -19,6 +19,11 @@ inline bool BindEntryPointTable(const TEntryPoint* table, std::size_t count,
   return all;
 }
 
+// Forgets every entry point (the library they came from is about to be released).
+inline void ClearEntryPointTable(const TEntryPoint* table, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) *table[i].Slot = nullptr;
+}
+
 // A blank and the name of each unbound entry point, in table order.
 inline std::string UnboundEntryPoints(const TEntryPoint* table, std::size_t count) {
   std::string result;

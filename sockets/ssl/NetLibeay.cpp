@@ -57,6 +57,14 @@ bool BindEntryPoints(void* (*lookup)(void*, const char*), void* context) {
 
 std::string WhichFailedToLoad() { return UnboundEntryPoints(kEntries, std::size(kEntries)); }
 
+void Unload() {
+  ClearEntryPointTable(kEntries, std::size(kEntries));
+  if (GLIBEAY_DLL_Handle) dlclose(GLIBEAY_DLL_Handle);
+  GLIBEAY_DLL_Handle = nullptr;
+  GLIBEAY_DLL_FileName = "*NOT LOADED*";
+  GLIBEAY_DLL_FileVersion = 0;
+}
+
 void CheckVersion(unsigned long version, const std::string& fileName) {
   if (version < kMinVersion || version > kMaxVersion)
     throw ENetLibeayException("Unsupported OpenSSL version (0x" + Hex8(version) + ") !\r\n" +

@@ -67,6 +67,8 @@ constexpr unsigned long kMaxVersion = 0x3FFFFFFFUL;
 // missing (they stay unbound and WhichFailedToLoad names them); throws ENetLibeayException when
 // the file cannot be loaded or its version is out of range.
 bool Load();
+// Releases the library and forgets its entry points, so that the next Load starts afresh.
+void Unload();
 // For each unbound entry point, a blank and its name, in binding order.
 std::string WhichFailedToLoad();
 // Binds every entry point through lookup; true when all were found.

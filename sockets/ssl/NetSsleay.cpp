@@ -39,6 +39,13 @@ bool BindEntryPoints(void* (*lookup)(void*, const char*), void* context) {
 
 std::string WhichFailedToLoad() { return UnboundEntryPoints(kEntries, std::size(kEntries)); }
 
+void Unload() {
+  ClearEntryPointTable(kEntries, std::size(kEntries));
+  if (GSSLEAY_DLL_Handle) dlclose(GSSLEAY_DLL_Handle);
+  GSSLEAY_DLL_Handle = nullptr;
+  GSSLEAY_DLL_FileName = "*NOT_LOADED*";
+}
+
 bool Load() {
   if (GSSLEAY_DLL_Handle) return true;
   dlerror();

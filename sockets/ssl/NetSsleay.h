@@ -53,6 +53,8 @@ extern std::string GSSLEAY_DLL_FileDescription;
 extern bool ICS_SSL_NO_RENEGOTIATION;
 
 bool Load();
+// Releases the library and forgets its entry points, so that the next Load starts afresh.
+void Unload();
 std::string WhichFailedToLoad();
 bool BindEntryPoints(void* (*lookup)(void* context, const char* name), void* context);
 

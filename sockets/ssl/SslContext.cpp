@@ -137,12 +137,31 @@ std::recursive_mutex& LockClientCertCB() { static std::recursive_mutex m; return
 void LoadSsl() {
   std::lock_guard<std::recursive_mutex> guard(SslCritSect());
   if (GSslUserCount == 0) {
-    if (!Netlibeay::Load())
-      throw std::runtime_error("Unable to load LIBEAY DLL. Can't find " + Netlibeay::WhichFailedToLoad());
-    if (!Netssleay::Load())
-      throw std::runtime_error("Unable to load SSLEAY DLL. Can't find " + Netssleay::WhichFailedToLoad());
-    if (f_OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr) != 1)
+    // A half-bound library is released at once: kept, the next start-up would take it as
+    // loaded and call through an unbound entry point.
+    if (!Netlibeay::Load()) {
+      const std::string missing = Netlibeay::WhichFailedToLoad();
+      Netlibeay::Unload();
+      throw std::runtime_error("Unable to load LIBEAY DLL. Can't find " + missing);
+    }
+    bool sslBound = false;
+    try {
+      sslBound = Netssleay::Load();
+    } catch (...) {
+      Netlibeay::Unload();
+      throw;
+    }
+    if (!sslBound) {
+      const std::string missing = Netssleay::WhichFailedToLoad();
+      Netssleay::Unload();
+      Netlibeay::Unload();
+      throw std::runtime_error("Unable to load SSLEAY DLL. Can't find " + missing);
+    }
+    if (f_OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr) != 1) {
+      Netssleay::Unload();
+      Netlibeay::Unload();
       throw std::runtime_error("Unable to initialize the OpenSSL library");
+    }
     auto ms = static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                              std::chrono::steady_clock::now().time_since_epoch())
                                              .count());
@@ -218,10 +237,23 @@ std::string TSslBaseComponent::LastOpenSslErrorMessage(bool dump, const std::str
 TSslContext::TSslContext() = default;
 
 TSslContext::~TSslContext() {
+  const std::set<TSslContextUser*> users = std::move(FUsers);
+  FUsers.clear();
+  for (TSslContextUser* user : users) user->SslContextFreed(this);
   try {
     DeInitContext();
   } catch (...) {
   }
+}
+
+void TSslContext::AddUser(TSslContextUser* user) {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  FUsers.insert(user);
+}
+
+void TSslContext::RemoveUser(TSslContextUser* user) {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  FUsers.erase(user);
 }
 
 void TSslContext::RequireContext() const {

@@ -128,6 +128,16 @@ protected:
 
 using TSslContextRemoveSession = std::function<void(class TSslContext* sender, SSL_SESSION* session)>;
 
+// An object that points to a context (a TLS socket): told when the context is freed, so that it
+// forgets the pointer instead of using a freed object.
+class TSslContextUser {
+public:
+  virtual void SslContextFreed(class TSslContext* ctx) = 0;
+
+protected:
+  ~TSslContextUser() = default;
+};
+
 class TSslContext : public TSslBaseComponent {
 public:
   TSslContext();
@@ -193,6 +203,10 @@ public:
 
   TSslContextRemoveSession OnRemoveSession;
 
+  // The objects that point to this context; each hears of its end.
+  void AddUser(TSslContextUser* user);
+  void RemoveUser(TSslContextUser* user);
+
   // Callbacks given to OpenSSL.
   static int PasswordCallBack(char* buf, int size, int rwflag, void* userdata);
   static void RemoveSessionCallBack(SSL_CTX* ctx, SSL_SESSION* session);
@@ -204,6 +218,7 @@ private:
 
   SSL_CTX* FSslCtx = nullptr;
   std::recursive_mutex FLock;
+  std::set<TSslContextUser*> FUsers;
   std::string FSslCertFile, FSslPassPhrase, FSslPrivKeyFile, FSslCAFile, FSslCAPath, FSslCRLFile, FSslCRLPath;
   bool FSslVerifyPeer = false;
   int FSslVerifyDepth = 9;

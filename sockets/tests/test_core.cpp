@@ -75,6 +75,27 @@ TEST(Loader, CountsUsersAndGuardsVersion)
     EXPECT_TRUE(NetSocketSetReqVerHigh(1));
 }
 
+TEST(Loader, FirstSocketCallLoadsAndFixesVersion)
+{
+    EnsureApp();
+    ASSERT_FALSE(NetSocketLibraryLoaded());
+    {
+        // A listening socket made its socket calls: the library is in use, its version fixed.
+        TNetSocket s;
+        s.SetAddr("127.0.0.1");
+        s.SetPort("0");
+        s.Listen();
+        EXPECT_TRUE(NetSocketLibraryLoaded());
+        EXPECT_FALSE(NetSocketSetReqVerHigh(2));
+        EXPECT_THROW(s.SetReqVerHigh(2), ESocketException);
+        EXPECT_THROW(s.SetReqVerLow(2), ESocketException);
+        EXPECT_EQ(NetSocketReqVerHigh(), 1);
+        s.Close();
+    }
+    EXPECT_FALSE(NetSocketLibraryLoaded());
+    EXPECT_TRUE(NetSocketSetReqVerHigh(1));
+}
+
 TEST(Buffer, ChunkArithmetic)
 {
     TBuffer zero(0);

@@ -71,6 +71,8 @@ void TComControl::DataReceived(const char* data, int count)
             if (Checksum.size() == 2) {
                 const bool good = Checksum == ChecksumText(STX + Data + ETX);
                 Result(good ? 0 : -1);
+                // The rest of this chunk came before any next command went out: it is no reply to it.
+                return;
             }
         } else {
             Data += c;

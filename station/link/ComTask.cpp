@@ -59,7 +59,7 @@ void TComTaskList::Tick()
 {
     TComTask* task = Current;
     // The countdown stops at zero: a task without time-out (or without handler) never fires.
-    if (!task || task->Countdown <= 0) return;
+    if (!task || task->CountdownHeld || task->Countdown <= 0) return;
     if (--task->Countdown != 0 || !task->OnTimeOut) return;
     {
         HandlerScope scope(*this);

@@ -26,6 +26,8 @@ public:
     int Countdown = 0;  // ticks left before OnTimeOut
     std::string Name;
     bool EndWithPort = false;
+    // The countdown stands still while its producer is still sending a step (guard waits in between).
+    bool CountdownHeld = false;
     const std::uint64_t Id;  // unique in the run: tells a task from a later one at the same address
 
     void SetTimeOut(int ticks)

@@ -93,6 +93,7 @@ void TModem::RunActions()
             continue;
         }
         if (next.DelayMs > 0) {
+            HoldTimeOut(true);
             Timer.start(next.DelayMs);
             next.DelayMs = 0;
             Running = false;
@@ -103,10 +104,19 @@ void TModem::RunActions()
         run();
     }
     Running = false;
+    HoldTimeOut(false);
     if (OkWaiting && Tasks.IsCurrent(TaskId)) {
         OkWaiting = false;
         AfterOk();
     }
+}
+
+void TModem::HoldTimeOut(bool hold)
+{
+    if (!Tasks.IsCurrent(TaskId) || Tasks.Current->CountdownHeld == hold) return;
+    Tasks.Current->CountdownHeld = hold;
+    // The reply is awaited from the moment the step's last byte went out.
+    if (!hold) Tasks.Current->Countdown = Tasks.Current->TimeOut;
 }
 
 void TModem::TaskStarted(TComTask* task)
@@ -124,7 +134,7 @@ void TModem::TaskStarted(TComTask* task)
     };
     // A hang-up starts after a guard time of silence.
     if (TaskKind == KindDisconnect)
-        Then(WaitMs, begin);
+        Then(GuardMs(), begin);
     else
         begin();
 }
@@ -158,7 +168,7 @@ bool TModem::SendNextStep()
     if (Step > 2) return false;
     ++Step;
     Then(0, [this] { SendCommand("+++"); });
-    Then(WaitMs, [this] { SendCommand("ATH\r"); });
+    Then(GuardMs(), [this] { SendCommand("ATH\r"); });
     return true;
 }
 

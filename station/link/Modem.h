@@ -3,6 +3,7 @@
 // as one communication task whose steps are AT commands answered by "OK"; splits received modem text
 // into lines for the host. The waits of a hang-up (guard time around "+++", the DTR pulse) are timer
 // steps: nothing waits inside a handler, and a step's bytes all go out before its "OK" is acted upon.
+// While a step is still going out its task's time-out stands still: it counts from the last byte.
 #include "station/link/ComTask.h"
 
 #include <QTimer>
@@ -37,8 +38,10 @@ public:
     std::string PartialLine;
     int Step = 0;
     int OkCount = 0;
-    // Length of the waits around "+++" and of the DTR pulse, in ms (1 s; tests may shorten it).
+    // The modem's guard time around "+++" and the length of the DTR pulse, in ms (1 s; tests may shorten
+    // it). The silence around "+++" is a tenth longer, so that the modem's guard time has surely passed.
     int WaitMs = 1000;
+    int GuardMs() const { return WaitMs + WaitMs / 10; }
 
 private:
     struct TAction {
@@ -57,6 +60,7 @@ private:
     // Runs fn after delayMs once the actions queued before it ran; dropped when the task has ended.
     void Then(int delayMs, std::function<void()> fn);
     void RunActions();
+    void HoldTimeOut(bool hold);
     bool Busy() const { return !Actions.empty(); }
     void Log(const std::string& line, bool expertOnly);
 

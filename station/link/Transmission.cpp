@@ -4,6 +4,7 @@
 #include "common/DecimalSep.h"
 #include "common/Evenement.h"
 #include "common/FileUtils.h"
+#include "common/ScnType.h"
 
 #include <cctype>
 #include <climits>
@@ -61,14 +62,14 @@ std::string TTransmission::HistoryLine() const
            ",Bytes transmitted:" + std::to_string(Bytes) + ",Speed:" + GetSpeedText();
 }
 
-bool TTransmission::AppendToHistory(const std::string& fileName) const
+bool TTransmission::AppendToHistory(const std::string& fileName, std::string* error) const
 {
     // One line appended; a last line left without its end gets one first.
     std::string existing;
     std::string text = HistoryLine() + "\r\n";
     if (FileExists(fileName) && ReadFileBytes(fileName, existing) && !existing.empty() && existing.back() != '\n')
         text = "\r\n" + text;
-    return AppendFileBytes(fileName, text);
+    return AppendFileBytes(fileName, text, error);
 }
 
 bool TTransmission::ContainsKey(int32_t scenario, double date) const
@@ -79,9 +80,19 @@ bool TTransmission::ContainsKey(int32_t scenario, double date) const
     return false;
 }
 
+// An event's key is its measurement type's number, as the received events are recorded (and as
+// "LastTransScnStr" keeps it); an event without a type has no key.
+static bool ScenarioOf(const TEvenement* event, int32_t& scenario)
+{
+    if (!event || !event->ScnType) return false;
+    scenario = event->ScnType->Number;
+    return true;
+}
+
 bool TTransmission::ContainsEvent(const TEvenement* event, double date) const
 {
-    return event && ContainsKey(event->Code, date);
+    int32_t scenario = 0;
+    return ScenarioOf(event, scenario) && ContainsKey(scenario, date);
 }
 
 TTransmission* TTransmissionList::Add(std::unique_ptr<TTransmission> transmission)
@@ -100,7 +111,8 @@ bool TTransmissionList::IsKeyKnown(int32_t scenario, double date) const
 
 bool TTransmissionList::IsEventKnown(const TEvenement* event, double date) const
 {
-    return event && IsKeyKnown(event->Code, date);
+    int32_t scenario = 0;
+    return ScenarioOf(event, scenario) && IsKeyKnown(scenario, date);
 }
 
 std::string TTransmissionList::GetLastEventText()

@@ -37,7 +37,7 @@ public:
     // The history line of this connection.
     std::string HistoryLine() const;
     // Appends the history line to the file (created when missing); false when it cannot be written.
-    bool AppendToHistory(const std::string& fileName) const;
+    bool AppendToHistory(const std::string& fileName, std::string* error = nullptr) const;
     bool ContainsEvent(const TEvenement* event, double date) const;
     bool ContainsKey(int32_t scenario, double date) const;
 };

@@ -272,22 +272,30 @@ int TPlugInsList::RunPlugIn(TPlugIns& plugIn)
     context_.PlugInFileName = &plugIn.FileName;
     context_.Application = QCoreApplication::instance();
     ResetReserved();
-    context_.StationParams = host_.DecodeStationParams();
-
-    bool initialized = false;
-    GuardedCall(plugIn.FileName, [&] { initialized = initialize(&context_) != 0; });
-    auto execute = reinterpret_cast<TExecuteFunc>(plugIn.Library->resolve("_Execute"));
     bool closeForm = false;
-    if (initialized && execute) {
-        if (plugIn.Extended && plugIn.ExtInfo.HideMainForm && form) form->hide();
-        int32_t result = -1;
-        if (GuardedCall(plugIn.FileName, [&] { result = execute(0); }) && result == 0) {
-            if (!plugIn.Extended || plugIn.ExtInfo.ReloadData) host_.ReloadCurrentDataFile();
-            closeForm = plugIn.Extended && plugIn.ExtInfo.CloseMainForm;
+    {
+        // The decoded parameters are held here for the run and freed after it, whatever the result:
+        // reloading the data file refills the context, which must not lose them.
+        struct RunParams {
+            TPlugInHostWindow& host;
+            void* params;
+            ~RunParams() { host.FreeStationParams(params); }
+        } runParams{host_, host_.DecodeStationParams()};
+        context_.StationParams = runParams.params;
+
+        bool initialized = false;
+        GuardedCall(plugIn.FileName, [&] { initialized = initialize(&context_) != 0; });
+        auto execute = reinterpret_cast<TExecuteFunc>(plugIn.Library->resolve("_Execute"));
+        if (initialized && execute) {
+            if (plugIn.Extended && plugIn.ExtInfo.HideMainForm && form) form->hide();
+            int32_t result = -1;
+            if (GuardedCall(plugIn.FileName, [&] { result = execute(0); }) && result == 0) {
+                if (!plugIn.Extended || plugIn.ExtInfo.ReloadData) host_.ReloadCurrentDataFile();
+                closeForm = plugIn.Extended && plugIn.ExtInfo.CloseMainForm;
+            }
         }
+        context_.StationParams = nullptr;
     }
-    host_.FreeStationParams(context_.StationParams);
-    context_.StationParams = nullptr;
     if (form) {
         form->show();
         if (closeForm) form->close();

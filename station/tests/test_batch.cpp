@@ -2,22 +2,16 @@
 // golden files; failures end with status 1 and a message on standard error.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/wait.h>
 
 #include "common/tests/PlatformTestEnv.h"
+#include "station/tests/ZeltProcess.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct ZeltRun {
-    int status = -1;
-    std::string err;
-};
 
 class Batch : public ::testing::Test {
 protected:
@@ -27,19 +21,7 @@ protected:
         // A station whose settings say nothing: the description files come from the data folder.
         ScopedTestHome::Write(home.Root() / "zelt.ini", "[General]\r\n");
     }
-    ZeltRun Zelt(const std::string& args)
-    {
-        const fs::path err = home.Root() / "stderr.txt";
-        const std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ZELT_DATA_DIR='" +
-                                std::string(ZELT_TEST_DATA_DIR) + "' '" + std::string(ZELT_TEST_BIN_DIR) +
-                                "/zelt' -CONFIG=" + (home.Root() / "zelt.ini").string() + " " + args + " 2>'" +
-                                err.string() + "' >/dev/null";
-        ZeltRun r;
-        const int raw = std::system(cmd.c_str());
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.err = ScopedTestHome::Read(err);
-        return r;
-    }
+    ZeltRun Zelt(const std::string& args) { return RunZelt(home.Root(), args); }
     static std::string Golden(const std::string& name)
     {
         return ScopedTestHome::Read(fs::path(ZELT_TEST_SOURCE_DIR) / "station" / "tests" / "golden" / name);
@@ -87,4 +69,67 @@ TEST_F(Batch, FailuresEndWithStatusOne)
     r = Zelt("-ASCII '" + (home.Root() / "empty.Q5").string() + "' '" + (home.Root() / "out").string() + "'");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::is_empty(home.Root() / "out"));
+}
+
+namespace {
+
+// The first line of a file (without its CR LF).
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find("\r\n")); }
+
+}  // namespace
+
+TEST_F(Batch, AsciiFormatSettingsShapeTheFiles)
+{
+    // Every format setting of the station, as the options dialog stores it.
+    ScopedTestHome::Write(home.Root() / "zelt.ini",
+                          "[General]\r\nSepList=;\r\nSepDec=,\r\nSepDate=-\r\nSepTime=.\r\nYear4Digits=0\r\n"
+                          "QuotedDateTime=1\r\nShowZeroDate=1\r\nForceDisplayDecimalValue=1\r\nAddASCIIHeader=1\r\n");
+    const fs::path data = fs::path(ZELT_TEST_SOURCE_DIR) / "station" / "tests" / "golden" / "sample.Q5";
+    const ZeltRun r = Zelt("-ASCII '" + data.string() + "' '" + (home.Root() / "out").string() + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string sun = ScopedTestHome::Read(home.Root() / "out" / "sample.SUN");
+    // A header, then dates of two-digit years with their zeros, quoted, and a decimal comma.
+    const size_t second = sun.find("\r\n") + 2;
+    EXPECT_EQ(FirstLine(sun.substr(second)),
+              "\"01-03-26\";\"11.55.00\";9;4000;6500;9000;11500;14000;16500;19000;21500;24000;-16,9");
+    EXPECT_NE(FirstLine(sun).find(';'), std::string::npos) << FirstLine(sun);
+
+    // Zeros off, the other way round: the same data file now reads differently.
+    ScopedTestHome::Write(home.Root() / "zelt.ini", "[General]\r\nShowZeroDate=0\r\nSepList=\t\r\n");
+    ASSERT_EQ(Zelt("-ASCII '" + data.string() + "' '" + (home.Root() / "out").string() + "'").status, 0);
+    EXPECT_EQ(FirstLine(ScopedTestHome::Read(home.Root() / "out" / "sample.SUN")),
+              "1/3/2026\t11:55:0\t9\t4000\t6500\t9000\t11500\t14000\t16500\t19000\t21500\t24000\t-16.9");
+}
+
+TEST_F(Batch, OutputThatWouldReplaceTheDataFileIsRefused)
+{
+    // A data file named like one of its own ASCII files, converted into its own folder.
+    const fs::path data = home.Root() / "out" / "x.SUN";
+    fs::copy_file(fs::path(ZELT_TEST_SOURCE_DIR) / "station" / "tests" / "golden" / "sample.Q5", data);
+    const std::string before = ScopedTestHome::Read(data);
+    ZeltRun r = Zelt("-ASCII '" + data.string() + "' '" + (home.Root() / "out").string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("is the data file being converted"), std::string::npos) << r.err;
+    EXPECT_EQ(ScopedTestHome::Read(data), before);
+    EXPECT_FALSE(fs::exists(home.Root() / "out" / "x.ALM"));  // nothing written at all
+
+    // The same folder written differently is still the same file.
+    r = Zelt("-ASCII '" + data.string() + "' '" + (home.Root() / "out" / "." / "").string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ScopedTestHome::Read(data), before);
+}
+
+TEST_F(Batch, NamesWithAccentsAreFound)
+{
+    const fs::path in = home.Root() / "Donn\xC3\xA9" "es";
+    const fs::path out = home.Root() / "R\xC3\xA9sultats";
+    fs::create_directories(in);
+    fs::create_directories(out);
+    fs::copy_file(fs::path(ZELT_TEST_SOURCE_DIR) / "station" / "tests" / "golden" / "sample.Q5", in / "\xC3\xA9t\xC3\xA9.Q5");
+    ZeltRun r = Zelt("-ASCII '" + (in / "\xC3\xA9t\xC3\xA9.Q5").string() + "' '" + out.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(out / "\xC3\xA9t\xC3\xA9.SUN"));
+    r = Zelt("-PAR '" + (in / "\xC3\xA9t\xC3\xA9.Q5").string() + "' '" + out.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(out / "\xC3\xA9t\xC3\xA9_PAR.TXT"));
 }

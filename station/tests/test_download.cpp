@@ -161,6 +161,29 @@ protected:
 
     bool Reported(const std::string& prefix) { return sim.WaitReport(prefix, 0); }
 
+    // A download ended by the user in the middle of its records: recorded as cancelled, the
+    // instrument told, and what came saved.
+    void EndedByTheUserInTheMiddle(const std::function<void()>& press)
+    {
+        const zsim::Image image = TestImage(40);
+        // At 9600 baud a record takes a few milliseconds: time enough to press in the middle.
+        StartSim(image, {"--baud", "9600"});
+        Connect();
+        ASSERT_TRUE(RunUntil([&] { return core->Q5File && core->Q5File->NbEvt() >= 3; }, 15)) << view.All();
+        press();
+        ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; }, 10)) << view.All();
+        EXPECT_EQ(core->Transmissions().Item(0)->EndStatus, 1);
+        EXPECT_TRUE(sim.WaitReport("ASK ZT", 2));
+        const auto files = Recorded();
+        ASSERT_EQ(files.size(), 1u);
+        const zsim::Image saved = ReadRecorded(files[0]);
+        EXPECT_GE(saved.records.size(), 3u);
+        EXPECT_LT(saved.records.size(), image.records.size());
+        EXPECT_TRUE(std::equal(saved.records.begin(), saved.records.end(), image.records.begin()));
+        const std::string history = ScopedTestHome::Read(fs::path(core->LogFolder) / "Transmission.log");
+        EXPECT_NE(history.find(",End:Canceled,"), std::string::npos) << history;
+    }
+
     ScopedTestHome home;
     fs::path root;
     RecordingView view;
@@ -320,23 +343,33 @@ TEST_F(Download, CutLinkIsOpenedAgainAndTheNextSessionBringsEverything)
 
 TEST_F(Download, StopEndsAfterTheCurrentRecordAndKeepsIt)
 {
-    const zsim::Image image = TestImage(40);
-    // At 9600 baud a record takes a few milliseconds: time enough to press Stop in the middle.
-    StartSim(image, {"--baud", "9600"});
+    EndedByTheUserInTheMiddle([this] { core->StopTransmission(); });
+}
+
+TEST_F(Download, DisconnectDuringADownloadIsCancelledAndKeepsWhatCame)
+{
+    // "Connect / Disconnect" ends the download as Stop does, then closes the port.
+    EndedByTheUserInTheMiddle([this] { core->ConnectButton(false); });
+    EXPECT_FALSE(core->Connected());
+}
+
+TEST_F(Download, ADownloadIsANewUnnamedFileNotTheOneThatWasOpen)
+{
+    // A file the user had open; the download must never be saved over it.
+    const fs::path open = root / "open.Q5";
+    ASSERT_TRUE(zsim::WriteFile(open.string(), zsim::BuildDataFile(TestImage(1))));
+    core->ReplaceDataFile(new TQ5File(open.string()));
+    core->SetQ5FileName(open.string());
+    core->Modified = false;
+    core->Settings.AutoRecord = false;
+    core->Settings.SmartSetTime = false;
+    StartSim(TestImage(3), {});
     Connect();
-    ASSERT_TRUE(RunUntil([&] { return core->Q5File && core->Q5File->NbEvt() >= 3; }, 15)) << view.All();
-    core->StopTransmission();
-    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; }, 10)) << view.All();
-    EXPECT_EQ(core->Transmissions().Item(0)->EndStatus, 1);
-    EXPECT_TRUE(sim.WaitReport("ASK ZT", 2));
-    const auto files = Recorded();
-    ASSERT_EQ(files.size(), 1u);
-    const zsim::Image saved = ReadRecorded(files[0]);
-    EXPECT_GE(saved.records.size(), 3u);
-    EXPECT_LT(saved.records.size(), image.records.size());
-    EXPECT_TRUE(std::equal(saved.records.begin(), saved.records.end(), image.records.begin()));
-    const std::string history = ScopedTestHome::Read(fs::path(core->LogFolder) / "Transmission.log");
-    EXPECT_NE(history.find(",End:Canceled,"), std::string::npos) << history;
+    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; }, 15)) << view.All();
+    EXPECT_EQ(core->Q5FileName(), "");
+    EXPECT_EQ(core->Q5File->FileName, "");
+    EXPECT_TRUE(core->Modified);  // not saved anywhere yet
+    EXPECT_EQ(core->Q5File->NbEvt(), 3);
 }
 
 // ---- the engine fed by hand (no medium) ----
@@ -389,7 +422,9 @@ TEST_F(Engine, ImpossibleClockRepliesAreBadFormat)
 TEST_F(Engine, UnwritableTransactionLogIsReportedOnceAndSwitchedOff)
 {
     core->Settings.MakeTransLogFile = true;
-    core->LogFolder = (home.Root() / "missing" / "deeper").string();
+    // A folder that cannot be made: its parent is a file.
+    ScopedTestHome::Write(home.Root() / "file", "x");
+    core->LogFolder = (home.Root() / "file" / "deeper").string();
     Feed("abc");
     Feed("def");
     int reported = 0;
@@ -399,6 +434,88 @@ TEST_F(Engine, UnwritableTransactionLogIsReportedOnceAndSwitchedOff)
     // The receive path still reaches the download: a frame still opens the connection.
     Feed(zsim::ReplyFrame("SSIM1000000" + zsim::ToHex(zsim::MakeParamBlock(1, "SP010001"))) + "\r");
     EXPECT_TRUE(core->Connected());
+}
+
+TEST_F(Engine, MissingLogFolderIsMadeForTheLogAndTheHistory)
+{
+    core->Settings.MakeTransLogFile = true;
+    core->Settings.WriteTransReport = true;
+    core->LogFolder = (home.Root() / "new" / "zelt").string();
+    Feed(zsim::ReplyFrame("SSIM1000000" + zsim::ToHex(zsim::MakeParamBlock(1, "SP010001"))) + "\r");
+    core->StopTransmission();
+    EXPECT_FALSE(core->Connected());
+    EXPECT_NE(ScopedTestHome::Read(home.Root() / "new" / "zelt" / "ZELTWIN.LOG").find("-REC-"), std::string::npos);
+    EXPECT_NE(ScopedTestHome::Read(home.Root() / "new" / "zelt" / "Transmission.log").find("End:"), std::string::npos);
+    EXPECT_FALSE(view.HasPrefix("ERROR: ")) << view.All();
+}
+
+TEST_F(Engine, UnwritableHistoryIsReportedOnce)
+{
+    core->Settings.WriteTransReport = true;
+    ScopedTestHome::Write(home.Root() / "file", "x");
+    core->LogFolder = (home.Root() / "file" / "deeper").string();
+    const std::string params = zsim::ReplyFrame("SSIM1000000" + zsim::ToHex(zsim::MakeParamBlock(1, "SP010001"))) + "\r";
+    for (int session = 0; session < 2; ++session) {
+        Feed(params);
+        ASSERT_TRUE(core->Connected());
+        core->StopTransmission();
+        ASSERT_FALSE(core->Connected());
+    }
+    int reported = 0;
+    for (const auto& m : view.Memo) reported += m.find("Transmission.log cannot be written") != std::string::npos;
+    EXPECT_EQ(reported, 1) << view.All();
+}
+
+TEST_F(Engine, EveryModemSessionStartsWithAllItsTimeOutRetries)
+{
+    core->Settings.TypeCom = TypeComModem;
+    core->Settings.DebugModemEchoOn = true;  // no medium here: nothing to hang up
+    const zsim::Image image = TestImage(3);
+    Feed("\r\nCONNECT 9600\r\n");
+    ASSERT_TRUE(core->Connected()) << view.All();
+    EXPECT_EQ(core->TimeOutRetries, 3);
+    Feed(zsim::ReplyFrame("SSIM1000000" + zsim::ToHex(image.param)) + "\r");
+    Feed(zsim::ReplyFrame("h120000010326") + "\r");
+    Feed(zsim::EventFrame(image.records[0]) + "\r");
+    Feed(zsim::EventFrame(image.records[1]) + "\r");
+    Feed(zsim::EventFrame(image.records[0]) + "\r");  // wrapped memory: the records are finished
+    ASSERT_EQ(core->TimeOutRetries, 0) << view.All();
+    core->StopTransmission();
+    ASSERT_FALSE(core->Connected());
+    Feed("\r\nCONNECT 9600\r\n");
+    ASSERT_TRUE(core->Connected());
+    EXPECT_EQ(core->TimeOutRetries, 3);
+}
+
+TEST_F(Engine, ReplyWithoutEndOfFrameEndsTheTransfer)
+{
+    Feed(std::string(1, '\x02') + "S");
+    const std::string noise(100, '0');
+    for (int i = 0; i < 8 && core->Connected(); ++i) Feed(noise);
+    EXPECT_FALSE(core->Connected()) << view.All();
+    EXPECT_TRUE(view.HasPrefix("ERROR: Reply without end of frame after ")) << view.All();
+}
+
+TEST_F(Engine, EventFrameWithoutEndIsABadFrame)
+{
+    const zsim::Image image = TestImage(1);
+    Feed(zsim::ReplyFrame("SSIM1000000" + zsim::ToHex(image.param)) + "\r");
+    Feed(zsim::ReplyFrame("h120000010326") + "\r");
+    ASSERT_EQ(core->phase(), 3) << view.All();
+    core->MemoView = true;  // shows what is sent
+    Feed("\x02" "1");
+    const std::string hex(100, 'A');
+    auto badFrames = [&] { return core->CurrentTransmission() ? core->CurrentTransmission()->Errors1 : -1; };
+    int fed = 0;
+    while (badFrames() == 0 && fed < 20) Feed(hex), ++fed;
+    EXPECT_EQ(fed, 6);  // 2 + 600 characters: past the longest frame
+    EXPECT_EQ(badFrames(), 1);
+    EXPECT_TRUE(view.HasPrefix("ERROR: Event frame without end after ")) << view.All();
+    EXPECT_TRUE(view.Has("-SND- uT")) << view.All();  // asked again
+    EXPECT_EQ(core->phase(), 3);
+    // The frame asked again is received whole.
+    Feed(zsim::EventFrame(image.records[0]) + "\r");
+    EXPECT_EQ(core->Q5File->Events.Count(), 1);
 }
 
 TEST_F(Engine, TransactionLogLinesShowControlBytesInHex)

@@ -9,6 +9,21 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QCloseEvent>
+#include <QDialogButtonBox>
+#include <QListWidget>
+#include <QHeaderView>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QScreen>
+#include <QTabBar>
+#include <QTreeView>
+#include <functional>
+#include <QTextBlock>
+#include <QToolBar>
+#include <QToolButton>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QTreeWidget>
@@ -22,6 +37,7 @@
 #include "common/Prompt.h"
 #include "common/Q5File.h"
 #include "common/Zelt.h"
+#include "common/Evenement.h"
 #include "common/tests/PlatformTestEnv.h"
 #include "station/ConfFrm.h"
 #include "station/HtmlHelp.h"
@@ -82,6 +98,14 @@ protected:
         return path;
     }
     int Rows() { return frm->ScnListView->topLevelItemCount(); }
+    // A copy of the sample download: decodable parameters and measurements.
+    std::string Sample()
+    {
+        const fs::path to = home.Root() / "sample.Q5";
+        fs::copy_file(fs::path(ZELT_TEST_SOURCE_DIR) / "station" / "tests" / "golden" / "sample.Q5", to,
+                      fs::copy_options::overwrite_existing);
+        return to.string();
+    }
 
     ScopedTestHome home;
     std::string ini;
@@ -364,4 +388,238 @@ TEST_F(Window, DetailWindowNeverKeepsADeletedEvent)
     frm->ScnListView->topLevelItem(0)->setSelected(true);
     frm->DetailMnuClick();
     EXPECT_EQ(frm->findChildren<TScnInfoFrm*>().size(), 1);
+}
+
+TEST_F(Window, OptionsHelpButtonShowsThePageOfTheTab)
+{
+    frm->show();
+    QTextBrowser* shownDuring = nullptr;
+    QTimer::singleShot(0, frm.get(), [&] {
+        auto* dialog = frm->findChild<TConfFrm*>();
+        ASSERT_NE(dialog, nullptr);
+        dialog->Pages->setCurrentWidget(dialog->CommPage);
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Help)->click();
+        QApplication::processEvents();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* b = qobject_cast<QTextBrowser*>(w); b && b->isVisible()) shownDuring = b;
+        dialog->reject();
+    });
+    frm->ConfigBtnClick();
+    ASSERT_NE(shownDuring, nullptr);
+    // The help window stays after the dialog is gone, on the communication page.
+    QApplication::processEvents();
+    bool stillShown = false;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* b = qobject_cast<QTextBrowser*>(w); b && b->isVisible()) {
+            stillShown = true;
+            EXPECT_TRUE(b->source().toString().endsWith("options-communication.html"));
+        }
+    EXPECT_TRUE(stillShown);
+}
+
+TEST_F(Window, DetailIsAWindowOfItsOwnWithTheDecodedValues)
+{
+    frm->resize(900, 640);
+    frm->show();
+    frm->OpenFile(Sample());
+    frm->ScnListView->topLevelItem(1)->setSelected(true);
+    frm->DetailMnuClick();
+    auto* detail = frm->findChild<TScnInfoFrm*>();
+    ASSERT_NE(detail, nullptr);
+    QApplication::processEvents();
+    EXPECT_TRUE(detail->isWindow());
+    EXPECT_TRUE(detail->isVisible());
+    EXPECT_GE(detail->width(), 300);
+    EXPECT_GE(detail->height(), 200);
+    TEvenement* shown = frm->Q5File()->Events[1];
+    EXPECT_EQ(detail->Evt(), shown);
+    EXPECT_EQ(detail->windowTitle(), AnsiToQString(shown->DescString()));
+    ASSERT_GT(detail->MesListView->count(), 0);
+    // Every value line is wide enough to be read whole.
+    for (int i = 0; i < detail->MesListView->count(); ++i) {
+        const QString text = detail->MesListView->item(i)->text();
+        EXPECT_LE(detail->MesListView->fontMetrics().horizontalAdvance(text) + 40, detail->MesListView->viewport()->width())
+            << text.toStdString();
+    }
+}
+
+namespace {
+
+// The main window with the parameter decoding of each plug-in run watched.
+class WatchedFrm : public TZELTFrm {
+public:
+    using TZELTFrm::TZELTFrm;
+    void* DecodeStationParams() override
+    {
+        void* p = TZELTFrm::DecodeStationParams();
+        decoded.push_back(p);
+        return p;
+    }
+    void FreeStationParams(void* p) override
+    {
+        freed.push_back(p);
+        TZELTFrm::FreeStationParams(p);
+    }
+    std::vector<void*> decoded, freed;
+};
+
+}  // namespace
+
+TEST_F(Window, PlugInRunsFreeTheDecodedParametersWhateverTheResult)
+{
+    ScopedTestHome::Write(ini, "[General]\r\nShowScnError=1\r\nPlugInsDirectory=" + std::string(ZELT_TEST_PLUGIN_DIR) + "\r\n");
+    frm.reset();
+    zelt = std::make_unique<TZELT>(std::vector<std::string>{"zelt", "-CONFIG=" + ini});
+    auto watched = std::make_unique<WatchedFrm>(*zelt, std::vector<std::string>{"-CONFIG=" + ini});
+    watched->show();
+    watched->OpenFile(Sample());
+    const int events = watched->Q5File()->Events.Count();
+    ScopedPromptScript script;  // the throwing plug-in's warning
+    QMenu* processing = watched->ProcessingMenu();
+    int runs = 0;
+    for (const char* caption : {"Test plain", "Test plain", "Test throwing", "Test refusing"})
+        for (QAction* a : processing->actions())
+            if (a->text() == caption) {
+                a->trigger();  // the plain plug-in's run reloads the data file
+                ++runs;
+            }
+    ASSERT_EQ(runs, 4);
+    ASSERT_EQ(watched->decoded.size(), 4u);
+    EXPECT_NE(watched->decoded[0], nullptr);
+    EXPECT_EQ(watched->freed, watched->decoded);
+    EXPECT_EQ(watched->Q5File()->Events.Count(), events);
+}
+
+TEST_F(Window, CommunicationLogKeepsItsLastFiftyTextLines)
+{
+    frm->resize(700, 500);
+    frm->show();
+    frm->ConnectionPanel->show();
+    QApplication::processEvents();
+    std::string words;
+    for (int i = 0; i < 40; ++i) words += " received";
+    for (int i = 1; i <= 301; ++i) frm->Core().LogInfoToDialog("line " + std::to_string(i) + words);
+    QApplication::processEvents();
+    EXPECT_EQ(frm->Memo->blockCount(), 50);
+    EXPECT_TRUE(frm->Memo->document()->firstBlock().text().startsWith("line 252 ")) << frm->Memo->document()->firstBlock().text().toStdString();
+    EXPECT_TRUE(frm->Memo->document()->lastBlock().text().startsWith("line 301 "));
+}
+
+TEST_F(Window, ToolBarButtonsKeepTheirIconsWithoutTextLabels)
+{
+    frm->show();
+    QApplication::processEvents();
+    std::vector<QAction*> actions = frm->UpperButtons;
+    actions.push_back(frm->ConnectAct);
+    actions.push_back(frm->StopAct);
+    std::vector<int> withText;
+    for (QAction* a : actions) {
+        EXPECT_FALSE(a->icon().isNull()) << a->text().toStdString();
+        withText.push_back(frm->UpperToolBar->widgetForAction(a)->sizeHint().width());
+    }
+    // "Text labels" off, from the tool bar's pop-up menu.
+    frm->TextLabelsAct->trigger();
+    QApplication::processEvents();
+    EXPECT_FALSE(frm->ShowToolBarCaption());
+    for (size_t i = 0; i < actions.size(); ++i) {
+        auto* b = qobject_cast<QToolButton*>(frm->UpperToolBar->widgetForAction(actions[i]));
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->toolButtonStyle(), Qt::ToolButtonIconOnly);
+        EXPECT_LT(b->sizeHint().width(), withText[i]) << actions[i]->text().toStdString();
+    }
+    frm->TextLabelsAct->trigger();
+    EXPECT_TRUE(frm->ShowToolBarCaption());
+}
+
+namespace {
+
+QAction* MenuAction(QMainWindow* window, const QString& text)
+{
+    for (QMenu* menu : window->menuBar()->findChildren<QMenu*>())
+        for (QAction* a : menu->actions())
+            if (a->text() == text) return a;
+    return nullptr;
+}
+
+// Runs a command that opens a modal window; `look` sees the window shown, which is then closed.
+void WithModal(const std::function<void()>& open, const std::function<void(QWidget*)>& look)
+{
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w) return;
+        seen = true;
+        QApplication::processEvents();
+        look(w);
+        if (auto* d = qobject_cast<QDialog*>(w)) d->reject();
+        else w->close();
+    });
+    open();
+    EXPECT_TRUE(seen);
+}
+
+// The window is at least as large as its controls ask (within the screen), every tab title is in
+// view and every column of its lists is as wide as its title and widest cell.
+void ExpectShowsContents(QWidget* w)
+{
+    const std::string name = w->objectName().toStdString() + " \"" + w->windowTitle().toStdString() + "\"";
+    const QSize room = w->screen()->availableGeometry().size() * 9 / 10;
+    const QSize hint = w->sizeHint().boundedTo(room);
+    EXPECT_GE(w->width(), hint.width()) << name;
+    EXPECT_GE(w->height(), hint.height()) << name;
+    for (QTabWidget* tabs : w->findChildren<QTabWidget*>()) {
+        QTabBar* bar = tabs->tabBar();
+        EXPECT_LE(bar->tabRect(bar->count() - 1).right(), bar->width()) << name;
+    }
+    for (QTreeView* view : w->findChildren<QTreeView*>()) {
+        if (!view->isVisible() || view->window() != w || view->header()->isHidden()) continue;
+        QHeaderView* header = view->header();
+        for (int c = 0; c < header->count(); ++c) {
+            const int need = std::max(header->sectionSizeHint(c), static_cast<QAbstractItemView*>(view)->sizeHintForColumn(c));
+            EXPECT_GE(header->sectionSize(c), need) << name << " column " << c << " "
+                                                    << view->model()->headerData(c, Qt::Horizontal).toString().toStdString();
+        }
+    }
+}
+
+}  // namespace
+
+TEST_F(Window, EveryWindowOpensAtASizeThatShowsItsContents)
+{
+    Make({"-debug"});
+    frm->show();
+    QApplication::processEvents();
+    ExpectShowsContents(frm.get());
+    frm->OpenFile(Sample());
+    WithModal([&] { frm->ConfigBtnClick(); }, ExpectShowsContents);
+    WithModal([&] { frm->ParamEditMnuClick(); }, [](QWidget* w) {
+        ExpectShowsContents(w);
+        // Names and values read whole, not cut to "Nam" and "Valu".
+        auto* list = w->findChild<QTreeWidget*>("ParListView");
+        ASSERT_NE(list, nullptr);
+        ASSERT_GT(list->topLevelItemCount(), 0);
+        EXPECT_GE(list->columnWidth(0), list->fontMetrics().horizontalAdvance("Name") + 10);
+        EXPECT_GE(list->columnWidth(1), list->fontMetrics().horizontalAdvance("Value") + 10);
+    });
+    for (const char* command : {"Transmissions historic...", "Convert in ASCII...", "Merge the Q5 files...",
+                                "Conversion tools...", "Information about the scenarios...", "Scripts edition..."}) {
+        QAction* a = MenuAction(frm.get(), command);
+        ASSERT_NE(a, nullptr) << command;
+        if (std::string(command) == "Scripts edition..." && !frm->Scripts) continue;
+        WithModal([&] { a->trigger(); }, ExpectShowsContents);
+    }
+    WithModal([&] { frm->AboutMnuClick(); }, ExpectShowsContents);
+}
+
+TEST_F(Window, SavedPlacementWinsOverTheFittedSize)
+{
+    frm->show();
+    QApplication::processEvents();
+    const QSize fitted = frm->size();
+    frm->resize(fitted + QSize(120, 80));
+    QApplication::processEvents();
+    const QSize chosen = frm->size();
+    frm->close();
+    Make({});
+    EXPECT_EQ(frm->size(), chosen);
 }

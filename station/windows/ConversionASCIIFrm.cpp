@@ -40,7 +40,7 @@ TConversionASCIIFrm::TConversionASCIIFrm(const std::string& autoRecordPath, int 
     filesLayout->addLayout(fileButtons);
 
     auto* paramsGroup = new QGroupBox("Conversion parameters", this);
-    OutPutDirEdt = new QLineEdit(AnsiToQString(autoRecordPath), paramsGroup);
+    OutPutDirEdt = new QLineEdit(FileNameToQString(autoRecordPath), paramsGroup);
     OutPutDirEdt->setObjectName("OutPutDirEdt");
     auto* periodGroup = new QGroupBox("Files period", paramsGroup);
     ASCIIPeriodRadioGrp = new QButtonGroup(this);
@@ -52,7 +52,7 @@ TConversionASCIIFrm::TConversionASCIIFrm(const std::string& autoRecordPath, int 
         periodLayout->addWidget(radio);
     }
     if (QAbstractButton* current = ASCIIPeriodRadioGrp->button(asciiPeriod)) current->setChecked(true);
-    BaseASCIINameEdit = new QLineEdit(AnsiToQString(baseAsciiName), paramsGroup);
+    BaseASCIINameEdit = new QLineEdit(FileNameToQString(baseAsciiName), paramsGroup);
     BaseASCIINameEdit->setObjectName("BaseASCIINameEdit");
     auto* paramsLayout = new QVBoxLayout(paramsGroup);
     paramsLayout->addWidget(new QLabel("Destination directory", paramsGroup));
@@ -73,6 +73,7 @@ TConversionASCIIFrm::TConversionASCIIFrm(const std::string& autoRecordPath, int 
     connect(add, &QPushButton::clicked, this, &TConversionASCIIFrm::AddBtnClick);
     connect(remove, &QPushButton::clicked, this, &TConversionASCIIFrm::RemoveBtnClick);
     connect(OutPutDirEdt, &QLineEdit::editingFinished, this, &TConversionASCIIFrm::CheckOutputFolder);
+    FitWindowToContents(this);
 }
 
 void TConversionASCIIFrm::AddFiles(const QStringList& files)
@@ -97,8 +98,8 @@ void TConversionASCIIFrm::RemoveBtnClick()
 
 bool TConversionASCIIFrm::CheckOutputFolder()
 {
-    std::string folder = IncludeTrailingSlash(QStringToAnsi(OutPutDirEdt->text()));
-    OutPutDirEdt->setText(AnsiToQString(folder));
+    std::string folder = IncludeTrailingSlash(QStringToFileName(OutPutDirEdt->text()));
+    OutPutDirEdt->setText(FileNameToQString(folder));
     if (DirectoryExists(folder)) return true;
     if (!AskYesNo("The directory doesn't exists.\nDo you want to create it ?")) return false;
     if (!ForceDirectories(folder)) {
@@ -112,13 +113,13 @@ void TConversionASCIIFrm::accept()
 {
     if (!CheckOutputFolder()) return;
     const int period = ASCIIPeriodRadioGrp->checkedId();
-    const std::string base = QStringToAnsi(BaseASCIINameEdit->text());
+    const std::string base = QStringToFileName(BaseASCIINameEdit->text());
     if (period == 5 && base.empty()) {
         ShowWarning("You must give a base name if you choose to build files with an infinite period");
         return;
     }
     std::vector<std::string> files;
-    for (int i = 0; i < Q5ListView->count(); ++i) files.push_back(QStringToAnsi(Q5ListView->item(i)->text()));
+    for (int i = 0; i < Q5ListView->count(); ++i) files.push_back(QStringToFileName(Q5ListView->item(i)->text()));
 
     TAsciiConversion conversion;
     int step = 0;
@@ -129,7 +130,7 @@ void TConversionASCIIFrm::accept()
     bool ok;
     {
         TWaitCursor wait;
-        ok = conversion.Run(files, QStringToAnsi(OutPutDirEdt->text()), base, period, addAsciiHeader_);
+        ok = conversion.Run(files, QStringToFileName(OutPutDirEdt->text()), base, period, addAsciiHeader_);
     }
     if (!ok) {
         std::string list;

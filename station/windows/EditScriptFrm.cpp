@@ -74,7 +74,7 @@ TEditScriptFrm::TEditScriptFrm(TScriptsList& scripts, QWidget* parent) : QDialog
     Scr_MainItemPopupMenu->addAction("New script", this, &TEditScriptFrm::NewScriptMnuClick);
     Scr_MainItemPopupMenu->addAction("Import a script...", this, [this] {
         QString name = QFileDialog::getOpenFileName(this, QString(), QString(), "ZELTWin script files (*.sca)");
-        if (!name.isEmpty()) ImportScript(QStringToAnsi(name));
+        if (!name.isEmpty()) ImportScript(QStringToFileName(name));
     });
     Scr_ScrItemPopupMenu = new QMenu(this);
     Scr_ScrItemPopupMenu->setObjectName("Scr_ScrItemPopupMenu");
@@ -83,7 +83,7 @@ TEditScriptFrm::TEditScriptFrm(TScriptsList& scripts, QWidget* parent) : QDialog
         QFileDialog dialog(this, QString(), QString(), "ZELTWin script files (*.sca)");
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix("sca");
-        if (dialog.exec() == QDialog::Accepted) ExportScript(QStringToAnsi(dialog.selectedFiles().value(0)));
+        if (dialog.exec() == QDialog::Accepted) ExportScript(QStringToFileName(dialog.selectedFiles().value(0)));
     });
     Scr_ScrItemPopupMenu->addSeparator();
     Scr_ScrItemPopupMenu->addAction("Add a SEND command", this, [this] { AddSendCommandMnuClick(false); });
@@ -96,6 +96,7 @@ TEditScriptFrm::TEditScriptFrm(TScriptsList& scripts, QWidget* parent) : QDialog
     connect(ScriptsTreeView, &QTreeWidget::customContextMenuRequested, this, &TEditScriptFrm::ShowPopupMenu);
     ConnectEdits();
     FillTree();
+    FitWindowToContents(this);
 }
 
 TEditScriptFrm::~TEditScriptFrm() = default;
@@ -171,7 +172,7 @@ void TEditScriptFrm::ConnectEdits()
         if (!filling_ && script_) script_->SaveTransaction = on;
     });
     connect(SaveTransactionFileEdit, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (!filling_ && script_) script_->SaveTransactionFile = QStringToAnsi(text);
+        if (!filling_ && script_) script_->SaveTransactionFile = QStringToFileName(text);
     });
     connect(WatchTransactionFileBtn, &QPushButton::clicked, this, [this] {
         if (!script_) return;
@@ -258,7 +259,7 @@ void TEditScriptFrm::ScriptsTreeViewChange()
         SaveTransactionChkBx->setChecked(script_->SaveTransaction);
         SaveTransactionFileEdit->setEnabled(script_->SaveTransaction);
         WatchTransactionFileBtn->setEnabled(script_->SaveTransaction);
-        SaveTransactionFileEdit->setText(AnsiToQString(script_->SaveTransactionFile));
+        SaveTransactionFileEdit->setText(FileNameToQString(script_->SaveTransactionFile));
         ScriptPropertyPanel->show();
     } else if (kind == CommandNode) {
         script_ = NodeObject<TScript>(node->parent());

@@ -47,6 +47,7 @@ TEditOneParamFrm::TEditOneParamFrm(TStaParametre& param, QWidget* parent) : QDia
     layout->addWidget(ParamValEdit);
     layout->addWidget(info);
     layout->addLayout(buttons);
+    FitWindowToContents(this);
 }
 
 void TEditOneParamFrm::accept()
@@ -126,13 +127,16 @@ TEditStaParamsFrm::TEditStaParamsFrm(TParamsList& params, const std::string& par
     layout->addWidget(DebugPanel);
     layout->addLayout(HelpOkCancelRow(this, 111, &OnHelp));
 
+    ParListView->setProperty("columnShares", QVariantList{20, 10, 70});
+    FitWindowToContents(this);
+
     EditOne = [this](TStaParametre& param) { return TEditOneParamFrm(param, this).exec() == QDialog::Accepted; };
     connect(save, &QAction::triggered, this, [this] {
         QFileDialog dialog(this, QString(), QString(), "text files (*.txt)");
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix("txt");
         if (dialog.exec() != QDialog::Accepted) return;
-        std::string name = QStringToAnsi(dialog.selectedFiles().value(0));
+        std::string name = QStringToFileName(dialog.selectedFiles().value(0));
         if (!SaveToText(name)) ShowWarning("Unable to write the file " + name);
     });
     connect(print, &QAction::triggered, this, [this] {
@@ -145,10 +149,13 @@ TEditStaParamsFrm::TEditStaParamsFrm(TParamsList& params, const std::string& par
 void TEditStaParamsFrm::resizeEvent(QResizeEvent* event)
 {
     QDialog::resizeEvent(event);
+    // One fifth, one tenth and seven tenths of the width, but names and values always whole.
     const int width = ParListView->viewport()->width();
-    ParListView->setColumnWidth(0, width / 5);
-    ParListView->setColumnWidth(1, width / 10);
-    ParListView->setColumnWidth(2, width * 7 / 10);
+    const int name = std::max(width / 5, ColumnContentsWidth(ParListView, 0));
+    const int value = std::max(width / 10, ColumnContentsWidth(ParListView, 1));
+    ParListView->setColumnWidth(0, name);
+    ParListView->setColumnWidth(1, value);
+    ParListView->setColumnWidth(2, std::max(width * 7 / 10, width - name - value));
 }
 
 void TEditStaParamsFrm::RefreshRow(int row)

@@ -52,7 +52,7 @@ TFusionQ5Frm::TFusionQ5Frm(const std::string& autoRecordPath, QWidget* parent) :
     typeLayout->addLayout(dates);
 
     auto* sourceGroup = new QGroupBox("Q5 source files", this);
-    EdtQ5SrcDirectory = new QLineEdit(AnsiToQString(autoRecordPath), sourceGroup);
+    EdtQ5SrcDirectory = new QLineEdit(FileNameToQString(autoRecordPath), sourceGroup);
     EdtQ5SrcDirectory->setObjectName("EdtQ5SrcDirectory");
     auto* browse = new QPushButton("...", sourceGroup);
     auto* sourceLayout = new QHBoxLayout(sourceGroup);
@@ -73,7 +73,7 @@ TFusionQ5Frm::TFusionQ5Frm(const std::string& autoRecordPath, QWidget* parent) :
         QFileDialog dialog(this, "Record the merging result", EdtQ5SrcDirectory->text(), "Q5 files (*.Q5)");
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix("Q5");
-        return dialog.exec() == QDialog::Accepted ? QStringToAnsi(dialog.selectedFiles().value(0)) : std::string();
+        return dialog.exec() == QDialog::Accepted ? QStringToFileName(dialog.selectedFiles().value(0)) : std::string();
     };
     connect(FuzBornedBtn, &QRadioButton::toggled, this, &TFusionQ5Frm::UpdateDateEditors);
     connect(browse, &QPushButton::clicked, this, [this] {
@@ -81,6 +81,7 @@ TFusionQ5Frm::TFusionQ5Frm(const std::string& autoRecordPath, QWidget* parent) :
         if (!folder.isEmpty()) EdtQ5SrcDirectory->setText(folder);
     });
     UpdateDateEditors();
+    FitWindowToContents(this);
 }
 
 void TFusionQ5Frm::UpdateDateEditors()
@@ -104,7 +105,7 @@ void TFusionQ5Frm::accept()
     TQ5Merge::Result result;
     {
         TWaitCursor wait;
-        result = merge.Run(QStringToAnsi(EdtQ5SrcDirectory->text()), resultName, bounded,
+        result = merge.Run(QStringToFileName(EdtQ5SrcDirectory->text()), resultName, bounded,
                            DayValue(StartDate->date()), DayValue(EndDate->date()));
     }
     if (result == TQ5Merge::Saved) QDialog::accept();

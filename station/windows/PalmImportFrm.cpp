@@ -34,8 +34,8 @@ constexpr int HelpContext = 112;
 
 std::string DefaultSaveName(const std::string& folder, const std::string& proposed)
 {
-    const QString start = QString::fromStdString(folder.empty() ? proposed : IncludeTrailingSlash(folder) + proposed);
-    return QFileDialog::getSaveFileName(nullptr, "Save", start, "Q5 files (*.Q5);;All the files (*.*)").toStdString();
+    const QString start = FileNameToQString(folder.empty() ? proposed : IncludeTrailingSlash(folder) + proposed);
+    return QStringToFileName(QFileDialog::getSaveFileName(nullptr, "Save", start, "Q5 files (*.Q5);;All the files (*.*)"));
 }
 
 }  // namespace
@@ -64,7 +64,7 @@ TPalmImportFrm::TPalmImportFrm(TZELT* zelt, bool expert, std::function<void(cons
     for (int i = 1; i <= 16; ++i) CommPortCmbBx->addItem(QString("COM%1").arg(i));
     std::vector<std::string> found;
     EnumComPorts(found);
-    for (const std::string& name : found) CommPortCmbBx->addItem(QString::fromStdString(name));
+    for (const std::string& name : found) CommPortCmbBx->addItem(FileNameToQString(name));
     if (FPortIndex < 0 || FPortIndex >= CommPortCmbBx->count()) FPortIndex = 0;
     CommPortCmbBx->setCurrentIndex(FPortIndex);
     connect(CommPortCmbBx, &QComboBox::currentIndexChanged, this, [this] { CommPortCmbBxChange(); });
@@ -143,6 +143,7 @@ TPalmImportFrm::TPalmImportFrm(TZELT* zelt, bool expert, std::function<void(cons
     FLink->OnResult = [this](int code) { LinkResult(code); };
     FConnected = true;  // so that the setter below empties and resets everything
     SetConnected(false);
+    FitWindowToContents(this);
 }
 
 TPalmImportFrm::~TPalmImportFrm() { FormDestroy(); }
@@ -228,7 +229,7 @@ void TPalmImportFrm::PalmConnectBtnClick()
     if (FConnected) {
         PalmCom->Close();
     } else {
-        const std::string name = QStringToAnsi(CommPortCmbBx->currentText().trimmed());
+        const std::string name = QStringToFileName(CommPortCmbBx->currentText().trimmed());
         try {
             PalmCom->SetPortValue(name);
             PalmCom->Open();
@@ -384,14 +385,14 @@ void TPalmImportFrm::SaveBtnClick()
         SetCurrentPhase(PhaseWaiting);
         return;
     }
-    const std::string proposed = "P" + QStringToAnsi(row->text(0)) + "_" +
+    const std::string proposed = "P" + QStringToFileName(row->text(0)) + "_" +
                                  QDate::currentDate().toString("ddMM").toStdString() + ".q5";
     const std::string name = AskSaveName ? AskSaveName(FOutDir, proposed) : std::string();
     if (name.empty()) {
         SetCurrentPhase(PhaseWaiting);
         return;
     }
-    FOutDir = IncludeTrailingSlash(QFileInfo(QString::fromStdString(name)).absolutePath().toStdString());
+    FOutDir = IncludeTrailingSlash(QStringToFileName(QFileInfo(FileNameToQString(name)).absolutePath()));
     FSaveName = name;
     FSavingRow = row;
     FIndex = 0;

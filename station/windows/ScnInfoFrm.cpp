@@ -27,7 +27,7 @@ QIcon ValueIcon(int index)
     return QApplication::style()->standardIcon(icons[(index % count + count) % count]);
 }
 
-TScnInfoFrm::TScnInfoFrm(bool expertMode, QWidget* parent) : QWidget(parent), expertMode_(expertMode)
+TScnInfoFrm::TScnInfoFrm(bool expertMode, QWidget* parent) : QWidget(parent, Qt::Window), expertMode_(expertMode)
 {
     setObjectName("ScnInfoFrm");
     MesListView = new QListWidget(this);
@@ -50,6 +50,9 @@ TScnInfoFrm::TScnInfoFrm(bool expertMode, QWidget* parent) : QWidget(parent), ex
     layout->addWidget(DebugPanel);
     ErrorPanel->hide();
     DebugPanel->setVisible(expertMode);
+    HexaMemo->setMaximumHeight(HexaMemo->fontMetrics().lineSpacing() * 5);
+    // A window of its own, wide enough for a value line and a few rows of values.
+    resize(QSize(fontMetrics().averageCharWidth() * 60, fontMetrics().lineSpacing() * 24));
 }
 
 void TScnInfoFrm::resizeEvent(QResizeEvent* event)
@@ -92,6 +95,7 @@ void TScnInfoFrm::SetEvt(TEvenement* event)
         if (element->Item && element->Item->ValueDesc) row->setIcon(ValueIcon(element->Item->ValueDesc->Icon));
         MesListView->addItem(row);
     }
+    FitWindowToContents(this);  // grows to the widest value line
 }
 
 TListDecodedScnFrm::TListDecodedScnFrm(const TListScn* list, QWidget* parent) : QDialog(parent)
@@ -123,4 +127,5 @@ TListDecodedScnFrm::TListDecodedScnFrm(const TListScn* list, QWidget* parent) : 
     layout->addLayout(top);
     layout->addWidget(ListScnView, 1);
     layout->addLayout(buttons);
+    FitWindowToContents(this);
 }

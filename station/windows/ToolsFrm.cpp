@@ -91,6 +91,7 @@ TToolsFrm::TToolsFrm(QWidget* parent) : QDialog(parent)
     SSEdit->setText(QString::fromStdString(hourly.SS));
     updating_ = false;
     WriteForms(TAngleConversion::Form::Hourly);
+    FitWindowToContents(this);
 }
 
 void TToolsFrm::HHEditChange()

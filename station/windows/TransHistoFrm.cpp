@@ -5,6 +5,7 @@
 #include "common/Prompt.h"
 #include "common/StatusStore.h"
 #include "station/link/Transmission.h"
+#include "station/windows/DialogParts.h"
 
 #include <QCollator>
 #include <QFileDialog>
@@ -107,12 +108,13 @@ TTransHistoFrm::TTransHistoFrm(TTransmissionList& transmissions, TStatusConfig* 
 
     connect(save, &QPushButton::clicked, this, [this] {
         QString name = QFileDialog::getSaveFileName(this, QString(), QString(), "Text files (*.txt)");
-        if (!name.isEmpty() && !SaveTo(QStringToAnsi(name))) ShowWarning("Unable to write the file " + QStringToAnsi(name));
+        if (!name.isEmpty() && !SaveTo(QStringToFileName(name))) ShowWarning("Unable to write the file " + QStringToFileName(name));
     });
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(help, &QPushButton::clicked, this, [this] { if (OnHelp) OnHelp(110); });
 
+    FitWindowToContents(this);
     if (statusConfig_) {
         statusConfig_->LoadControlPlacement(this, "TransHistoFrm");
         statusConfig_->LoadListViewColumns(TransListView, "TransHistoFrm_Col");

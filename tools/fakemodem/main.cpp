@@ -238,6 +238,14 @@ int main(int argc, char** argv)
         pollfd fds[2] = {{Master, POLLIN, 0}, {0, POLLIN, 0}};
         const int r = poll(fds, 2, 10);
         if (r < 0 && errno != EINTR) break;
+        // The guard time after "+++" is judged before the bytes that came since are looked at, as a
+        // modem that timed their arrival would.
+        if (Online && Plus == 3 && Clock::now() - LastByte >= std::chrono::milliseconds(GuardMs)) {
+            Plus = 0;
+            Online = false;
+            Say("ESCAPE");
+            Reply("OK");
+        }
         if (fds[0].revents & POLLIN) {
             char buf[512];
             const ssize_t n = read(Master, buf, sizeof buf);
@@ -255,12 +263,6 @@ int main(int argc, char** argv)
                 if (!line.empty() && line.back() == '\r') line.pop_back();
                 if (!Control(line)) return 0;
             }
-        }
-        if (Online && Plus == 3 && Clock::now() - LastByte >= std::chrono::milliseconds(GuardMs)) {
-            Plus = 0;
-            Online = false;
-            Say("ESCAPE");
-            Reply("OK");
         }
     }
     if (keep >= 0) close(keep);

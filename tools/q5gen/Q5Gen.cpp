@@ -11,10 +11,13 @@
 
 #include "common/DataPaths.h"
 #include "common/DateTime.h"
+#include "common/DecimalSep.h"
 #include "common/Instrument.h"
 #include "common/ScnElement.h"
 #include "common/ScnType.h"
 #include "common/StaParametre.h"
+#include "common/analysis/Physics.h"
+#include "common/analysis/ZeltUtils.h"
 
 namespace q5gen {
 namespace {
@@ -138,6 +141,39 @@ struct Sky {
   static double V0(double nm) { return 9000 + 22000 * std::exp(-std::pow((nm - 650) / 450, 2)); }
 };
 
+// The station number, latitude in minutes and longitude in time (NNUM, NLAT, NHEU, NMIN, NSEC) that
+// the plug-ins read, made from SITE, LAT and LON unless the caller sets them.
+void SetSiteInTime(TParamsList& list, const std::vector<std::pair<std::string, std::string>>& given) {
+  auto isGiven = [&given](const char* code) {
+    for (const auto& entry : given)
+      if (entry.first == code) return true;
+    return false;
+  };
+  auto set = [&](const char* code, double value, int decimals) {
+    TStaParametre* p = list.FindByNameID(code);
+    if (p && !isGiven(code)) p->SetValueText(FormatFixed(value, decimals));
+  };
+  // Applies the caller's texts first, so that SITE, LAT and LON are the final ones.
+  for (const auto& [code, text] : given)
+    if (TStaParametre* p = list.FindByNameID(code)) p->SetValueText(text);
+  const TStaParametre* site = list.FindByNameID("SITE");
+  const TStaParametre* lat = list.FindByNameID("LAT");
+  const TStaParametre* lon = list.FindByNameID("LON");
+  if (site) set("NNUM", site->Value, 0);
+  if (lat) set("NLAT", lat->Value * 60, 1);
+  if (lon) {
+    // Hours, minutes and seconds of time; a western longitude keeps its minutes and seconds and
+    // stores -(hours + 1), which the reading takes as (hours + 1) less the minutes and seconds.
+    long seconds = std::lround(std::fabs(lon->Value) * 240);
+    long hours = seconds / 3600;
+    seconds %= 3600;
+    if (lon->Value < 0) hours = -hours - 1;
+    set("NHEU", static_cast<double>(hours), 0);
+    set("NMIN", static_cast<double>(seconds / 60), 0);
+    set("NSEC", static_cast<double>(seconds % 60), 0);
+  }
+}
+
 class Generator {
  public:
   Generator(const Options& options, Descriptions& descriptions)
@@ -152,6 +188,8 @@ class Generator {
   long Pick(long count) { return static_cast<long>(rng_() % static_cast<uint64_t>(count)); }
 
   bool BuildParamBlock(int64_t downloadTime, Bytes& block, std::string& error);
+  bool BuildSunDays(std::string& bytes, Report& report, std::string& error);
+  Bytes BuildSunRecord(const TScnType& type, int64_t time, int sequence);
   Bytes BuildRecord(const TScnType& type, int64_t time, int sequence);
   void FillItem(const TScnType& type, const TScnTypeItem& item, int64_t time, Bytes& record);
   double Wavelength(int32_t position, const std::string& group) const;
@@ -162,6 +200,7 @@ class Generator {
   Descriptions& desc_;
   std::mt19937_64 rng_;
   Sky sky_;
+  Uphysics::TPositionRec site_;  // as the calibration reads it from the station parameters
   const TInstrument* instrument_ = nullptr;
   std::map<const TScnType*, int> scans_;  // records made per type, for the scanned filter position
   uint8_t unusedCode_ = 0;
@@ -191,6 +230,20 @@ void Generator::FillItem(const TScnType& type, const TScnTypeItem& item, int64_t
   }
   if (valueClass == VCLASS_TIME) {
     WriteValue(record, item.Offset, 3, (Bcd(c.hour) << 16) | (Bcd(c.minute) << 8) | Bcd(c.second));
+    return;
+  }
+  const std::string name = item.ValueDesc ? item.ValueDesc->Name : std::string();
+  // Infrared radiometer: the mirror scans positions 0, 1 and 2 in turn; the mirror's reference view
+  // sees the warm head, the sky a colder and wider range (clearer sky, lower count).
+  if (name == "EL_POSITION") {
+    WriteValue(record, item.Offset, width, static_cast<uint32_t>((scans_[&type] - 1) % 3));
+    return;
+  }
+  if (name == "EL_RAD") {
+    const double reference = 30000 + Uniform(-40, 40);
+    const double sky = 30000 - 6000 - 3000 * std::sin(static_cast<double>(time % 86400) / 86400.0 * 2 * kPi) +
+                       Uniform(-200, 200);
+    WriteValue(record, item.Offset, 2, static_cast<uint32_t>(item.FilterGroup == "MIR" ? reference : sky));
     return;
   }
   double elevation = sky_.Elevation(time);
@@ -360,6 +413,7 @@ bool Generator::BuildParamBlock(int64_t downloadTime, Bytes& block, std::string&
   if (list) {
     for (const auto& [code, text] : defaults)
       if (TStaParametre* p = list->FindByNameID(code)) p->SetValueText(text);
+    SetSiteInTime(*list, options_.params);
     for (const auto& [code, text] : options_.params) {
       TStaParametre* p = list->FindByNameID(code);
       if (!p) {
@@ -377,6 +431,9 @@ bool Generator::BuildParamBlock(int64_t downloadTime, Bytes& block, std::string&
       if (buffer[i] != '\0') hex[i] = buffer[i];
     if (const TStaParametre* lat = list->FindByNameID("LAT")) sky_.latitude = lat->Value;
     if (const TStaParametre* lon = list->FindByNameID("LON")) sky_.longitude = lon->Value;
+    const TSitePosition position = ReadSitePosition(*list);
+    site_.Latitude = position.HasLatitude ? position.Latitude : sky_.latitude;
+    site_.Longitude = position.HasLongitude ? position.Longitude : sky_.longitude;
   } else if (!options_.params.empty()) {
     error = decoder.ErrorString();
     return false;
@@ -399,9 +456,78 @@ bool Generator::BuildParamBlock(int64_t downloadTime, Bytes& block, std::string&
   return true;
 }
 
+Bytes Generator::BuildSunRecord(const TScnType& type, int64_t time, int sequence) {
+  Bytes record = BuildRecord(type, time, sequence);
+  std::map<int32_t, int> readings;  // readings written so far per filter position
+  const double correction = (25 - options_.sunTemperature) * 0.0025 + 1;
+  for (const auto& item : type.Items) {
+    const std::string name = item->ValueDesc ? item->ValueDesc->Name : std::string();
+    if (name == "EL_TEMP") {
+      WriteValue(record, item->Offset, 2,
+                 static_cast<uint32_t>(std::lround(options_.sunTemperature / 0.1 + 400)));
+      continue;
+    }
+    if (name != "EL_SUN" && name != "EL_SUNI") continue;
+    const int reading = readings[item->FilterPosition]++;
+    const TFilterDef* filter = instrument_ ? instrument_->FindFilter(item->FilterPosition, item->FilterGroup) : nullptr;
+    const double nm = filter ? filter->Wavelength : Wavelength(item->FilterPosition, item->FilterGroup);
+    const double when = UnixMsToDateTime((time + 30 * reading) * 1000);
+    const double m = Uphysics::AirMass(Uphysics::SolarZenithAngle(Uphysics::DateRecOf(when), site_));
+    double count = SunV0(nm) * Uphysics::EarthSunDistanceFactor(when) * std::exp(-m * SunTau(nm));
+    if (options_.sunNoise > 0) count *= Uniform(1 - options_.sunNoise, 1 + options_.sunNoise);
+    if (nm == 1020.0 && item->FilterGroup == "SUN") count /= correction;
+    WriteValue(record, item->Offset, 2, static_cast<uint32_t>(std::clamp(std::lround(count), 0L, 65527L)));
+  }
+  return record;
+}
+
+bool Generator::BuildSunDays(std::string& bytes, Report& report, std::string& error) {
+  const std::string wanted = options_.sunExtras ? "SSK" : "NSU";
+  const TScnType* type = nullptr;
+  for (const auto& t : desc_.types.Items)
+    if (t->Extension == wanted) {
+      type = t.get();
+      break;
+    }
+  if (!type) {
+    error = "No measurement type " + wanted + " in " + desc_.directory;
+    return false;
+  }
+  const int64_t first = options_.start - options_.start % 86400;
+  const int64_t end = first + static_cast<int64_t>(options_.sunDays) * 86400;
+  Bytes block;
+  if (!BuildParamBlock(end + 300, block, error)) return false;
+  bytes = block;
+  int sequence = 0;
+  int64_t last = first;
+  for (int64_t time = first; time < end; time += options_.interval) {
+    // The instrument measures while the sun is above 5 degrees, until the triplet's last reading.
+    bool sunUp = true;
+    for (int k = 0; k < 3; ++k) {
+      const double when = UnixMsToDateTime((time + 30 * k) * 1000);
+      sunUp = sunUp && Uphysics::SolarZenithAngle(Uphysics::DateRecOf(when), site_) < 85;
+    }
+    if (!sunUp) continue;
+    bytes += BuildSunRecord(*type, time, sequence++);
+    ++report.typed;
+    if (report.typed == 1) report.first = time;
+    last = time;
+  }
+  report.last = last;
+  report.bytes = static_cast<long long>(bytes.size());
+  return true;
+}
+
 bool Generator::Run(std::string& bytes, Report& report, std::string& error) {
   report = Report();
   instrument_ = desc_.instruments.FindByID(options_.identifier);
+  if (options_.sunDays > 0) {
+    if (options_.interval < 90) {
+      error = "Sun triplets need at least 90 seconds between them";
+      return false;
+    }
+    return BuildSunDays(bytes, report, error);
+  }
   std::vector<const TScnType*> types;
   std::set<int> codes;
   for (const auto& type : desc_.types.Items) {
@@ -467,6 +593,9 @@ bool Generator::Run(std::string& bytes, Report& report, std::string& error) {
 }
 
 }  // namespace
+
+double SunV0(double nm) { return std::round(Sky::V0(nm)); }
+double SunTau(double nm) { return Sky::Tau(nm); }
 
 bool Generate(const Options& options, std::string& bytes, Report& report, std::string& error) {
   Descriptions descriptions(options.dataDir);

@@ -32,7 +32,20 @@ struct Options {
   int64_t start = 1750478400;          // first record, seconds since 1970 UTC (21/06/2025 04:00:00)
   int interval = 120;                  // seconds between records
   std::vector<std::pair<std::string, std::string>> params;  // station parameters: code, value text
+  // Sun days: instead of the records above, direct-sun triplets every `interval` seconds over this many
+  // whole days (UTC) from the start date, while the sun is above 5 degrees. Each filter's counts are
+  // SunV0 x distance factor x exp(-air mass x SunTau), the air mass and distance of the Langley
+  // calibration's own formulas at the site of the station parameters, the readings of a triplet 30 s
+  // apart; the 1020 nm channel is written as the instrument's uncorrected count at sunTemperature.
+  int sunDays = 0;
+  bool sunExtras = false;        // the "SSK" type (with dark counts) instead of "NSU"
+  double sunTemperature = 25.0;  // instrument temperature, degrees C
+  double sunNoise = 0.0;         // relative noise of each count (0.01 = 1 %)
 };
+
+// Extraterrestrial count and optical depth of a sun filter of that wavelength in the sun days.
+double SunV0(double nm);
+double SunTau(double nm);
 
 // What the file holds, as the station will read it.
 struct Report {

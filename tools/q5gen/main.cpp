@@ -1,4 +1,5 @@
 // q5gen: writes a Q5 data file of generated records (see --help).
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +14,7 @@ const char kUsage[] =
     "Usage: q5gen [options] OUTPUT.q5\n"
     "Writes a Q5 data file (256-byte parameter block, then records) from the description files.\n"
     "  --data DIR          description files (default: the installed data folder)\n"
-    "  --id ID             instrument identifier (default SP0A0123)\n"
+    "  --id ID             instrument identifier (default SP0A0123; SP0B0001 is the infrared radiometer)\n"
     "  --records N         records to write, damaged ones included (default 100)\n"
     "  --size BYTES        instead of --records: about this many bytes of file\n"
     "  --damaged N         records damaged at random: end marker, length copy, date, code, markers\n"
@@ -23,12 +24,26 @@ const char kUsage[] =
     "  --start DATE        first record, UTC, YYYY-MM-DDTHH:MM:SS (default 2025-06-21T04:00:00)\n"
     "  --interval SECONDS  time between records (default 120)\n"
     "  --param CODE=VALUE  station parameter, as the parameter editor takes it (repeatable)\n"
+    "  --sun-days N        instead of the records above: direct-sun triplets (NSU) every --interval\n"
+    "                      seconds over N whole days from the start date, while the sun is up; the\n"
+    "                      counts follow V0 x exp(-air mass x optical depth) per filter (see data/README.md)\n"
+    "  --sun-extras        with --sun-days: triplets with dark counts (SSK) instead\n"
+    "  --sun-temp C        with --sun-days: instrument temperature (default 25)\n"
+    "  --sun-noise P       with --sun-days: relative noise of every count (default 0; 0.01 is 1 %)\n"
     "  --report            print what the file holds\n";
 
 bool ParseCount(const char* text, long long& value) {
   char* end = nullptr;
   long long v = std::strtoll(text, &end, 10);
   if (end == text || *end != '\0' || v < 0) return false;
+  value = v;
+  return true;
+}
+
+bool ParseReal(const char* text, double& value) {
+  char* end = nullptr;
+  double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(v) || v < -100 || v > 100) return false;
   value = v;
   return true;
 }
@@ -54,6 +69,10 @@ int main(int argc, char** argv) {
       report = true;
       continue;
     }
+    if (arg == "--sun-extras") {
+      options.sunExtras = true;
+      continue;
+    }
     if (arg.rfind("--", 0) == 0) {
       if (i + 1 >= argc) return Usage("missing value after " + arg);
       const char* value = argv[++i];
@@ -67,6 +86,9 @@ int main(int argc, char** argv) {
       else if (arg == "--erased" && ParseCount(value, n)) options.erasedTail = n;
       else if (arg == "--seed" && ParseCount(value, n)) options.seed = static_cast<uint64_t>(n);
       else if (arg == "--interval" && ParseCount(value, n) && n > 0 && n < 86400 * 366) options.interval = static_cast<int>(n);
+      else if (arg == "--sun-days" && ParseCount(value, n) && n <= 366) options.sunDays = static_cast<int>(n);
+      else if (arg == "--sun-temp" && ParseReal(value, options.sunTemperature)) {}
+      else if (arg == "--sun-noise" && ParseReal(value, options.sunNoise) && options.sunNoise < 1) {}
       else if (arg == "--start") {
         if (!q5gen::ParseDateTime(value, options.start)) return Usage(std::string("bad date ") + value);
       } else if (arg == "--param") {

@@ -137,8 +137,11 @@ Image DefaultImage(int64_t now, int count) {
   Image image;
   // A Q5 sun photometer of type 0A at site 0x0123.
   image.param = MakeParamBlock(0x0A, "SP0A0123");
+  // Site 291 at 62.58 N, 20.00 E, 300 m; the same site again as station number, latitude in minutes
+  // and longitude in time (bytes 20-28: 1 h 20 min 0 s east).
   const uint8_t site[] = {0x0A, 0x2A, 0x01, 0x23, 0x3B, 0x9A, 0x4E, 0x20, 0x01, 0x2C,
-                          0x34, 0x80, 0x0C, 0x0F, 0x00, 0x40, 0x14, 0x94, 0xC8};
+                          0x34, 0x80, 0x0D, 0x0F, 0x00, 0x40, 0x14, 0x94, 0xC8, 0x00,
+                          0x01, 0x23, 0x00, 0x00, 0x01, 0x65, 0x9C, 0x14, 0x00};
   for (size_t i = 0; i < sizeof site; ++i) image.param[i] = site[i];
   // Measurements every 10 minutes, the newest 5 minutes before now: a direct-sun triplet, an
   // almucantar and a temperature record in turn.

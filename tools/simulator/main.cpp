@@ -24,6 +24,7 @@
 #include <string>
 #include <thread>
 
+#include "tools/q5gen/Q5Gen.h"
 #include "tools/simulator/SimImage.h"
 #include "tools/simulator/SimInstrument.h"
 
@@ -48,6 +49,10 @@ const char* kUsage =
     "usage: zelt-simulator (--pty [--link PATH] | --device PATH | --tcp PORT) [options]\n"
     "  --q5 FILE           memory image from a data file (default: the embedded image)\n"
     "  --records N         embedded image with N records (default 12)\n"
+    "  --sun-days N        embedded image: also direct-sun triplets (NSU) every 15 minutes over the N\n"
+    "                      whole days (UTC) before the image's end, at the site of the parameter block,\n"
+    "                      made by q5gen's sun days (counts V0 x exp(-air mass x optical depth))\n"
+    "  --sun-noise P       relative noise of those counts (default 0)\n"
     "  --write-image FILE  write the memory image as a data file and exit\n"
     "  --image-time T      the embedded image ends at T (seconds since the epoch) instead of now\n"
     "  --log FILE          report file (default: standard error)\n"
@@ -71,6 +76,8 @@ struct Config {
   std::string link, device, q5, writeImage, log;
   int tcpPort = 0;
   int records = 12;
+  int sunDays = 0;
+  double sunNoise = 0.0;
   long long imageTime = 0;
   bool reopen = false;
   double announce = 1.0, again = -1;
@@ -92,6 +99,8 @@ bool ParseArgs(int argc, char** argv, Config& c) {
     else if (a == "--tcp") { c.mode = Config::Tcp; c.tcpPort = std::stoi(value()); }
     else if (a == "--q5") c.q5 = value();
     else if (a == "--records") c.records = std::stoi(value());
+    else if (a == "--sun-days") c.sunDays = std::stoi(value());
+    else if (a == "--sun-noise") c.sunNoise = std::stod(value());
     else if (a == "--write-image") c.writeImage = value();
     else if (a == "--image-time") c.imageTime = std::stoll(value());
     else if (a == "--log") c.log = value();
@@ -167,6 +176,27 @@ int OpenListener(int& port) {
 
 }  // namespace
 
+// Sun triplets of whole days before the image's end, with the parameter block that gives their site.
+bool AddSunDays(zsim::Image& image, int64_t end, int days, double noise, std::string& error) {
+  q5gen::Options options;
+  options.sunDays = days;
+  options.sunNoise = noise;
+  options.interval = 900;
+  options.start = end - end % 86400 - static_cast<int64_t>(days) * 86400;
+  std::string bytes;
+  q5gen::Report report;
+  if (!q5gen::Generate(options, bytes, report, error)) return false;
+  zsim::Image sun;
+  if (!zsim::ParseDataFile(zsim::Bytes(bytes.begin(), bytes.end()), sun)) {
+    error = "sun days: no data";
+    return false;
+  }
+  image.param = sun.param;
+  image.records.insert(image.records.end(), sun.records.begin(), sun.records.end());
+  zsim::SortNewestFirst(image);
+  return true;
+}
+
 int main(int argc, char** argv) {
   Config cfg;
   try {
@@ -185,7 +215,15 @@ int main(int argc, char** argv) {
     }
     zsim::SortNewestFirst(image);
   } else {
-    image = zsim::DefaultImage(cfg.imageTime > 0 ? cfg.imageTime : static_cast<int64_t>(NowUtc()), cfg.records);
+    const int64_t end = cfg.imageTime > 0 ? cfg.imageTime : static_cast<int64_t>(NowUtc());
+    image = zsim::DefaultImage(end, cfg.records);
+    if (cfg.sunDays > 0) {
+      std::string error;
+      if (!AddSunDays(image, end, cfg.sunDays, cfg.sunNoise, error)) {
+        std::fprintf(stderr, "zelt-simulator: %s\n", error.c_str());
+        return 1;
+      }
+    }
   }
   if (!cfg.writeImage.empty()) {
     if (!zsim::WriteFile(cfg.writeImage, zsim::BuildDataFile(image))) {
@@ -240,6 +278,7 @@ int main(int argc, char** argv) {
 
   std::string pending;            // bytes waiting to go out
   double nextAnnounce = -1;       // when the parameter block goes out (again)
+  bool announcing = false;        // an announcement is still going out: the next waits for it
   double sessionEndedAt = -1;
   double cutAt = -1;
   int endedSeen = 0;
@@ -255,6 +294,7 @@ int main(int argc, char** argv) {
     pending.clear();
     instrument.ResetSession();
     nextAnnounce = -1;
+    announcing = false;
   };
 
   int rc = 0;
@@ -278,6 +318,7 @@ int main(int argc, char** argv) {
         instrument.ResetSession();
         pending.clear();
         nextAnnounce = -1;
+        announcing = false;
         log("LINK closed");
       }
     }
@@ -287,9 +328,10 @@ int main(int argc, char** argv) {
       sessionEndedAt = now;
       nextAnnounce = cfg.again >= 0 ? now + cfg.again : -1;
     }
-    if (connected && nextAnnounce >= 0 && now >= nextAnnounce && !instrument.SessionStarted()) {
+    if (connected && nextAnnounce >= 0 && now >= nextAnnounce && !instrument.SessionStarted() && !announcing) {
       instrument.Announce();
-      nextAnnounce = cfg.announce > 0 ? now + cfg.announce : -1;
+      announcing = true;
+      nextAnnounce = -1;  // counted from the moment this one has gone out
     }
     if (cfg.sessions > 0 && endedSeen >= cfg.sessions && pending.empty() && now - sessionEndedAt > 0.3) break;
 
@@ -313,6 +355,10 @@ int main(int argc, char** argv) {
       }
       if (pending.empty()) pacedBytes = 0;
     }
+    if (announcing && pending.empty()) {
+      announcing = false;
+      if (cfg.announce > 0 && nextAnnounce < 0) nextAnnounce = now + cfg.announce;
+    }
     // The cut comes a moment after the last frame, so that the frame reaches the other end
     // (closing a pseudo-terminal discards what its slave has not read yet).
     if (instrument.CutRequested() && pending.empty() && cutAt < 0) cutAt = now + 0.15;
@@ -331,19 +377,29 @@ int main(int argc, char** argv) {
     }
 
     // Wait for bytes, a new client, or the next moment something is due.
+    // Paced output waits for the moment its next byte is due, not for the link to be writable.
+    int timeout = 100;
+    bool wantOut = !pending.empty();
+    if (wantOut && cfg.baud > 0 && pacedBytes > 0) {
+      const double due = paceStart + static_cast<double>(pacedBytes) * 10.0 / cfg.baud;
+      const double wait = due - Monotonic();
+      if (wait > 0) {
+        wantOut = false;
+        timeout = static_cast<int>(std::ceil(wait * 1000));
+      }
+    }
     pollfd fds[2];
     int nfds = 0;
     int linkIndex = -1, listenIndex = -1;
     if (fd >= 0 && connected) {
       linkIndex = nfds;
-      fds[nfds++] = {fd, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0};
+      fds[nfds++] = {fd, static_cast<short>(POLLIN | (wantOut ? POLLOUT : 0)), 0};
     }
     if (listener >= 0 && fd < 0) {
       listenIndex = nfds;
       fds[nfds++] = {listener, POLLIN, 0};
     }
-    int timeout = 100;
-    if (!pending.empty() || cutAt >= 0) timeout = cfg.baud > 0 ? 5 : 20;
+    if (wantOut || cutAt >= 0) timeout = std::min(timeout, 20);
     if (cfg.mode == Config::Pty && !connected) timeout = 20;
     if (nextAnnounce >= 0) timeout = std::min(timeout, std::max(0, static_cast<int>((nextAnnounce - now) * 1000) + 1));
     const int r = poll(fds, static_cast<nfds_t>(nfds), timeout);

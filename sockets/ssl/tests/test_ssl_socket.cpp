@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
+
 #include <algorithm>
 #include <deque>
 #include <cstdlib>
@@ -115,6 +117,43 @@ std::vector<std::string> Server(const TCertFiles& cert, std::vector<std::string>
                                    "-rev", "-naccept", "1"};
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
+}
+
+// A TLS server in python: one connection at the given TLS version; it reads to the peer's close
+// and prints "RECEIVED <bytes> <sha256> notify" when the close notification came, "... eof" when
+// the connection ended without it.
+const char* const kCountingServer = R"PY(
+import hashlib, socket, ssl, sys
+cert, key, version = sys.argv[1], sys.argv[2], sys.argv[3]
+ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+ctx.load_cert_chain(cert, key)
+v = ssl.TLSVersion.TLSv1_2 if version == "1.2" else ssl.TLSVersion.TLSv1_3
+ctx.minimum_version = ctx.maximum_version = v
+ls = socket.socket()
+ls.bind(("127.0.0.1", 0))
+ls.listen(1)
+print("ACCEPT 127.0.0.1:%d" % ls.getsockname()[1], flush=True)
+conn, _ = ls.accept()
+tls = ctx.wrap_socket(conn, server_side=True, suppress_ragged_eofs=False)
+h, n, how = hashlib.sha256(), 0, "notify"
+while True:
+    try:
+        b = tls.recv(65536)
+    except (ssl.SSLEOFError, ConnectionResetError):
+        how = "eof"
+        break
+    if not b:
+        break
+    n += len(b)
+    h.update(b)
+print("RECEIVED %d %s %s" % (n, h.hexdigest(), how), flush=True)
+)PY";
+
+std::string Sha256Hex(const std::string& data) {
+  return QCryptographicHash::hash(QByteArray::fromRawData(data.data(), static_cast<qsizetype>(data.size())),
+                                  QCryptographicHash::Sha256)
+      .toHex()
+      .toStdString();
 }
 
 std::string Reversed(std::string s) {
@@ -387,4 +426,64 @@ TEST_F(SslSocketTest, ServerHandshakeWithClientPeer) {
   EXPECT_TRUE(WaitFor([&] { return closed >= 0; }));
   EXPECT_TRUE(client.WaitForExit());
   listener.Close();
+}
+
+TEST_F(SslSocketTest, GracefulCloseDeliversEveryQueuedByteFirst) {
+  std::string data;
+  data.reserve(3 << 20);
+  for (int i = 0; data.size() < (3u << 20); ++i) data += "record " + std::to_string(i) + " of the closing test\n";
+  data.resize(3 << 20);
+  for (const char* version : {"1.2", "1.3"}) {
+    SCOPED_TRACE(version);
+    TSslPeer peer("python3", {"-c", kCountingServer, Files->Server.Cert, Files->Server.Key, version});
+    std::string port = peer.WaitForAcceptPort(30000);
+    ASSERT_FALSE(port.empty()) << peer.Output();
+    TClient c;
+    ASSERT_TRUE(c.Connect(port)) << peer.Output();
+    ASSERT_EQ(c.HandshakesDone, 1);
+    // Sent and closed at once: the close waits for every byte, then sends the close notification.
+    EXPECT_EQ(c.S.SendStr(data), static_cast<int>(data.size()));
+    c.S.Close();
+    ASSERT_TRUE(WaitFor([&] { return c.ClosedError >= 0; }, 20000)) << c.S.SslEngineState() << "\n" << c.TailText();
+    EXPECT_EQ(c.ClosedError, 0);
+    EXPECT_EQ(c.ShutdownError, 0);
+    ASSERT_TRUE(peer.WaitForExit(20000)) << peer.Output();
+    EXPECT_NE(peer.Output().find("RECEIVED " + std::to_string(data.size()) + " " + Sha256Hex(data) + " notify"),
+              std::string::npos)
+        << peer.Output();
+    // One handshake event only: the good one.
+    EXPECT_EQ(c.HandshakesDone, 1);
+    EXPECT_EQ(c.HandshakeErrors, 0);
+  }
+}
+
+TEST_F(SslSocketTest, SocketOutlivesItsContext) {
+  TSslPeer peer(Server(Files->Server));
+  std::string port = peer.WaitForAcceptPort();
+  auto ctx = std::make_unique<TSslContext>();
+  TClient c;
+  c.S.SetSslContext(ctx.get());
+  ctx.reset();
+  // The freed context is forgotten: a handshake now fails cleanly for want of a context.
+  EXPECT_EQ(c.S.SslContext(), nullptr);
+  c.S.SetPort(port);
+  c.S.Connect();
+  ASSERT_TRUE(WaitFor([&] { return c.S.State() == wsClosed && !c.BgException.empty(); }));
+  EXPECT_EQ(c.BgException, "SSL requires a context object");
+  EXPECT_EQ(c.HandshakesDone, 0);
+
+  // A context freed while its socket is connected: the socket goes on and closes on its own.
+  TSslPeer peer2(Server(Files->Server));
+  port = peer2.WaitForAcceptPort();
+  TClient d;
+  ctx = std::make_unique<TSslContext>();
+  d.S.SetSslContext(ctx.get());
+  ASSERT_TRUE(d.Connect(port));
+  ASSERT_EQ(d.HandshakesDone, 1);
+  ctx.reset();
+  EXPECT_EQ(d.S.SslContext(), nullptr);
+  d.S.SendStr("still here\n");
+  ASSERT_TRUE(WaitFor([&] { return d.Received.find("ereh llits\n") != std::string::npos; })) << d.Received;
+  d.S.Close();
+  EXPECT_TRUE(WaitFor([&] { return d.ClosedError >= 0; }));
 }

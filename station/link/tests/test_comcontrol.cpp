@@ -98,6 +98,33 @@ TEST(FramedLink, OwnerSendsTheNextCommandFromItsCallback)
     EXPECT_EQ(replies, (std::vector<std::string>{"R0", "R1", "R2"}));
 }
 
+TEST(FramedLink, BytesAfterAReplyNeverCountForTheNextCommand)
+{
+    FramedRig rig;
+    std::vector<std::pair<int, std::string>> results;
+    rig.Link.OnResult = [&](int code) {
+        results.emplace_back(code, rig.Link.Data);
+        if (results.size() == 1) {
+            rig.Link.SetCommand("GR");
+            rig.Link.SendCommand();
+        }
+    };
+    rig.Link.SetCommand("RC");
+    ASSERT_TRUE(rig.Link.SendCommand());
+    ASSERT_EQ(rig.Far.ReadBytes(6), std::string("\x02RC\x03") + "10");
+    // The reply and, in the same chunk, what reads as a whole framed reply: it came before the
+    // next command was sent, so it is no reply to it.
+    rig.Far.Write(FramedRig::Frame("R0") + "J\x03" "4B");
+    ASSERT_TRUE(WaitUntil([&] { return results.size() == 1; }));
+    ASSERT_EQ(rig.Far.ReadBytes(6), std::string("\x02GR\x03") + "14");
+    Pump(100);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_TRUE(rig.Link.Waiting);
+    rig.Far.Write(FramedRig::Frame("R1").substr(1));
+    ASSERT_TRUE(WaitUntil([&] { return results.size() == 2; }));
+    EXPECT_EQ(results, (std::vector<std::pair<int, std::string>>{{0, "R0"}, {0, "R1"}}));
+}
+
 TEST(FramedLink, ResendsOnceThenGivesUp)
 {
     FramedRig rig;

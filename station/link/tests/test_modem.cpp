@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTimer>
+
 using namespace linktest;
 
 namespace {
@@ -205,3 +207,31 @@ TEST(Modem, DriverFreedBeforeItsTasksLeavesNothingBehind)
     host.Receive("OK\r\n");  // reaches no freed driver
     tasks.Tick();
 }
+
+// The hang-up as the station runs it: the task queue driven by its real 100 ms timer, the one-second
+// guard time of the driver, and modems whose own guard time is short or the usual second.
+class ModemHangUpUnderTheTaskTimer : public ::testing::TestWithParam<int> {};
+
+TEST_P(ModemHangUpUnderTheTaskTimer, EndsDisconnectedWithNothingSentAsData)
+{
+    ModemRig rig(GetParam());
+    rig.Modem.WaitMs = 1000;
+    QTimer taskTimer;
+    QObject::connect(&taskTimer, &QTimer::timeout, [&] {
+        rig.Tasks.Tick();
+        rig.Tasks.StartNext();
+    });
+    taskTimer.start(100);
+    rig.Fake.Control("connect");
+    rig.Modem.Disconnect();
+    ASSERT_TRUE(WaitUntil([&] { return rig.Idle(); }, 9000));
+    EXPECT_TRUE(rig.Host.Logged("Deconnected MODEM"));
+    EXPECT_FALSE(rig.Host.Logged("Unable to disconnect the MODEM!"));
+    EXPECT_FALSE(rig.Host.Logged("Timeout!"));
+    EXPECT_TRUE(rig.Fake.WaitFor("ESCAPE"));
+    EXPECT_TRUE(rig.Fake.WaitFor("HUNGUP"));
+    // Only the escape itself went down the line while the call was up.
+    EXPECT_EQ(rig.Fake.Lines("DATA "), (std::vector<std::string>{"2B", "2B", "2B"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(GuardTimes, ModemHangUpUnderTheTaskTimer, ::testing::Values(50, 1000));

@@ -1,5 +1,6 @@
 #include "common/DateTime.h"
 #include "common/Evenement.h"
+#include "common/ScnType.h"
 #include "station/link/Transmission.h"
 #include "station/link/tests/LinkTestSupport.h"
 
@@ -86,13 +87,20 @@ TEST(TransmissionList, KnownEventsAtWholeSeconds)
     timedOut->EndStatus = TTransmission::EndTimeout;
     timedOut->AddEvent(7, when);
 
+    // Keys are measurement-type numbers, whatever the record's code byte.
+    TScnType sun, other;
+    sun.Number = 12;
+    other.Number = 7;
     TEvenement ev(nullptr);
-    ev.Code = 12;
+    ev.Code = 7;
+    EXPECT_FALSE(list.IsEventKnown(&ev, when));  // no type: no key
+    ev.ScnType = &sun;
     EXPECT_FALSE(list.IsEventKnown(nullptr, when));
     EXPECT_TRUE(list.IsEventKnown(&ev, when));
     EXPECT_TRUE(list.IsEventKnown(&ev, when + 0.3 / 86400));  // same second as decoded elsewhere
     EXPECT_FALSE(list.IsEventKnown(&ev, when + 1.0 / 86400));
-    ev.Code = 7;  // only in a download that ended "Timeout"
+    ev.Code = 12;
+    ev.ScnType = &other;  // only in a download that ended "Timeout"
     EXPECT_FALSE(list.IsEventKnown(&ev, when));
     EXPECT_FALSE(timedOut->ContainsEvent(&ev, when));
 

@@ -2,6 +2,7 @@
 #include "station/windows/FusionQ5Frm.h"
 
 #include "common/Prompt.h"
+#include "common/tests/DescTestEnv.h"
 #include "common/tests/support/Q5Images.h"
 
 #include "station/windows/tests/TestApp.h"
@@ -82,6 +83,43 @@ TEST_F(ConversionDialogsTest, MergeRefusesAnEndBeforeTheStartAndStopsWhenNoFileI
     EXPECT_EQ(asked, 1);
     EXPECT_TRUE(prompts.Asked().empty());
     EXPECT_NE(dialog.result(), QDialog::Accepted);
+}
+
+TEST_F(ConversionDialogsTest, FileAndFolderNamesWithAccentsAreFound)
+{
+    ScopedDescLists lists;
+    lists.El().LoadFromText("Date,1,\"Date\",1,\"Date\"\nTime,2,\"Time\",2,\"Time\"\n");
+    lists.Scn().LoadFromText("S 1,0x12,NSU,\"Sun\",0\nE VAL_DATE,4,Date\nE VAL_TIME,7,Time\n");
+    // Names as the file system has them (UTF-8), shown in the dialogs as text.
+    const fs::path in = fs::path(temp.Path()) / "Donn\xC3\xA9" "es";
+    const fs::path out = fs::path(temp.Path()) / "R\xC3\xA9sultats";
+    fs::create_directories(in);
+    const std::string data = (in / "\xC3\xA9t\xC3\xA9.Q5").string();
+    q5test::WriteFile(data, q5test::MakeImage(q5test::MakeParamBlock(0x0A, "SP0A0001"),
+                                              {q5test::MakeRecord(0x12, {2025, 6, 1, 8, 0, 0}, {1, 2})}, 300));
+
+    // Conversion: the listed file is found and written under the base name, in the new folder.
+    TConversionASCIIFrm conversion(out.string(), 5, "\xC3\xA9t\xC3\xA9", false);
+    EXPECT_EQ(conversion.OutPutDirEdt->text(), QString::fromUtf8(out.string()));
+    conversion.AddFiles({QString::fromUtf8(data)});
+    {
+        ScopedPromptScript prompts({PromptYes});  // create the folder
+        conversion.accept();
+        EXPECT_EQ(conversion.result(), QDialog::Accepted) << (prompts.Texts().empty() ? "" : prompts.Texts().back());
+    }
+    EXPECT_EQ(q5test::ReadText((out / "\xC3\xA9t\xC3\xA9.NSU").string()), "1/6/2025,8:0:0\r\n");
+
+    // Merge: the folder is found and the result written under the chosen name.
+    TFusionQ5Frm merge(in.string());
+    EXPECT_EQ(merge.EdtQ5SrcDirectory->text(), QString::fromUtf8(in.string()));
+    const std::string result = (out / "fusionn\xC3\xA9.Q5").string();
+    merge.AskResultFile = [&] { return result; };
+    {
+        ScopedPromptScript prompts;
+        merge.accept();
+        EXPECT_TRUE(prompts.Asked().empty()) << prompts.Texts().front();
+    }
+    EXPECT_TRUE(fs::exists(result));
 }
 
 }  // namespace

@@ -25,12 +25,14 @@ bool WaitFor(const std::function<bool()>& pred, int timeoutMs) {
   return true;
 }
 
-TSslPeer::TSslPeer(const std::vector<std::string>& args) {
+TSslPeer::TSslPeer(const std::vector<std::string>& args) : TSslPeer(ZELT_OPENSSL_TOOL, args) {}
+
+TSslPeer::TSslPeer(const std::string& program, const std::vector<std::string>& args) {
   EnsureApp();
   QStringList list;
   for (const std::string& a : args) list << QString::fromStdString(a);
   FProcess.setProcessChannelMode(QProcess::MergedChannels);
-  FProcess.start(QString::fromUtf8(ZELT_OPENSSL_TOOL), list);
+  FProcess.start(QString::fromStdString(program), list);
   FProcess.waitForStarted(5000);
 }
 
@@ -46,7 +48,7 @@ std::string TSslPeer::Output() {
   return FOutput;
 }
 
-std::string TSslPeer::WaitForAcceptPort() {
+std::string TSslPeer::WaitForAcceptPort(int timeoutMs) {
   std::string port;
   WaitFor([&] {
     std::string out = Output();
@@ -58,7 +60,7 @@ std::string TSslPeer::WaitForAcceptPort() {
     port = line.substr(line.rfind(':') + 1);
     while (!port.empty() && (port.back() == '\r' || port.back() == ' ')) port.pop_back();
     return true;
-  });
+  }, timeoutMs);
   return port;
 }
 

@@ -17,9 +17,11 @@ bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 8000);
 class TSslPeer {
 public:
   explicit TSslPeer(const std::vector<std::string>& args);
+  // Another program as the peer (python3 with a script, for one).
+  TSslPeer(const std::string& program, const std::vector<std::string>& args);
   ~TSslPeer();
   // For s_server: waits for its "ACCEPT host:port" line and returns the port text.
-  std::string WaitForAcceptPort();
+  std::string WaitForAcceptPort(int timeoutMs = 8000);
   std::string Output();
   void Write(const std::string& data);
   void CloseInput();

@@ -88,6 +88,10 @@ int TTelnetClient::SendRaw(const char* data, int count, bool immediate)
 {
     if (!SocketConnected())
         return 0;
+    if (immediate && FBatchReplies) {
+        immediate = false;
+        FRepliesQueued = true;
+    }
     int taken = count;
     try {
         if (immediate)
@@ -171,6 +175,15 @@ void TTelnetClient::DataSent(uint16_t)
         SendPending();
     else if (State == tsClosingPending)
         Close();
+}
+
+void TTelnetClient::FlushReplies()
+{
+    FBatchReplies = false;
+    if (FRepliesQueued) {
+        FRepliesQueued = false;
+        SendRaw(nullptr, 0, true);
+    }
 }
 
 void TTelnetClient::SendPending()
@@ -260,16 +273,25 @@ void TTelnetClient::DataAvailable(uint16_t)
 {
     std::string buf;
     const int n = ReadAvailable(buf);
-    if (n <= 0)
-        return;
+    if (n > 0)
+        Received(buf.data(), n);
+}
+
+void TTelnetClient::Received(const char* buf, int n)
+{
     TNetSocket* sock = Socket;
     auto alive = AliveToken();
     std::string run;
+    FBatchReplies = true;
+    FRepliesQueued = false;
     for (int i = 0; i < n; ++i) {
         // Handlers may close the link or free the client: the rest of this read goes nowhere then.
-        if (alive.expired() || Socket != sock || (State != tsReady && State != tsNegotiating))
+        if (alive.expired() || Socket != sock || (State != tsReady && State != tsNegotiating)) {
+            if (!alive.expired())
+                FlushReplies();
             return;
-        const unsigned char c = static_cast<unsigned char>(buf[static_cast<size_t>(i)]);
+        }
+        const unsigned char c = static_cast<unsigned char>(buf[i]);
         if (FInSub) {
             if (FSubIAC) {
                 FSubIAC = false;
@@ -277,12 +299,12 @@ void TTelnetClient::DataAvailable(uint16_t)
                     FInSub = false;
                     if (!SubText.empty())
                         SubOptionReceived(static_cast<unsigned char>(SubText[0]));
-                } else {
+                } else if (SubText.size() < kSubTextKept) {
                     SubText += static_cast<char>(c);  // IAC IAC is one 255; anything else is kept as sent
                 }
             } else if (c == IAC) {
                 FSubIAC = true;
-            } else {
+            } else if (SubText.size() < kSubTextKept) {
                 SubText += static_cast<char>(c);
             }
         } else if (FAwaitOption) {
@@ -321,6 +343,9 @@ void TTelnetClient::DataAvailable(uint16_t)
             run += static_cast<char>(c);
         }
     }
+    if (alive.expired())
+        return;
+    FlushReplies();
     if (!alive.expired() && Socket == sock && (State == tsReady || State == tsNegotiating))
         Deliver(run);
 }

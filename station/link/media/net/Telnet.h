@@ -34,6 +34,8 @@ public:
     void SessionConnected(uint16_t error) override;
     void SessionClosed(uint16_t error) override;
     void DataAvailable(uint16_t error) override;
+    // One received chunk: telnet commands are answered and taken out, the data goes to OnData.
+    void Received(const char* data, int count);
 
     virtual void SendPending();
     virtual void DataSent(uint16_t error);
@@ -67,7 +69,15 @@ protected:
     bool FAwaitOption = false;
     bool FInSub = false;
     bool FSubIAC = false;
+    // The sub-negotiation's bytes, at most kSubTextKept of them: the options read only the first,
+    // and a peer that never ends its sub-negotiation must not fill the memory.
+    static constexpr size_t kSubTextKept = 64;
     std::string SubText;
+    // Replies made while a received chunk is parsed go out together at its end: one send, one
+    // sent-notice, however many options the chunk held.
+    bool FBatchReplies = false;
+    bool FRepliesQueued = false;
+    void FlushReplies();
     // Data that arrived before the link was reported ready.
     std::string FEarly;
 };

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
@@ -217,6 +218,95 @@ TEST_F(TelnetPeerTest, NegotiatesDoublesAndStrips)
     ASSERT_TRUE(WaitFor([&] { return p.data == "ok"; }));
     ::close(peer);
     ASSERT_TRUE(WaitFor([&] { return p.closed == 1; }));
+}
+
+namespace {
+
+long StatusKb(const char* key)
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key, 0) == 0)
+            return std::atol(line.c_str() + std::strlen(key));
+    return -1;
+}
+
+// Starts a fresh peak of the resident memory; returns the resident size now (kB).
+long StartMemoryPeak()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+    return StatusKb("VmRSS:");
+}
+
+long MemoryPeakKb() { return StatusKb("VmHWM:"); }
+
+// The address sanitizer keeps freed blocks in quarantine: resident memory then says nothing of what
+// the code under test holds.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMemoryMeasured = false;
+#else
+constexpr bool kMemoryMeasured = true;
+#endif
+
+} // namespace
+
+TEST_F(TelnetPeerTest, HostileNegotiationKeepsMemoryBounded)
+{
+    for (const bool telCom : {false, true}) {
+        SCOPED_TRACE(telCom ? "TelCom" : "Telnet");
+        TestListener l;
+        std::unique_ptr<TMediaTelnet> m = telCom ? std::make_unique<TMediaTelCom>() : std::make_unique<TMediaTelnet>();
+        MediaProbe p;
+        p.Hook(m.get());
+        if (telCom)
+            m->SetMode("1200 8N1");
+        m->SetName("127.0.0.1:" + l.PortText());
+        ASSERT_TRUE(m->Open());
+        const int peer = l.Accept();
+        ASSERT_GE(peer, 0);
+        ASSERT_TRUE(WaitFor([&] { return p.opened == 1; }, 10000));
+        ReadNPumping(peer, 1000, 500);  // our negotiation and settings
+
+        // A sub-negotiation of 64 MB that only ends at the last IAC SE, then data.
+        const long base = StartMemoryPeak();
+        std::thread subWriter([peer] {
+            WriteAll(peer, B({255, 250, 24}));
+            const std::string junk(1 << 20, 'x');
+            for (int i = 0; i < 64; ++i)
+                WriteAll(peer, junk);
+            WriteAll(peer, B({255, 240}) + "ok");
+        });
+        EXPECT_TRUE(WaitFor([&] { return p.data == "ok"; }, 60000));
+        subWriter.join();
+        if (kMemoryMeasured)
+            EXPECT_LT(MemoryPeakKb() - base, 24 * 1024) << "peak " << MemoryPeakKb() << " kB from " << base << " kB";
+
+        // An option storm: WILL BINARY, WONT BINARY a million times. Each pair is answered with
+        // DO BINARY, DONT BINARY, while the peer reads the answers as they come.
+        const int pairs = 1000000;
+        const std::string pair = B({255, 251, 0, 255, 252, 0});
+        const std::string answer = B({255, 253, 0, 255, 254, 0});
+        ReadNPumping(peer, 1 << 20, 200);  // nothing else waits
+        const long base2 = StartMemoryPeak();
+        std::thread stormWriter([peer, pair, pairs] {
+            std::string block;
+            for (int i = 0; i < 10000; ++i)
+                block += pair;
+            for (int i = 0; i < pairs / 10000; ++i)
+                WriteAll(peer, block);
+        });
+        const std::string answers = ReadNPumping(peer, answer.size() * pairs, 60000);
+        stormWriter.join();
+        EXPECT_EQ(answers.size(), answer.size() * pairs);
+        EXPECT_EQ(answers.substr(0, 12), answer + answer);
+        EXPECT_EQ(answers.substr(answers.size() - 6), answer);
+        if (kMemoryMeasured)
+            EXPECT_LT(MemoryPeakKb() - base2, 40 * 1024) << "peak " << MemoryPeakKb() << " kB from " << base2 << " kB";
+        EXPECT_TRUE(m->IsOpen());
+        ::close(peer);
+        ASSERT_TRUE(WaitFor([&] { return p.closed == 1; }));
+    }
 }
 
 TEST_F(TelnetPeerTest, BytesBeforeReadyAreAnsweredAndHeldUntilOpened)

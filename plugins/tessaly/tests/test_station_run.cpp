@@ -1,0 +1,78 @@
+// The station program started as a user starts it, with no screen and a fresh account, running the
+// plug-in by -RUN= on a data file named on its command line.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include "common/tests/PlatformTestEnv.h"
+#include "plugins/tessaly/tests/TessalyTestEnv.h"
+
+using namespace tessaly_test;
+
+namespace {
+
+class StationRun : public ::testing::Test {
+ protected:
+  void Start(const std::string& dataFile) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.insert("HOME", QString::fromStdString((home.Root() / "home").string()));
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString((home.Root() / "config").string()));
+    env.insert("XDG_DATA_HOME", QString::fromStdString((home.Root() / "data").string()));
+    zelt.setProcessEnvironment(env);
+    zelt.setProgram(QString::fromStdString(BinDir() + "/zelt"));
+    zelt.setArguments({"-NOSPLASH", "-RUN=Tessaly", QString::fromStdString(dataFile)});
+    zelt.start();
+    ASSERT_TRUE(zelt.waitForStarted(5000));
+  }
+  std::string Q5gen(const std::string& name, const std::string& options) {
+    const std::string path = (home.Root() / name).string();
+    EXPECT_EQ(std::system(("'" + BinDir() + "/q5gen' " + options + " '" + path + "'").c_str()), 0);
+    return path;
+  }
+  // Standard error gathered until it holds `text` or the time is up.
+  bool WaitForError(const std::string& text, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+      zelt.waitForReadyRead(50);
+      errors += zelt.readAllStandardError().toStdString();
+      if (errors.find(text) != std::string::npos) return true;
+      if (zelt.state() == QProcess::NotRunning) break;
+    }
+    return errors.find(text) != std::string::npos;
+  }
+  void TearDown() override {
+    if (zelt.state() != QProcess::NotRunning) {
+      zelt.terminate();
+      if (!zelt.waitForFinished(5000)) zelt.kill();
+      zelt.waitForFinished(5000);
+    }
+  }
+
+  ScopedTestHome home;
+  QProcess zelt;
+  std::string errors;
+};
+
+}  // namespace
+
+TEST_F(StationRun, ADataFileWithoutSunCountsIsRefused) {
+  const std::string path = Q5gen("sky.Q5", "--records 4 --start 2025-06-20T12:00:00");  // one record of each of the first types
+  Start(path);
+  EXPECT_TRUE(WaitForError("doesn't contain SUN digital count", 20000)) << errors;
+}
+
+TEST_F(StationRun, SunDaysOpenTheCalibrationWindow) {
+  const std::string path = Q5gen("days.Q5", "--sun-days 1 --start 2025-06-20 --interval 900");
+  Start(path);
+  // The window is modal and stays: no refusal comes, the program keeps running.
+  EXPECT_FALSE(WaitForError("WARNING", 3000)) << errors;
+  EXPECT_EQ(errors.find("SUN digital count"), std::string::npos) << errors;
+  EXPECT_EQ(errors.find("No data in memory"), std::string::npos) << errors;
+  EXPECT_EQ(zelt.state(), QProcess::Running) << errors;
+}

@@ -1,0 +1,130 @@
+// The calibration window's smaller commands: the warnings of "Compute plots", the filter and site
+// dialogs, the coordinates, a triplet taken away in kind 1, the about box and the window's state.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+#include "common/Prompt.h"
+#include "common/SettingsStore.h"
+#include "plugins/tessaly/tests/TessalyTestEnv.h"
+
+using namespace tessaly_test;
+
+namespace {
+const char kDays[] = "--sun-days 1 --start 2025-06-20 --interval 1800 --param SITE=5";
+
+QAction* Action(QWidget& w, const char* name) { return w.findChild<QAction*>(name); }
+}  // namespace
+
+TEST(TessalyWindow, ComputePlotsNeedsADate) {
+  Station station;
+  station.LoadSunDays("days.Q5", kDays);
+  ScopedPromptScript prompts;
+  station.Run([](QWidget& w) {
+    w.findChild<QAbstractButton*>("BgrLinesViewBtn")->click();
+    auto* box = w.findChild<QCheckBox*>("FitToLineOnChkBx");
+    EXPECT_TRUE(box->isEnabled());
+    box->click();
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_EQ(ChartSeries(w).size(), 10u);  // no lines
+    w.findChild<QAbstractButton*>("CNViewBtn")->click();
+    EXPECT_FALSE(box->isEnabled());
+  });
+  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"Please choiose a date"});
+}
+
+TEST(TessalyWindow, FilterDialogHidesFiltersAndSiteDialogChecksNumbers) {
+  Station station;
+  station.LoadSunDays("days.Q5", kDays);
+  ScopedPromptScript prompts;
+  station.Run([&](QWidget& w) {
+    WhenShown("FilterEditFrm", [](QWidget& dialog) {
+      EXPECT_EQ(dialog.findChild<QLabel*>("NbFiltersLbl")->text(), "9");
+      QTest::mouseClick(dialog.findChild<QLabel*>("Filter3Lbl"), Qt::LeftButton);
+      EXPECT_EQ(dialog.findChild<QLineEdit*>("WaveLengthEdit")->text(), "675.0");
+      EXPECT_FALSE(dialog.findChild<QLabel*>("ColorLbl")->isVisible());  // expert mode only
+      for (int p = 1; p <= 9; ++p) {
+        QTest::mouseClick(dialog.findChild<QLabel*>(QString("Filter%1Shape").arg(p)), Qt::LeftButton);
+        dialog.findChild<QCheckBox*>("FilterVisibleChkBx")->setChecked(false);
+      }
+      static_cast<QDialog&>(dialog).accept();
+    });
+    w.findChild<QAbstractButton*>("FiltersEditBtn")->click();
+    // Only the temperature is left in kind 0; the export has nothing to write.
+    EXPECT_EQ(ChartSeries(w).size(), 1u);
+
+    WhenShown("SitePropsFrm", [](QWidget& dialog) {
+      dialog.findChild<QLineEdit*>("LatEdit")->setText("north");
+      dialog.findChild<QLineEdit*>("SiteNameEdit")->setText("Roof");
+      auto& d = static_cast<QDialog&>(dialog);
+      dialog.findChild<QAbstractButton*>("OKBtn")->click();
+      EXPECT_TRUE(d.isVisible());  // stays open at the first bad number
+      dialog.findChild<QLineEdit*>("LatEdit")->setText("45,25");
+      dialog.findChild<QAbstractButton*>("OKBtn")->click();
+    });
+    w.findChild<QAbstractButton*>("SitePosBtn")->click();
+    EXPECT_EQ(w.findChild<QLabel*>("SiteNameLbl")->text(), "Roof");
+    EXPECT_EQ(w.findChild<QLabel*>("SiteLatLbl")->text(), "45.25000");
+  });
+  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"The latitude isn't a correct real number!"});
+  const std::string infos = ScopedTestHome::Read(station.home.Root() / "data" / "zelt" / "Calibration" / "infos.ini");
+  EXPECT_NE(infos.find("[005]"), std::string::npos) << infos;
+  EXPECT_NE(infos.find("SiteLat=45.25"), std::string::npos) << infos;
+  // The next run reads the site file back.
+  station.Run([](QWidget& w) { EXPECT_EQ(w.findChild<QLabel*>("SiteNameLbl")->text(), "Roof"); });
+}
+
+TEST(TessalyWindow, TripletBoxCoordinatesAboutAndState) {
+  Station station;
+  station.LoadSunDays("days.Q5", kDays);
+  ScopedPromptScript prompts;
+  station.Run([&](QWidget& w) {
+    w.resize(900, 600);
+    QApplication::processEvents();
+    w.findChild<QAbstractButton*>("BgrTripletViewBtn")->click();
+    QApplication::processEvents();  // the chart lays its axes out
+    auto* view = w.findChild<QChartView*>("GfxChart");
+    std::vector<QXYSeries*> series = ChartSeries(w);
+    ASSERT_EQ(series.size(), 9u);
+    const int total = w.findChild<QLabel*>("NbCNTotalLbl")->text().toInt();
+    // The first triplet of the morning at 340 nm: its spread stands apart from the other filters'.
+    QXYSeries* s340 = series[8];
+    ASSERT_EQ(s340->name(), "340 nm");
+    const int triplets = s340->count();
+    const QPoint pixel = view->mapFromScene(view->chart()->mapToPosition(s340->at(0), s340));
+    // The coordinates window follows the mouse.
+    Action(w, "SeeCoordWindowsMnu")->trigger();
+    QTest::mouseMove(view->viewport(), pixel);
+    EXPECT_NE(w.findChild<QLabel*>("XValLbl")->text(), "-");
+    w.findChild<QAbstractButton*>("SupprValuesBtn")->click();
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, pixel - QPoint(1, 1));
+    QTest::mouseMove(view->viewport(), pixel + QPoint(1, 1));
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, pixel + QPoint(1, 1));
+    // The whole triplet of that filter only.
+    EXPECT_EQ(w.findChild<QLabel*>("NbCNTotalLbl")->text().toInt(), total - 3);
+    series = ChartSeries(w);
+    EXPECT_EQ(series[8]->count(), triplets - 1);
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(series[static_cast<size_t>(k)]->count(), triplets) << k;
+
+    WhenShown("AboutBox", [](QWidget& about) {
+      EXPECT_EQ(about.findChild<QLabel*>("Version")->text(), "5.12");
+      static_cast<QDialog&>(about).accept();
+    });
+    Action(w, "AboutMnu")->trigger();
+    w.findChild<QAction*>("SeeEtiquettesTextMnu")->trigger();
+    w.move(40, 50);
+  });
+  TRegistryIniFile key("SOFTWARE\\DORAX Quenlith\\ZELT Win\\Tessaly");
+  EXPECT_TRUE(key.ReadBool("", "ShowTBCaption", false));
+  EXPECT_EQ(key.ReadInteger("Status", "TessalyFrm_Width", -1), 900);
+  EXPECT_TRUE(key.ReadBool("Status", "SeeViewCoord", false));
+  station.Run([](QWidget& w) {
+    EXPECT_EQ(w.width(), 900);
+    EXPECT_TRUE(w.findChild<QAction*>("SeeEtiquettesTextMnu")->isChecked());
+  });
+}

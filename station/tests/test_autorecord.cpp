@@ -1,0 +1,122 @@
+// Downloads as a scheduled station runs them: the program itself started with a port on its command
+// line (no screen), against the instrument simulator on a pseudo-terminal, saving each download and
+// its ASCII files; a fresh user account whose store the program fills itself.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/tests/PlatformTestEnv.h"
+#include "station/tests/ZeltProcess.h"
+#include "tools/simulator/SimProcess.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class AutoRecord : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::create_directories(rec);  // the folder the user chose for the recordings
+        fs::create_directories(home.Root() / "ascii");
+    }
+    void TearDown() override { sim.Stop(); }
+
+    void WriteSettings(const std::string& extra)
+    {
+        ScopedTestHome::Write(home.Root() / "zelt.ini",
+                              "[General]\r\nAutoRecord=1\r\nAutoRecordPath=" + rec.string() +
+                                  "/\r\nCreateASCIIFiles=1\r\nASCIIPeriod=0\r\nAddASCIIHeader=1\r\n"
+                                  "SmartSetTime=0\r\nHardSetTime=0\r\n" + extra);
+    }
+    // The simulated instrument plays the same memory in every session, 0.3 s after the last one.
+    void StartSim()
+    {
+        ASSERT_TRUE(sim.Start(zsim::SimProcess::DefaultProgram(),
+                              {"--pty", "--link", (home.Root() / "tty").string(), "--records", "6", "--again", "0.3"},
+                              (home.Root() / "report.txt").string()));
+    }
+    ZeltRun Zelt(const std::string& args) { return RunZelt(home.Root(), args, true); }
+    ZeltRun Download() { return Zelt("-COM=" + (home.Root() / "tty").string()); }
+
+    std::vector<std::string> Recorded(const std::string& extension)
+    {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(rec))
+            if (e.path().extension() == extension) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // Automatic names carry the minute: start where two downloads surely share one.
+    static void AwaitFreshMinute()
+    {
+        const std::time_t now = std::time(nullptr);
+        std::tm tm{};
+        localtime_r(&now, &tm);
+        if (tm.tm_sec > 50) std::this_thread::sleep_for(std::chrono::seconds(61 - tm.tm_sec));
+    }
+
+    ScopedTestHome home;
+    fs::path rec = home.Root() / "rec";
+    zsim::SimProcess sim;
+};
+
+}  // namespace
+
+TEST_F(AutoRecord, AsciiFilesOfTwoDownloadsInOneMinuteAreKeptAndNamedLikeTheirDataFile)
+{
+    // Format settings other than the defaults: the automatic files and a later batch conversion of
+    // the same data file must both follow them.
+    WriteSettings("SepList=;\r\nSepDec=,\r\nSepDate=-\r\nYear4Digits=0\r\nQuotedDateTime=1\r\n");
+    StartSim();
+    AwaitFreshMinute();
+    ZeltRun r = Download();
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = Download();
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    const auto q5 = Recorded(".Q5");
+    ASSERT_EQ(q5.size(), 2u);
+    const std::string stem = fs::path(q5[0]).stem().string();
+    EXPECT_EQ(q5[1], stem + "_1.Q5");
+    // Each data file has its own ASCII files, the second one's with the same suffix.
+    EXPECT_EQ(Recorded(".SUN"), (std::vector<std::string>{stem + ".SUN", stem + "_1.SUN"}));
+
+    // The automatic files name their columns after the instrument's filters, as the same data file
+    // converted afterwards does.
+    const std::string automatic = ScopedTestHome::Read(rec / (stem + ".SUN"));
+    const std::string header = automatic.substr(0, automatic.find("\r\n"));
+    EXPECT_NE(header.find("340"), std::string::npos) << header;
+    EXPECT_EQ(header.find("n\xB0"), std::string::npos) << header;
+    r = Zelt("-ASCII '" + (rec / q5[0]).string() + "' '" + (home.Root() / "ascii").string() + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(automatic, ScopedTestHome::Read(home.Root() / "ascii" / (stem + ".SUN")));
+    EXPECT_NE(automatic.find("\r\n\""), std::string::npos) << automatic;  // quoted dates
+    EXPECT_NE(automatic.find(";-16,9\r\n"), std::string::npos) << automatic;
+}
+
+TEST_F(AutoRecord, OptimisedDownloadStopsAtTheFirstRecordAlreadyHeld)
+{
+    WriteSettings("OptimizeTransmission=1\r\n");
+    StartSim();
+    ZeltRun r = Download();
+    ASSERT_EQ(r.status, 0) << r.err;
+    const size_t firstSession = sim.Report().size();
+    // A new run of the program, as a scheduler starts it: what it knows comes from the user's store.
+    r = Download();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Optimization : The last scenario was already received."), std::string::npos) << r.err;
+
+    const auto report = sim.Report();
+    ASSERT_GT(report.size(), firstSession);
+    const std::vector<std::string> second(report.begin() + long(firstSession), report.end());
+    EXPECT_EQ(std::count(second.begin(), second.end(), "ASK aT"), 1);
+    EXPECT_EQ(std::count(second.begin(), second.end(), "ASK jT"), 0);  // nothing asked after the first record
+    EXPECT_GE(std::count(report.begin(), report.begin() + long(firstSession), "ASK jT"), 5);  // the first took all
+}

@@ -1,0 +1,99 @@
+// The station program started as its users start it, with no screen (offscreen platform) and a fresh
+// user account: a plug-in named by -RUN= runs and the program stays until its window is closed.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <QElapsedTimer>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "common/tests/PlatformTestEnv.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ini = home.Root() / "zelt.ini";
+        ScopedTestHome::Write(ini, "[General]\r\nPlugInsDirectory=" + std::string(ZELT_TEST_PLUGIN_DIR) + "\r\n");
+        report = home.Root() / "report.txt";
+    }
+    void Start(const QStringList& args, const std::map<QString, QString>& extra = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.insert("ZELT_DATA_DIR", ZELT_TEST_DATA_DIR);
+        env.insert("ZELT_TEST_PLUGIN_REPORT", QString::fromStdString(report.string()));
+        for (const auto& [name, value] : extra) env.insert(name, value);
+        zelt.setProcessEnvironment(env);
+        zelt.setProgram(QString(ZELT_TEST_BIN_DIR) + "/zelt");
+        zelt.setArguments(QStringList{"-CONFIG=" + QString::fromStdString(ini.string())} + args);
+        zelt.start();
+        ASSERT_TRUE(zelt.waitForStarted(5000));
+    }
+    // Waits until the report holds `text` (the plug-in wrote it) or the time is up.
+    bool WaitForReport(const std::string& text, int ms)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            if (ScopedTestHome::Read(report).find(text) != std::string::npos) return true;
+            if (zelt.state() == QProcess::NotRunning || zelt.waitForFinished(20))
+                return ScopedTestHome::Read(report).find(text) != std::string::npos;
+        }
+        return false;
+    }
+    void TearDown() override
+    {
+        if (zelt.state() != QProcess::NotRunning) {
+            zelt.kill();
+            zelt.waitForFinished(5000);
+        }
+    }
+
+    ScopedTestHome home;
+    fs::path ini, report;
+    QProcess zelt;
+};
+
+}  // namespace
+
+TEST_F(Program, PlugInRunWithoutAScreenClosesTheWindowAndEndsTheProgram)
+{
+    Start({"-RUN=extended"}, {{"ZELT_TEST_CLOSE", "1"}});
+    ASSERT_TRUE(zelt.waitForFinished(20000)) << ScopedTestHome::Read(report);
+    EXPECT_EQ(zelt.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(zelt.exitCode(), 0) << zelt.readAllStandardError().toStdString();
+    const std::string seen = ScopedTestHome::Read(report);
+    EXPECT_NE(seen.find("extended execute 0"), std::string::npos) << seen;
+    // Only the plug-in named ran.
+    EXPECT_EQ(seen.find("plain"), std::string::npos) << seen;
+}
+
+TEST_F(Program, PlugInThatLeavesTheWindowOpenKeepsTheProgramGoing)
+{
+    Start({"-run=PLAIN.so"});
+    ASSERT_TRUE(WaitForReport("plain execute 0", 20000)) << zelt.readAllStandardError().toStdString();
+    // The window stays up after the plug-in returned, as it does on a screen.
+    EXPECT_FALSE(zelt.waitForFinished(600));
+    EXPECT_EQ(zelt.state(), QProcess::Running);
+    zelt.terminate();
+    EXPECT_TRUE(zelt.waitForFinished(5000));
+}
+
+TEST_F(Program, StartThatAsksForNothingEndsAtOnce)
+{
+    Start({"-NOSPLASH"});
+    ASSERT_TRUE(zelt.waitForFinished(10000));
+    EXPECT_EQ(zelt.exitCode(), 0);
+    EXPECT_EQ(ScopedTestHome::Read(report).find("execute"), std::string::npos);
+}

@@ -1,0 +1,158 @@
+// The station program as a user runs it on a link: `zelt` as a child process without a screen, for a
+// new user (XDG folders that nobody prepared), against a modem, the instrument simulator or an
+// instrument played by the test on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+#include "common/tests/PlatformTestEnv.h"
+#include "station/link/tests/FakeModem.h"
+#include "station/link/tests/LinkTestSupport.h"
+#include "tools/simulator/SimProcess.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string BinDir()
+{
+    const char* dir = std::getenv("ZELT_BIN_DIR");
+    return dir && *dir ? dir : QCoreApplication::applicationDirPath().toStdString();
+}
+
+// One run of the station program; its communication log comes on standard error.
+class ZeltProcess {
+public:
+    // A fresh user: HOME and the XDG folders inside `home`, none of them made here.
+    void Start(const fs::path& home, const std::vector<std::string>& args)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", QString::fromStdString((home / "home").string()));
+        env.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
+        env.insert("XDG_DATA_HOME", QString::fromStdString((home / "data").string()));
+        Process.setProcessEnvironment(env);
+        QStringList list;
+        for (const std::string& a : args) list << QString::fromStdString(a);
+        Process.start(QString::fromStdString(BinDir() + "/zelt"), list);
+        ASSERT_TRUE(Process.waitForStarted(5000));
+    }
+    ~ZeltProcess()
+    {
+        if (Process.state() != QProcess::NotRunning) {
+            Process.kill();
+            Process.waitForFinished(3000);
+        }
+    }
+    const std::string& Err()
+    {
+        Err_ += Process.readAllStandardError().toStdString();
+        return Err_;
+    }
+    bool WaitErr(const std::string& text, int ms = 10000)
+    {
+        return linktest::WaitUntil([&] { return Err().find(text) != std::string::npos; }, ms);
+    }
+    // Runs `meanwhile` until the program ends; false when it still runs after ms.
+    bool WaitExit(int ms, const std::function<void()>& meanwhile = {})
+    {
+        const bool ended = linktest::WaitUntil([&] {
+            if (meanwhile) meanwhile();
+            return Process.state() == QProcess::NotRunning;
+        }, ms);
+        Err();
+        return ended;
+    }
+    bool Crashed() const { return Process.exitStatus() == QProcess::CrashExit; }
+    int Status() const { return Process.exitCode(); }
+    QProcess Process;
+
+private:
+    std::string Err_;
+};
+
+class Session : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        linktest::EnsureApp();
+        root = home.Root();
+        ini = root / "zelt.ini";
+    }
+    // The per-user data folder of the run (not made by the test).
+    fs::path UserData() const { return root / "data" / "zelt"; }
+    ScopedTestHome home;
+    fs::path root, ini;
+};
+
+}  // namespace
+
+TEST_F(Session, ModemStationQuitsDuringTheHangUp)
+{
+    linktest::FakeModem modem(50);
+    ScopedTestHome::Write(ini, "[General]\r\nTypeCom=0\r\nPortNum=" + modem.Slave +
+                                   "\r\nAutoConnect=1\r\nWriteTransReport=1\r\n");
+    ZeltProcess zelt;
+    zelt.Start(root, {"-CONFIG=" + ini.string(), "-NOSPLASH"});
+    ASSERT_TRUE(zelt.WaitErr("Initialized MODEM")) << zelt.Err();
+    // A failed call: recorded, the modem is hung up, and the unattended run ends while it is.
+    modem.Control("nocarrier");
+    ASSERT_TRUE(zelt.WaitExit(10000)) << zelt.Err();
+    EXPECT_FALSE(zelt.Crashed()) << zelt.Err();
+    EXPECT_EQ(zelt.Status(), 1) << zelt.Err();
+    EXPECT_NE(zelt.Err().find("No carrier ("), std::string::npos) << zelt.Err();
+    EXPECT_NE(ScopedTestHome::Read(UserData() / "Transmission.log").find(",End:Ring without carrier,"),
+              std::string::npos);
+}
+
+TEST_F(Session, NewUserGetsTheLogTheHistoryAndTheRecording)
+{
+    zsim::SimProcess sim;
+    ASSERT_TRUE(sim.Start(zsim::SimProcess::DefaultProgram(),
+                          {"--pty", "--link", (root / "tty").string(), "--sessions", "1"},
+                          (root / "sim.txt").string()));
+    ScopedTestHome::Write(ini, "[General]\r\nAutoRecord=1\r\nWriteTransReport=1\r\n"
+                               "[Debug]\r\nDebugModemEchoOn=0\r\nMakeTransLogFile=1\r\nMakeCnxErrors=0\r\n"
+                               "SeeRS232DebugPanel=0\r\n");
+    ZeltProcess zelt;
+    zelt.Start(root, {"-CONFIG=" + ini.string(), "-COM=" + (root / "tty").string(), "-NOSPLASH", "-DEBUG"});
+    ASSERT_TRUE(zelt.WaitExit(60000)) << zelt.Err();
+    EXPECT_EQ(zelt.Status(), 0) << zelt.Err();
+    EXPECT_EQ(zelt.Err().find("cannot be written"), std::string::npos) << zelt.Err();
+    const std::string log = ScopedTestHome::Read(UserData() / "ZELTWIN.LOG");
+    EXPECT_NE(log.find(",-SND-,aT\r\n"), std::string::npos) << log.substr(0, 300);
+    EXPECT_NE(log.find(",-REC-,"), std::string::npos);
+    EXPECT_NE(ScopedTestHome::Read(UserData() / "Transmission.log").find(",End:Ok,"), std::string::npos);
+    int recorded = 0;
+    for (const auto& e : fs::directory_iterator(UserData())) recorded += e.path().extension() == ".Q5";
+    EXPECT_EQ(recorded, 1);
+}
+
+TEST_F(Session, InstrumentThatNeverEndsItsReplyIsLetGo)
+{
+    linktest::Pty line;
+    ScopedTestHome::Write(ini, "[General]\r\n");
+    ZeltProcess zelt;
+    zelt.Start(root, {"-CONFIG=" + ini.string(), "-COM=" + line.SlaveName, "-NOSPLASH", "-DEBUG"});
+    // Bytes are taken from the first tick of the task timer on.
+    ASSERT_TRUE(zelt.WaitErr("Default task installed")) << zelt.Err();
+    const std::string start = "\x02S";
+    ASSERT_EQ(::write(line.Master, start.data(), start.size()), ssize_t(start.size()));
+    // Parameter-block digits for ever, never the end of the frame.
+    const std::string digits(64, '0');
+    const bool ended = zelt.WaitExit(15000, [&] {
+        line.ReadNow();
+        if (::write(line.Master, digits.data(), digits.size()) < 0 && errno != EAGAIN) return;
+        usleep(10000);
+    });
+    ASSERT_TRUE(ended) << zelt.Err();
+    EXPECT_FALSE(zelt.Crashed());
+    EXPECT_NE(zelt.Err().find("ERROR: Reply without end of frame after "), std::string::npos) << zelt.Err();
+}
