@@ -3,7 +3,6 @@
 #include "station/ChartServices.h"
 
 #include <QColor>
-#include <QPainter>
 
 #include <algorithm>
 #include <limits>
@@ -20,7 +19,8 @@ void ResetChart(TChart& chart)
     chart.SetView3D(false);
     chart.SetLegendVisible(true);
     chart.SetExactDateTime(false);
-    chart.SetBottomDateTime(true, "dd/MM hh:mm");
+    chart.SetBottomDateTime(true, "dd/mm hh:nn");
+    chart.SetValueFormat(TChart::Left, "#,##0.#");
     chart.SetAxisAutomatic(TChart::Bottom);
     chart.FreeAllSeries();
 }
@@ -68,45 +68,6 @@ bool ScreenToValues(const TChart& chart, int px, int py, double& x, double& y)
     x = chart.XScreenToValue(px);
     y = chart.YScreenToValue(py);
     return true;
-}
-
-void TZoneBox::SavePixelLine(int x1, int y1, int x2, int y2)
-{
-    if (x1 > x2) std::swap(x1, x2);
-    if (y1 > y2) std::swap(y1, y2);
-    auto save = [this](int x, int y) {
-        const QRgb color = FCanvas.valid(x, y) ? FCanvas.pixel(x, y) : 0;
-        FSaved.push_back({x, y, color});
-    };
-    if (x1 == x2) {
-        for (int y = y1; y <= y2; ++y) save(x1, y);
-    } else if (y1 == y2) {
-        for (int x = x1; x <= x2; ++x) save(x, y1);
-    }
-}
-
-void TZoneBox::SaveBackground()
-{
-    SavePixelLine(X1, Y1, X2, Y1);
-    SavePixelLine(X2, Y1, X2, Y2);
-    SavePixelLine(X2, Y2, X1, Y2);
-    SavePixelLine(X1, Y2, X1, Y1);
-}
-
-void TZoneBox::Draw()
-{
-    QPainter p(&FCanvas);
-    p.setPen(QPen(Qt::black, 1));
-    p.drawLine(X1, Y1, X2, Y1);
-    p.drawLine(X2, Y1, X2, Y2);
-    p.drawLine(X2, Y2, X1, Y2);
-    p.drawLine(X1, Y2, X1, Y1);
-}
-
-void TZoneBox::Restore()
-{
-    for (const SavedPixel& s : FSaved)
-        if (FCanvas.valid(s.x, s.y)) FCanvas.setPixel(s.x, s.y, s.color);
 }
 
 }  // namespace merrow

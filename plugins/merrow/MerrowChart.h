@@ -1,11 +1,9 @@
 #pragma once
 // What the viewer asks of the chart, in one place: series of each kind, the left axis rule and the
-// rubber-band box of the zone tool drawn over the chart's canvas.
-#include <QImage>
+// conversion of the zone's corners.
 #include <QString>
 
 #include <cstdint>
-#include <vector>
 
 class TChart;
 class TChartSeries;
@@ -35,25 +33,5 @@ void SetLeftAxis(TChart& chart, double lowest, double highest);
 
 // Pixels of the chart to values through the axes of its first series; false without a series.
 bool ScreenToValues(const TChart& chart, int px, int py, double& x, double& y);
-
-// A rectangle drawn over the chart's canvas, taken away again by putting back the pixels it covered.
-class TZoneBox {
-public:
-    TZoneBox(QImage& canvas, int x1, int y1, int x2, int y2) : FCanvas(canvas), X1(x1), Y1(y1), X2(x2), Y2(y2) {}
-    void SaveBackground();
-    void Draw();
-    void Restore();
-
-private:
-    struct SavedPixel {
-        int x, y;
-        QRgb color;
-    };
-    void SavePixelLine(int x1, int y1, int x2, int y2);
-
-    QImage& FCanvas;
-    int X1, Y1, X2, Y2;
-    std::vector<SavedPixel> FSaved;
-};
 
 }  // namespace merrow

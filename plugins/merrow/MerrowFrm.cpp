@@ -4,12 +4,14 @@
 #include "common/FileUtils.h"
 #include "common/Prompt.h"
 #include "common/analysis/ErreurFrm.h"
+#include "common/analysis/ExtraGraph.h"
 #include "common/analysis/Q5xReader.h"
 #include "common/analysis/RadioAboutBox.h"
 #include "plugins/merrow/MerrowChart.h"
 #include "station/ChartServices.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -165,13 +167,11 @@ void TMerrowFrm::CreateControls()
     SpeedButton1->setText("Zone");
     SpeedButton1->setToolTip("Remove the acquisitions of a zone");
     SpeedButton1->setCheckable(true);
-    SpeedButton1->setAutoExclusive(true);
     SpeedButton2 = new QToolButton;
     SpeedButton2->setObjectName("SpeedButton2");
     SpeedButton2->setText("Zoom");
     SpeedButton2->setToolTip("Zoom");
     SpeedButton2->setCheckable(true);
-    SpeedButton2->setAutoExclusive(true);
     SpeedButton2->setChecked(true);
     tools->addWidget(SpeedButton1);
     tools->addWidget(SpeedButton2);
@@ -182,6 +182,13 @@ void TMerrowFrm::CreateControls()
     RadioButton5->setObjectName("RadioButton5");
     tools->addWidget(RadioButton4);
     tools->addWidget(RadioButton5);
+    // One of each pair is down at a time.
+    auto* kinds = new QButtonGroup(graphic);
+    kinds->addButton(RadioButton4);
+    kinds->addButton(RadioButton5);
+    auto* toolGroup = new QButtonGroup(graphic);
+    toolGroup->addButton(SpeedButton1);
+    toolGroup->addButton(SpeedButton2);
     Button2 = new QPushButton("Unzoom");
     Button2->setObjectName("Button2");
     tools->addWidget(Button2);
@@ -556,7 +563,7 @@ void TMerrowFrm::GfxChartMouseMove(int x, int y)
 {
     if (!FDragging) return;
     FreeZoneBox();
-    FBox = std::make_unique<TZoneBox>(GfxChart->Canvas(), FPressX, FPressY, x, y);
+    FBox = std::make_unique<TExtraGraph_Box>(&GfxChart->Canvas(), FPressX, FPressY, x, y);
     FBox->SaveBackground();
     FBox->Draw();
     GfxChart->CanvasChanged();

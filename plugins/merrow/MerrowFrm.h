@@ -29,8 +29,9 @@ namespace radio {
 class TErreurFrm;
 }
 
+class TExtraGraph_Box;
+
 namespace merrow {
-class TZoneBox;
 
 // What the window takes from the host.
 struct TMerrowOptions {
@@ -116,7 +117,7 @@ private:
     bool FZoneTool = false;
     bool FDragging = false;
     int FPressX = 0, FPressY = 0;
-    std::unique_ptr<TZoneBox> FBox;
+    std::unique_ptr<TExtraGraph_Box> FBox;   // the zone being drawn
     bool FFilling = false;   // list changes while the window fills them are not clicks
     std::vector<std::vector<std::string>> FCells;
     std::vector<int> FColWidths;

@@ -2,13 +2,11 @@
 #include "common/PlugInterface.h"
 #include "common/Prompt.h"
 #include "common/ScnType.h"
-#include "common/DecimalSep.h"
 #include "common/analysis/ErreurFrm.h"
+#include "common/analysis/PlugInEntry.h"
 #include "common/analysis/RadioDataSet.h"
 #include "plugins/merrow/MerrowFrm.h"
 
-#include <algorithm>
-#include <cstring>
 #include <exception>
 #include <string>
 
@@ -54,21 +52,14 @@ void FreeRun()
 
 MERROW_EXPORT const unsigned char* _GetZELTPlugMenuCaption(unsigned char* buffer)
 {
-    const size_t length = std::min<size_t>(std::strlen(kCaption), 255);
-    buffer[0] = static_cast<unsigned char>(length);
-    std::memcpy(buffer + 1, kCaption, length);
-    return buffer;
+    return CopyToShortString(kCaption, buffer);
 }
 
 MERROW_EXPORT uint8_t _Initialize(TPlugInContext* context)
 {
-    if (!context) return 0;
-    uint32_t abi = 0;
-    std::memcpy(&abi, context->Reserved, sizeof abi);
-    if (abi != ZELT_PLUGIN_ABI) return 0;   // built for another host
+    if (!context || !AcceptPlugInContext(context)) return 0;   // built for another host
     gContext = context;
     gScnList = static_cast<TListScn*>(context->ScnList);
-    if (gScnList && !gScnList->SepDec.empty()) SetDecimalSeparator(gScnList->SepDec[0]);
     return 1;
 }
 

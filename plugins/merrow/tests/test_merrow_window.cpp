@@ -169,6 +169,7 @@ TEST_F(MerrowWindowTest, CheckBoxesChooseColumnsAndSeries)
     EXPECT_EQ(w->Cells().size(), 169u);
     w->RadioButton5->click();
     EXPECT_EQ(w->SerieKind(), 1);
+    EXPECT_FALSE(w->RadioButton4->isChecked());
     EXPECT_EQ(w->GfxChart->SeriesCount(), 12);
     const radio::TFilter* f = data.FilterList[0];
     ASSERT_EQ(f->IrCurves.size(), 2u);
@@ -222,6 +223,7 @@ TEST_F(MerrowWindowTest, ZoneRemovesAcquisitionsByTheirInfraredCount)
     const QPoint at(int(chart->XValueToScreen(x)), int(chart->YValueToScreen(y)));
     w->SpeedButton1->click();
     EXPECT_TRUE(w->ZoneTool());
+    EXPECT_FALSE(w->SpeedButton2->isChecked());
     EXPECT_FALSE(chart->AllowZoom());
     QWidget* viewport = chart->viewport();
     Mouse(viewport, QEvent::MouseButtonPress, Qt::LeftButton, at - QPoint(4, 4));
