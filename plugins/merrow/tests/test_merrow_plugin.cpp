@@ -105,7 +105,12 @@ TEST_F(MerrowPlugInTest, RunsFromTheProcessingMenuOnASampleFile)
     EXPECT_TRUE(driver.Done());
     EXPECT_EQ(host->reloads, 1);   // the viewer returns 0
     const std::string text = ReadBytes(out);
-    EXPECT_NE(text.find("20/01/2025 20:00:00;0;-11,000;-12,500;92,000;"), std::string::npos) << text.substr(0, 300);
+    // With "," as the decimal separator every count keeps its filter.
+    EXPECT_EQ(text.substr(0, text.find('\r')),
+              "Date/Hour;Pos.;Black;Head;Humidity;10800 nm IR;10800 nm MIR;12000 nm IR;12000 nm MIR;");
+    EXPECT_NE(text.find("20/01/2025 20:00:00;0;-11,000;-12,500;92,000;22601,6;29978;21795,2;30000;\r\n"),
+              std::string::npos)
+        << text.substr(0, 300);
     EXPECT_EQ(prompts.Texts().back(), "Export finished");
     // Everything of the run is freed.
     EXPECT_EQ(ExportedWindow("_MerrowFrm"), nullptr);
