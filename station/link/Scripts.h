@@ -15,8 +15,8 @@ class TCustomIniFile;
 class TScript;
 
 // Far more than a station keeps; a damaged count in a file must not stall the loading.
-constexpr int kMaxScripts = 1000;
-constexpr int kMaxScriptCommands = 1000;
+constexpr int kMaxScripts = 100;
+constexpr int kMaxScriptCommands = 250;
 
 class TScriptCommand {
 public:
