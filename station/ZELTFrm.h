@@ -23,8 +23,8 @@ class QPlainTextEdit;
 class QProgressBar;
 class QToolBar;
 class QToolButton;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTreeView;
+class TScnListModel;
 class TChart;
 class TChartSeries;
 class TStatusConfig;
@@ -124,7 +124,8 @@ public:
     bool EchoMemoToStderr = false;
 
     // Widgets the tests look at.
-    QTreeWidget* ScnListView = nullptr;
+    QTreeView* ScnListView = nullptr;
+    TScnListModel* ScnListModel = nullptr;
     QPlainTextEdit* Memo = nullptr;
     QLabel *NameLbl = nullptr, *SizeLbl = nullptr, *DataLbl = nullptr, *InstrumentLbl = nullptr,
            *PcDateLbl = nullptr, *InstrDateLbl = nullptr;
