@@ -117,7 +117,11 @@ int main(int argc, char** argv)
         frm.show();
         frm.Start();
         if (TSplashScreenFrm::Current) TSplashScreenFrm::Current->close();
-        if (!PromptHasScreen() && !unattended) return 0;  // nothing would ever happen
+        if (!PromptHasScreen() && !unattended) {
+            // Nothing would ever happen: the window shows what it opened once, then the program ends.
+            QCoreApplication::processEvents();
+            return 0;
+        }
         status = app.exec();
     }
     return status;
