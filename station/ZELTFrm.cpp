@@ -21,7 +21,7 @@
 #include <QTextBlock>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeView>
+#include <QTableView>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -288,21 +288,28 @@ void TZELTFrm::BuildPanels()
     InstrDateLbl = label("Instr Date :", 2, 1);
     topLayout->addWidget(info);
 
-    ScnListView = new QTreeView(top);
+    // A table view keeps nothing per row beyond its header's section sizes: a list of a million rows
+    // costs a few bytes a row.
+    ScnListView = new QTableView(top);
     ScnListView->setObjectName("ScnListView");
     ScnListModel = new TScnListModel([this] { return Q5File(); }, ScnListView);
     ScnListView->setModel(ScnListModel);
-    ScnListView->setRootIsDecorated(false);
-    ScnListView->setUniformRowHeights(true);
+    ScnListView->verticalHeader()->hide();
+    ScnListView->verticalHeader()->setDefaultSectionSize(ScnListView->fontMetrics().height() + 4);
+    ScnListView->setShowGrid(false);
+    ScnListView->setWordWrap(false);
+    ScnListView->horizontalHeader()->setStretchLastSection(true);
+    ScnListView->horizontalHeader()->setHighlightSections(false);
+    ScnListView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     ScnListView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ScnListView->setSelectionBehavior(QAbstractItemView::SelectRows);
     ScnListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ScnListView->setColumnWidth(0, 60);
     ScnListView->setColumnWidth(1, 140);
     ScnListView->setColumnWidth(2, 50);
-    ScnListView->header()->setSectionsClickable(true);
-    connect(ScnListView->header(), &QHeaderView::sectionClicked, this, [this](int c) { SortByColumn(c); });
-    connect(ScnListView, &QTreeView::doubleClicked, this, [this] { DetailMnuClick(); });
+    ScnListView->horizontalHeader()->setSectionsClickable(true);
+    connect(ScnListView->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int c) { SortByColumn(c); });
+    connect(ScnListView, &QTableView::doubleClicked, this, [this] { DetailMnuClick(); });
     ScnListView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ScnListView, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
         QMenu menu;

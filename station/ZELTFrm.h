@@ -23,7 +23,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QToolBar;
 class QToolButton;
-class QTreeView;
+class QTableView;
 class TScnListModel;
 class TChart;
 class TChartSeries;
@@ -124,7 +124,7 @@ public:
     bool EchoMemoToStderr = false;
 
     // Widgets the tests look at.
-    QTreeView* ScnListView = nullptr;
+    QTableView* ScnListView = nullptr;
     TScnListModel* ScnListModel = nullptr;
     QPlainTextEdit* Memo = nullptr;
     QLabel *NameLbl = nullptr, *SizeLbl = nullptr, *DataLbl = nullptr, *InstrumentLbl = nullptr,

@@ -12,7 +12,7 @@
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QItemSelectionModel>
-#include <QTreeView>
+#include <QTableView>
 
 #include <filesystem>
 #include <memory>
