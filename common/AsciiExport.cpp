@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string_view>
 #include <unordered_set>
 
@@ -149,16 +150,27 @@ struct TPeriodFile {
     }
 };
 
-// The line of an event; elements decoded only for it are freed again, so that an export keeps the memory
-// of the file as it was.
-std::string LineOf(TEvenement* event)
-{
-    const bool built = event->ElementsBuilt();
-    std::string line = event->AsciiString();
-    if (!built)
-        event->ReleaseElements();
-    return line;
-}
+// One fresh ASCII file being written: lines gather in a buffer that goes to the temporary file whenever it
+// is full, and the file replaces its target once complete.
+struct TFreshFile {
+    static constexpr size_t kBufferSize = 1 << 18;
+    std::string name;
+    TAtomicFile file;
+    std::string buffer;
+    bool ok = true;
+
+    void Flush()
+    {
+        ok = file.Write(buffer.data(), buffer.size()) && ok;
+        buffer.clear();
+    }
+    void EndLine()
+    {
+        buffer += "\r\n";
+        if (buffer.size() >= kBufferSize)
+            Flush();
+    }
+};
 
 }   // namespace
 
@@ -238,34 +250,42 @@ bool WriteAsciiLines(const std::string& path, const std::vector<std::string>& li
 
 bool TQ5File::ExportAsciiFiles(const std::string& name, bool withHeader)
 {
-    // The text of each output name (lines ended CR LF), written in order of first appearance.
-    std::vector<std::pair<std::string, std::string>> outputs;
-    std::map<std::string, size_t> byExtension;
-    for (TEvenement* event : Events) {
-        if (!event->Valid || event->ScnType == nullptr)
+    // One output per extension, opened when its first event comes; each event's line is written straight
+    // from its record.
+    std::vector<std::unique_ptr<TFreshFile>> outputs;
+    std::map<const TScnType*, TFreshFile*> byType;
+    for (int i = 0; i < Events.Count(); ++i) {
+        const TScnType* type = Events.ScnType(i);
+        if (type == nullptr || !Events.Valid(i))
             continue;
-        auto it = byExtension.find(event->ScnType->Extension);
-        if (it == byExtension.end()) {
-            const std::string out = ChangeFileExt(name, "." + event->ScnType->Extension);
-            size_t index = outputs.size();
-            for (size_t i = 0; i < outputs.size(); ++i)
-                if (outputs[i].first == out)
-                    index = i;
-            if (index == outputs.size()) {
-                outputs.emplace_back(out, std::string());
-                if (withHeader)
-                    outputs.back().second += event->AsciiHeader() + "\r\n";
+        auto it = byType.find(type);
+        if (it == byType.end()) {
+            const std::string out = ChangeFileExt(name, "." + type->Extension);
+            TFreshFile* output = nullptr;
+            for (const auto& o : outputs)
+                if (o->name == out)
+                    output = o.get();
+            if (output == nullptr) {
+                outputs.push_back(std::make_unique<TFreshFile>());
+                output = outputs.back().get();
+                output->name = out;
+                output->ok = output->file.Open(out);
+                output->buffer.reserve(TFreshFile::kBufferSize + 4096);
+                if (withHeader) {
+                    output->buffer += Events[i]->AsciiHeader();
+                    output->EndLine();
+                }
             }
-            it = byExtension.emplace(event->ScnType->Extension, index).first;
+            it = byType.emplace(type, output).first;
         }
-        std::string& text = outputs[it->second].second;
-        text += LineOf(event);
-        text += "\r\n";
+        Events.AppendAsciiString(i, it->second->buffer);
+        it->second->EndLine();
     }
     bool ok = true;
-    for (const auto& [out, text] : outputs)
-        if (!WriteFileAtomically(out, text))
-            ok = false;
+    for (const auto& output : outputs) {
+        output->Flush();
+        ok = output->ok && output->file.Commit() && ok;
+    }
     return ok;
 }
 
@@ -282,16 +302,19 @@ bool TQ5File::ExportAscii(const std::string& base, int periodMode, bool withHead
         const TScnType* type = (*gListScn)[t];
         // The files of this type, each loaded when its first event comes, written after the type.
         std::map<std::string, TPeriodFile> files;
-        for (TEvenement* event : Events) {
-            if (!event->Valid || event->ScnType != type)
+        std::string line;
+        for (int i = 0; i < Events.Count(); ++i) {
+            if (Events.ScnType(i) != type || !Events.Valid(i))
                 continue;
-            const std::string name = AsciiPeriodFileName(base, periodMode, event->Date, type->Extension);
+            const std::string name = AsciiPeriodFileName(base, periodMode, Events.Date(i), type->Extension);
             auto it = files.find(name);
             if (it == files.end()) {
                 it = files.emplace(name, TPeriodFile()).first;
                 it->second.Load(name);
             }
-            it->second.Insert(LineOf(event));
+            line.clear();
+            Events.AppendAsciiString(i, line);
+            it->second.Insert(line);
         }
         for (auto& [name, file] : files) {
             ok = file.Flush(name) && ok;

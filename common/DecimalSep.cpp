@@ -15,51 +15,135 @@ std::string FormatWith(double value, int decimals, char separator)
 }
 }   // namespace
 
-std::string FormatFixedSignificant(double value, int decimals, int significant, char separator)
+namespace {
+
+// Digits before the point of |value| > 0 (negative for 0.00x), as floor(log10) + 1 gives them; the
+// logarithm is taken only for values below 1, very large ones and those a hair below a power of ten,
+// where its rounding decides.
+int IntegerDigits(double magnitude)
+{
+    if (magnitude >= 1 && magnitude < 1e15) {
+        const auto whole = static_cast<uint64_t>(magnitude);
+        int digits = 1;
+        uint64_t next = 10;
+        while (digits < 16 && whole >= next) {
+            ++digits;
+            next *= 10;
+        }
+        if (magnitude < static_cast<double>(next) * 0.999999999)
+            return digits;
+    }
+    return static_cast<int>(std::floor(std::log10(magnitude))) + 1;
+}
+
+// |value| x 10^decimals rounded half away from zero, exactly, when it fits the integer arithmetic.
+bool ScaledRounded(double magnitude, int decimals, unsigned __int128& out)
+{
+    if (decimals > 19)
+        return false;
+    int exponent = 0;
+    const double fraction = std::frexp(magnitude, &exponent);   // magnitude = fraction x 2^exponent
+    const auto mantissa = static_cast<uint64_t>(std::ldexp(fraction, 53));
+    const int shift = 53 - exponent;   // magnitude = mantissa / 2^shift
+    if (shift <= 0 || shift >= 127)
+        return false;
+    unsigned __int128 scaled = mantissa;
+    for (int i = 0; i < decimals; ++i)
+        scaled *= 10;
+    const unsigned __int128 one = 1;
+    const unsigned __int128 rest = scaled & ((one << shift) - 1);
+    out = (scaled >> shift) + (rest >= (one << (shift - 1)) ? 1 : 0);
+    return true;
+}
+
+// Fixed notation from the exact decimal expansion of the value, for what the integer arithmetic does not
+// hold (very large or very small values, many decimals): rounded half away from zero by hand.
+void AppendFixedSlow(std::string& out, double value, int kept)
+{
+    // to_chars ignores the C locale, which Qt sets from the environment; 1100 decimals hold any double.
+    static thread_local char buf[1500];
+    const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::fixed, 1100);
+    if (res.ec != std::errc())
+        return;
+    std::string digits(buf, static_cast<size_t>(std::find(buf, res.ptr, '.') - buf));
+    const char* fraction = buf + digits.size() + 1;
+    digits.append(fraction, static_cast<size_t>(kept));
+    if (fraction[kept] >= '5') {
+        size_t i = digits.size();
+        while (i > 0 && digits[i - 1] == '9')
+            digits[--i] = '0';
+        if (i == 0)
+            digits.insert(digits.begin(), '1');
+        else
+            ++digits[i - 1];
+    }
+    // A value that rounds to zero is shown without a sign.
+    if (value < 0 && digits.find_first_not_of('0') != std::string::npos)
+        out += '-';
+    out.append(digits, 0, digits.size() - static_cast<size_t>(kept));
+    if (kept > 0) {
+        out += '.';
+        out.append(digits, digits.size() - static_cast<size_t>(kept), std::string::npos);
+    }
+}
+
+}   // namespace
+
+void AppendFixedSignificant(std::string& out, double value, int decimals, int significant, char separator)
 {
     if (decimals < 0)
         decimals = 0;
     if (decimals > 30)
         decimals = 30;
-    if (!std::isfinite(value))
-        return std::isnan(value) ? "NAN" : (value > 0 ? "INF" : "-INF");
-    int kept = decimals;
-    if (value != 0 && significant > 0) {
-        // Digits before the point (negative for 0.00x): `significant` digits at most.
-        const int intDigits = static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 1;
-        kept = std::min(decimals, std::max(0, significant - intDigits));
+    if (!std::isfinite(value)) {
+        out += std::isnan(value) ? "NAN" : (value > 0 ? "INF" : "-INF");
+        return;
     }
-    // A value exactly half-way between two texts rounds away from zero, as fixed-notation displays do
-    // (to_chars would round it to even): one step further from zero decides it. Exactly half-way at
-    // `kept` decimals means |value| x 2^(kept+1) is an odd integer.
-    const double scaled = std::ldexp(std::fabs(value), kept + 1);
-    if (scaled < 0x1p53 && scaled == std::floor(scaled) && std::fmod(scaled, 2.0) == 1.0)
-        value = std::nextafter(value, value > 0 ? HUGE_VAL : -HUGE_VAL);
-    // to_chars ignores the C locale, which Qt sets from the environment.
-    char buf[400];
-    const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, kept);
-    if (res.ec != std::errc())
-        return "";
-    std::string text(buf, res.ptr);
-    if (text == "-0" || text.rfind("-0.", 0) == 0) {
-        // A value that rounds to zero is shown without a sign.
-        bool allZero = true;
-        for (char c : text)
-            if (c >= '1' && c <= '9')
-                allZero = false;
-        if (allZero)
-            text.erase(0, 1);
+    int kept = decimals;
+    if (value != 0 && significant > 0)
+        kept = std::min(decimals, std::max(0, significant - IntegerDigits(std::fabs(value))));
+    const size_t start = out.size();
+    unsigned __int128 rounded = 0;
+    if (value == 0 || ScaledRounded(std::fabs(value), kept, rounded)) {
+        // Digits of the rounded integer, the point `kept` digits from the right.
+        char digits[48];
+        char* end = digits + sizeof digits;
+        char* p = end;
+        do {
+            *--p = static_cast<char>('0' + static_cast<int>(rounded % 10));
+            rounded /= 10;
+        } while (rounded != 0);
+        while (end - p < kept + 1)
+            *--p = '0';
+        bool nonZero = false;
+        for (const char* c = p; c != end; ++c)
+            nonZero = nonZero || *c != '0';
+        if (value < 0 && nonZero)
+            out += '-';
+        out.append(p, static_cast<size_t>(end - kept - p));
+        if (kept > 0) {
+            out += '.';
+            out.append(end - kept, static_cast<size_t>(kept));
+        }
+    } else {
+        AppendFixedSlow(out, value, kept);
     }
     if (decimals > kept) {
         if (kept == 0)
-            text += '.';
-        text.append(static_cast<size_t>(decimals - kept), '0');
+            out += '.';
+        out.append(static_cast<size_t>(decimals - kept), '0');
     }
     if (separator != '.') {
-        const size_t dot = text.find('.');
+        const size_t dot = out.find('.', start);
         if (dot != std::string::npos)
-            text[dot] = separator;
+            out[dot] = separator;
     }
+}
+
+std::string FormatFixedSignificant(double value, int decimals, int significant, char separator)
+{
+    std::string text;
+    AppendFixedSignificant(text, value, decimals, significant, separator);
     return text;
 }
 

@@ -13,6 +13,8 @@ std::string FormatFixed(double value, int decimals);
 std::string FormatFixedDot(double value, int decimals);
 // The same with `significant` digits at most (0: no limit) and the given separator.
 std::string FormatFixedSignificant(double value, int decimals, int significant, char separator);
+// The same text appended to `out` (no temporary string).
+void AppendFixedSignificant(std::string& out, double value, int decimals, int significant, char separator);
 
 // Text to number with the process separator (surrounding blanks allowed; nothing else may follow).
 bool TryStrToFloat(const std::string& text, double& out);

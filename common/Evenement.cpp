@@ -77,39 +77,65 @@ void TEvenement::SetRecordHex(std::string recordHex)
     Decode();
 }
 
+void CheckRecordHex(const std::string& hex, TRecordCheck& check)
+{
+    check = TRecordCheck();
+    const size_t n = hex.size();
+    if (n <= 5) {
+        check.ErrorKind = EVT_TOO_SHORT;
+        return;
+    }
+    const uint8_t code = HexToByte(hex);
+    check.Code = static_cast<int8_t>(code);
+    if (code == 0xFF) {
+        check.Valid = 1;
+        return;
+    }
+    check.Empty = 0;
+    check.Length = HexCharToNibble(hex[2]) << 4 | HexCharToNibble(hex[3]);
+    if (static_cast<size_t>(check.Length) != n / 2)
+        check.ErrorKind = EVT_BAD_SIZE;
+    else if ((HexCharToNibble(hex[n - 2]) << 4 | HexCharToNibble(hex[n - 1])) != check.Length)
+        check.ErrorKind = EVT_BAD_SIZE_CHECK;
+    else if (hex.compare(n - 4, 2, "FE") != 0)
+        check.ErrorKind = EVT_END_CORRUPTED;
+    else
+        check.Valid = 1;
+}
+
+double RecordHexDate(const std::string& hex)
+{
+    int v[6];
+    for (int i = 0; i < 6; ++i)
+        v[i] = HexPairAsDecimal(hex, static_cast<size_t>(8 + 2 * i));
+    const int year = ExpandYear(v[0]);
+    if (year < 1980 || year > 2049 || v[1] < 1 || v[1] > 12 || v[2] < 1 || v[2] > 31 || v[3] < 0 || v[3] > 23
+        || v[4] < 0 || v[4] > 59 || v[5] < 0 || v[5] > 59)
+        return 0;
+    double date = 0;
+    if (TryEncodeDateTime(year, v[1], v[2], v[3], v[4], v[5], 0, date))
+        return date;
+    return 0;
+}
+
 void TEvenement::Decode()
 {
-    Valid = 0;
-    const size_t n = FEvt.size();
-    if (n <= 5) {
-        ErrorKind = EVT_TOO_SHORT;
+    TRecordCheck check;
+    CheckRecordHex(FEvt, check);
+    Valid = check.Valid;
+    ErrorKind = check.ErrorKind;
+    if (FEvt.size() <= 5)
         return;
-    }
-    const uint8_t code = HexToByte(FEvt);
-    Code = static_cast<int8_t>(code);
-    if (code == 0xFF) {
-        Valid = 1;
-        Empty = 1;
+    Code = check.Code;
+    Empty = check.Empty;
+    if (check.Empty)
         return;
-    }
-    Empty = 0;
-    Length = HexCharToNibble(FEvt[2]) << 4 | HexCharToNibble(FEvt[3]);
-    if (static_cast<size_t>(Length) != n / 2) {
-        ErrorKind = EVT_BAD_SIZE;
+    Length = check.Length;
+    if (!Valid)
         return;
-    }
-    if ((HexCharToNibble(FEvt[n - 2]) << 4 | HexCharToNibble(FEvt[n - 1])) != Length) {
-        ErrorKind = EVT_BAD_SIZE_CHECK;
-        return;
-    }
-    if (FEvt.compare(n - 4, 2, "FE") != 0) {
-        ErrorKind = EVT_END_CORRUPTED;
-        return;
-    }
-    Valid = 1;
     if (gListScn != nullptr)
         ScnType = gListScn->FindType(FEvt, Q5File != nullptr ? Q5File->InstrumentId : std::string());
-    DecodeDate();
+    Date = RecordHexDate(FEvt);
     // Elements are built for undated events too, when first asked for.
     FElementsBuilt = ScnType == nullptr ? 1 : 0;
 }
@@ -135,21 +161,6 @@ void TEvenement::ReleaseElements()
         return;
     TObjList<TScnElement>::Clear();
     FElementsBuilt = ScnType == nullptr ? 1 : 0;
-}
-
-void TEvenement::DecodeDate()
-{
-    int v[6];
-    for (int i = 0; i < 6; ++i)
-        v[i] = HexPairAsDecimal(FEvt, static_cast<size_t>(8 + 2 * i));
-    const int year = ExpandYear(v[0]);
-    Date = 0;
-    if (year < 1980 || year > 2049 || v[1] < 1 || v[1] > 12 || v[2] < 1 || v[2] > 31 || v[3] < 0 || v[3] > 23
-        || v[4] < 0 || v[4] > 59 || v[5] < 0 || v[5] > 59)
-        return;
-    double date = 0;
-    if (TryEncodeDateTime(year, v[1], v[2], v[3], v[4], v[5], 0, date))
-        Date = date;
 }
 
 std::string TEvenement::DescString() const
@@ -187,16 +198,28 @@ std::string TEvenement::SymbolString() const
 
 std::string TEvenement::AsciiString() const
 {
-    if (Count() == 0)
-        return FEvt;
-    const std::string sep = gListScn != nullptr ? gListScn->SepList : std::string(",");
     std::string text;
+    AppendAsciiString(text);
+    return text;
+}
+
+void TEvenement::AppendAsciiString(std::string& out) const
+{
+    if (ScnType == nullptr || ScnType->Count() == 0) {
+        out += FEvt;
+        return;
+    }
+    if (!FElementsBuilt) {
+        // The texts straight from the record, without building the elements.
+        AppendRecordValuesText(*ScnType, FEvt, out);
+        return;
+    }
+    const std::string& sep = gListScn != nullptr ? gListScn->SepList : std::string(",");
     for (int i = 0; i < Count(); ++i) {
         if (i > 0)
-            text += sep;
-        text += Items(i)->GetASCIIString();
+            out += sep;
+        out += Items(i)->GetASCIIString();
     }
-    return text;
 }
 
 std::string TEvenement::AsciiHeader() const

@@ -36,6 +36,9 @@ public:
     std::string DescString() const;
     std::string SymbolString() const;
     std::string AsciiString() const;
+    // The same text appended to `out`; values are read straight from the record when the elements
+    // are not built (and stay unbuilt).
+    void AppendAsciiString(std::string& out) const;
     std::string AsciiHeader() const;
     // XOR of every character of the text, as two upper-case hex digits.
     static std::string FrameChecksum(const std::string& text);
@@ -91,7 +94,6 @@ public:
 
 private:
     void Decode();
-    void DecodeDate();
     void EnsureElements() const
     {
         if (!FElementsBuilt)
@@ -101,6 +103,18 @@ private:
 
     uint8_t FElementsBuilt = 1;   // nothing to build until a decode finds a type
 };
+
+// What the structure checks of an event find in a record hex (the fields of the same names).
+struct TRecordCheck {
+    uint8_t Valid = 0;
+    uint8_t Empty = 1;
+    uint8_t ErrorKind = EVT_NO_ERROR;
+    int8_t Code = 0;
+    int32_t Length = 0;
+};
+void CheckRecordHex(const std::string& hex, TRecordCheck& check);
+// The date of a record hex (bytes 4-9), 0 when it is not dated.
+double RecordHexDate(const std::string& hex);
 
 // Two hex characters at a character position read as a decimal number ("25" -> 25), -1 when they are
 // not two decimal digits or lie past the end.

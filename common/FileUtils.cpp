@@ -83,57 +83,96 @@ bool WriteFileAtomically(const fs::path& path, const std::string& bytes, std::st
 
 bool WriteFileAtomically(const fs::path& requested, const void* data, size_t size, std::string* error)
 {
+  TAtomicFile file;
+  if (!file.Open(requested, error)) return false;
+  file.Write(data, size);
+  return file.Commit(error);   // reports a failed write too
+}
+
+TAtomicFile::~TAtomicFile() { Abort(); }
+
+void TAtomicFile::Abort()
+{
+  if (FFd >= 0) ::close(FFd);
+  FFd = -1;
+  if (!FTempName.empty()) ::unlink(FTempName.c_str());
+  FTempName.clear();
+}
+
+bool TAtomicFile::Fail(const std::string& what, int err, std::string* error)
+{
+  Abort();
+  SetError(error, ErrnoText(what, FPath, err));
+  return false;
+}
+
+bool TAtomicFile::Open(const fs::path& requested, std::string* error)
+{
+  Abort();
+  FFailed = false;
   if (requested.empty() || !requested.has_filename()) {
     SetError(error, "Cannot write \"" + requested.string() + "\": no file name");
     return false;
   }
   // A link is kept: the file it points to is the one replaced.
-  fs::path path = requested;
+  FPath = requested;
   std::error_code ec;
   if (fs::is_symlink(fs::symlink_status(requested, ec))) {
     fs::path resolved = fs::weakly_canonical(requested, ec);
-    if (!ec) path = resolved;
+    if (!ec) FPath = resolved;
   }
-  fs::path folder = path.parent_path();
-  if (folder.empty()) folder = ".";
+  FFolder = FPath.parent_path();
+  if (FFolder.empty()) FFolder = ".";
   // The temporary file lives beside the target so that the rename stays on one file system.
-  std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+  std::string pattern = (FFolder / ("." + FPath.filename().string() + ".XXXXXX")).string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  int fd = ::mkstemp(name.data());
-  if (fd < 0) {
-    SetError(error, ErrnoText("Cannot create a temporary file for", path, errno));
+  FFd = ::mkstemp(name.data());
+  if (FFd < 0) {
+    SetError(error, ErrnoText("Cannot create a temporary file for", FPath, errno));
     return false;
   }
-  const std::string tempName(name.data());
-  auto fail = [&](const std::string& what, int err) {
-    if (fd >= 0) ::close(fd);
-    ::unlink(tempName.c_str());
-    SetError(error, ErrnoText(what, path, err));
-    return false;
-  };
+  FTempName = name.data();
   // Keep the permissions of the file being replaced; a new file gets the usual 0666 & ~umask.
   struct stat st {};
   mode_t mode;
-  if (::stat(path.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return fail("Cannot write", EISDIR);
+  if (::stat(FPath.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return Fail("Cannot write", EISDIR, error);
     mode = st.st_mode & 07777;
   } else {
     mode_t mask = ::umask(0);
     ::umask(mask);
     mode = 0666 & ~mask;
   }
-  if (::fchmod(fd, mode) != 0) return fail("Cannot set the permissions of", errno);
-  if (!WriteAll(fd, static_cast<const char*>(data), size)) return fail("Cannot write", errno);
-  if (::fsync(fd) != 0) return fail("Cannot flush", errno);
-  if (::close(fd) != 0) {
-    fd = -1;
-    return fail("Cannot write", errno);
+  if (::fchmod(FFd, mode) != 0) return Fail("Cannot set the permissions of", errno, error);
+  return true;
+}
+
+bool TAtomicFile::Write(const void* data, size_t size)
+{
+  if (FFd < 0 || FFailed) return false;
+  if (!WriteAll(FFd, static_cast<const char*>(data), size)) {
+    FWriteErrno = errno;
+    FFailed = true;
   }
-  fd = -1;
-  if (::rename(tempName.c_str(), path.c_str()) != 0) return fail("Cannot replace", errno);
+  return !FFailed;
+}
+
+bool TAtomicFile::Commit(std::string* error)
+{
+  if (FFd < 0) {
+    SetError(error, "Cannot write \"" + FPath.string() + "\"");
+    return false;
+  }
+  if (FFailed) return Fail("Cannot write", FWriteErrno, error);
+  if (::fsync(FFd) != 0) return Fail("Cannot flush", errno, error);
+  const int fd = FFd;
+  FFd = -1;
+  if (::close(fd) != 0) return Fail("Cannot write", errno, error);
+  if (::rename(FTempName.c_str(), FPath.c_str()) != 0) return Fail("Cannot replace", errno, error);
+  FTempName.clear();
   // Make the rename itself durable.
-  int dirfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dirfd = ::open(FFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirfd >= 0) {
     ::fsync(dirfd);
     ::close(dirfd);

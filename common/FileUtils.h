@@ -14,6 +14,30 @@ bool ReadFileBytes(const std::filesystem::path& path, std::string& bytes, std::s
 bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes, std::string* error = nullptr);
 bool WriteFileAtomically(const std::filesystem::path& path, const void* data, size_t size, std::string* error = nullptr);
 
+// A file written through a temporary file in the target's folder and renamed over the target by Commit
+// (flushed to disk first), so that it can be written piece by piece and never left half-written: a
+// failure, or destruction without Commit, removes the temporary file and leaves the target as it was.
+class TAtomicFile {
+public:
+  TAtomicFile() = default;
+  TAtomicFile(const TAtomicFile&) = delete;
+  TAtomicFile& operator=(const TAtomicFile&) = delete;
+  ~TAtomicFile();
+  bool Open(const std::filesystem::path& path, std::string* error = nullptr);
+  // False once a write failed; Commit then reports it.
+  bool Write(const void* data, size_t size);
+  bool Commit(std::string* error = nullptr);
+
+private:
+  void Abort();
+  bool Fail(const std::string& what, int err, std::string* error);
+  std::filesystem::path FPath, FFolder;
+  std::string FTempName;
+  int FFd = -1;
+  bool FFailed = false;
+  int FWriteErrno = 0;
+};
+
 // Appends bytes at the end of a file (created when missing). For logs, where a torn tail is acceptable.
 bool AppendFileBytes(const std::filesystem::path& path, const std::string& bytes, std::string* error = nullptr);
 

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdio>
 #include <sys/stat.h>
+#include <unordered_set>
 
 
 namespace {
@@ -14,6 +15,19 @@ namespace {
 char Lower(char c)
 {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// A name folded to its lookup form (names match without case).
+std::string Fold(const std::string& name)
+{
+  std::string folded(name);
+  for (char& c : folded) c = Lower(c);
+  return folded;
+}
+
+std::string KeyOf(const std::string& foldedSection, const std::string& ident)
+{
+  return foldedSection + '\n' + Fold(ident);  // a section name holds no line end
 }
 
 bool IsBlank(char c)
@@ -223,6 +237,7 @@ TIniFile::Line TIniFile::ParseLine(std::string text, std::string eol, size_t fro
 
 void TIniFile::Parse(const std::string& bytes)
 {
+  DropIndex();
   lines_.clear();
   // A byte-order mark written by some editors is kept but not read as part of the first line.
   const size_t bom = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
@@ -270,6 +285,7 @@ bool TIniFile::LoadFromDisk()
 {
   stamp_ = Stamp();
   std::string bytes;
+  DropIndex();
   if (!stamp_.exists) {
     lines_.clear();
     loadedOk_ = true;
@@ -299,15 +315,32 @@ std::string TIniFile::LineEnd() const
   return newEol_;
 }
 
+void TIniFile::IndexLine(size_t i) const
+{
+  const Line& line = lines_[i];
+  if (line.kind == Line::Section) {
+    indexSection_ = Fold(line.name);
+    sectionIndex_.emplace(indexSection_, i);  // the first of that name stays
+  } else if (line.kind == Line::Key && !sectionIndex_.empty()) {  // keys before any section are not read
+    keyIndex_.emplace(KeyOf(indexSection_, line.name), i);
+  }
+}
+
+void TIniFile::BuildIndex() const
+{
+  if (indexed_) return;
+  sectionIndex_.clear();
+  keyIndex_.clear();
+  indexSection_.clear();
+  for (size_t i = 0; i < lines_.size(); ++i) IndexLine(i);
+  indexed_ = true;
+}
+
 size_t TIniFile::FindKey(const std::string& section, const std::string& ident) const
 {
-  bool inSection = false;
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    const Line& line = lines_[i];
-    if (line.kind == Line::Section) inSection = IniNameEquals(line.name, section);
-    else if (inSection && line.kind == Line::Key && IniNameEquals(line.name, ident)) return i;
-  }
-  return std::string::npos;
+  BuildIndex();
+  const auto it = keyIndex_.find(KeyOf(Fold(section), ident));
+  return it == keyIndex_.end() ? std::string::npos : it->second;
 }
 
 void TIniFile::Apply(const Change& change)
@@ -331,21 +364,26 @@ void TIniFile::ApplyWrite(const std::string& section, const std::string& ident, 
   Line keyLine = ParseLine(ident + "=" + value, eol);
   // After the last key of the first section of that name, else a new section at the end.
   size_t insertAt = std::string::npos;
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    if (lines_[i].kind != Line::Section || !IniNameEquals(lines_[i].name, section)) continue;
-    insertAt = i + 1;
-    for (size_t j = i + 1; j < lines_.size() && lines_[j].kind != Line::Section; ++j)
+  if (const auto first = sectionIndex_.find(Fold(section)); first != sectionIndex_.end()) {
+    insertAt = first->second + 1;
+    for (size_t j = first->second + 1; j < lines_.size() && lines_[j].kind != Line::Section; ++j)
       if (lines_[j].kind == Line::Key) insertAt = j + 1;
-    break;
   }
   if (insertAt == std::string::npos) {
     if (!lines_.empty() && lines_.back().eol.empty()) lines_.back().eol = eol;
     lines_.push_back(ParseLine("[" + section + "]", eol));
+    IndexLine(lines_.size() - 1);
     lines_.push_back(std::move(keyLine));
+    IndexLine(lines_.size() - 1);
     return;
   }
   if (lines_[insertAt - 1].eol.empty()) lines_[insertAt - 1].eol = eol;
+  const bool atEnd = insertAt == lines_.size();
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(keyLine));
+  if (atEnd)
+    IndexLine(insertAt);  // the last section is the one written: the indexes still hold
+  else
+    DropIndex();
 }
 
 void TIniFile::ApplyDelete(const std::string& section, const std::string& ident)
@@ -359,6 +397,7 @@ void TIniFile::ApplyDelete(const std::string& section, const std::string& ident)
     kept.push_back(std::move(line));
   }
   lines_ = std::move(kept);
+  DropIndex();
 }
 
 void TIniFile::ApplyErase(const std::string& section)
@@ -371,6 +410,7 @@ void TIniFile::ApplyErase(const std::string& section)
     if (!inSection) kept.push_back(std::move(line));
   }
   lines_ = std::move(kept);
+  DropIndex();
 }
 
 bool TIniFile::TryReadString(const std::string& section, const std::string& ident, std::string& value)
@@ -400,12 +440,9 @@ std::vector<std::string> TIniFile::ReadSections()
 {
   Refresh();
   std::vector<std::string> names;
-  for (const auto& line : lines_) {
-    if (line.kind != Line::Section) continue;
-    bool seen = false;
-    for (const auto& n : names) seen = seen || IniNameEquals(n, line.name);
-    if (!seen) names.push_back(line.name);
-  }
+  std::unordered_set<std::string> seen;
+  for (const auto& line : lines_)
+    if (line.kind == Line::Section && seen.insert(Fold(line.name)).second) names.push_back(line.name);
   return names;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The reader/writer interface the settings users see (an ini file, or the per-user settings store).
@@ -117,11 +118,20 @@ class TIniFile : public TCustomIniFile {
   std::string LineEnd() const;
   // Index of the key line in the first section of that name that holds it, or npos.
   size_t FindKey(const std::string& section, const std::string& ident) const;
+  // Lookups by name cost the same whatever the size of the file: the first section line of each name
+  // and the first key line of each section and key name, built on demand and dropped by any change
+  // that moves lines (appending at the end keeps them).
+  void BuildIndex() const;
+  void DropIndex() { indexed_ = false; }
+  void IndexLine(size_t i) const;
 
   std::filesystem::path path_;
   bool hasFile_ = false;
   bool loadedOk_ = true;
   std::vector<Line> lines_;
+  mutable bool indexed_ = false;
+  mutable std::unordered_map<std::string, size_t> sectionIndex_, keyIndex_;
+  mutable std::string indexSection_;  // folded name of the last section line indexed
   std::vector<Change> journal_;
   FileStamp stamp_;
   std::string newEol_ = "\r\n";

@@ -25,7 +25,7 @@ extern "C" {
 /* Changes whenever a record here or a host object read by the plug-ins changes layout. The host writes
  * it in the first four bytes of Reserved each time it fills the context; a plug-in built for another
  * number refuses to run. */
-#define ZELT_PLUGIN_ABI 0x5A310001u
+#define ZELT_PLUGIN_ABI 0x5A310002u
 
 #define ZELT_PLUGIN_CONTEXT_VERSION 2
 

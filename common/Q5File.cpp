@@ -14,6 +14,7 @@
 #include "common/Prompt.h"
 
 #include "common/Instrument.h"
+#include "common/ScnType.h"
 
 namespace {
 
@@ -152,6 +153,9 @@ bool TQ5File::Parse()
     SecondsKnown = InstrumentClock != 0 && known ? 1 : 0;
     PcUtc = HeaderDate(img + 150, nullptr);
 
+    // Each record is checked and typed as its event would be; its object is made when first asked for.
+    std::string hex;
+    TRecordCheck check;
     int32_t p = Q5ParamBlockSize;
     while (p < n) {
         if (p + 1 >= n)
@@ -167,32 +171,27 @@ bool TQ5File::Parse()
             ++p;
             continue;
         }
-        auto* event = new TEvenement(this);
-        event->SetRecordHex(BytesToHex(img + p, static_cast<size_t>(len)));
+        hex.resize(static_cast<size_t>(len) * 2);
+        for (int32_t i = 0; i < len; ++i)
+            ByteToHex(img[p + i], &hex[2 * static_cast<size_t>(i)]);
+        CheckRecordHex(hex, check);
+        if (!check.Empty) {
+            const TScnType* type = check.Valid && gListScn != nullptr ? gListScn->FindType(hex, InstrumentId) : nullptr;
+            Events.AddRecord(p, check, type);
+        }
         p += len;
-        if (event->Empty)
-            delete event;
-        else
-            Events.Add(event);
     }
     return true;
 }
 
 int TQ5File::DataSize() const
 {
-    long long size = 0;
-    for (const TEvenement* event : Events)
-        size += static_cast<long long>(event->Evt().size());
-    return static_cast<int>(std::min<long long>(size, INT32_MAX - 1024));
+    return static_cast<int>(std::min<long long>(Events.HexSize(), INT32_MAX - 1024));
 }
 
 int TQ5File::NbEvt() const
 {
-    int count = 0;
-    for (const TEvenement* event : Events)
-        if (event->Valid && !event->Empty)
-            ++count;
-    return count;
+    return Events.ValidCount();
 }
 
 bool TQ5File::Rebuild()
@@ -210,14 +209,27 @@ bool TQ5File::Rebuild()
         PutHeaderDate(img.get() + 144, InstrumentClock, SecondsKnown != 0);
     if (DateSet(PcUtc))
         PutHeaderDate(img.get() + 150, PcUtc, true);
+    // Records of the old image are copied as bytes and keep their place in the new one.
+    std::vector<int32_t> offsets(static_cast<size_t>(Events.Count()), -1);
     int32_t p = Q5ParamBlockSize;
-    for (const TEvenement* event : Events) {
-        const std::string& hex = event->Evt();
-        for (size_t i = 0; i + 1 < hex.size() && p < length; i += 2)
-            img[p++] = static_cast<uint8_t>(HexCharToNibble(hex[i]) << 4 | HexCharToNibble(hex[i + 1]));
+    std::string hex;
+    for (int e = 0; e < Events.Count(); ++e) {
+        offsets[static_cast<size_t>(e)] = p;
+        if (!Events.HasObject(e)) {
+            const std::string& record = Events.RecordHex(e, hex);
+            const int32_t len = std::min<int32_t>(static_cast<int32_t>(record.size() / 2), length - p);
+            for (int32_t i = 0; i < len; ++i)
+                img[p + i] = static_cast<uint8_t>(HexCharToNibble(record[2 * i]) << 4 | HexCharToNibble(record[2 * i + 1]));
+            p += len;
+            continue;
+        }
+        const std::string& record = Events[e]->Evt();
+        for (size_t i = 0; i + 1 < record.size() && p < length; i += 2)
+            img[p++] = static_cast<uint8_t>(HexCharToNibble(record[i]) << 4 | HexCharToNibble(record[i + 1]));
     }
     Image = std::move(img);
     ImageLength = length;
+    Events.MoveRecords(offsets);
     return true;
 }
 
@@ -270,9 +282,10 @@ bool TQ5File::AttachInstrument(TInstrument* instrument)
     if (instrument == nullptr)
         return false;
     Instrument = instrument;
-    for (TEvenement* event : Events)
-        if (event->Valid)
-            event->ResolveFilters();
+    // Events not made yet resolve their filters when they are made.
+    for (int i = 0; i < Events.Count(); ++i)
+        if (Events.HasObject(i) && Events.Valid(i))
+            Events[i]->ResolveFilters();
     return true;
 }
 
@@ -317,7 +330,7 @@ bool TQ5File::RemoveDuplicate()
 void TQ5File::RemoveInvalidEvents()
 {
     for (int i = Events.Count() - 1; i >= 0; --i)
-        if (Events[i]->Empty || !Events[i]->Valid)
+        if (Events.Empty(i) || !Events.Valid(i))
             Events.Delete(i);
 }
 
@@ -325,8 +338,8 @@ bool TQ5File::HasEventAt(const TEvenement* event) const
 {
     if (event == nullptr || !event->Valid)
         return false;
-    for (const TEvenement* mine : Events)
-        if (mine->Valid && mine->Date == event->Date)
+    for (int i = 0; i < Events.Count(); ++i)
+        if (Events.Valid(i) && Events.Date(i) == event->Date)
             return true;
     return false;
 }
@@ -337,9 +350,9 @@ bool TQ5File::MergeWhere(TQ5File* other, double from, double to)
         return true;
     // The dates this file holds, kept up to date as events move in (same answer as HasEventAt).
     std::unordered_set<double> dates;
-    for (const TEvenement* mine : Events)
-        if (mine->Valid)
-            dates.insert(mine->Date);
+    for (int i = 0; i < Events.Count(); ++i)
+        if (Events.Valid(i))
+            dates.insert(Events.Date(i));
     for (int i = 0; i < other->Events.Count();) {
         TEvenement* event = other->Events[i];
         const bool take = event->Valid && !event->Empty && event->Length > 0 && event->Finished

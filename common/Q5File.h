@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "common/EventList.h"
 #include "common/Evenement.h"
 #include "common/Utils.h"
 
@@ -55,8 +56,8 @@ public:
     bool ExportAsciiFiles(const std::string& name, bool withHeader);
     bool ExportAscii(const std::string& base, int periodMode, bool withHeader);
 
-    int DataSize() const;   // hex characters of every record (bytes are half of it)
-    int NbEvt() const;      // events that are valid and not empty records
+    int DataSize() const;   // hex characters of every record (bytes are half of it); a running total
+    int NbEvt() const;      // events that are valid and not empty records; a running total
     const std::string& ParamBloc() const { return FParamBloc; }
     void SetParamBloc(const std::string& value);
     std::string InstruName() const;
@@ -65,7 +66,7 @@ public:
     std::unique_ptr<uint8_t[]> Image;
     std::string FileName;
     int32_t ImageLength = 0;
-    TObjList<TEvenement> Events;
+    TEventList Events{this};
     std::string FParamBloc;
     uint8_t SecondsKnown = 0;
     double InstrumentClock = 0;

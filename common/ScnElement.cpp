@@ -48,6 +48,7 @@ std::string FormatValue(double value, int decimals) {
   return FormatFixedDigits(value, decimals, 6, DecimalSeparator());
 }
 
+
 // ---- elements ------------------------------------------------------------------------------------------
 
 uint8_t SpecialCodeOf(uint32_t raw, int bits) {
@@ -119,16 +120,25 @@ const char* SpecialText(uint8_t code, bool filterMeasurement) {
   }
 }
 
-std::string Number(int32_t value, bool padded) {
+void AppendNumber(std::string& out, int32_t value, bool padded) {
   char text[16];
   char* start = text + 1;
   auto result = std::to_chars(start, text + sizeof text, value);
   if (padded && result.ptr - start == 1 && value >= 0) *--start = '0';
-  return std::string(start, result.ptr);
+  out.append(start, static_cast<size_t>(result.ptr - start));
 }
 
-std::string Quoted(const std::string& text) {
-  return Display().QuotedDateTime ? "\"" + text + "\"" : text;
+// Three numbers joined by a separator (a date or a time), quoted when the display asks for it.
+void AppendTriplet(std::string& out, const int32_t parts[3], const std::string& separator) {
+  const TListScn& display = Display();
+  const bool padded = display.ShowZeroDate != 0;
+  if (display.QuotedDateTime) out += '"';
+  AppendNumber(out, parts[0], padded);
+  out += separator;
+  AppendNumber(out, parts[1], padded);
+  out += separator;
+  AppendNumber(out, parts[2], padded);
+  if (display.QuotedDateTime) out += '"';
 }
 
 // The value truncated towards zero, kept within 32 bits.
@@ -139,6 +149,158 @@ int64_t Truncated(float value) {
 
 }  // namespace
 
+// ---- values decoded without objects ---------------------------------------------------------------------
+
+namespace {
+
+void DecodeDate(const TScnTypeItem* item, const std::string& hex, TScnValue& value) {
+  int32_t parts[3];
+  if (item && item->ValueKind == VAL_DATE && ReadDecimalTriplet(item, hex, parts)) {
+    value.Parts[0] = ExpandCenturyYear(parts[0]);
+    value.Parts[1] = parts[1];
+    value.Parts[2] = parts[2];
+  }
+}
+
+void DecodeTime(const TScnTypeItem* item, const std::string& hex, TScnValue& value) {
+  if (item && item->ValueKind == VAL_TIME) ReadDecimalTriplet(item, hex, value.Parts);
+}
+
+void DecodeMesFilter(const TScnTypeItem* item, const std::string& hex, TScnValue& value) {
+  if (!item || (item->ValueKind != VAL_CN && item->ValueKind != VAL_SCN)) return;
+  uint32_t raw = 0;
+  if (!ReadRaw(item, hex, 4, raw)) {
+    value.SpecialCode = SPECIAL_NOVALUE;
+    return;
+  }
+  value.SpecialCode = SpecialCodeOf(raw, 16);
+  if (item->ValueKind == VAL_SCN && (raw & 0x8000u))
+    value.Value = -static_cast<float>(raw & 0x7FFFu);
+  else
+    value.Value = static_cast<float>(raw);
+}
+
+void DecodeMes(const TScnTypeItem* item, const std::string& hex, TScnValue& value) {
+  size_t digits = 0;
+  bool special = true;
+  double scale = 1.0;
+  double offset = 0.0;
+  switch (item ? item->ValueKind : 0) {
+    case VAL_CN: digits = 4; break;
+    case VAL_TEMP: digits = 4; offset = 400; scale = 0.1; break;
+    case VAL_TEMP2: digits = 4; offset = 3200; scale = 0.0125; break;
+    case VAL_BAT2: digits = 4; scale = 0.01; break;
+    case VAL_BYTECN: digits = 2; special = false; break;
+    case VAL_BAT: digits = 2; scale = 0.04; break;
+    case VAL_HUM: digits = 2; scale = 0.5; break;
+    case VAL_CN3BYTES: digits = 6; special = false; break;
+    default: break;
+  }
+  uint32_t raw = 0;
+  if (digits == 0 || !ReadRaw(item, hex, digits, raw)) {
+    value.SpecialCode = SPECIAL_NOVALUE;
+    return;
+  }
+  if (special) value.SpecialCode = SpecialCodeOf(raw, digits == 2 ? 8 : 16);
+  value.Value = static_cast<float>((static_cast<double>(raw) - offset) * scale);
+}
+
+void AppendDateText(const TScnValue& value, std::string& out) {
+  const TListScn& display = Display();
+  const int32_t parts[3] = {value.Parts[2], value.Parts[1], display.Year4Digits ? value.Parts[0] : value.Parts[0] % 100};
+  AppendTriplet(out, parts, display.SepDate);
+}
+
+void AppendMesFilterText(const TScnValue& value, std::string& out) {
+  if (!Forced())
+    if (const char* text = SpecialText(value.SpecialCode, true)) {
+      out += text;
+      return;
+    }
+  char digits[24];
+  auto result = std::to_chars(digits, digits + sizeof digits, Truncated(value.Value));
+  out.append(digits, static_cast<size_t>(result.ptr - digits));
+}
+
+void AppendMesText(const TScnTypeItem* item, const TScnValue& value, std::string& out) {
+  if (!Forced()) {
+    if (const char* text = SpecialText(value.SpecialCode, false)) {
+      out += text;
+      return;
+    }
+    if (item)
+      if (const TScnLabel* label = item->FindLabel(static_cast<int32_t>(Truncated(value.Value)))) {
+        out += label->Text;
+        return;
+      }
+  }
+  switch (item ? item->DisplayMode : static_cast<uint8_t>(DISPLAY_NUMBER)) {
+    case DISPLAY_NUMBER:
+      if (!std::isfinite(value.Value))
+        out += "???";
+      else
+        AppendFixedSignificant(out, value.Value, item ? item->Decimals : 0, 6, DecimalSeparator());
+      return;
+    case DISPLAY_CHAR: out += static_cast<char>(Truncated(value.Value)); return;
+    case DISPLAY_HEX: {
+      char text[32];
+      std::snprintf(text, sizeof text, "0x%0*X", item->ValueKind == VAL_BYTECN ? 2 : 4,
+                    static_cast<unsigned>(static_cast<uint32_t>(Truncated(value.Value))));
+      out += text;
+      return;
+    }
+    default: out += "???"; return;
+  }
+}
+
+int32_t ValueClassOf(const TScnTypeItem* item) {
+  return item && item->ValueDesc ? item->ValueDesc->ValueClass : 0;
+}
+
+}  // namespace
+
+void DecodeScnValue(const TScnTypeItem* item, const std::string& recordHex, TScnValue& value) {
+  value = TScnValue();
+  switch (ValueClassOf(item)) {
+    case VCLASS_DATE: DecodeDate(item, recordHex, value); break;
+    case VCLASS_TIME: DecodeTime(item, recordHex, value); break;
+    case VCLASS_MESFILTER: DecodeMesFilter(item, recordHex, value); break;
+    case VCLASS_MES: DecodeMes(item, recordHex, value); break;
+    default: break;
+  }
+}
+
+void AppendScnValueText(const TScnTypeItem* item, const TScnValue& value, std::string& out) {
+  switch (ValueClassOf(item)) {
+    case VCLASS_DATE: AppendDateText(value, out); return;
+    case VCLASS_TIME: AppendTriplet(out, value.Parts, Display().SepTime); return;
+    case VCLASS_MESFILTER: AppendMesFilterText(value, out); return;
+    case VCLASS_MES: AppendMesText(item, value, out); return;
+    default: out += "???"; return;
+  }
+}
+
+void AppendRecordValuesText(const TScnType& type, const std::string& recordHex, std::string& out) {
+  const std::string& separator = Display().SepList;
+  TScnValue value;
+  for (int i = 0; i < type.Count(); ++i) {
+    if (i > 0) out += separator;
+    DecodeScnValue(type[i], recordHex, value);
+    AppendScnValueText(type[i], value, out);
+  }
+}
+
+// ---- elements ------------------------------------------------------------------------------------------
+
+namespace {
+TScnValue AsValue(float number, uint8_t specialCode) {
+  TScnValue value;
+  value.Value = number;
+  value.SpecialCode = specialCode;
+  return value;
+}
+}  // namespace
+
 std::string TScnElement::GetASCIIString() const { return "???"; }
 
 void TScnElement::ResolveFilter(const TInstrument*) {}
@@ -147,59 +309,66 @@ std::string TScnElement::GetTitle() const { return Item ? Item->GetTitle() : std
 
 TScnElement_Dat::TScnElement_Dat(TScnTypeItem* item, TEvenement* event, const std::string& recordHex)
     : TScnElement(item, event) {
-  int32_t parts[3];
-  if (item && item->ValueKind == VAL_DATE && ReadDecimalTriplet(item, recordHex, parts)) {
-    Year = ExpandCenturyYear(parts[0]);
-    Month = parts[1];
-    Day = parts[2];
-  }
+  TScnValue value;
+  DecodeDate(item, recordHex, value);
+  Year = value.Parts[0];
+  Month = value.Parts[1];
+  Day = value.Parts[2];
 }
 
 std::string TScnElement_Dat::GetASCIIString() const {
-  const TListScn& display = Display();
-  bool padded = display.ShowZeroDate != 0;
-  int32_t year = display.Year4Digits ? Year : Year % 100;
-  return Quoted(Number(Day, padded) + display.SepDate + Number(Month, padded) + display.SepDate +
-                Number(year, padded));
+  TScnValue value;
+  value.Parts[0] = Year;
+  value.Parts[1] = Month;
+  value.Parts[2] = Day;
+  std::string text;
+  AppendDateText(value, text);
+  return text;
 }
 
 TScnElement_Time::TScnElement_Time(TScnTypeItem* item, TEvenement* event, const std::string& recordHex)
     : TScnElement(item, event) {
-  int32_t parts[3];
-  if (item && item->ValueKind == VAL_TIME && ReadDecimalTriplet(item, recordHex, parts)) {
-    Hour = parts[0];
-    Minute = parts[1];
-    Second = parts[2];
-  }
+  TScnValue value;
+  DecodeTime(item, recordHex, value);
+  Hour = value.Parts[0];
+  Minute = value.Parts[1];
+  Second = value.Parts[2];
 }
 
 std::string TScnElement_Time::GetASCIIString() const {
-  const TListScn& display = Display();
-  bool padded = display.ShowZeroDate != 0;
-  return Quoted(Number(Hour, padded) + display.SepTime + Number(Minute, padded) + display.SepTime +
-                Number(Second, padded));
+  const int32_t parts[3] = {Hour, Minute, Second};
+  std::string text;
+  AppendTriplet(text, parts, Display().SepTime);
+  return text;
 }
 
 TScnElement_MesFilter::TScnElement_MesFilter(TScnTypeItem* item, TEvenement* event,
                                              const std::string& recordHex)
     : TScnElement(item, event) {
-  if (!item || (item->ValueKind != VAL_CN && item->ValueKind != VAL_SCN)) return;
-  uint32_t raw = 0;
-  if (!ReadRaw(item, recordHex, 4, raw)) {
-    SpecialCode = SPECIAL_NOVALUE;
-    return;
-  }
-  SpecialCode = SpecialCodeOf(raw, 16);
-  if (item->ValueKind == VAL_SCN && (raw & 0x8000u))
-    Value = -static_cast<float>(raw & 0x7FFFu);
-  else
-    Value = static_cast<float>(raw);
+  TScnValue value;
+  DecodeMesFilter(item, recordHex, value);
+  Value = value.Value;
+  SpecialCode = value.SpecialCode;
 }
 
 std::string TScnElement_MesFilter::GetASCIIString() const {
-  if (!Forced())
-    if (const char* text = SpecialText(SpecialCode, true)) return text;
-  return std::to_string(Truncated(Value));
+  std::string text;
+  AppendMesFilterText(AsValue(Value, SpecialCode), text);
+  return text;
+}
+
+TScnElement_Mes::TScnElement_Mes(TScnTypeItem* item, TEvenement* event, const std::string& recordHex)
+    : TScnElement(item, event) {
+  TScnValue value;
+  DecodeMes(item, recordHex, value);
+  Value = value.Value;
+  SpecialCode = value.SpecialCode;
+}
+
+std::string TScnElement_Mes::GetASCIIString() const {
+  std::string text;
+  AppendMesText(Item, AsValue(Value, SpecialCode), text);
+  return text;
 }
 
 namespace {
@@ -267,52 +436,6 @@ std::string TScnElement_MesFilter::GetTitle() const {
   std::string title;
   if (Item && Item->AngleGiven) title = FormatValue(Item->Angle, 1) + "\xB0 ";
   return title + Filter->GetLabel();
-}
-
-TScnElement_Mes::TScnElement_Mes(TScnTypeItem* item, TEvenement* event, const std::string& recordHex)
-    : TScnElement(item, event) {
-  size_t digits = 0;
-  bool special = true;
-  double scale = 1.0;
-  double offset = 0.0;
-  switch (item ? item->ValueKind : 0) {
-    case VAL_CN: digits = 4; break;
-    case VAL_TEMP: digits = 4; offset = 400; scale = 0.1; break;
-    case VAL_TEMP2: digits = 4; offset = 3200; scale = 0.0125; break;
-    case VAL_BAT2: digits = 4; scale = 0.01; break;
-    case VAL_BYTECN: digits = 2; special = false; break;
-    case VAL_BAT: digits = 2; scale = 0.04; break;
-    case VAL_HUM: digits = 2; scale = 0.5; break;
-    case VAL_CN3BYTES: digits = 6; special = false; break;
-    default: break;
-  }
-  uint32_t raw = 0;
-  if (digits == 0 || !ReadRaw(item, recordHex, digits, raw)) {
-    SpecialCode = SPECIAL_NOVALUE;
-    return;
-  }
-  if (special) SpecialCode = SpecialCodeOf(raw, digits == 2 ? 8 : 16);
-  Value = static_cast<float>((static_cast<double>(raw) - offset) * scale);
-}
-
-std::string TScnElement_Mes::GetASCIIString() const {
-  bool forced = Forced();
-  if (!forced) {
-    if (const char* text = SpecialText(SpecialCode, false)) return text;
-    if (Item)
-      if (const TScnLabel* label = Item->FindLabel(static_cast<int32_t>(Truncated(Value)))) return label->Text;
-  }
-  switch (Item ? Item->DisplayMode : static_cast<uint8_t>(DISPLAY_NUMBER)) {
-    case DISPLAY_NUMBER: return FormatValue(Value, Item ? Item->Decimals : 0);
-    case DISPLAY_CHAR: return std::string(1, static_cast<char>(Truncated(Value)));
-    case DISPLAY_HEX: {
-      char text[32];
-      std::snprintf(text, sizeof text, "0x%0*X", Item->ValueKind == VAL_BYTECN ? 2 : 4,
-                    static_cast<unsigned>(static_cast<uint32_t>(Truncated(Value))));
-      return text;
-    }
-    default: return "???";
-  }
 }
 
 TScnElement* CreateScnElement(TScnTypeItem* item, TEvenement* event, const std::string& recordHex) {

@@ -117,6 +117,22 @@ public:
   std::string GetASCIIString() const override;
 };
 
+// One value decoded without an object: what the element of its item holds (Parts: year, month, day of a
+// date; hour, minute, second of a time).
+struct TScnValue {
+  float Value = 0.0f;
+  uint8_t SpecialCode = SPECIAL_NONE;
+  int32_t Parts[3] = {0, 0, 0};
+};
+class TScnType;
+// Decodes an item's value from the record hex as its element would (by the value class of the item).
+void DecodeScnValue(const TScnTypeItem* item, const std::string& recordHex, TScnValue& value);
+// Appends the value's text, as the element's GetASCIIString gives it.
+void AppendScnValueText(const TScnTypeItem* item, const TScnValue& value, std::string& out);
+// Appends the texts of every value of a record of this type, joined by the list separator: an event's
+// AsciiString without building its elements.
+void AppendRecordValuesText(const TScnType& type, const std::string& recordHex, std::string& out);
+
 // The element of an item for one event, decoded from the record hex (the class follows the value
 // class of the item's description). Reads never go past the hex: what lies outside reads as absent.
 TScnElement* CreateScnElement(TScnTypeItem* item, TEvenement* event, const std::string& recordHex);

@@ -1,6 +1,11 @@
 // Utilities, date-time values and the decimal separator.
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <random>
+#include <vector>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -132,6 +137,72 @@ TEST(DecimalSeparator, FixedNotation)
     EXPECT_EQ(FormatFixed(10.0, 1), "10,0");
     EXPECT_EQ(FormatFixedDot(10.0, 1), "10.0");
     EXPECT_EQ(FormatFixed(7, 0), "7");
+}
+
+// The exact decimal expansion of the value, rounded half away from zero by hand: what the fixed notation
+// must give, digit for digit, for any value.
+std::string ReferenceFixed(double value, int decimals, int significant)
+{
+    int kept = decimals;
+    if (value != 0 && significant > 0) {
+        const int intDigits = static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 1;
+        kept = std::min(decimals, std::max(0, significant - intDigits));
+    }
+    std::vector<char> buf(1500);
+    const auto res = std::to_chars(buf.data(), buf.data() + buf.size(), std::fabs(value), std::chars_format::fixed, 1100);
+    const std::string exact(buf.data(), res.ptr);
+    const size_t point = exact.find('.');
+    std::string digits = exact.substr(0, point) + exact.substr(point + 1, static_cast<size_t>(kept));
+    if (exact[point + 1 + static_cast<size_t>(kept)] >= '5') {
+        int i = static_cast<int>(digits.size()) - 1;
+        for (; i >= 0 && digits[static_cast<size_t>(i)] == '9'; --i)
+            digits[static_cast<size_t>(i)] = '0';
+        if (i < 0)
+            digits = "1" + digits;
+        else
+            ++digits[static_cast<size_t>(i)];
+    }
+    std::string text = digits.substr(0, digits.size() - static_cast<size_t>(kept));
+    if (kept > 0)
+        text += "." + digits.substr(digits.size() - static_cast<size_t>(kept));
+    if (value < 0 && digits.find_first_not_of('0') != std::string::npos)
+        text = "-" + text;
+    if (decimals > kept)
+        text += (kept == 0 ? "." : "") + std::string(static_cast<size_t>(decimals - kept), '0');
+    return text;
+}
+
+TEST(DecimalSeparator, FixedNotationDigitForDigit)
+{
+    std::mt19937_64 random(7);
+    std::uniform_int_distribution<int> exponent(-30, 60);
+    std::uniform_int_distribution<int> places(0, 12);
+    int checked = 0;
+    for (int i = 0; i < 200000; ++i) {
+        const uint64_t bits = random();
+        double value = std::ldexp(static_cast<double>(bits >> 11) / 0x1p53, exponent(random));
+        if (i % 3 == 0)
+            value = static_cast<float>(value);                      // the values of the records
+        if (i % 5 == 0)
+            value = std::ldexp(std::round(std::ldexp(value, 4)), -4);   // many exact halves
+        if (i % 7 == 0)
+            value = static_cast<double>(bits % 100000) * 0.0125 - 40;   // scaled counts
+        if (bits & 1)
+            value = -value;
+        const int decimals = places(random);
+        for (int significant : {0, 6, 8}) {
+            ASSERT_EQ(FormatFixedSignificant(value, decimals, significant, '.'), ReferenceFixed(value, decimals, significant))
+                << std::hexfloat << value << " " << decimals << " " << significant;
+            ++checked;
+        }
+    }
+    for (double edge : {999.9999999999999, 0.09999999999999999, 99999.95, 1e15, 123456789012345678.0, 5e-324, 0.0, -0.0,
+                        0.5, 1.5, 2.5, -0.5, 1e-20, 4503599627370495.5})
+        for (int decimals : {0, 1, 2, 6, 20, 30})
+            for (int significant : {0, 6, 8})
+                EXPECT_EQ(FormatFixedSignificant(edge, decimals, significant, '.'), ReferenceFixed(edge, decimals, significant))
+                    << edge << " " << decimals << " " << significant;
+    EXPECT_EQ(checked, 600000);
 }
 
 TEST(DecimalSeparator, ParsingFollowsTheSeparator)

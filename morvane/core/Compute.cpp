@@ -4,6 +4,7 @@
 #include "morvane/core/FortranIO.h"
 #include "morvane/core/Physics.h"
 #include "morvane/core/ResultFiles.h"
+#include "morvane/core/Screening.h"
 #include "morvane/core/Tables.h"
 #include "morvane/core/VecExp.h"
 
@@ -13,6 +14,8 @@
 #include <map>
 #include <memory>
 #include <numeric>
+#include <optional>
+#include <sstream>
 
 namespace morvane {
 
@@ -100,7 +103,7 @@ std::string LastThreeLower(const std::string &name) {
 
 } // namespace
 
-ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
+ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::string &screenedFile) {
   ComputeSummary sum;
   if (const char *field = SiteOutOfRange(prm))
     throw Failure(FailureKind::ParameterFile, std::string("Valor fuera de rango: ") + field);
@@ -222,245 +225,290 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag) {
       screenTauR[s] = 0.008553 * std::pow(inst.lambda[static_cast<size_t>(screen[s] - 1)] / 1000, -4.07) * p;
 
   const int valueColumns = 2 * nsel + 8 * ncomb + (vapourOn ? 2 : 0);
-  RecordStore<ResultRow> rows(1);
-  RecordStore<double> values(static_cast<size_t>(valueColumns));
-  std::map<long, std::pair<double, double>> gasOfDay; // key: day * 2 + summer
-  auto lastGas = gasOfDay.end();
-  long lastGasKey = 0;
-  long ozoneMissingDays = 0, no2MissingDays = 0, nonFinite = 0;
+  const std::string header = BuildHeader(inst, selected, ncomb, vapourOn);
+  // Rows go out in ascending time, equal times in reading order. Data files come in time order as a rule:
+  // the rows are then written as they are computed. Only when a record comes earlier than the one before
+  // is the pass given up for one that keeps every record and sorts them.
+  std::optional<AtomicFile> out;
+  std::optional<CloudScreen> screening;
+  std::ostringstream notes, screenNotes; // said once, for the pass that counts
+  long written = 0;
+  double lastWritten = 0;
+  auto writeRow = [&](const ResultRow &row, const double *v) {
+    const size_t start = out->buffer.size();
+    AppendResultRow(out->buffer, row, v, valueColumns, false);
+    // The screening takes each row as it is written: the same text it would read back from the file.
+    if (screening)
+      screening->AddLine(std::string_view(out->buffer).substr(start));
+    out->buffer += '\n';
+    out->MaybeFlush();
+    lastWritten = row.n;
+    ++written;
+  };
+  auto pass = [&](bool streaming) -> bool {
+    notes.str("");
+    screenNotes.str("");
+    written = 0;
+    screening.reset();
+    out.reset();
+    out.emplace(prm.outputFile);
+    out->buffer = header + '\n';
+    if (!screenedFile.empty())
+      screening.emplace(TrimRight(prm.outputFile), screenedFile, header, valueColumns, sum.place440, screenNotes);
+    RecordStore<ResultRow> rows(1);
+    RecordStore<double> values(streaming ? 1 : static_cast<size_t>(valueColumns));
+    std::vector<double> current(static_cast<size_t>(valueColumns));
+    ResultRow currentRow;
+    bool inOrder = true;
+    std::map<long, std::pair<double, double>> gasOfDay; // key: day * 2 + summer
+    auto lastGas = gasOfDay.end();
+    long lastGasKey = 0;
+    long ozoneMissingDays = 0, no2MissingDays = 0, nonFinite = 0;
 
-  std::string line;
-  ListRecord rec;
-  std::vector<double> counts;
-  for (const auto &name : files) {
-    std::ifstream in(name, std::ios::binary);
-    ListReader reader(in);
-    const std::string ext = LastThreeLower(name);
-    const Layout layout = ext == "sun" ? Layout::Sun : Layout::Triplet;
-    const int extra = ext == "ssk" ? inst.extraValues : 0;
-    const int perBlock = nwl + extra;
-    const int nCounts = layout == Layout::Sun ? nwl : 3 * perBlock;
-    long malformed = 0, belowHorizon = 0;
-    counts.resize(static_cast<size_t>(nCounts));
-    for (;;) {
-      if (!reader.NextLine(line))
-        break;
-      SplitListRecord(line, rec);
-      if (rec.items.empty() && !rec.slash)
-        continue;
-      long date[6];
-      double temp = 0;
-      bool ok = rec.items.size() >= static_cast<size_t>(6 + nCounts + 1);
-      for (size_t k = 0; ok && k < static_cast<size_t>(6 + nCounts + 1); ++k)
-        ok = !rec.nulls[k];
-      for (size_t k = 0; ok && k < 6; ++k)
-        ok = ParseFortranInt(rec.items[k], date[k]);
-      for (size_t k = 0; ok && k < static_cast<size_t>(nCounts); ++k)
-        ok = ParseFortranReal(rec.items[6 + k], counts[k]);
-      ok = ok && ParseFortranReal(rec.items[static_cast<size_t>(6 + nCounts)], temp);
-      const long day = date[0], month = date[1], year = date[2], hour = date[3], minute = date[4], second = date[5];
-      ok = ok && month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour >= 0 && hour <= 24 && minute >= 0 &&
-           minute <= 59 && second >= 0 && second <= 60;
-      if (!ok) {
-        ++malformed;
-        continue;
-      }
-      const float tinst = static_cast<float>(temp);
-
-      const DayCount dc = DayNumber(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
-                                    static_cast<int>(hour), static_cast<int>(minute), static_cast<double>(second));
-      const SunPosition sun = SunPsa(dc.hours, lat, lon, dc.n - 0.5);
-      if (!(sun.elevation > 0)) {
-        ++belowHorizon;
-        continue;
-      }
-      const double r2 = sun.distance * sun.distance;
-      const AirMasses am = ComputeAirMasses(sun.elevation);
-      const bool summer = IsSummer(static_cast<int>(month), lat);
-      const int season = summer ? 1 : 0;
-
-      // Triplet statistics; the first channel alone is corrected to 25 degrees.
-      double mx[10], mn[10], m1[10], m2[10];
-      for (int w = 0; w < nwl; ++w) {
-        double r[3];
-        for (int j = 0; j < 3; ++j)
-          r[j] = layout == Layout::Sun ? counts[static_cast<size_t>(w)] : counts[static_cast<size_t>(j * perBlock + w)];
-        mx[w] = std::max({r[0], r[1], r[2]});
-        mn[w] = std::min({r[0], r[1], r[2]});
-        m1[w] = (r[0] + r[1] + r[2]) / 3;
-        m2[w] = r[0];
-      }
-      const double tcorr = 1 - (static_cast<double>(tinst) - 25) * 0.0025;
-      m1[0] *= tcorr;
-      m2[0] *= tcorr;
-
-      double v0[10];
-      cal.ConstantsAt(dc.n, v0);
-      double t1[10], t2[10];
-      for (int w = 0; w < nwl; ++w) {
-        t1[w] = v0[w] > 0 ? r2 * m1[w] / v0[w] : 0;
-        t2[w] = v0[w] > 0 ? r2 * m2[w] / v0[w] : 0;
-      }
-
-      int cloud = 0;
-      for (int s = 0; s < 4 && !cloud; ++s) {
-        const int w = screen[s] - 1;
-        if (w < 0)
-          continue;
-        if (mn[w] == 0) {
-          cloud = 1;
+    std::string line;
+    ListRecord rec;
+    std::vector<double> counts;
+    for (const auto &name : files) {
+      std::ifstream in(name, std::ios::binary);
+      ListReader reader(in);
+      const std::string ext = LastThreeLower(name);
+      const Layout layout = ext == "sun" ? Layout::Sun : Layout::Triplet;
+      const int extra = ext == "ssk" ? inst.extraValues : 0;
+      const int perBlock = nwl + extra;
+      const int nCounts = layout == Layout::Sun ? nwl : 3 * perBlock;
+      long malformed = 0, belowHorizon = 0;
+      counts.resize(static_cast<size_t>(nCounts));
+      for (;;) {
+        if (!reader.NextLine(line))
           break;
-        }
-        const double tauS = -std::log(t1[w]) / am.rayleigh + screenTauR[s];
-        const double x = std::max(0.03 * tauS, 0.02);
-        if (x <= std::log(mx[w] / mn[w]) / am.rayleigh)
-          cloud = 1;
-      }
-
-      // Ozone and NO2 of the day, scaled once to the site altitude.
-      const long dayNumber = static_cast<long>(std::floor(dc.n));
-      const long gasKey = dayNumber * 2 + season;
-      auto found = lastGas != gasOfDay.end() && lastGasKey == gasKey ? lastGas : gasOfDay.find(gasKey);
-      if (found == gasOfDay.end()) {
-        double o3 = prm.ozone, no2 = prm.no2;
-        if (prm.ozoneMode == -1 && !ozoneFile.Find(dayNumber, o3)) {
-          o3 = 300;
-          ++ozoneMissingDays;
-        }
-        const double midLatitude = summer ? 2.1841e-4 : 1.9867e-4;
-        if (prm.no2Mode == -2) {
-          no2 = midLatitude;
-        } else if (prm.no2Mode == -1 && !no2File.Find(dayNumber, no2)) {
-          no2 = midLatitude;
-          ++no2MissingDays;
-        }
-        const double scale = 1 - alt * 8.98e-6;
-        found = gasOfDay.emplace(gasKey, std::make_pair(o3 * scale, no2 * scale)).first;
-      }
-      lastGas = found;
-      lastGasKey = gasKey;
-      const double o3 = found->second.first, no2 = found->second.second;
-
-      // Aerosol optical depth of each selected wavelength.
-      double *const record = values.Add();
-      double *tau1 = record;
-      double *tau2 = tau1 + nsel;
-      for (int i = 0; i < nsel; ++i) {
-        const int w = selected[static_cast<size_t>(i)] - 1;
-        if (!(t2[w] > 0)) {
-          tau1[i] = tau2[i] = kMarker;
+        SplitListRecord(line, rec);
+        if (rec.items.empty() && !rec.slash)
+          continue;
+        long date[6];
+        double temp = 0;
+        bool ok = rec.items.size() >= static_cast<size_t>(6 + nCounts + 1);
+        for (size_t k = 0; ok && k < static_cast<size_t>(6 + nCounts + 1); ++k)
+          ok = !rec.nulls[k];
+        for (size_t k = 0; ok && k < 6; ++k)
+          ok = ParseFortranInt(rec.items[k], date[k]);
+        for (size_t k = 0; ok && k < static_cast<size_t>(nCounts); ++k)
+          ok = ParseFortranReal(rec.items[6 + k], counts[k]);
+        ok = ok && ParseFortranReal(rec.items[static_cast<size_t>(6 + nCounts)], temp);
+        const long day = date[0], month = date[1], year = date[2], hour = date[3], minute = date[4], second = date[5];
+        ok = ok && month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour >= 0 && hour <= 24 && minute >= 0 &&
+             minute <= 59 && second >= 0 && second <= 60;
+        if (!ok) {
+          ++malformed;
           continue;
         }
-        const Band &b = band[static_cast<size_t>(w)];
-        double tr = 0, to3 = 0, tno2 = 0;
-        const double ko3 = am.ozone * (o3 / 1000);
-        const double kno2 = am.no2 * no2;
-        double arg[3 * kBandSize], tr3[3 * kBandSize];
-        for (size_t k = 0; k < static_cast<size_t>(kBandSize); ++k) {
-          arg[k] = -am.rayleigh * p / b.q[k];
-          arg[kBandSize + k] = -ko3 * b.sigmaO3[season][k] * kLoschmidt;
-          arg[2 * kBandSize + k] = -kno2 * b.sigmaNo2[season][k] * kLoschmidt;
-        }
-        ExpArray(arg, tr3, 3 * kBandSize);
-        for (size_t k = 0; k < static_cast<size_t>(kBandSize); ++k) {
-          tr += b.weight[k] * tr3[k];
-          to3 += b.weight[k] * tr3[kBandSize + k];
-          tno2 += b.weight[k] * tr3[2 * kBandSize + k];
-        }
-        const double tgas = tr * to3 * tno2;
-        tau1[i] = t1[w] > 0 ? std::log(tgas / t1[w]) / am.rayleigh : kMarker;
-        tau2[i] = std::log(tgas / t2[w]) / am.rayleigh;
-      }
+        const float tinst = static_cast<float>(temp);
 
-      // Angstrom fit of each combination, pass 1 on the mean, pass 2 on the first reading.
-      double *fits = tau2 + nsel;
-      for (int pass = 0; pass < 2; ++pass) {
-        const double *tau = pass == 0 ? tau1 : tau2;
-        for (int c = 0; c < ncomb; ++c) {
-          const auto &comb = prm.combinations[static_cast<size_t>(c)];
-          double y[10];
-          for (size_t i = 0; i < comb.size(); ++i) {
-            const double t = tau[combPlace[static_cast<size_t>(c) * 10 + i]];
-            y[i] = t > 0 ? std::log(t) : kLogMarker;
+        const DayCount dc = DayNumber(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
+                                      static_cast<int>(hour), static_cast<int>(minute), static_cast<double>(second));
+        const SunPosition sun = SunPsa(dc.hours, lat, lon, dc.n - 0.5);
+        if (!(sun.elevation > 0)) {
+          ++belowHorizon;
+          continue;
+        }
+        const double r2 = sun.distance * sun.distance;
+        const AirMasses am = ComputeAirMasses(sun.elevation);
+        const bool summer = IsSummer(static_cast<int>(month), lat);
+        const int season = summer ? 1 : 0;
+
+        // Triplet statistics; the first channel alone is corrected to 25 degrees.
+        double mx[10], mn[10], m1[10], m2[10];
+        for (int w = 0; w < nwl; ++w) {
+          double r[3];
+          for (int j = 0; j < 3; ++j)
+            r[j] = layout == Layout::Sun ? counts[static_cast<size_t>(w)] : counts[static_cast<size_t>(j * perBlock + w)];
+          mx[w] = std::max({r[0], r[1], r[2]});
+          mn[w] = std::min({r[0], r[1], r[2]});
+          m1[w] = (r[0] + r[1] + r[2]) / 3;
+          m2[w] = r[0];
+        }
+        const double tcorr = 1 - (static_cast<double>(tinst) - 25) * 0.0025;
+        m1[0] *= tcorr;
+        m2[0] *= tcorr;
+
+        double v0[10];
+        cal.ConstantsAt(dc.n, v0);
+        double t1[10], t2[10];
+        for (int w = 0; w < nwl; ++w) {
+          t1[w] = v0[w] > 0 ? r2 * m1[w] / v0[w] : 0;
+          t2[w] = v0[w] > 0 ? r2 * m2[w] / v0[w] : 0;
+        }
+
+        int cloud = 0;
+        for (int s = 0; s < 4 && !cloud; ++s) {
+          const int w = screen[s] - 1;
+          if (w < 0)
+            continue;
+          if (mn[w] == 0) {
+            cloud = 1;
+            break;
           }
-          const FitResult f = Fit(&combX[static_cast<size_t>(c) * 10], y, static_cast<int>(comb.size()));
-          double *out = fits + (pass * ncomb + c) * 4;
-          out[0] = std::exp(f.a);
-          out[1] = -f.b;
-          out[2] = f.sd;
-          out[3] = f.r2;
+          const double tauS = -std::log(t1[w]) / am.rayleigh + screenTauR[s];
+          const double x = std::max(0.03 * tauS, 0.02);
+          if (x <= std::log(mx[w] / mn[w]) / am.rayleigh)
+            cloud = 1;
         }
-      }
 
-      // Precipitable water from the vapour channel against the aerosol transmittance at its wavelength.
-      if (vapourOn) {
-        double *water = fits + 8 * ncomb;
-        const int v = inst.vapour - 1;
-        const int ra = inst.references[0] - 1;
-        for (int j = 0; j < 2; ++j) {
-          const double *t = j == 0 ? t1 : t2;
-          double x = t[ra];
-          if (inst.references.size() == 2) {
-            const int rb = inst.references[1] - 1;
-            x = t[rb] + (t[rb] - t[ra]) / (inst.lambda[static_cast<size_t>(rb)] - inst.lambda[static_cast<size_t>(ra)]) *
-                            (inst.lambda[static_cast<size_t>(v)] - inst.lambda[static_cast<size_t>(rb)]);
+        // Ozone and NO2 of the day, scaled once to the site altitude.
+        const long dayNumber = static_cast<long>(std::floor(dc.n));
+        const long gasKey = dayNumber * 2 + season;
+        auto found = lastGas != gasOfDay.end() && lastGasKey == gasKey ? lastGas : gasOfDay.find(gasKey);
+        if (found == gasOfDay.end()) {
+          double o3 = prm.ozone, no2 = prm.no2;
+          if (prm.ozoneMode == -1 && !ozoneFile.Find(dayNumber, o3)) {
+            o3 = 300;
+            ++ozoneMissingDays;
           }
-          if (!(x > 0) || !(t[v] > 0))
-            water[j] = kMarker;
-          else
-            water[j] = Vapor(tw, t[v] / x, am.water, p);
+          const double midLatitude = summer ? 2.1841e-4 : 1.9867e-4;
+          if (prm.no2Mode == -2) {
+            no2 = midLatitude;
+          } else if (prm.no2Mode == -1 && !no2File.Find(dayNumber, no2)) {
+            no2 = midLatitude;
+            ++no2MissingDays;
+          }
+          const double scale = 1 - alt * 8.98e-6;
+          found = gasOfDay.emplace(gasKey, std::make_pair(o3 * scale, no2 * scale)).first;
         }
-      }
-      for (double *v = record; v < record + valueColumns; ++v)
-        if (!std::isfinite(*v)) {
-          *v = kMarker;
-          ++nonFinite;
+        lastGas = found;
+        lastGasKey = gasKey;
+        const double o3 = found->second.first, no2 = found->second.second;
+
+        // Aerosol optical depth of each selected wavelength.
+        double *const record = streaming ? current.data() : values.Add();
+        if (streaming)
+          std::fill(current.begin(), current.end(), 0.0);
+        double *tau1 = record;
+        double *tau2 = tau1 + nsel;
+        for (int i = 0; i < nsel; ++i) {
+          const int w = selected[static_cast<size_t>(i)] - 1;
+          if (!(t2[w] > 0)) {
+            tau1[i] = tau2[i] = kMarker;
+            continue;
+          }
+          const Band &b = band[static_cast<size_t>(w)];
+          double tr = 0, to3 = 0, tno2 = 0;
+          const double ko3 = am.ozone * (o3 / 1000);
+          const double kno2 = am.no2 * no2;
+          double arg[3 * kBandSize], tr3[3 * kBandSize];
+          BandExponents(-am.rayleigh * p, b.q.data(), -ko3, b.sigmaO3[season].data(), -kno2,
+                        b.sigmaNo2[season].data(), kLoschmidt, arg, kBandSize);
+          ExpArray(arg, tr3, 3 * kBandSize);
+          for (size_t k = 0; k < static_cast<size_t>(kBandSize); ++k) {
+            tr += b.weight[k] * tr3[k];
+            to3 += b.weight[k] * tr3[kBandSize + k];
+            tno2 += b.weight[k] * tr3[2 * kBandSize + k];
+          }
+          const double tgas = tr * to3 * tno2;
+          tau1[i] = t1[w] > 0 ? std::log(tgas / t1[w]) / am.rayleigh : kMarker;
+          tau2[i] = std::log(tgas / t2[w]) / am.rayleigh;
         }
 
-      ResultRow &row = *rows.Add();
-      row.year = year;
-      row.month = month;
-      row.day = day;
-      row.hour = hour;
-      row.minute = minute;
-      row.second = static_cast<double>(second);
-      row.n = dc.n;
-      row.mass = am.rayleigh;
-      row.temperature = tinst;
-      row.cloud = cloud;
+        // Angstrom fit of each combination, pass 1 on the mean, pass 2 on the first reading.
+        double *fits = tau2 + nsel;
+        for (int pass = 0; pass < 2; ++pass) {
+          const double *tau = pass == 0 ? tau1 : tau2;
+          for (int c = 0; c < ncomb; ++c) {
+            const auto &comb = prm.combinations[static_cast<size_t>(c)];
+            double y[10];
+            for (size_t i = 0; i < comb.size(); ++i) {
+              const double t = tau[combPlace[static_cast<size_t>(c) * 10 + i]];
+              y[i] = t > 0 ? std::log(t) : kLogMarker;
+            }
+            const FitResult f = Fit(&combX[static_cast<size_t>(c) * 10], y, static_cast<int>(comb.size()));
+            double *out = fits + (pass * ncomb + c) * 4;
+            out[0] = std::exp(f.a);
+            out[1] = -f.b;
+            out[2] = f.sd;
+            out[3] = f.r2;
+          }
+        }
+
+        // Precipitable water from the vapour channel against the aerosol transmittance at its wavelength.
+        if (vapourOn) {
+          double *water = fits + 8 * ncomb;
+          const int v = inst.vapour - 1;
+          const int ra = inst.references[0] - 1;
+          for (int j = 0; j < 2; ++j) {
+            const double *t = j == 0 ? t1 : t2;
+            double x = t[ra];
+            if (inst.references.size() == 2) {
+              const int rb = inst.references[1] - 1;
+              x = t[rb] + (t[rb] - t[ra]) / (inst.lambda[static_cast<size_t>(rb)] - inst.lambda[static_cast<size_t>(ra)]) *
+                              (inst.lambda[static_cast<size_t>(v)] - inst.lambda[static_cast<size_t>(rb)]);
+            }
+            if (!(x > 0) || !(t[v] > 0))
+              water[j] = kMarker;
+            else
+              water[j] = Vapor(tw, t[v] / x, am.water, p);
+          }
+        }
+        for (double *v = record; v < record + valueColumns; ++v)
+          if (!std::isfinite(*v)) {
+            *v = kMarker;
+            ++nonFinite;
+          }
+
+        ResultRow &row = streaming ? currentRow : *rows.Add();
+        row.year = year;
+        row.month = month;
+        row.day = day;
+        row.hour = hour;
+        row.minute = minute;
+        row.second = static_cast<double>(second);
+        row.n = dc.n;
+        row.mass = am.rayleigh;
+        row.temperature = tinst;
+        row.cloud = cloud;
+        if (streaming) {
+          if (written > 0 && row.n < lastWritten) {
+            inOrder = false;
+            break;
+          }
+          writeRow(row, record);
+        }
+      }
+      if (!inOrder)
+        return false;
+      if (malformed)
+        notes << "morvane: " << name << ": " << malformed << " líneas mal formadas ignoradas\n";
+      if (belowHorizon)
+        notes << "morvane: " << name << ": " << belowHorizon << " registros con el sol bajo el horizonte ignorados\n";
     }
-    if (malformed)
-      diag << "morvane: " << name << ": " << malformed << " líneas mal formadas ignoradas\n";
-    if (belowHorizon)
-      diag << "morvane: " << name << ": " << belowHorizon << " registros con el sol bajo el horizonte ignorados\n";
-  }
-  if (ozoneMissingDays)
-    diag << "morvane: " << ozoneMissingDays << " días sin valor en " << ozoneFile.path() << ": se usa 300 DU\n";
-  if (no2MissingDays)
-    diag << "morvane: " << no2MissingDays << " días sin valor en " << no2File.path()
-         << ": se usa el valor de latitudes medias de la estación\n";
-  if (nonFinite)
-    diag << "morvane: " << nonFinite << " valores no calculables escritos como 1.000000E-05\n";
+    if (ozoneMissingDays)
+      notes << "morvane: " << ozoneMissingDays << " días sin valor en " << ozoneFile.path() << ": se usa 300 DU\n";
+    if (no2MissingDays)
+      notes << "morvane: " << no2MissingDays << " días sin valor en " << no2File.path()
+           << ": se usa el valor de latitudes medias de la estación\n";
+    if (nonFinite)
+      notes << "morvane: " << nonFinite << " valores no calculables escritos como 1.000000E-05\n";
 
-  // Rows in ascending time; equal times keep their reading order.
-  std::vector<size_t> order(rows.size());
-  std::iota(order.begin(), order.end(), size_t{0});
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return rows[a]->n < rows[b]->n; });
-  AtomicFile out(prm.outputFile);
-  out.buffer = BuildHeader(inst, selected, ncomb, vapourOn);
-  out.buffer += '\n';
-  for (size_t i : order) {
-    AppendResultRow(out.buffer, *rows[i], values[i], valueColumns, false);
-    out.buffer += '\n';
-    out.MaybeFlush();
-  }
-  out.Commit();
+    if (!streaming) {
+      // Rows in ascending time; equal times keep their reading order.
+      std::vector<size_t> order(rows.size());
+      std::iota(order.begin(), order.end(), size_t{0});
+      std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return rows[a]->n < rows[b]->n; });
+      for (size_t i : order)
+        writeRow(*rows[i], values[i]);
+    }
+    return true;
+
+  };
+  if (!pass(true))
+    pass(false);
+  out->Commit();
+  if (screening)
+    screening->Finish();
+  diag << notes.str() << screenNotes.str();
 
   sum.nsel = nsel;
   sum.ncomb = ncomb;
   sum.vapour = vapourOn;
   sum.valueColumns = valueColumns;
-  sum.records = static_cast<long>(rows.size());
+  sum.records = written;
   return sum;
 }
 

@@ -18,8 +18,9 @@ struct ComputeSummary {
   long records = 0;       // rows written
 };
 
-// Runs the computation on params and writes params.outputFile. Skipped records and fallbacks are said on
-// diag. Throws Failure on any fault, before the output file is written.
-ComputeSummary RunMorvane(const RunParams &params, std::ostream &diag);
+// Runs the computation on params and writes params.outputFile, and, when screenedFile is not empty, the
+// cloud-screened file from the rows as written. Skipped records and fallbacks are said on diag. Throws
+// Failure on any fault, before the output files are written.
+ComputeSummary RunMorvane(const RunParams &params, std::ostream &diag, const std::string &screenedFile = {});
 
 } // namespace morvane

@@ -72,8 +72,8 @@ bool ParseExactReal(std::string_view t, double &value) {
 bool RoundScaled(double r, uint64_t &rounded) {
   if (!(r < 4.5e15))
     return false;
-  const double whole = std::floor(r);
-  const double fraction = r - whole; // exact below 2^52
+  const int64_t whole = static_cast<int64_t>(r); // r >= 0: truncation is the floor
+  const double fraction = r - static_cast<double>(whole); // exact below 2^52
   if (std::fabs(fraction - 0.5) <= r * 4.5e-16 + 1e-300)
     return false;
   rounded = static_cast<uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
@@ -193,12 +193,17 @@ void SplitListRecord(std::string_view line, ListRecord &out) {
       break;
     }
     size_t start = i;
-    while (i < line.size() && !IsBlank(line[i]) && line[i] != ',' && line[i] != '/')
-      ++i;
+    size_t star = std::string_view::npos;
+    for (; i < line.size(); ++i) {
+      const char d = line[i];
+      if (IsBlank(d) || d == ',' || d == '/')
+        break;
+      if (d == '*' && star == std::string_view::npos)
+        star = i - start;
+    }
     std::string_view item = line.substr(start, i - start);
     valueSinceComma = true;
     // "r*c": r copies of c, or r null values when c is empty.
-    size_t star = item.find('*');
     long repeat = 0;
     if (star != std::string_view::npos && star > 0 && ParseFortranInt(item.substr(0, star), repeat) &&
         repeat > 0 && repeat <= 100000 && IsDigit(item[0])) {
@@ -430,34 +435,31 @@ int SignificantDigits(double v, int count, char *out) {
 
 } // namespace
 
-namespace {
-
-// "[-]0.<decimals digits>E+ee" when the value scaled to `decimals` digits settles its rounding and the
-// field fits its width; false otherwise.
-bool FastExponent(std::string &out, double value, int width, int decimals) {
+char *PutE(char *out, double value, int width, int decimals) {
   const double a = std::fabs(value);
-  if (decimals > 15 || !(a >= 1e-16 && a <= 1e26))
-    return false;
-  int binaryExponent = 0;
-  std::frexp(a, &binaryExponent);
-  // The decimal exponent of the first digit is this estimate or one more.
-  int e10 = static_cast<int>(std::floor((binaryExponent - 1) * 0.30102999566398120));
+  if (decimals < 1 || decimals > 15 || !(a >= 1e-16 && a <= 1e26))
+    return nullptr;
+  uint64_t bits;
+  std::memcpy(&bits, &a, sizeof bits);
+  const int binaryExponent = static_cast<int>(bits >> 52) - 1022; // as frexp gives it, a being normal
+  // The decimal exponent of the first digit is floor((binaryExponent - 1) log10 2) or one more.
+  int e10 = ((binaryExponent - 1) * 78913) >> 18;
   const double low = kPow10[decimals - 1], high = kPow10[decimals];
   double r = 0;
   for (int attempt = 0; attempt < 2; ++attempt) {
     const int k = decimals - 1 - e10;
     if (k < -kMaxExactPow10 || k > kMaxExactPow10)
-      return false;
+      return nullptr;
     r = k >= 0 ? a * kPow10[k] : a / kPow10[-k];
     if (r < high)
       break;
     ++e10;
   }
   if (!(r >= low && r < high))
-    return false;
+    return nullptr;
   uint64_t digits = 0;
   if (!RoundScaled(r, digits))
-    return false;
+    return nullptr;
   if (digits == static_cast<uint64_t>(high)) { // 0.9999996E+01 -> 0.100000E+02
     digits /= 10;
     ++e10;
@@ -466,9 +468,10 @@ bool FastExponent(std::string &out, double value, int width, int decimals) {
   const bool negative = std::signbit(value);
   const int length = (negative ? 1 : 0) + 2 + decimals + 4;
   if (length > width)
-    return false;
-  char text[64];
-  char *p = text;
+    return nullptr;
+  char *p = out;
+  for (int k = length; k < width; ++k)
+    *p++ = ' ';
   if (negative)
     *p++ = '-';
   *p++ = '0';
@@ -480,20 +483,21 @@ bool FastExponent(std::string &out, double value, int width, int decimals) {
   const int magnitude = exponent < 0 ? -exponent : exponent;
   *p++ = static_cast<char>('0' + magnitude / 10);
   *p++ = static_cast<char>('0' + magnitude % 10);
-  out.append(static_cast<size_t>(width - length), ' ');
-  out.append(text, static_cast<size_t>(length));
-  return true;
+  return p;
 }
-
-} // namespace
 
 void AppendE(std::string &out, double value, int width, int decimals) {
   if (!std::isfinite(value) || decimals < 1 || decimals > 40) {
     out.append(static_cast<size_t>(width), '*');
     return;
   }
-  if (value != 0.0 && FastExponent(out, value, width, decimals))
-    return;
+  char fast[64];
+  if (width < static_cast<int>(sizeof fast)) {
+    if (const char *end = PutE(fast, value, width, decimals)) {
+      out.append(fast, static_cast<size_t>(end - fast));
+      return;
+    }
+  }
   // "[-]0.<decimals digits>E+ee", or "[-]0.<digits>+eee" for three-digit exponents.
   char text[64];
   size_t n = 0;

@@ -22,7 +22,7 @@ bool ParseFortranReal(std::string_view text, double &value);
 // comes out as an empty view flagged in nulls; "r*c" repeats c r times; a slash ends the record.
 struct ListRecord {
   std::vector<std::string_view> items;
-  std::vector<bool> nulls;
+  std::vector<char> nulls; // 1 for a null value (chars: a bit vector is slow to fill)
   bool slash = false;
 };
 void SplitListRecord(std::string_view line, ListRecord &out);
@@ -61,6 +61,9 @@ private:
 void AppendI(std::string &out, long value, int width);
 void AppendF(std::string &out, double value, int width, int decimals);
 void AppendE(std::string &out, double value, int width, int decimals);
+// The E field written at out (room for width characters) when a short exact conversion settles it, as
+// for all but the rarest values: returns the field's end, or null when AppendE must write it.
+char *PutE(char *out, double value, int width, int decimals);
 inline void AppendX(std::string &out, int count) { out.append(static_cast<size_t>(count), ' '); }
 
 // List-directed output of one integer or logical (a record of its own, without the line end).

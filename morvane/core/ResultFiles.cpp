@@ -52,10 +52,24 @@ void AppendResultRow(std::string &out, const ResultRow &r, const double *values,
   AppendF(out, r.temperature, 7, 2);
   AppendX(out, 1);
   AppendI(out, r.cloud, 2);
+  // The value columns go through a small buffer, one append per batch.
+  char batch[16 * 15];
+  char *p = batch;
   for (int i = 0; i < count; ++i) {
-    AppendX(out, 1);
-    AppendE(out, values[i], 14, 6);
+    if (p + 15 > batch + sizeof batch) {
+      out.append(batch, static_cast<size_t>(p - batch));
+      p = batch;
+    }
+    *p++ = ' ';
+    if (char *end = PutE(p, values[i], 14, 6)) {
+      p = end;
+    } else {
+      out.append(batch, static_cast<size_t>(p - batch));
+      p = batch;
+      AppendE(out, values[i], 14, 6);
+    }
   }
+  out.append(batch, static_cast<size_t>(p - batch));
 }
 
 std::string ScreenedName(const std::string &output) {

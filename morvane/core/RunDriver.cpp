@@ -64,12 +64,8 @@ RunResult ProcesoCalculo(RunParams &params, InputMode mode, const std::string &p
   }
   try {
     RefuseOutputOverInput(params, parameterFile);
-    result.summary = RunMorvane(params, diag);
-    result.resultFile = TrimRight(params.outputFile);
-    if (params.cloudScreening) {
-      result.resultFile = ScreenedName(params.outputFile);
-      ScreenClouds(params.outputFile, result.resultFile, result.summary.valueColumns, result.summary.place440, diag);
-    }
+    result.resultFile = params.cloudScreening ? ScreenedName(params.outputFile) : TrimRight(params.outputFile);
+    result.summary = RunMorvane(params, diag, params.cloudScreening ? result.resultFile : std::string());
   } catch (const Failure &f) {
     result.status = -2;
     result.message = f.what();

@@ -68,9 +68,115 @@ std::vector<size_t> ScreenDay(const std::vector<double> &tau, const std::vector<
   return rows;
 }
 
+CloudScreen::CloudScreen(const std::string &taoPath, const std::string &ta2Path, const std::string &header,
+                         int valueColumns, int place440, std::ostream &diag)
+    : taoPath_(taoPath), out_(ta2Path), valueColumns_(valueColumns),
+      c440_(place440 > 0 ? static_cast<size_t>(9 + place440) : 0), diag_(diag) {
+  out_.buffer = header + '\n';
+  if (place440 <= 0)
+    diag << "morvane: sin canal de 440 nm seleccionado: el filtrado sólo descarta los registros nubosos\n";
+}
+
+bool CloudScreen::Admit(double n, double cloud, double tau) {
+  ++sum_.read;
+  const long number = static_cast<long>(std::floor(n));
+  if (!haveDay_ || number != dayNumber_) {
+    if (haveDay_)
+      FlushDay();
+    dayNumber_ = number;
+    haveDay_ = true;
+  }
+  // Cloudy records and records without a positive 440 nm optical depth never enter a day.
+  return !(cloud == 1 || (c440_ && !(tau > 0)));
+}
+
+void CloudScreen::AddValues(const double *v) {
+  if (!Admit(v[6], v[9], c440_ ? v[c440_] : 0))
+    return;
+  ResultRow r;
+  r.year = static_cast<long>(v[0]);
+  r.month = static_cast<long>(v[1]);
+  r.day = static_cast<long>(v[2]);
+  r.hour = static_cast<long>(v[3]);
+  r.minute = static_cast<long>(v[4]);
+  r.second = v[5];
+  r.n = v[6];
+  r.mass = v[7];
+  r.temperature = v[8];
+  r.cloud = static_cast<long>(v[9]);
+  Kept &k = NextKept(v[6], c440_ ? v[c440_] : 0);
+  AppendResultRow(k.line, r, v + 10, valueColumns_, true);
+}
+
+void CloudScreen::AddLine(std::string_view line) {
+  // Such a line fails to read back only where a field overflowed into asterisks. Re-writing the values
+  // it reads as gives its own text again, so the .ta2 line is the text shifted by one blank.
+  auto field = [&](size_t from, size_t width, double &value) {
+    std::string_view f = line.substr(from, width);
+    while (!f.empty() && f.front() == ' ')
+      f.remove_prefix(1);
+    return ParseFortranReal(f, value);
+  };
+  double n = 0, cloud = 0, tau = 0;
+  const size_t columns = static_cast<size_t>(10 + valueColumns_);
+  if (line.size() != 64 + 15 * static_cast<size_t>(valueColumns_) || line.find('*') != std::string_view::npos ||
+      !field(28, 13, n) || !field(61, 3, cloud) || (c440_ && c440_ < columns && !field(64 + 15 * (c440_ - 10), 15, tau))) {
+    ++sum_.malformed;
+    return;
+  }
+  if (!Admit(n, cloud, tau))
+    return;
+  Kept &k = NextKept(n, tau);
+  k.line += ' ';
+  k.line += line;
+}
+
+CloudScreen::Kept &CloudScreen::NextKept(double n, double tau) {
+  // Entries stay allocated from day to day: their lines keep their room.
+  if (dayCount_ == day_.size())
+    day_.emplace_back();
+  Kept &k = day_[dayCount_++];
+  k.n = n;
+  k.tau = tau;
+  k.line.clear();
+  return k;
+}
+
+void CloudScreen::FlushDay() {
+  std::vector<size_t> keep;
+  if (c440_) {
+    tau_.clear();
+    time_.clear();
+    for (size_t i = 0; i < dayCount_; ++i) {
+      tau_.push_back(day_[i].tau);
+      time_.push_back(day_[i].n);
+    }
+    keep = ScreenDay(tau_, time_);
+  } else {
+    for (size_t i = 0; i < dayCount_; ++i)
+      keep.push_back(i);
+  }
+  for (size_t i : keep) {
+    out_.buffer += day_[i].line;
+    out_.buffer += '\n';
+    out_.MaybeFlush();
+    ++sum_.written;
+  }
+  dayCount_ = 0;
+}
+
+ScreeningSummary CloudScreen::Finish() {
+  if (haveDay_)
+    FlushDay();
+  haveDay_ = false;
+  if (sum_.malformed)
+    diag_ << "morvane: " << taoPath_ << ": " << sum_.malformed << " líneas mal formadas ignoradas en el filtrado\n";
+  out_.Commit();
+  return sum_;
+}
+
 ScreeningSummary ScreenClouds(const std::string &taoPath, const std::string &ta2Path, int valueColumns, int place440,
                               std::ostream &diag) {
-  ScreeningSummary sum;
   std::ifstream in;
   std::string reason;
   if (!OpenInput(in, taoPath, reason))
@@ -79,55 +185,10 @@ ScreeningSummary ScreenClouds(const std::string &taoPath, const std::string &ta2
   std::string header;
   if (!reader.NextLine(header))
     throw Failure(FailureKind::Output, "Fichero vacío " + taoPath);
-  AtomicFile out(ta2Path);
-  out.buffer = header + '\n';
-
+  CloudScreen screen(taoPath, ta2Path, header, valueColumns, place440, diag);
   const size_t columns = static_cast<size_t>(10 + valueColumns);
-  const size_t c440 = place440 > 0 ? static_cast<size_t>(9 + place440) : 0; // 0-based column
-  if (place440 <= 0)
-    diag << "morvane: sin canal de 440 nm seleccionado: el filtrado sólo descarta los registros nubosos\n";
-
-  struct Day {
-    long number = 0;
-    std::vector<std::vector<double>> rows;
-  } day;
-  auto flush = [&]() {
-    std::vector<size_t> keep;
-    if (c440) {
-      std::vector<double> tau, time;
-      for (const auto &r : day.rows) {
-        tau.push_back(r[c440]);
-        time.push_back(r[6]);
-      }
-      keep = ScreenDay(tau, time);
-    } else {
-      for (size_t i = 0; i < day.rows.size(); ++i)
-        keep.push_back(i);
-    }
-    for (size_t i : keep) {
-      const auto &v = day.rows[i];
-      ResultRow r;
-      r.year = static_cast<long>(v[0]);
-      r.month = static_cast<long>(v[1]);
-      r.day = static_cast<long>(v[2]);
-      r.hour = static_cast<long>(v[3]);
-      r.minute = static_cast<long>(v[4]);
-      r.second = v[5];
-      r.n = v[6];
-      r.mass = v[7];
-      r.temperature = v[8];
-      r.cloud = static_cast<long>(v[9]);
-      AppendResultRow(out.buffer, r, v.data() + 10, valueColumns, true);
-      out.buffer += '\n';
-      out.MaybeFlush();
-      ++sum.written;
-    }
-    day.rows.clear();
-  };
-
   std::string line;
   ListRecord rec;
-  bool haveDay = false;
   std::vector<double> row(columns);
   while (reader.NextLine(line)) {
     SplitListRecord(line, rec);
@@ -136,29 +197,12 @@ ScreeningSummary ScreenClouds(const std::string &taoPath, const std::string &ta2
     bool ok = rec.items.size() >= columns;
     for (size_t k = 0; ok && k < columns; ++k)
       ok = !rec.nulls[k] && ParseFortranReal(rec.items[k], row[k]);
-    if (!ok) {
-      ++sum.malformed;
-      continue;
-    }
-    ++sum.read;
-    const long number = static_cast<long>(std::floor(row[6]));
-    if (!haveDay || number != day.number) {
-      if (haveDay)
-        flush();
-      day.number = number;
-      haveDay = true;
-    }
-    // Cloudy records and records without a positive 440 nm optical depth never enter a day.
-    if (row[9] == 1 || (c440 && !(row[c440] > 0)))
-      continue;
-    day.rows.push_back(row);
+    if (ok)
+      screen.AddValues(row.data());
+    else
+      screen.SkipMalformed();
   }
-  if (haveDay)
-    flush();
-  if (sum.malformed)
-    diag << "morvane: " << taoPath << ": " << sum.malformed << " líneas mal formadas ignoradas en el filtrado\n";
-  out.Commit();
-  return sum;
+  return screen.Finish();
 }
 
 } // namespace morvane

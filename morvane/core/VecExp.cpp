@@ -15,6 +15,17 @@ __attribute__((target_clones("avx2", "default"))) void ExpArray(const double *__
     out[i] = exp(in[i]);
 }
 
+__attribute__((target_clones("avx2", "default"))) void
+BandExponents(double rayleigh, const double *__restrict q, double ozone, const double *__restrict sigmaO3, double no2,
+              const double *__restrict sigmaNo2, double loschmidt, double *__restrict out, int n) {
+#pragma omp simd
+  for (int i = 0; i < n; ++i) {
+    out[i] = rayleigh / q[i];
+    out[n + i] = ozone * sigmaO3[i] * loschmidt;
+    out[2 * n + i] = no2 * sigmaNo2[i] * loschmidt;
+  }
+}
+
 } // namespace morvane
 #else
 namespace morvane {
@@ -22,6 +33,15 @@ namespace morvane {
 void ExpArray(const double *in, double *out, int n) {
   for (int i = 0; i < n; ++i)
     out[i] = std::exp(in[i]);
+}
+
+void BandExponents(double rayleigh, const double *q, double ozone, const double *sigmaO3, double no2,
+                   const double *sigmaNo2, double loschmidt, double *out, int n) {
+  for (int i = 0; i < n; ++i) {
+    out[i] = rayleigh / q[i];
+    out[n + i] = ozone * sigmaO3[i] * loschmidt;
+    out[2 * n + i] = no2 * sigmaNo2[i] * loschmidt;
+  }
 }
 
 } // namespace morvane

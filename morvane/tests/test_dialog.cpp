@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -138,6 +140,16 @@ TEST_F(DialogTest, CalcularRefusesBadFields) {
   EXPECT_EQ(shown[0].icon, QMessageBox::Critical);
   EXPECT_EQ(shown[0].text, "ERROR: Latitud erronea ");
   C<QLineEdit>(1022)->setText("37.18");
+  // Numbers outside the site's range are as wrong as no number.
+  for (const auto &[id, text, message] :
+       {std::tuple{1022, "90.5", "ERROR: Latitud erronea "}, std::tuple{1023, "-180.5", "ERROR: Longitud erronea "},
+        std::tuple{1024, "2e12", "ERROR: Altura erronea "}, std::tuple{1024, "1e300", "ERROR: Altura erronea "}}) {
+    const QString old = C<QLineEdit>(id)->text();
+    C<QLineEdit>(id)->setText(text);
+    C<QPushButton>(30002)->click();
+    EXPECT_EQ(shown.back().text, message) << text;
+    C<QLineEdit>(id)->setText(old);
+  }
   C<QLineEdit>(1036)->setText("");
   C<QPushButton>(30002)->click();
   EXPECT_EQ(shown.back().text, "ERROR: Contenido de NO2 erroneo ");

@@ -7,6 +7,7 @@
 #include "morvane/core/ResultFiles.h"
 #include "morvane/core/RunDriver.h"
 #include "morvane/core/RunParams.h"
+#include "morvane/core/Screening.h"
 #include "morvane/core/Tables.h"
 
 #include <gtest/gtest.h>
@@ -176,15 +177,23 @@ TEST_F(RunTest, OnlyTheFirstChannelIsTemperatureCorrectedAndCalibrationEndsHold)
 }
 
 TEST_F(RunTest, RowsAreSortedByTimeAndEqualTimesKeepTheirOrder) {
-  WriteFile("b.sun", SunLine({2020, 6, 15, 12, 0, 0}, kFour, 1.0, 0.2, 1e6, kLat, kLon, 1) +
-                         SunLine({2020, 6, 15, 9, 0, 0}, kFour, 1.3, 0.08, 1e6, kLat, kLon, 1));
-  WriteFile("c.sun", SunLine({2020, 6, 15, 12, 0, 0}, kFour, 1.3, 0.05, 1e6, kLat, kLon, 1));
-  RunMorvane(Params({"b.sun", "c.sun"}), diag);
+  // b.sun is in time order; c.sun goes back in time after a record equal in time to b's last one.
+  WriteFile("b.sun", SunLine({2020, 6, 15, 9, 0, 0}, kFour, 1.3, 0.08, 1e6, kLat, kLon, 1) +
+                         SunLine({2020, 6, 15, 12, 0, 0}, kFour, 1.0, 0.2, 1e6, kLat, kLon, 1) + "15 6 2020 x\n");
+  WriteFile("c.sun", SunLine({2020, 6, 15, 12, 0, 0}, kFour, 1.3, 0.05, 1e6, kLat, kLon, 1) +
+                         SunLine({2020, 6, 15, 8, 0, 0}, kFour, 1.3, 0.08, 1e6, kLat, kLon, 1));
+  const ComputeSummary s = RunMorvane(Params({"b.sun", "c.sun"}), diag);
   const auto lines = ReadLines("out.tao");
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[1].substr(14, 3), "  9");
-  EXPECT_NEAR(Col(lines[2], 9), 0.2, 1e-4);
-  EXPECT_NEAR(Col(lines[3], 9), 0.05, 1e-4);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(s.records, 4);
+  EXPECT_EQ(lines[1].substr(14, 3), "  8");
+  EXPECT_EQ(lines[2].substr(14, 3), "  9");
+  EXPECT_NEAR(Col(lines[3], 9), 0.2, 1e-4);
+  EXPECT_NEAR(Col(lines[4], 9), 0.05, 1e-4);
+  // The notes of the run are said once, however the rows came to be sorted.
+  const std::string note = "b.sun: 1 líneas mal formadas ignoradas";
+  ASSERT_NE(diag.str().find(note), std::string::npos) << diag.str();
+  EXPECT_EQ(diag.str().find(note), diag.str().rfind(note)) << diag.str();
 }
 
 TEST_F(RunTest, CalibrationIsSortedAndInterpolatesBefore2000) {
@@ -404,6 +413,31 @@ TEST(ResultNames, ScreenedNameNeverEqualsTheInput) {
   EXPECT_EQ(ScreenedName("dir.v23/result"), "dir.v23/result.ta2");
   EXPECT_EQ(ScreenedName("a.bc"), "a.bc.ta2");
   EXPECT_EQ(ScreenedName("/tmp/SITE0601.tao   "), "/tmp/SITE0601.ta2");
+}
+
+} // namespace
+
+namespace {
+
+// The screening of the rows as they are written equals the screening of the .tao file read back, on
+// days that keep, thin out and drop records, with cloudy records and a field overflowing into asterisks.
+TEST_F(RunTest, ScreeningRowsAsWrittenEqualsReadingTheFileBack) {
+  std::string data;
+  for (int d = 1; d <= 4; ++d)
+    for (int k = 0; k <= 40; ++k) {
+      Measurement m{2020, 6, d, 6 + k / 4, (k % 4) * 15, k % 60, k == 7 ? 12345.6 : 25.0 + k % 5};
+      const double factors[3] = {1.0, k % 9 == 4 ? 0.7 : 0.999, 1.001};
+      const std::vector<double> spike(4, d == 2 && k % 6 == 1 ? 0.4 : 0.0);
+      data += SunLine(m, kFour, 1.2, 0.05 + 0.01 * d + 0.003 * (k % 3), 1e6, kLat, kLon, 3, factors, spike);
+    }
+  WriteFile("days.nsu", data);
+  const ComputeSummary s = RunMorvane(Params({"days.nsu"}), diag, "direct.ta2");
+  ASSERT_GT(s.records, 100);
+  const ScreeningSummary back = ScreenClouds("out.tao", "back.ta2", s.valueColumns, s.place440, diag);
+  EXPECT_GT(back.malformed, 0);
+  EXPECT_GT(back.written, 20);
+  EXPECT_LT(back.written, back.read - back.malformed);
+  EXPECT_TRUE(ReadFile("direct.ta2") == ReadFile("back.ta2"));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <QSerialPortInfo>
 
 #include <algorithm>
+#include <termios.h>
 #include <vector>
 
 namespace {
@@ -84,6 +85,59 @@ void TComPort::ApplySettings()
     // A pseudo-terminal has no modem lines: these requests may fail and are ignored.
     if (!FlowControl.OutCTSFlow) SetRTS(FlowControl.ControlRTS);
     SetDTR(FlowControl.ControlDTR);
+    ApplyParityCheck();
+}
+
+void TComPort::ApplyParityCheck()
+{
+    // Checked only where there is a parity bit to check; without one the line stays fully raw.
+    const bool check = Parity.Check && Parity.Bits != TParityBits::None;
+    termios tio{};
+    const int fd = int(Serial->handle());
+    Marking = false;
+    if (fd < 0 || tcgetattr(fd, &tio) != 0) return;
+    if (check) {
+        tio.c_iflag |= INPCK | PARMRK;
+        tio.c_iflag &= ~(IGNPAR | ISTRIP);
+    } else {
+        tio.c_iflag &= ~(INPCK | PARMRK);
+    }
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) return;
+    Marking = check;
+    Marks.Replace = Parity.Replace;
+    Marks.ReplaceChar = Parity.ReplaceChar;
+}
+
+std::string TComPort::Input(const char* data, size_t count)
+{
+    return Marking ? Marks.Decode(data, count) : std::string(data, count);
+}
+
+std::string TParityMarks::Decode(const char* data, size_t count)
+{
+    std::string in = Pending;
+    Pending.clear();
+    in.append(data, count);
+    std::string out;
+    out.reserve(in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+        const char c = in[i];
+        if (c != '\xFF') {
+            out += c;
+        } else if (i + 1 >= in.size() || (in[i + 1] == '\0' && i + 2 >= in.size())) {
+            Pending = in.substr(i);  // the rest of the mark comes with the next read
+            break;
+        } else if (in[i + 1] == '\xFF') {
+            out += c;
+            ++i;
+        } else if (in[i + 1] == '\0') {
+            out += Replace ? ReplaceChar : in[i + 2];
+            i += 2;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 void TComPort::Open()
@@ -91,6 +145,7 @@ void TComPort::Open()
     if (Serial->isOpen()) return;
     if (Port.empty()) throw EComPort("No port name given");
     Serial->setPortName(QString::fromStdString(DevicePath(Port)));
+    Marks.Reset();
     if (!Serial->open(QIODevice::ReadWrite))
         throw EComPort("Unable to open port " + Port + ": " + Serial->errorString().toStdString());
     try {
@@ -127,7 +182,11 @@ int TComPort::Read(char* data, int count)
 {
     if (!Serial->isOpen() || count <= 0) return 0;
     const qint64 n = Serial->read(data, count);
-    return n < 0 ? 0 : int(n);
+    if (n <= 0) return 0;
+    // Decoding only shortens the bytes: they fit where they were read.
+    const std::string in = Input(data, size_t(n));
+    std::copy(in.begin(), in.end(), data);
+    return int(in.size());
 }
 
 void TComPort::ClearBuffer(bool input, bool output)
@@ -139,6 +198,7 @@ void TComPort::ClearBuffer(bool input, bool output)
         Serial->clear(QSerialPort::Input);
     else if (output)
         Serial->clear(QSerialPort::Output);
+    if (input) Marks.Reset();
     Serial->clearError();
 }
 
@@ -173,8 +233,9 @@ void TComPort::DataArrived()
     const qint64 available = Serial->bytesAvailable();
     if (available <= 0) return;
     if (OnRxBuf) {
-        const QByteArray data = Serial->readAll();
-        if (!data.isEmpty()) OnRxBuf(data.constData(), int(data.size()));
+        const QByteArray raw = Serial->readAll();
+        const std::string data = Input(raw.constData(), size_t(raw.size()));
+        if (!data.empty()) OnRxBuf(data.data(), int(data.size()));
     } else if (TriggerRxChar && OnRxChar) {
         OnRxChar(int(available));
     }

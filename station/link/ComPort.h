@@ -26,6 +26,21 @@ struct TComParity {
     char ReplaceChar = 0;
 };
 
+// Received bytes as the line discipline marks them when parity is checked (PARMRK): a byte received
+// with a parity or framing error comes as 0xFF 0x00 byte, a data byte 0xFF as 0xFF 0xFF. Decode gives
+// the data with each faulty byte replaced (or kept as received when replacement is off); a mark split
+// between two reads is completed by the next one.
+class TParityMarks {
+public:
+    bool Replace = false;
+    char ReplaceChar = 0;
+    std::string Decode(const char* data, size_t count);
+    void Reset() { Pending.clear(); }
+
+private:
+    std::string Pending;
+};
+
 struct TComFlowControl {
     bool ControlDTR = true;  // DTR raised while open
     bool ControlRTS = true;  // RTS raised while open
@@ -79,6 +94,10 @@ public:
 
 private:
     void ApplySettings();
+    // Parity check and replacement: what QSerialPort has no setting for goes to the descriptor.
+    void ApplyParityCheck();
+    // Received bytes as the user of the port gets them.
+    std::string Input(const char* data, size_t count);
     void DataArrived();
     void DeviceError(int error);
 
@@ -87,6 +106,8 @@ private:
     int UpdateDepth = 0;
     int EventDepth = 0;
     bool Dead = false;  // released while one of its events ran
+    bool Marking = false;  // the line discipline marks faulty bytes
+    TParityMarks Marks;
 };
 
 // Names of the serial ports of the machine, sorted.

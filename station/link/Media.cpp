@@ -139,7 +139,8 @@ bool TMediaType::SetDescription(const std::string& text)
 bool TMedia::SetName(const std::string& text)
 {
     const std::string t = Trim(text);
-    if (SameText(t, Name)) return true;
+    // Exactly: device paths (and the adapter's sysfs strings) differ by case alone.
+    if (t == Name) return true;
     Name = t;
     return ApplyPort() >= 0;
 }
@@ -147,7 +148,7 @@ bool TMedia::SetName(const std::string& text)
 bool TMedia::SetDescription(const std::string& text)
 {
     const std::string t = Trim(text);
-    if (SameText(t, Description)) return true;
+    if (t == Description) return true;
     Description = t;
     return ApplyPort() >= 0;
 }

@@ -420,11 +420,11 @@ bool TMediaUSB::SetNameAndDescription(const std::string& name, const std::string
 {
     const std::string n = Trim(name), d = Trim(description);
     bool changed = false;
-    if (!SameText(n, Name)) {
+    if (n != Name) {
         Name = n;
         changed = true;
     }
-    if (!SameText(d, Description)) {
+    if (d != Description) {
         Description = d;
         changed = true;
     }

@@ -1,5 +1,7 @@
 #include "station/link/Scripts.h"
 
+#include <algorithm>
+
 #include "common/DataPaths.h"
 #include "common/FileUtils.h"
 #include "common/IniFile.h"
@@ -7,6 +9,7 @@
 #include "common/Utils.h"
 #include "station/link/LinkText.h"
 
+#include <algorithm>
 #include <QDateTime>
 
 #include <filesystem>
@@ -186,9 +189,21 @@ void TScript::SaveToIniFile(TCustomIniFile& ini, const std::string& section) con
     for (int j = 0; j < Count(); ++j) Commands[size_t(j)]->SaveToIniFile(ini, CommandSection(section, j));
 }
 
+// A count read from a file is never larger than the number of sections the file holds: a wrong or
+// hostile "Count" must not make the program read millions of missing sections.
+static int BoundedCount(TCustomIniFile& ini, const std::string& section, int sections)
+{
+    return std::clamp(ini.ReadInteger(section, "Count", 0), 0, sections);
+}
+
 void TScript::LoadFromIniFile(TCustomIniFile& ini, const std::string& section)
 {
-    const int count = ini.ReadInteger(section, "Count", 0);
+    LoadFromIniFile(ini, section, int(ini.ReadSections().size()));
+}
+
+void TScript::LoadFromIniFile(TCustomIniFile& ini, const std::string& section, int sections)
+{
+    const int count = BoundedCount(ini, section, sections);
     Name = ini.ReadString(section, "Name", "");
     ScriptActivation = ini.ReadInteger(section, "ScriptActivation", Active);
     SaveTransactionFile = ini.ReadString(section, "SaveTransactionFile", "ScriptResult.txt");
@@ -328,12 +343,16 @@ void TScriptsList::LoadFromFile(const std::string& fileName)
         SavedImage.clear();
         return;
     }
-    TIniFile ini{std::filesystem::path(fileName)};
-    if (!ini.LoadedOk()) return;
-    const int count = ini.ReadInteger("General", "Count", 0);
+    // Read once and parsed in memory: thousands of lookups must not each ask the disk whether the
+    // file changed.
+    std::string bytes;
+    if (!ReadFileBytes(fileName, bytes)) return;
+    TIniFile ini = TIniFile::FromBytes(bytes);
+    const int sections = int(ini.ReadSections().size());
+    const int count = BoundedCount(ini, "General", sections);
     for (int i = 0; i < count; ++i) {
         auto script = std::make_unique<TScript>();
-        script->LoadFromIniFile(ini, "Scr" + std::to_string(i));
+        script->LoadFromIniFile(ini, "Scr" + std::to_string(i), sections);
         Scripts.push_back(std::move(script));
     }
     Loaded = true;

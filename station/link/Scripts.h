@@ -92,6 +92,8 @@ public:
 
     void SaveToIniFile(TCustomIniFile& ini, const std::string& section) const;
     void LoadFromIniFile(TCustomIniFile& ini, const std::string& section);
+    // The same, for a file of `sections` sections: no more commands are read than it can hold.
+    void LoadFromIniFile(TCustomIniFile& ini, const std::string& section, int sections);
 
     // Queues the script as a task of the list; it talks through the host.
     void Start(TLinkHost& host, TComTaskList& tasks);

@@ -232,6 +232,20 @@ void Generator::FillItem(const TScnType& type, const TScnTypeItem& item, int64_t
     WriteValue(record, item.Offset, 3, (Bcd(c.hour) << 16) | (Bcd(c.minute) << 8) | Bcd(c.second));
     return;
   }
+  const std::string name = item.ValueDesc ? item.ValueDesc->Name : std::string();
+  // Infrared radiometer: the mirror scans positions 0, 1 and 2 in turn; the mirror's reference view
+  // sees the warm head, the sky a colder and wider range (clearer sky, lower count).
+  if (name == "EL_POSITION") {
+    WriteValue(record, item.Offset, width, static_cast<uint32_t>((scans_[&type] - 1) % 3));
+    return;
+  }
+  if (name == "EL_RAD") {
+    const double reference = 30000 + Uniform(-40, 40);
+    const double sky = 30000 - 6000 - 3000 * std::sin(static_cast<double>(time % 86400) / 86400.0 * 2 * kPi) +
+                       Uniform(-200, 200);
+    WriteValue(record, item.Offset, 2, static_cast<uint32_t>(item.FilterGroup == "MIR" ? reference : sky));
+    return;
+  }
   double elevation = sky_.Elevation(time);
   double noise = Uniform(0.997, 1.003);
   if (valueClass == VCLASS_MESFILTER) {

@@ -14,7 +14,7 @@ const char kUsage[] =
     "Usage: q5gen [options] OUTPUT.q5\n"
     "Writes a Q5 data file (256-byte parameter block, then records) from the description files.\n"
     "  --data DIR          description files (default: the installed data folder)\n"
-    "  --id ID             instrument identifier (default SP0A0123)\n"
+    "  --id ID             instrument identifier (default SP0A0123; SP0B0001 is the infrared radiometer)\n"
     "  --records N         records to write, damaged ones included (default 100)\n"
     "  --size BYTES        instead of --records: about this many bytes of file\n"
     "  --damaged N         records damaged at random: end marker, length copy, date, code, markers\n"

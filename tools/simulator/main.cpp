@@ -283,6 +283,7 @@ int main(int argc, char** argv) {
 
   std::string pending;            // bytes waiting to go out
   double nextAnnounce = -1;       // when the parameter block goes out (again)
+  bool announcing = false;        // an announcement is still going out: the next waits for it
   double sessionEndedAt = -1;
   double cutAt = -1;
   int endedSeen = 0;
@@ -298,6 +299,7 @@ int main(int argc, char** argv) {
     pending.clear();
     instrument.ResetSession();
     nextAnnounce = -1;
+    announcing = false;
   };
 
   int rc = 0;
@@ -321,6 +323,7 @@ int main(int argc, char** argv) {
         instrument.ResetSession();
         pending.clear();
         nextAnnounce = -1;
+        announcing = false;
         log("LINK closed");
       }
     }
@@ -330,9 +333,10 @@ int main(int argc, char** argv) {
       sessionEndedAt = now;
       nextAnnounce = cfg.again >= 0 ? now + cfg.again : -1;
     }
-    if (connected && nextAnnounce >= 0 && now >= nextAnnounce && !instrument.SessionStarted()) {
+    if (connected && nextAnnounce >= 0 && now >= nextAnnounce && !instrument.SessionStarted() && !announcing) {
       instrument.Announce();
-      nextAnnounce = cfg.announce > 0 ? now + cfg.announce : -1;
+      announcing = true;
+      nextAnnounce = -1;  // counted from the moment this one has gone out
     }
     if (cfg.sessions > 0 && endedSeen >= cfg.sessions && pending.empty() && now - sessionEndedAt > 0.3) break;
 
@@ -356,6 +360,10 @@ int main(int argc, char** argv) {
       }
       if (pending.empty()) pacedBytes = 0;
     }
+    if (announcing && pending.empty()) {
+      announcing = false;
+      if (cfg.announce > 0 && nextAnnounce < 0) nextAnnounce = now + cfg.announce;
+    }
     // The cut comes a moment after the last frame, so that the frame reaches the other end
     // (closing a pseudo-terminal discards what its slave has not read yet).
     if (instrument.CutRequested() && pending.empty() && cutAt < 0) cutAt = now + 0.15;
@@ -374,19 +382,29 @@ int main(int argc, char** argv) {
     }
 
     // Wait for bytes, a new client, or the next moment something is due.
+    // Paced output waits for the moment its next byte is due, not for the link to be writable.
+    int timeout = 100;
+    bool wantOut = !pending.empty();
+    if (wantOut && cfg.baud > 0 && pacedBytes > 0) {
+      const double due = paceStart + static_cast<double>(pacedBytes) * 10.0 / cfg.baud;
+      const double wait = due - Monotonic();
+      if (wait > 0) {
+        wantOut = false;
+        timeout = static_cast<int>(std::ceil(wait * 1000));
+      }
+    }
     pollfd fds[2];
     int nfds = 0;
     int linkIndex = -1, listenIndex = -1;
     if (fd >= 0 && connected) {
       linkIndex = nfds;
-      fds[nfds++] = {fd, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0};
+      fds[nfds++] = {fd, static_cast<short>(POLLIN | (wantOut ? POLLOUT : 0)), 0};
     }
     if (listener >= 0 && fd < 0) {
       listenIndex = nfds;
       fds[nfds++] = {listener, POLLIN, 0};
     }
-    int timeout = 100;
-    if (!pending.empty() || cutAt >= 0) timeout = cfg.baud > 0 ? 5 : 20;
+    if (wantOut || cutAt >= 0) timeout = std::min(timeout, 20);
     if (cfg.mode == Config::Pty && !connected) timeout = 20;
     if (nextAnnounce >= 0) timeout = std::min(timeout, std::max(0, static_cast<int>((nextAnnounce - now) * 1000) + 1));
     const int r = poll(fds, static_cast<nfds_t>(nfds), timeout);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <termios.h>
 
 using namespace linktest;
 
@@ -261,6 +262,71 @@ TEST(SerialMedium, PortNamesKeptAsTyped)
     EXPECT_EQ(m.Port()->PortValue(), "ttyAcm0");
 }
 
+// The parity check and its replacement character reach the line discipline (a pseudo-terminal keeps the
+// input flags and doubles a data byte 0xFF as the marking asks); a pseudo-terminal never reports a
+// parity error, so the replacement of marked bytes is checked on the decoder itself.
+TEST(SerialMedium, ParityCheckIsAppliedToTheLine)
+{
+    EnsureApp();
+    for (const char* mode : {"1200 8E1", "1200 8N1"}) {
+        SCOPED_TRACE(mode);
+        Pty pty;
+        TMediaCOM m;
+        std::string received;
+        m.OnData = [&](TMedia*, const char* d, int n) { received.append(d, size_t(n)); };
+        m.SetMode(mode);
+        m.SetName(pty.SlaveName);
+        ASSERT_TRUE(m.Open()) << m.LastError;
+        termios tio{};
+        ASSERT_EQ(tcgetattr(pty.Slave, &tio), 0);
+        const bool parity = std::string(mode).find('E') != std::string::npos;
+        // (The parity bit itself is not kept by a pseudo-terminal.)
+        EXPECT_EQ((tio.c_iflag & INPCK) != 0, parity);
+        EXPECT_EQ((tio.c_iflag & PARMRK) != 0, parity);
+        if (parity) {
+            EXPECT_EQ(tio.c_iflag & (IGNPAR | ISTRIP), 0u);
+        }
+        pty.Write(std::string("A\xFF" "B\x00", 4));
+        EXPECT_TRUE(WaitUntil([&] { return received.size() >= 4; }, 2000));
+        Pump(50);
+        EXPECT_EQ(received, std::string("A\xFF" "B\x00", 4));
+    }
+}
+
+TEST(SerialMedium, MarkedBytesAreReplacedAndDoubledBytesUndone)
+{
+    TParityMarks marks;
+    marks.Replace = true;
+    marks.ReplaceChar = '?';
+    auto decode = [&](const std::string& in) { return marks.Decode(in.data(), in.size()); };
+    EXPECT_EQ(decode(std::string("A\xFF\x00X" "B", 5)), "A?B");
+    EXPECT_EQ(decode("\xFF\xFF"), "\xFF");
+    // A mark split between reads.
+    EXPECT_EQ(decode("C\xFF"), "C");
+    EXPECT_EQ(decode(std::string(1, '\0')), "");
+    EXPECT_EQ(decode("YZ"), "?Z");
+    EXPECT_EQ(decode("\xFF"), "");
+    EXPECT_EQ(decode("\xFF"), "\xFF");
+    marks.Replace = false;  // checked, the faulty byte kept as received
+    EXPECT_EQ(decode(std::string("\xFF\x00Z", 3)), "Z");
+}
+
+TEST(SerialMedium, PortNamesThatDifferByCaseAreDifferentPorts)
+{
+    EnsureApp();
+    Pty pty;
+    const std::string dir = TempDir();
+    ASSERT_EQ(symlink(pty.SlaveName.c_str(), (dir + "/ttyUSB0").c_str()), 0);
+    TMediaCOM m;
+    m.SetMode("9600 8N1");
+    m.SetName(dir + "/ttyusb0");  // mistyped: no such device
+    EXPECT_FALSE(m.Open());
+    EXPECT_TRUE(m.SetName(dir + "/ttyUSB0"));  // corrected by case alone
+    EXPECT_EQ(m.GetName(), dir + "/ttyUSB0");
+    ASSERT_TRUE(m.Open()) << m.LastError;
+    EXPECT_EQ(m.Port()->PortValue(), dir + "/ttyUSB0");
+}
+
 namespace {
 
 void WriteFile(const std::string& path, const std::string& text)
@@ -323,8 +389,9 @@ TEST(UsbMedium, RunsAsSerialPortOnTheMatchingDevice)
     m.OnOpened = [&](TMedia*) { ++opened; };
     m.OnClosed = [&](TMedia*) { ++closed; };
     m.OnData = [&](TMedia*, const char* d, int n) { received.append(d, size_t(n)); };
+    EXPECT_TRUE(m.SetNameAndDescription(" q5 usb ", "b2"));
+    EXPECT_EQ(m.Name, "q5 usb");  // kept exactly: the adapter's strings are matched exactly
     EXPECT_TRUE(m.SetNameAndDescription(" Q5 USB ", "B2"));
-    EXPECT_TRUE(m.SetNameAndDescription("q5 usb", "b2"));  // unchanged ignoring case
     EXPECT_EQ(m.Name, "Q5 USB");
     EXPECT_TRUE(m.SetMode("4800 8N2"));
     ASSERT_TRUE(m.Open()) << m.LastError;

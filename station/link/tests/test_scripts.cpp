@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <filesystem>
@@ -140,6 +141,27 @@ TEST(ScriptFiles, UnknownCommandKindsAreSkippedAndDefaultsApply)
     auto* send = dynamic_cast<TScriptSendCommand*>(s->Item(2));
     EXPECT_TRUE(send->IsCheckSum);
     EXPECT_TRUE(send->IsSTXETB);
+}
+
+TEST(ScriptFiles, DamagedCountsAreBounded)
+{
+    EnsureApp();
+    const std::string file = TempDir() + "/Scripts.lst";
+    WriteAll(file,
+             "[General]\r\nCount=2147483647\r\n[Scr0]\r\nCount=2147483647\r\nName=Huge\r\n"
+             "[Scr0Cmd0]\r\nTypeCmd=1\r\nCmd=A\r\n");
+    QElapsedTimer timer;
+    timer.start();
+    TScriptsList list;
+    list.LoadFromFile(file);
+    EXPECT_LT(timer.elapsed(), 5000);
+    // No more scripts than the file has sections.
+    ASSERT_GE(list.Count(), 1);
+    ASSERT_LE(list.Count(), 3);
+    EXPECT_EQ(list.Item(0)->Name, "Huge");
+    ASSERT_EQ(list.Item(0)->Count(), 1);
+    EXPECT_EQ(list.Item(0)->Item(0)->GetDescription(), "Send A");
+    list.FileName.clear();
 }
 
 TEST(ScriptFiles, WrittenOnlyWhenChangedAndNeverLostUnread)
@@ -457,5 +479,55 @@ TEST(ScriptFiles, SettingsObjectLoadsAndSavesTheProgramList)
     }
     EXPECT_EQ(ScriptsList(), nullptr);
     EXPECT_NE(ReadAll(par + "/Scripts.lst").find("ScriptActivation=2"), std::string::npos);
+    TZELT::SetScriptsListHooks(nullptr, nullptr);
+}
+
+TEST(ScriptFiles, CountsAreBoundedByTheFileAndLargeListsLoadAndSaveQuickly)
+{
+    EnsureApp();
+    const std::string dir = TempDir();
+    const std::string par = dir + "/par";
+    fs::create_directories(par);
+    WriteAll(dir + "/zelt.ini", "[General]\r\nPARDirectory=" + par + "/\r\n");
+    RegisterScriptsListHooks();
+
+    // Counts far beyond what the file holds: the list reads no more sections than there are.
+    WriteAll(par + "/Scripts.lst", "[General]\r\nCount=2000000000\r\n[Scr0]\r\nCount=2000000000\r\nName=Big\r\n"
+                                   "[Scr0Cmd0]\r\nTypeCmd=1\r\nCmd=AB\r\n");
+    {
+        TZELT zelt(std::vector<std::string>{"zelt", "-CONFIG=" + dir + "/zelt.ini"});
+        ASSERT_NE(ScriptsList(), nullptr);
+        EXPECT_LE(ScriptsList()->Count(), 3);
+        EXPECT_EQ(ScriptsList()->Item(0)->Name, "Big");
+        EXPECT_EQ(ScriptsList()->Item(0)->Count(), 1);
+    }
+
+    // Thousands of scripts: read at start-up and written back at exit in one pass each.
+    const int scripts = 4000;
+    std::string text = "[General]\r\nCount=" + std::to_string(scripts) + "\r\n";
+    for (int i = 0; i < scripts; ++i) {
+        const std::string s = "Scr" + std::to_string(i);
+        text += "[" + s + "]\r\nCount=2\r\nName=S" + std::to_string(i) + "\r\nScriptActivation=1\r\n" +
+                "SaveTransactionFile=ScriptResult.txt\r\nSaveTransaction=0\r\n[" + s +
+                "Cmd0]\r\nTypeCmd=1\r\nIsCheckSum=1\r\nIsSTXETB=1\r\nCmd=AB\r\n[" + s +
+                "Cmd1]\r\nTypeCmd=2\r\nTimeOut=10\r\nETXETBTrame=1\r\nAnalyseChecksum=1\r\nWaitEndOfTimeout=0\r\n";
+    }
+    WriteAll(par + "/Scripts.lst", text);
+    QElapsedTimer clock;
+    clock.start();
+    {
+        TZELT zelt(std::vector<std::string>{"zelt", "-CONFIG=" + dir + "/zelt.ini"});
+        ASSERT_NE(ScriptsList(), nullptr);
+        ASSERT_EQ(ScriptsList()->Count(), scripts);
+        EXPECT_EQ(ScriptsList()->Item(scripts - 1)->Name, "S" + std::to_string(scripts - 1));
+        EXPECT_EQ(ScriptsList()->Item(scripts - 1)->Count(), 2);
+        for (int i = 0; i < scripts; ++i) ScriptsList()->Item(i)->ScriptActivation = TScript::Inactive;
+    }
+    const qint64 ms = clock.elapsed();
+    EXPECT_LT(ms, 10000);  // a few hundred ms; key by key it took minutes
+    const std::string saved = ReadAll(par + "/Scripts.lst");
+    size_t inactive = 0;
+    for (size_t at = 0; (at = saved.find("ScriptActivation=2\r\n", at)) != std::string::npos; ++at) ++inactive;
+    EXPECT_EQ(inactive, size_t(scripts));
     TZELT::SetScriptsListHooks(nullptr, nullptr);
 }

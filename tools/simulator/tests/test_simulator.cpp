@@ -13,7 +13,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "tools/simulator/SimImage.h"
@@ -249,6 +252,62 @@ TEST(Simulator, ClockDigitsRejectImpossibleDates) {
   EXPECT_FALSE(DigitsToTime("120000290223", t));  // no 29 Feb 2023
   EXPECT_FALSE(DigitsToTime("250000010126", t));
   EXPECT_FALSE(DigitsToTime("1200000101", t));
+}
+
+namespace {
+
+// CPU time the process has used so far, in seconds.
+double CpuSeconds(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  long long ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i)
+    if (i >= 14) ticks += std::stoll(field);  // utime and stime
+  return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace
+
+TEST(Simulator, PacedAnnouncementsGoOutOneAtATimeWithoutSpinning) {
+  TempDir dir;
+  SimProcess sim;
+  // At 9600 baud the parameter block takes about 0.55 s, longer than the announcement period.
+  ASSERT_TRUE(sim.Start(SimProcess::DefaultProgram(),
+                        {"--pty", "--link", dir / "tty", "--baud", "9600", "--announce", "0.3"},
+                        dir / "report.txt"));
+  const int fd = open((dir / "tty").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  termios t{};
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  tcsetattr(fd, TCSANOW, &t);
+  const double cpuBefore = CpuSeconds(sim.Pid());
+  const auto start = std::chrono::steady_clock::now();
+  auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+  std::string received;
+  double lastByte = -1, longestSilence = 0;
+  while (elapsed() < 3.0) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 20) <= 0) continue;
+    char b[1024];
+    const ssize_t n = read(fd, b, sizeof b);
+    if (n <= 0) continue;
+    const double at = elapsed();
+    if (lastByte >= 0) longestSilence = std::max(longestSilence, at - lastByte);
+    lastByte = at;
+    received.append(b, static_cast<size_t>(n));
+  }
+  const double cpu = CpuSeconds(sim.Pid()) - cpuBefore;
+  close(fd);
+  // Whole parameter blocks, each after the previous one has gone out and a period of silence.
+  size_t frames = 0;
+  for (size_t at = 0; (at = received.find("\x02S", at)) != std::string::npos; ++at) ++frames;
+  EXPECT_GE(frames, 2u);
+  EXPECT_LE(frames, 4u);
+  EXPECT_GE(longestSilence, 0.2);
+  EXPECT_LT(cpu, 0.6) << "the paced simulator used " << cpu << " s of CPU in 3 s";
 }
 
 TEST(Simulator, SunDaysAddTripletsAndTheirSite) {

@@ -273,8 +273,12 @@ void TTelnetClient::DataAvailable(uint16_t)
 {
     std::string buf;
     const int n = ReadAvailable(buf);
-    if (n <= 0)
-        return;
+    if (n > 0)
+        Received(buf.data(), n);
+}
+
+void TTelnetClient::Received(const char* buf, int n)
+{
     TNetSocket* sock = Socket;
     auto alive = AliveToken();
     std::string run;
@@ -287,7 +291,7 @@ void TTelnetClient::DataAvailable(uint16_t)
                 FlushReplies();
             return;
         }
-        const unsigned char c = static_cast<unsigned char>(buf[static_cast<size_t>(i)]);
+        const unsigned char c = static_cast<unsigned char>(buf[i]);
         if (FInSub) {
             if (FSubIAC) {
                 FSubIAC = false;

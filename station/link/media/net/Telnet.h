@@ -34,6 +34,8 @@ public:
     void SessionConnected(uint16_t error) override;
     void SessionClosed(uint16_t error) override;
     void DataAvailable(uint16_t error) override;
+    // One received chunk: telnet commands are answered and taken out, the data goes to OnData.
+    void Received(const char* data, int count);
 
     virtual void SendPending();
     virtual void DataSent(uint16_t error);

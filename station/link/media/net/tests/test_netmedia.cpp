@@ -241,6 +241,14 @@ long StartMemoryPeak()
 
 long MemoryPeakKb() { return StatusKb("VmHWM:"); }
 
+// The address sanitizer keeps freed blocks in quarantine: resident memory then says nothing of what
+// the code under test holds.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMemoryMeasured = false;
+#else
+constexpr bool kMemoryMeasured = true;
+#endif
+
 } // namespace
 
 TEST_F(TelnetPeerTest, HostileNegotiationKeepsMemoryBounded)
@@ -271,7 +279,8 @@ TEST_F(TelnetPeerTest, HostileNegotiationKeepsMemoryBounded)
         });
         EXPECT_TRUE(WaitFor([&] { return p.data == "ok"; }, 60000));
         subWriter.join();
-        EXPECT_LT(MemoryPeakKb() - base, 24 * 1024) << "peak " << MemoryPeakKb() << " kB from " << base << " kB";
+        if (kMemoryMeasured)
+            EXPECT_LT(MemoryPeakKb() - base, 24 * 1024) << "peak " << MemoryPeakKb() << " kB from " << base << " kB";
 
         // An option storm: WILL BINARY, WONT BINARY a million times. Each pair is answered with
         // DO BINARY, DONT BINARY, while the peer reads the answers as they come.
@@ -292,7 +301,8 @@ TEST_F(TelnetPeerTest, HostileNegotiationKeepsMemoryBounded)
         EXPECT_EQ(answers.size(), answer.size() * pairs);
         EXPECT_EQ(answers.substr(0, 12), answer + answer);
         EXPECT_EQ(answers.substr(answers.size() - 6), answer);
-        EXPECT_LT(MemoryPeakKb() - base2, 40 * 1024) << "peak " << MemoryPeakKb() << " kB from " << base2 << " kB";
+        if (kMemoryMeasured)
+            EXPECT_LT(MemoryPeakKb() - base2, 40 * 1024) << "peak " << MemoryPeakKb() << " kB from " << base2 << " kB";
         EXPECT_TRUE(m->IsOpen());
         ::close(peer);
         ASSERT_TRUE(WaitFor([&] { return p.closed == 1; }));

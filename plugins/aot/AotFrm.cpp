@@ -1,0 +1,705 @@
+#include "plugins/aot/AotFrm.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <array>
+#include <cmath>
+#include <filesystem>
+
+#include "common/AsciiExport.h"
+#include "common/DateTime.h"
+#include "common/DecimalSep.h"
+#include "common/FileUtils.h"
+#include "common/IniFile.h"
+#include "common/Instrument.h"
+#include "common/Prompt.h"
+#include "common/Q5File.h"
+#include "common/ScnType.h"
+#include "common/analysis/BgrData.h"
+#include "common/analysis/CalibFile.h"
+#include "common/analysis/ExtraGraph.h"
+#include "common/analysis/SmallDialogs.h"
+#include "common/analysis/ZeltUtils.h"
+#include "plugins/aot/AotRun.h"
+
+namespace {
+
+const char kNotComputed[] = "AOT no computed. Please check instrument calibration";
+
+// The host's ASCII options as Morvane needs them for the time of one export, restored whatever happens.
+class TMorvaneAsciiOptions {
+ public:
+  explicit TMorvaneAsciiOptions(TListScn* list) : list_(list), decimal_(DecimalSeparator()) {
+    if (list_) {
+      saved_ = {list_->Year4Digits, list_->QuotedDateTime, list_->ShowZeroDate, list_->ForceDisplayDecimalValue};
+      separators_ = {list_->SepDec, list_->SepTime, list_->SepDate, list_->SepList};
+      list_->Year4Digits = 1;
+      list_->QuotedDateTime = 0;
+      list_->ShowZeroDate = 0;
+      list_->ForceDisplayDecimalValue = 1;
+      list_->SepDec = ".";
+      list_->SepTime = list_->SepDate = list_->SepList = " ";
+    }
+    SetDecimalSeparator('.');
+  }
+  ~TMorvaneAsciiOptions() {
+    SetDecimalSeparator(decimal_);
+    if (!list_) return;
+    list_->Year4Digits = saved_[0];
+    list_->QuotedDateTime = saved_[1];
+    list_->ShowZeroDate = saved_[2];
+    list_->ForceDisplayDecimalValue = saved_[3];
+    list_->SepDec = separators_[0];
+    list_->SepTime = separators_[1];
+    list_->SepDate = separators_[2];
+    list_->SepList = separators_[3];
+  }
+  TMorvaneAsciiOptions(const TMorvaneAsciiOptions&) = delete;
+  TMorvaneAsciiOptions& operator=(const TMorvaneAsciiOptions&) = delete;
+
+ private:
+  TListScn* list_;
+  char decimal_;
+  std::array<uint8_t, 4> saved_{};
+  std::array<std::string, 4> separators_;
+};
+
+// An integer of a pressure or ozone edit; nothing for an empty (not given) or unreadable text.
+std::optional<int> EditValue(const QLineEdit* edit) {
+  bool ok = false;
+  const int v = edit->text().trimmed().toInt(&ok);
+  return ok ? std::optional<int>(v) : std::nullopt;
+}
+
+QString FloatText(double v) {
+  std::string s = RealTextDot(v);
+  for (char& c : s)
+    if (c == '.') c = DecimalSeparator();
+  return QString::fromStdString(s);
+}
+
+// Solid line through pointers of style 2, as every series of the window.
+void StyleSeries(TChartSeries* s, const QColor& colour) {
+  s->SetColor(colour);
+  s->SetLineVisible(true);
+  s->SetPointerVisible(true);
+  s->SetPointerStyle(psTriangle);
+}
+
+QColor FilterColour(uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
+
+}  // namespace
+
+TAotFrm::TAotFrm(TBgrData& data, const TAotHost& host, const std::string& baseName, QWidget* parent)
+    : QDialog(parent), data_(data), host_(host), baseName_(baseName) {
+  setObjectName("AotFrm");
+  setWindowTitle("AOT");
+  resize(900, 620);
+  workFolder_ = AotWorkFolder();
+  resultFolder_ = workFolder_;
+  resultFile_ = resultFolder_ + baseName_ + ".tao";
+  BuildControls();
+  BuildMenus();
+  ReadSiteValues();
+
+  filterSeries_.assign(data_.FilterList.size(), nullptr);
+  for (const auto& f : data_.FilterList) {
+    if (IsWaterVapourFilter(*f)) continue;
+    auto* item = new QListWidgetItem(QString::fromStdString(f->GetName()), CLBFiltre);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Checked);
+    item->setForeground(FilterColour(f->Color));
+    item->setData(Qt::UserRole, static_cast<int>(&f - &data_.FilterList[0]));
+  }
+  connect(CLBFiltre, &QListWidget::itemChanged, this, [this] { ApplyFilterChecks(); });
+
+  if (FileExists(BytesToPath(resultFolder_ + baseName_ + ".tao")))
+    Label2->setVisible(true);
+  else
+    Compute();
+  LoadResults();
+}
+
+TAotFrm::~TAotFrm() = default;
+
+void TAotFrm::BuildControls() {
+  auto* top = new QHBoxLayout(this);
+  Panel1 = new QWidget;
+  Panel1->setObjectName("Panel1");
+  auto* left = new QVBoxLayout(Panel1);
+  left->addWidget(new QLabel("Filters"));
+  CLBFiltre = new QListWidget;
+  CLBFiltre->setObjectName("CLBFiltre");
+  CLBFiltre->setContextMenuPolicy(Qt::CustomContextMenu);
+  left->addWidget(CLBFiltre, 1);
+  CBJulian = new QCheckBox("Use julian date");
+  CBJulian->setObjectName("CBJulian");
+  left->addWidget(CBJulian);
+  Button1 = new QPushButton("Unzoom");
+  Button1->setObjectName("Button1");
+  left->addWidget(Button1);
+  Button2 = new QPushButton("ASCII Export");
+  Button2->setObjectName("Button2");
+  left->addWidget(Button2);
+  auto digits = [](QLineEdit* e) {
+    e->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), e));
+  };
+  CBPression = new QCheckBox("Manual pressure");
+  CBPression->setObjectName("CBPression");
+  EPression = new QLineEdit;
+  EPression->setObjectName("EPression");
+  CBOzone = new QCheckBox("Manual Ozone");
+  CBOzone->setObjectName("CBOzone");
+  EOzone = new QLineEdit;
+  EOzone->setObjectName("EOzone");
+  for (QWidget* w : {static_cast<QWidget*>(CBPression), static_cast<QWidget*>(EPression),
+                     static_cast<QWidget*>(CBOzone), static_cast<QWidget*>(EOzone)})
+    left->addWidget(w);
+  digits(EPression);
+  digits(EOzone);
+  EPression->installEventFilter(this);
+  EOzone->installEventFilter(this);
+  Panel1->setFixedWidth(170);
+  top->addWidget(Panel1);
+
+  PageControl1 = new QTabWidget;
+  PageControl1->setObjectName("PageControl1");
+  StringGrid1 = new QTableWidget;
+  StringGrid1->setObjectName("StringGrid1");
+  StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  StringGrid1->verticalHeader()->hide();
+  PageControl1->addTab(StringGrid1, "Table");
+  Panel2 = new QWidget;
+  Panel2->setObjectName("Panel2");
+  auto* graphic = new QVBoxLayout(Panel2);
+  auto* buttons = new QHBoxLayout;
+  Label2 = new QLabel("Data from a previous computation");
+  Label2->setObjectName("Label2");
+  Label2->setVisible(false);
+  ZommBtn = new QPushButton("Zoom");
+  ZommBtn->setObjectName("ZommBtn");
+  EraseBtn = new QPushButton("Erase");
+  EraseBtn->setObjectName("EraseBtn");
+  RBLvl1 = new QRadioButton("Level 1");
+  RBLvl1->setObjectName("RBLvl1");
+  RBLvl1->setChecked(true);
+  RBLvl15 = new QRadioButton("Level 1.5");
+  RBLvl15->setObjectName("RBLvl15");
+  RbLvlWv = new QRadioButton("WV");
+  RbLvlWv->setObjectName("RbLvlWv");
+  for (QWidget* w : {static_cast<QWidget*>(Label2), static_cast<QWidget*>(ZommBtn), static_cast<QWidget*>(EraseBtn),
+                     static_cast<QWidget*>(RBLvl1), static_cast<QWidget*>(RBLvl15), static_cast<QWidget*>(RbLvlWv)})
+    buttons->addWidget(w);
+  buttons->addStretch();
+  graphic->addLayout(buttons);
+  Splitter1 = new QSplitter(Qt::Vertical);
+  Splitter1->setObjectName("Splitter1");
+  GfxChart = new TChart;
+  GfxChart->setObjectName("GfxChart");
+  ChartRatio = new TChart;
+  ChartRatio->setObjectName("ChartRatio");
+  Splitter1->addWidget(GfxChart);
+  Splitter1->addWidget(ChartRatio);
+  graphic->addWidget(Splitter1, 1);
+  PageControl1->addTab(Panel2, "Graphic");
+  PageControl1->setCurrentWidget(Panel2);
+  top->addWidget(PageControl1, 1);
+
+  connect(CBJulian, &QCheckBox::toggled, this, [this] { LoadResults(); });
+  connect(Button1, &QPushButton::clicked, this, [this] { GfxChart->UndoZoom(); });
+  connect(Button2, &QPushButton::clicked, this, [this] { SaveAscii(); });
+  connect(CBPression, &QCheckBox::toggled, this, [this](bool on) {
+    EPression->setEnabled(on);
+    if (!on) EPression->setText("-1");
+  });
+  connect(CBOzone, &QCheckBox::toggled, this, [this](bool on) {
+    EOzone->setEnabled(on);
+    if (!on) EOzone->setText("300");
+  });
+  connect(RBLvl1, &QRadioButton::toggled, this, [this](bool on) { if (on) LevelChosen(".tao"); });
+  connect(RBLvl15, &QRadioButton::toggled, this, [this](bool on) { if (on) LevelChosen(".ta2"); });
+  connect(RbLvlWv, &QRadioButton::toggled, this, [this](bool on) { if (on) LoadWaterVapour(); });
+  connect(ZommBtn, &QPushButton::clicked, this, [this] { SetEraseMode(false); });
+  connect(EraseBtn, &QPushButton::clicked, this, [this] { SetEraseMode(true); });
+
+  GfxChart->OnZoom = [this] { FollowZoom(*GfxChart, *ChartRatio); };
+  ChartRatio->OnZoom = [this] { FollowZoom(*ChartRatio, *GfxChart); };
+  GfxChart->OnUndoZoom = [this] { FollowUndoZoom(*ChartRatio); };
+  ChartRatio->OnUndoZoom = [this] { FollowUndoZoom(*GfxChart); };
+  GfxChart->OnMouseDown = [this](Qt::MouseButton b, Qt::KeyboardModifiers, int x, int y) {
+    if (!eraseMode_ || b != Qt::LeftButton) return;
+    dragging_ = true;
+    downPoint_ = QPoint(x, y);
+  };
+  GfxChart->OnMouseMove = [this](Qt::KeyboardModifiers, int x, int y) {
+    if (!dragging_) return;
+    if (box_) box_->Restore();
+    box_ = std::make_unique<TExtraGraph_Box>(&GfxChart->Canvas(), downPoint_.x(), downPoint_.y(), x, y);
+    box_->SaveBackground();
+    box_->Draw();
+    GfxChart->CanvasChanged();
+  };
+  GfxChart->OnMouseUp = [this](Qt::MouseButton b, Qt::KeyboardModifiers, int x, int y) {
+    if (!dragging_ || b != Qt::LeftButton) return;
+    dragging_ = false;
+    if (box_) box_->Restore();
+    box_.reset();
+    GfxChart->CanvasChanged();
+    if (GfxChart->SeriesCount() == 0) return;
+    const TChartSeries* first = GfxChart->Series(0);
+    EraseInBox(GfxChart->XScreenToValue(downPoint_.x()), GfxChart->YScreenToValue(downPoint_.y(), first),
+               GfxChart->XScreenToValue(x), GfxChart->YScreenToValue(y, first));
+  };
+}
+
+void TAotFrm::BuildMenus() {
+  auto* bar = new QMenuBar(this);
+  bar->setObjectName("MainMenu1");
+  layout()->setMenuBar(bar);
+  auto action = [this](QMenu* menu, const char* name, const char* text, auto slot) {
+    QAction* a = menu->addAction(text);
+    a->setObjectName(name);
+    connect(a, &QAction::triggered, this, slot);
+  };
+  QMenu* file = bar->addMenu("File");
+  file->setObjectName("File1");
+  action(file, "Open1", "Open", [this] { OpenResults(); });
+  action(file, "Restartcalculation1", "Restart calculation", [this] {
+    Compute();
+    LoadResults();
+  });
+  action(file, "Siteposition1", "Site position", [this] { SitePosition(); });
+  QMenu* help = bar->addMenu("Help");
+  help->setObjectName("Help1");
+  action(help, "About1", "About...", [this] { About(); });
+
+  auto* popup = new QMenu(this);
+  popup->setObjectName("PopupMenu1");
+  action(popup, "Invertselection1", "Invert selection", [this] { SetFilterChecks(0); });
+  action(popup, "Selectall1", "Select all", [this] { SetFilterChecks(1); });
+  action(popup, "Unselectall1", "Unselect all", [this] { SetFilterChecks(2); });
+  connect(CLBFiltre, &QWidget::customContextMenuRequested, this,
+          [this, popup](const QPoint& at) { popup->popup(CLBFiltre->mapToGlobal(at)); });
+}
+
+// ---- site pressure and ozone
+
+void TAotFrm::ReadSiteValues() {
+  TIniFile ini{BytesToPath(InfosFileName())};
+  const std::string section = data_.Site->InfosSection();
+  EPression->setText(QString::fromStdString(ini.ReadString(section, "SitePression", "-1")));
+  EOzone->setText(QString::fromStdString(ini.ReadString(section, "SiteOzone", "300")));
+  CBPression->setChecked(EPression->text() != "-1");
+  CBOzone->setChecked(EOzone->text() != "300");
+  EPression->setEnabled(CBPression->isChecked());
+  EOzone->setEnabled(CBOzone->isChecked());
+  pressureValue_ = EditValue(EPression).value_or(-1);
+  ozoneValue_ = EditValue(EOzone).value_or(300);
+}
+
+// Writes the edit's value to the site file when it changed; true when it did.
+bool TAotFrm::StoreSiteValue(QLineEdit* edit) {
+  const bool pressure = edit == EPression;
+  int& remembered = pressure ? pressureValue_ : ozoneValue_;
+  // An empty edit is a value not given: the pressure from the altitude, the usual ozone.
+  const int value = EditValue(edit).value_or(pressure ? -1 : 300);
+  if (value == remembered) return false;
+  ForceDirectories(BytesToPath(CalibrationFolder()));
+  TIniFile ini{BytesToPath(InfosFileName())};
+  ini.WriteString(data_.Site->InfosSection(), pressure ? "SitePression" : "SiteOzone", std::to_string(value));
+  if (!ini.UpdateFile()) ShowWarningBox("Unable to write " + InfosFileName());
+  remembered = value;
+  return true;
+}
+
+void TAotFrm::SiteValueLeft(QLineEdit* edit) {
+  if (StoreSiteValue(edit) && AskConfirmation("Do you want to compute with new values ?")) Compute();
+}
+
+bool TAotFrm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusOut && (watched == EPression || watched == EOzone))
+    SiteValueLeft(static_cast<QLineEdit*>(watched));
+  return QDialog::eventFilter(watched, event);
+}
+
+void TAotFrm::done(int result) {
+  const bool pressure = StoreSiteValue(EPression);
+  const bool ozone = StoreSiteValue(EOzone);
+  if ((pressure || ozone) && AskConfirmation("Do you want to compute with new values ?")) Compute();
+  QDialog::done(result);
+}
+
+// ---- Morvane's inputs and run
+
+std::string TAotFrm::ParameterFile() const { return workFolder_ + "inputpar.dat"; }
+
+bool TAotFrm::ExportSunData(std::string& nsuFile) {
+  const std::string folder = workFolder_ + "Ascii/";
+  ForceDirectories(BytesToPath(folder));
+  const std::string name = folder + baseName_ + ".q5";
+  nsuFile = ChangeFileExt(name, ".NSU");
+  DeleteFileIfExists(BytesToPath(nsuFile));
+  TMorvaneAsciiOptions options(host_.ScnList);
+  return host_.DataFile && host_.DataFile->ExportAsciiFiles(name, false);
+}
+
+bool TAotFrm::Compute() {
+  std::string nsuFile;
+  if (!ExportSunData(nsuFile)) {
+    ShowWarningBox("Unable to write the sun measurements for Morvane in " + workFolder_ + "Ascii/");
+    return false;
+  }
+  Label2->setVisible(false);
+  // Morvane writes into a folder of its own; the results replace the earlier ones only when it succeeds.
+  const std::string runFolder = resultFolder_ + "run/";
+  ForceDirectories(BytesToPath(runFolder));
+  const std::string newTao = runFolder + baseName_ + ".tao", newTa2 = runFolder + baseName_ + ".ta2";
+  DeleteFileIfExists(BytesToPath(newTao));
+  DeleteFileIfExists(BytesToPath(newTa2));
+
+  TAotParameters p;
+  p.InstrumentCode = AotInstrumentCode(data_);
+  p.CalibrationFile = TCalibFile::FileNameFor(data_.Site->SiteNumber);
+  if (!FileExists(BytesToPath(p.CalibrationFile)) && !LegacyCalibrationFolder().empty() &&
+      FileExists(BytesToPath(LegacyCalibrationFolder() + ExtractFileName(p.CalibrationFile))))
+    p.CalibrationFile = LegacyCalibrationFolder() + ExtractFileName(p.CalibrationFile);
+  p.OutputFile = newTao;
+  p.Lat = data_.Site->Lat;
+  p.Lon = data_.Site->Lon;
+  p.Alt = data_.Site->Alt;
+  if (CBOzone->isChecked()) p.Ozone = EditValue(EOzone);
+  if (!p.Ozone && FileExists(BytesToPath(workFolder_ + kDailyOzoneFileName))) p.DailyOzoneFile = kDailyOzoneFileName;
+  if (!p.Ozone && p.DailyOzoneFile.empty()) EOzone->setText("300");
+  if (CBPression->isChecked()) p.Pressure = EditValue(EPression);
+  p.DataFile = nsuFile;
+  std::string error;
+  if (!WriteAsciiLines(ParameterFile(), AotParameterLines(p), &error)) {
+    ShowWarningBox("Unable to write " + ParameterFile() + ": " + error);
+    return false;
+  }
+
+  const TMorvaneRun run = RunMorvane(host_.Morvane, {"inputpar.dat", "/G0"}, workFolder_, this);
+  bool ok = run.Ok;
+  std::string message = run.Message;
+  if (ok && (!FileExists(BytesToPath(newTao)) || !FileExists(BytesToPath(newTa2)))) {
+    ok = false;
+    message = "Morvane wrote no result file.";
+  }
+  if (ok) {
+    const std::string tao = resultFolder_ + baseName_ + ".tao", ta2 = resultFolder_ + baseName_ + ".ta2";
+    std::error_code ec1, ec2;
+    std::filesystem::rename(BytesToPath(newTao), BytesToPath(tao), ec1);
+    std::filesystem::rename(BytesToPath(newTa2), BytesToPath(ta2), ec2);
+    if (ec1 || ec2) {
+      ok = false;
+      message = "Unable to keep the results in " + resultFolder_ + ": " + (ec1 ? ec1 : ec2).message();
+    } else if (RBLvl1->isChecked()) {
+      resultFile_ = tao;
+    } else if (RBLvl15->isChecked()) {
+      resultFile_ = ta2;
+    }
+  }
+  if (!ok) {
+    DeleteFileIfExists(BytesToPath(newTao));
+    DeleteFileIfExists(BytesToPath(newTa2));
+    if (!run.Cancelled) ShowWarningBox("Morvane failed: " + message);
+  }
+  return ok;
+}
+
+// ---- results
+
+bool TAotFrm::ReadRecords(std::vector<std::string>& records) const {
+  std::vector<std::string> lines;
+  if (!FileExists(BytesToPath(resultFile_)) || !ReadAsciiLines(resultFile_, lines)) return false;
+  const bool screened = resultFile_.size() >= 4 && resultFile_.substr(resultFile_.size() - 4) == ".ta2";
+  for (std::string& line : lines) {
+    if (line.empty() || line.compare(0, 4, "Year") == 0) continue;
+    if (screened || RbLvlWv->isChecked()) line.erase(0, 1);
+    records.push_back(line);
+  }
+  return true;
+}
+
+QString TAotFrm::XText(double dateTime, double julian) const {
+  if (CBJulian->isChecked()) return FloatText(julian);
+  return QString::fromStdString(FormatDateTime("dd/mm/yyyy hh:nn:ss", dateTime));
+}
+
+void TAotFrm::ClearResults(bool ratioVisible) {
+  GfxChart->FreeAllSeries();
+  ChartRatio->FreeAllSeries();
+  filterSeries_.assign(data_.FilterList.size(), nullptr);
+  waterVapourSeries_ = angstromSeries_ = nullptr;
+  ChartRatio->setVisible(ratioVisible);
+  StringGrid1->clear();
+  StringGrid1->setRowCount(1);
+  StringGrid1->setColumnCount(1);
+  StringGrid1->setItem(0, 0, new QTableWidgetItem("Day/Hour"));
+  StringGrid1->setColumnWidth(0, 110);
+  rowX_.clear();
+}
+
+void TAotFrm::AddRow(double x, const std::string& xText) {
+  const int row = StringGrid1->rowCount();
+  StringGrid1->setRowCount(row + 1);
+  StringGrid1->setItem(row, 0, new QTableWidgetItem(QString::fromStdString(xText)));
+  rowX_.push_back(x);
+}
+
+bool TAotFrm::ForEachRecord(const RecordVisitor& visit) {
+  std::vector<std::string> records;
+  if (!ReadRecords(records)) {
+    ShowWarningBox(kNotComputed);
+    return false;
+  }
+  const int m = AotFilterCount(data_);
+  const bool vapourChannel = m < static_cast<int>(data_.FilterList.size());
+  for (const std::string& record : records) {
+    double dateTime = 0, julian = 0;
+    if (!RecordTime(record, dateTime, julian)) continue;
+    const double x = CBJulian->isChecked() ? julian : dateTime;
+    AddRow(x, XText(dateTime, julian).toStdString());
+    visit(record, x, StringGrid1->rowCount() - 1, LayoutOf(record, m, vapourChannel));
+  }
+  return true;
+}
+
+void TAotFrm::LoadResults() {
+  if (RbLvlWv->isChecked()) {
+    LoadWaterVapour();
+    return;
+  }
+  const bool level15 = RBLvl15->isChecked();
+  GfxChart->SetTitle("Optical Thickness");
+  ChartRatio->SetTitle(QString::fromUtf8("440-870\u00B7Angstrom"));
+  ClearResults(level15);
+  GfxChart->SetBottomDateTime(!CBJulian->isChecked(), "dd/mm hh:nn");
+  ChartRatio->SetBottomDateTime(!CBJulian->isChecked(), "dd/mm hh:nn");
+  // One column per filter but the vapour channel, in the data set's order; k counts them.
+  std::vector<int> filterOfColumn;
+  for (size_t i = 0; i < data_.FilterList.size(); ++i) {
+    const TFilter& f = *data_.FilterList[i];
+    if (IsWaterVapourFilter(f)) continue;
+    TChartSeries* s = GfxChart->AddLineSeries(QString::fromStdString(f.GetName()));
+    StyleSeries(s, FilterColour(f.Color));
+    filterSeries_[i] = s;
+    filterOfColumn.push_back(static_cast<int>(i));
+    const int column = StringGrid1->columnCount();
+    StringGrid1->setColumnCount(column + 1);
+    StringGrid1->setItem(0, column, new QTableWidgetItem(QString::fromStdString(f.GetName())));
+  }
+  if (level15) {
+    angstromSeries_ = ChartRatio->AddLineSeries("Angstrom");
+    StyleSeries(angstromSeries_, Qt::red);
+    const int column = StringGrid1->columnCount();
+    StringGrid1->setColumnCount(column + 1);
+    StringGrid1->setItem(0, column, new QTableWidgetItem("Alpha"));
+    StringGrid1->setColumnWidth(column, 50);
+  }
+  ApplyFilterChecks();
+
+  ForEachRecord([&](const std::string& record, double x, int row, const TResultLayout& layout) {
+    for (size_t k = 0; k < filterOfColumn.size(); ++k) {
+      const std::optional<double> v = ValueColumn(record, layout.AotColumn(static_cast<int>(k)));
+      if (!v) continue;
+      filterSeries_[static_cast<size_t>(filterOfColumn[k])]->AddXY(x, *v);
+      StringGrid1->setItem(row, static_cast<int>(k) + 1, new QTableWidgetItem(FloatText(RoundToDecimals(*v, 3))));
+    }
+    if (!level15) return;
+    const std::optional<double> alpha = ValueColumn(record, layout.AlphaColumn());
+    if (!alpha) return;
+    angstromSeries_->AddXY(x, *alpha);
+    StringGrid1->setItem(row, StringGrid1->columnCount() - 1, new QTableWidgetItem(FloatText(RoundToDecimals(*alpha, 3))));
+  });
+  GfxChart->Repaint();
+  ChartRatio->Repaint();
+}
+
+void TAotFrm::LoadWaterVapour() {
+  if (resultFile_.size() >= 4) resultFile_ = resultFile_.substr(0, resultFile_.size() - 4) + ".ta2";
+  GfxChart->SetTitle("Water vapor");
+  GfxChart->SetView3D(false);
+  GfxChart->SetLegendVisible(true);
+  GfxChart->SetExactDateTime(false);
+  ClearResults(false);
+  GfxChart->SetBottomDateTime(!CBJulian->isChecked(), "dd/mm hh:nn");
+  StringGrid1->setColumnCount(2);
+  StringGrid1->setItem(0, 1, new QTableWidgetItem("WV"));
+  StringGrid1->setColumnWidth(1, 50);
+  waterVapourSeries_ = GfxChart->AddLineSeries("Water vapor");
+  StyleSeries(waterVapourSeries_, QColor(0, 0, 0xFF));
+  ForEachRecord([&](const std::string& record, double x, int row, const TResultLayout& layout) {
+    // Rows without the vapour layout carry no water vapour at all.
+    const std::optional<double> w = layout.Vapour ? ValueColumn(record, layout.WaterVapourColumn()) : std::nullopt;
+    if (!w) return;
+    waterVapourSeries_->AddXY(x, *w);
+    StringGrid1->setItem(row, 1, new QTableWidgetItem(FloatText(*w)));
+  });
+  GfxChart->Repaint();
+}
+
+void TAotFrm::LevelChosen(const char* extension) {
+  if (resultFile_.size() >= 4) resultFile_ = resultFile_.substr(0, resultFile_.size() - 4) + extension;
+  LoadResults();
+}
+
+// ---- filters
+
+void TAotFrm::ApplyFilterChecks() {
+  if (RbLvlWv->isChecked()) return;
+  for (int r = 0; r < CLBFiltre->count(); ++r) {
+    const QListWidgetItem* item = CLBFiltre->item(r);
+    const bool on = item->checkState() == Qt::Checked;
+    const size_t i = static_cast<size_t>(item->data(Qt::UserRole).toInt());
+    if (i < filterSeries_.size() && filterSeries_[i]) filterSeries_[i]->SetVisible(on);
+    if (r + 1 < StringGrid1->columnCount()) {
+      StringGrid1->setColumnWidth(r + 1, on ? 50 : 0);
+      StringGrid1->setColumnHidden(r + 1, !on);
+    }
+  }
+}
+
+void TAotFrm::SetFilterChecks(int mode) {
+  CLBFiltre->blockSignals(true);
+  for (int r = 0; r < CLBFiltre->count(); ++r) {
+    QListWidgetItem* item = CLBFiltre->item(r);
+    const bool on = mode == 1 || (mode == 0 && item->checkState() != Qt::Checked);
+    item->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+  }
+  CLBFiltre->blockSignals(false);
+  ApplyFilterChecks();
+}
+
+// ---- zoom and erasing
+
+void TAotFrm::SetEraseMode(bool on) {
+  eraseMode_ = on;
+  GfxChart->SetAllowZoom(!on);
+}
+
+void TAotFrm::FollowZoom(TChart& from, TChart& to) {
+  if (syncing_) return;
+  syncing_ = true;
+  to.SetAxisRange(TChart::Bottom, from.AxisMinimum(TChart::Bottom), from.AxisMaximum(TChart::Bottom));
+  to.SetAxisAutomatic(TChart::Left);
+  syncing_ = false;
+}
+
+void TAotFrm::FollowUndoZoom(TChart& to) {
+  if (syncing_) return;
+  syncing_ = true;
+  if (to.Zoomed())
+    to.UndoZoom();
+  else
+    to.SetAxisAutomatic(TChart::Bottom);
+  syncing_ = false;
+}
+
+void TAotFrm::EraseInBox(double x1, double y1, double x2, double y2) {
+  if (x1 > x2) std::swap(x1, x2);
+  if (y1 > y2) std::swap(y1, y2);
+  auto erase = [&](TChartSeries* s, int column) {
+    for (int i = s->Count() - 1; i >= 0; --i) {
+      const double x = s->XValue(i), y = s->YValue(i);
+      if (x < x1 || x > x2 || y < y1 || y > y2) continue;
+      s->Delete(i);
+      for (size_t r = 0; r < rowX_.size(); ++r)
+        if (rowX_[r] == x) {
+          delete StringGrid1->takeItem(static_cast<int>(r) + 1, column);
+          break;
+        }
+    }
+  };
+  if (RbLvlWv->isChecked()) {
+    if (waterVapourSeries_) erase(waterVapourSeries_, 1);
+  } else {
+    int column = 1;
+    for (TChartSeries* s : filterSeries_)
+      if (s) erase(s, column++);
+  }
+  GfxChart->SetAxisAutomatic(TChart::Left);
+  GfxChart->Repaint();
+}
+
+// ---- commands
+
+void TAotFrm::OpenResults() {
+  QFileDialog dialog(this, "Open", QString::fromStdString(resultFolder_), "*.tao (*.tao);;*.ta2 (*.ta2)");
+  dialog.setObjectName("OpenDialog1");
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  resultFile_ = QStringToFileName(dialog.selectedFiles().first());
+  LoadResults();
+}
+
+void TAotFrm::SaveAscii() {
+  const std::string proposal = ChangeFileExt(host_.DataFile ? host_.DataFile->FileName : baseName_, ".txt");
+  QFileDialog dialog(this, "ASCII Export", FileNameToQString(proposal), "*.txt (*.txt)");
+  dialog.setObjectName("SaveDialog1");
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, !host_.ConfirmWrite);
+  dialog.selectFile(FileNameToQString(proposal));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  ExportAscii(QStringToFileName(dialog.selectedFiles().first()));
+}
+
+void TAotFrm::ExportAscii(const std::string& fileName) {
+  const std::string separator = host_.ScnList ? host_.ScnList->SepList : std::string(",");
+  std::vector<std::string> lines;
+  for (int r = 0; r < StringGrid1->rowCount(); ++r) {
+    std::string line;
+    for (int c = 0; c < StringGrid1->columnCount(); ++c) {
+      const QTableWidgetItem* item = StringGrid1->item(r, c);
+      line += (item ? QStringToAnsi(item->text()) : std::string()) + separator;
+    }
+    lines.push_back(line);
+  }
+  std::string error;
+  if (!WriteAsciiLines(fileName, lines, &error)) {
+    ShowWarningBox("Unable to write " + fileName + ": " + error);
+    return;
+  }
+  ShowInformationBox("Exportation finished");
+}
+
+void TAotFrm::SitePosition() {
+  TSitePropsFrm dialog(data_, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  Compute();
+  LoadResults();
+}
+
+void TAotFrm::About() {
+  QDialog about(this);
+  about.setObjectName("AboutBox");
+  about.setWindowTitle("About");
+  auto* layout = new QVBoxLayout(&about);
+  layout->addWidget(new QLabel("Aerosol optical thickness"));
+  auto* version = new QLabel(ZELT_VERSION_TEXT);
+  version->setObjectName("Version");
+  layout->addWidget(version);
+  auto* ok = new QPushButton("OK");
+  ok->setObjectName("OKBtn");
+  connect(ok, &QPushButton::clicked, &about, &QDialog::accept);
+  layout->addWidget(ok);
+  about.exec();
+}

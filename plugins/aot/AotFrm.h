@@ -1,0 +1,123 @@
+#pragma once
+// The AOT window: writes Morvane's inputs (the sun-measurement export and the parameter file), runs it,
+// and shows the optical thickness per filter, the Angstrom exponent and the water vapour as charts and
+// as a table, with erasing of points, linked zoom, per-site pressure and ozone and an ASCII export.
+#include <QDialog>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "plugins/aot/AotRun.h"
+#include "station/ChartServices.h"
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QSplitter;
+class QTableWidget;
+class QTabWidget;
+class QWidget;
+class TBgrData;
+class TExtraGraph_Box;
+class TListScn;
+class TQ5File;
+
+// What the window needs of the host.
+struct TAotHost {
+  TQ5File* DataFile = nullptr;  // the host's current data file (exported, never changed)
+  TListScn* ScnList = nullptr;  // its ASCII options
+  bool ConfirmWrite = false;
+  std::string PlugInFileName;
+  std::string Morvane;          // the program to run
+};
+
+class TAotFrm : public QDialog {
+  Q_OBJECT
+ public:
+  TAotFrm(TBgrData& data, const TAotHost& host, const std::string& baseName, QWidget* parent = nullptr);
+  ~TAotFrm() override;
+
+  // Prepares the inputs and runs Morvane; false when no new results came (the earlier ones stay).
+  bool Compute();
+  void LoadResults();
+  void LoadWaterVapour();
+  void ExportAscii(const std::string& fileName);
+  void EraseInBox(double x1, double y1, double x2, double y2);
+  std::string ResultFile() const { return resultFile_; }
+  std::string ResultFolder() const { return resultFolder_; }
+  std::string ParameterFile() const;
+
+  QWidget* Panel1;
+  QListWidget* CLBFiltre;
+  QCheckBox* CBJulian;
+  QPushButton* Button1;
+  QPushButton* Button2;
+  QCheckBox* CBPression;
+  QLineEdit* EPression;
+  QCheckBox* CBOzone;
+  QLineEdit* EOzone;
+  QTabWidget* PageControl1;
+  QTableWidget* StringGrid1;
+  QWidget* Panel2;
+  QLabel* Label2;
+  QPushButton* ZommBtn;
+  QPushButton* EraseBtn;
+  QRadioButton* RBLvl1;
+  QRadioButton* RBLvl15;
+  QRadioButton* RbLvlWv;
+  TChart* GfxChart;
+  TChart* ChartRatio;
+  QSplitter* Splitter1;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void done(int result) override;
+
+ private:
+  void BuildMenus();
+  void BuildControls();
+  void ReadSiteValues();
+  void SiteValueLeft(QLineEdit* edit);
+  bool StoreSiteValue(QLineEdit* edit);
+  bool ExportSunData(std::string& nsuFile);
+  void ApplyFilterChecks();
+  void SetFilterChecks(int mode);  // 0 invert, 1 all, 2 none
+  void OpenResults();
+  void SaveAscii();
+  void SitePosition();
+  void About();
+  void LevelChosen(const char* extension);
+  void SetEraseMode(bool on);
+  void FollowZoom(TChart& from, TChart& to);
+  void FollowUndoZoom(TChart& to);
+  void ClearResults(bool ratioVisible);
+  void AddRow(double x, const std::string& xText);
+  QString XText(double dateTime, double julian) const;
+  bool ReadRecords(std::vector<std::string>& records) const;
+  // Each readable record of the result file as a new table row; false (with the warning) without one.
+  using RecordVisitor = std::function<void(const std::string& record, double x, int row, const TResultLayout&)>;
+  bool ForEachRecord(const RecordVisitor& visit);
+
+  TBgrData& data_;
+  TAotHost host_;
+  std::string baseName_;
+  std::string workFolder_;
+  std::string resultFolder_;
+  std::string resultFile_;
+  std::vector<TChartSeries*> filterSeries_;  // per filter of the data set, null for the vapour channel
+  TChartSeries* waterVapourSeries_ = nullptr;
+  TChartSeries* angstromSeries_ = nullptr;
+  std::vector<double> rowX_;  // the x value of each table row (row 1 on)
+  bool eraseMode_ = false;
+  bool dragging_ = false;
+  QPoint downPoint_;
+  std::unique_ptr<TExtraGraph_Box> box_;
+  bool syncing_ = false;
+  int pressureValue_ = -1, ozoneValue_ = 300;
+};

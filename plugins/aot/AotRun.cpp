@@ -1,0 +1,213 @@
+#include "plugins/aot/AotRun.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QProcess>
+#include <QProgressDialog>
+#include <QStandardPaths>
+#include <QTimer>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <unistd.h>
+
+#include "common/DataPaths.h"
+#include "common/DateTime.h"
+#include "common/FileUtils.h"
+#include "common/Instrument.h"
+#include "common/analysis/BgrData.h"
+
+const char kDailyOzoneFileName[] = "ozonodiario.dat";
+
+std::string AotWorkFolder() {
+  const std::filesystem::path folder = UserDataDir(true) / "Aot";
+  ForceDirectories(folder);
+  return IncludeTrailingSlash(PathToBytes(folder));
+}
+
+std::string FindMorvane() {
+  const std::filesystem::path beside = ProgramDir() / "morvane";
+  if (FileExists(beside) && ::access(beside.c_str(), X_OK) == 0) return PathToBytes(beside);
+  return QStandardPaths::findExecutable("morvane").toStdString();
+}
+
+bool AotBaseName(const std::string& dataFileName, std::string& base) {
+  const std::string name = ExtractFileName(dataFileName);
+  if (name.size() <= 3) return false;
+  const std::string ext = name.substr(name.size() - 3);
+  if (ext != ".q5" && ext != ".Q5") return false;
+  base = name.substr(0, name.size() - 3);
+  return true;
+}
+
+bool IsWaterVapourFilter(const TFilter& filter) {
+  return filter.FilterDef && filter.FilterDef->Wavelength >= 926 && filter.FilterDef->Wavelength <= 946;
+}
+
+int AotFilterCount(const TBgrData& data) {
+  int m = static_cast<int>(data.FilterList.size());
+  for (const auto& f : data.FilterList)
+    if (f->FilterDef && f->FilterDef->Wavelength > 926 && f->FilterDef->Wavelength < 946) return m - 1;
+  return m;
+}
+
+int AotInstrumentCode(const TBgrData& data) {
+  if (data.FilterList.size() == 10) return 2;
+  for (const auto& f : data.FilterList)
+    if (f->FilterDef && f->FilterDef->Polarised) return 3;
+  return 1;
+}
+
+namespace {
+// Morvane refuses a site outside these (its own limits): latitude within +-90, longitude within +-180
+// (a longitude past 180 is the same meridian counted the other way), altitude -500 to 9000 m.
+double LongitudeWithin180(double lon) {
+  if (!std::isfinite(lon)) return 0;
+  lon = std::fmod(lon, 360.0);
+  if (lon > 180) lon -= 360;
+  if (lon < -180) lon += 360;
+  return lon;
+}
+double Within(double v, double lo, double hi) { return std::isfinite(v) ? std::clamp(v, lo, hi) : 0.0; }
+}  // namespace
+
+std::vector<std::string> AotParameterLines(const TAotParameters& p) {
+  std::vector<std::string> lines;
+  lines.push_back(std::to_string(p.InstrumentCode));
+  lines.push_back(p.CalibrationFile);
+  lines.push_back(p.OutputFile);
+  lines.push_back("1");
+  lines.push_back(RealTextDot(Within(p.Lat, -90, 90)));
+  lines.push_back(RealTextDot(LongitudeWithin180(p.Lon)));
+  lines.push_back(RealTextDot(Within(p.Alt, -500, 9000)));
+  lines.push_back("-2");
+  if (p.Ozone || p.DailyOzoneFile.empty()) {
+    lines.push_back(std::to_string(p.Ozone.value_or(300)));
+  } else {
+    lines.push_back("-1");
+    lines.push_back(p.DailyOzoneFile);
+  }
+  lines.push_back("1");
+  lines.push_back("4");
+  lines.push_back("2 3 4 5");
+  lines.push_back(p.Pressure ? std::to_string(*p.Pressure) : std::string("-1"));
+  lines.push_back(p.DataFile);
+  return lines;
+}
+
+TMorvaneRun RunMorvane(const std::string& program, const QStringList& arguments, const std::string& folder,
+                       QWidget* parent) {
+  TMorvaneRun run;
+  QProcess process;
+  process.setProgram(QString::fromStdString(program));
+  process.setArguments(arguments);
+  process.setWorkingDirectory(QString::fromStdString(folder));
+  process.setStandardInputFile(QProcess::nullDevice());
+
+  // The window computes before it is first shown: a hidden owner would keep the progress hidden too.
+  QWidget* owner = parent && parent->isVisible() ? parent : nullptr;
+  QProgressDialog progress("Computing the optical thickness with Morvane...", "Cancel", 0, 0, owner);
+  progress.setObjectName("MorvaneProgress");
+  progress.setWindowTitle("AOT");
+  progress.setWindowModality(owner ? Qt::WindowModal : Qt::ApplicationModal);
+  progress.setMinimumDuration(0);
+  progress.setAutoClose(false);
+  progress.setAutoReset(false);
+
+  QEventLoop loop;
+  bool failedToStart = false;
+  QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+  QObject::connect(&process, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError e) {
+    if (e == QProcess::FailedToStart) {
+      failedToStart = true;
+      loop.quit();
+    }
+  });
+  QObject::connect(&progress, &QProgressDialog::canceled, &loop, [&] {
+    run.Cancelled = true;
+    process.kill();
+  });
+  process.start();
+  progress.show();
+  if (process.state() != QProcess::NotRunning || !failedToStart) loop.exec();
+  progress.hide();
+  if (failedToStart) {
+    run.Message = "CreateProcess failed .\n" + process.errorString().toStdString();
+    return run;
+  }
+  if (process.state() != QProcess::NotRunning) process.waitForFinished(-1);
+  const std::string err = process.readAllStandardError().trimmed().toStdString();
+  if (run.Cancelled) {
+    run.Message = "Morvane was cancelled.";
+    return run;
+  }
+  if (process.exitStatus() == QProcess::CrashExit) {
+    run.Message = "Morvane stopped abnormally." + (err.empty() ? std::string() : "\n" + err);
+    return run;
+  }
+  run.ExitCode = process.exitCode();
+  run.Ok = run.ExitCode == 0;
+  if (!run.Ok)
+    run.Message = err.empty() ? "Morvane ended with status " + std::to_string(run.ExitCode) + "." : err;
+  return run;
+}
+
+std::optional<double> ParseENumber(const std::string& field) {
+  size_t b = 0, e = field.size();
+  while (b < e && field[b] == ' ') ++b;
+  while (e > b && (field[e - 1] == ' ' || field[e - 1] == '\r')) --e;
+  if (b == e) return std::nullopt;
+  double v = 0;
+  const char* first = field.data() + b;
+  const char* last = field.data() + e;
+  const auto res = std::from_chars(first, last, v, std::chars_format::general);
+  if (res.ec != std::errc() || res.ptr != last || !std::isfinite(v)) return std::nullopt;
+  // Only plain reals: from_chars also takes "inf" and "nan" spellings, which the finite check drops.
+  return v;
+}
+
+std::optional<double> ValueColumn(const std::string& record, int column) {
+  if (column < 1) return std::nullopt;
+  const size_t start = 64 + 15 * static_cast<size_t>(column - 1);  // 0-based start of the field
+  if (start + 15 > record.size()) return std::nullopt;  // a field cut by the end of the line
+  return ParseENumber(record.substr(start, 15));
+}
+
+TResultLayout LayoutOf(const std::string& record, int m, bool instrumentHasVapour) {
+  TResultLayout layout;
+  layout.M = m;
+  std::string r = record;
+  while (!r.empty() && (r.back() == ' ' || r.back() == '\r')) r.pop_back();
+  const int columns = r.size() > 64 ? static_cast<int>((r.size() - 64 + 14) / 15) : 0;
+  if (columns == 2 * m + 10)
+    layout.Vapour = true;
+  else if (columns == m + 4)
+    layout.Vapour = false;
+  else
+    layout.Vapour = instrumentHasVapour;
+  return layout;
+}
+
+namespace {
+bool IntField(const std::string& record, size_t from, size_t to, int& value) {
+  if (record.size() < to) return false;
+  std::string s = record.substr(from - 1, to - from + 1);
+  size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return false;
+  s = s.substr(b);
+  const auto res = std::from_chars(s.data(), s.data() + s.size(), value);
+  return res.ec == std::errc() && res.ptr == s.data() + s.size();
+}
+}  // namespace
+
+bool RecordTime(const std::string& record, double& dateTime, double& julian) {
+  int year, month, day, hour, minute;
+  if (!IntField(record, 1, 5, year) || !IntField(record, 6, 9, month) || !IntField(record, 10, 13, day) ||
+      !IntField(record, 14, 17, hour) || !IntField(record, 18, 21, minute) || record.size() < 41)
+    return false;
+  const std::optional<double> seconds = ParseENumber(record.substr(21, 7));
+  const std::optional<double> n = ParseENumber(record.substr(28, 13));
+  if (!seconds || !n || *seconds < 0 || *seconds >= 61) return false;
+  julian = *n;
+  return TryEncodeDateTime(year, month, day, hour, minute, std::min(59, static_cast<int>(*seconds)), 0, dateTime);
+}

@@ -1,0 +1,80 @@
+#pragma once
+// What the AOT window hands to the optical-depth program and takes back from it: the work folder, the
+// parameter file, the run as a separate process, and the result records read at their columns.
+#include <QString>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class TBgrData;
+class TFilter;
+class QWidget;
+
+// Morvane's work folder: the per-user "Aot" folder (it finds its tables there first, then in the
+// installed data folder). Created when missing.
+std::string AotWorkFolder();
+// The program: "morvane" beside the station program, else on PATH; empty when there is none.
+std::string FindMorvane();
+
+// The base of a data file's name without its ".q5" extension (any case); false for any other name.
+bool AotBaseName(const std::string& dataFileName, std::string& base);
+
+// A filter of the water-vapour channel (926 to 946 nm inclusive).
+bool IsWaterVapourFilter(const TFilter& filter);
+// Filters Morvane computes an optical thickness for: every filter but the water-vapour channel.
+int AotFilterCount(const TBgrData& data);
+
+// Everything a parameter file holds, as the window knows it.
+struct TAotParameters {
+  int InstrumentCode = 1;
+  std::string CalibrationFile;
+  std::string OutputFile;  // the ".tao" to write
+  double Lat = 0, Lon = 0, Alt = 0;
+  std::optional<int> Ozone;         // Dobson units given by the user
+  std::string DailyOzoneFile;       // used when no ozone is given and the user has one
+  std::optional<int> Pressure;      // hPa given by the user
+  std::string DataFile;             // the sun-measurement export
+};
+
+// "2" with exactly ten filters, else "3" with a polarised filter, else "1".
+int AotInstrumentCode(const TBgrData& data);
+// The parameter file's lines, in order ('.' as decimal mark, the site within Morvane's ranges).
+std::vector<std::string> AotParameterLines(const TAotParameters& p);
+// The daily ozone file a user may put in the work folder.
+extern const char kDailyOzoneFileName[];
+
+// One run of the program in `folder` with `arguments`; the wait keeps the windows painting, shows
+// progress and offers Cancel (which ends the process).
+struct TMorvaneRun {
+  bool Ok = false;
+  bool Cancelled = false;
+  int ExitCode = 0;
+  std::string Message;  // the program's standard error, or why it did not run
+};
+TMorvaneRun RunMorvane(const std::string& program, const QStringList& arguments, const std::string& folder,
+                       QWidget* parent);
+
+// A 15-character number of a result record; nothing for an unparsable field ("NaN", asterisks, an
+// exponent of three digits).
+std::optional<double> ParseENumber(const std::string& field);
+
+// The value column `column` (from 1) of a record laid out as a ".tao" line (a ".ta2" line without its
+// first character): characters 65 + 15 x (column - 1) on; nothing past the end of the line.
+std::optional<double> ValueColumn(const std::string& record, int column);
+
+// Where the values of a record lie, as Morvane writes them: its rows carry the second pass and the
+// water vapour only when the instrument has a water-vapour channel.
+struct TResultLayout {
+  bool Vapour = false;
+  int M = 0;  // optical-thickness columns per pass
+  int AotColumn(int k) const { return Vapour ? M + k + 1 : k + 1; }  // second pass when there is one
+  int AlphaColumn() const { return Vapour ? 2 * M + 6 : M + 2; }
+  int WaterVapourColumn() const { return Vapour ? 2 * M + 10 : 0; }
+};
+// The layout of one record: from its number of value columns when that tells, else from the filters.
+TResultLayout LayoutOf(const std::string& record, int m, bool instrumentHasVapour);
+
+// The date-time of a record laid out as a ".tao" line (year 1-5, month 6-9, day 10-13, hour 14-17,
+// minute 18-21, seconds 22-28, truncated) and its day number (29-41); false when unreadable.
+bool RecordTime(const std::string& record, double& dateTime, double& julian);

@@ -1,0 +1,182 @@
+// Morvane's runs that go wrong: a failure keeps the earlier results, Cancel ends a slow run, and the
+// result columns are read as Morvane writes them whatever a record holds.
+#include <gtest/gtest.h>
+
+#include <QChart>
+#include <QChartView>
+#include <QLabel>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QXYSeries>
+#include <chrono>
+#include <csignal>
+
+#include "common/AsciiExport.h"
+#include "common/Prompt.h"
+#include "plugins/aot/tests/AotTestEnv.h"
+
+using namespace aot_test;
+
+namespace {
+
+const char kDay[] = "--sun-days 1 --start 2025-06-20 --interval 1800 --param SITE=12 --param LAT=28.31 "
+                    "--param LON=-16.50";
+const char kNotComputed[] = "AOT no computed. Please check instrument calibration";
+
+std::vector<QXYSeries*> SeriesOf(QWidget& window, const char* chart) {
+  std::vector<QXYSeries*> out;
+  for (QAbstractSeries* s : window.findChild<QChartView*>(chart)->chart()->series())
+    if (auto* xy = qobject_cast<QXYSeries*>(s)) out.push_back(xy);
+  return out;
+}
+
+QString Cell(QWidget& w, int row, int column) {
+  const QTableWidgetItem* item = w.findChild<QTableWidget*>("StringGrid1")->item(row, column);
+  return item ? item->text() : QString();
+}
+
+// A record of a result file: the time fields, then the value fields of 15 characters.
+std::string Record(const std::vector<std::string>& fields, int hour) {
+  char head[80];
+  std::snprintf(head, sizeof head, "%5d %3d %3d %3d %3d %6.3f %12.5f %11.5f %7.2f %2d", 2025, 6, 20, hour, 30, 0.0,
+                9302.0 + (hour + 0.5) / 24.0, 1.5, 25.0, 0);
+  std::string line = head;
+  for (const std::string& f : fields) line += std::string(15 - f.size(), ' ') + f;
+  return line;
+}
+
+std::string E(double v) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%.6E", v * 10);  // 0.123456E-01 style: mantissa below one
+  std::string s = b;                           // d.ddddddE±xx of v*10
+  return "0." + s.substr(0, 1) + s.substr(2, 5) + "E" + s.substr(s.find('E') + 1);
+}
+
+}  // namespace
+
+// A calibration that Morvane cannot read: its message is shown and the earlier results stay on show
+// and on disk.
+TEST(AotRun, MorvaneFailureKeepsTheEarlierResults) {
+  Station station;
+  station.LoadSunDays("SITE0601.q5", kDay);
+  Station::WriteCalibration(12);
+  const auto tao = station.AotFolder() / "SITE0601.tao";
+  {
+    ScopedPromptScript prompts;
+    station.Run([](QWidget&) {});
+    ASSERT_TRUE(prompts.Texts().empty());
+  }
+  ASSERT_TRUE(std::filesystem::exists(tao));
+  const std::string before = ScopedTestHome::Read(tao);
+
+  ScopedTestHome::Write(station.home.Root() / "data/zelt/Calibration/calibr12.cal", "2025 6 1 not numbers\r\n");
+  ScopedPromptScript prompts;
+  bool driven = false;
+  station.Run([&](QWidget& w) {
+    driven = true;
+    // The earlier results are shown without running Morvane.
+    EXPECT_TRUE(w.findChild<QLabel*>("Label2")->isVisible());
+    const int points = SeriesOf(w, "GfxChart")[0]->count();
+    ASSERT_GT(points, 0);
+    Trigger(w, "Restartcalculation1");
+    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->count(), points);
+  });
+  EXPECT_TRUE(driven);
+  const auto texts = prompts.Texts();
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0].rfind("Morvane failed: morvane:", 0), 0u) << texts[0];
+  EXPECT_NE(texts[0].find("calibr12.cal"), std::string::npos) << texts[0];
+  EXPECT_EQ(ScopedTestHome::Read(tao), before);
+  EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "run/SITE0601.tao"));
+}
+
+// Cancel ends a run that does not end by itself: the process is gone and no result appears.
+TEST(AotRun, CancelEndsASlowRun) {
+  Station station;
+  station.LoadSunDays("SITE0601.q5", kDay);
+  Station::WriteCalibration(12);
+  const auto standIn = station.home.Root() / "slow";
+  std::filesystem::create_directories(standIn);
+  const auto pidFile = station.home.Root() / "pid";
+  ScopedTestHome::Write(standIn / "morvane", "#!/bin/sh\necho $$ > '" + pidFile.string() + "'\nexec sleep 60\n");
+  std::filesystem::permissions(standIn / "morvane", std::filesystem::perms::owner_all);
+  station.home.Set("PATH", standIn.string() + ":/usr/bin:/bin");
+
+  ScopedPromptScript prompts;
+  WhenShown("MorvaneProgress", [&](QWidget& progress) {
+    // Wait until the stand-in runs, then cancel as the user does.
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, &progress, pidFile] {
+      if (!std::filesystem::exists(pidFile) || ScopedTestHome::Read(pidFile).empty()) return;
+      poll->stop();
+      poll->deleteLater();
+      progress.findChild<QPushButton*>()->click();  // "Cancel"
+    });
+    poll->start(20);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  bool driven = false;
+  station.Run([&](QWidget& w) {
+    driven = true;
+    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->count(), 0);
+  });
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_TRUE(driven);
+  const pid_t pid = std::stoi(ScopedTestHome::Read(pidFile));
+  EXPECT_NE(::kill(pid, 0), 0) << "the stand-in still runs";
+  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{kNotComputed});
+  EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "SITE0601.tao"));
+}
+
+// Rows without the water-vapour layout (optical thickness and one combination only) and fields that
+// hold no number: every value is read at its own column, a bad or missing field is a missing value.
+TEST(AotRun, ReadsColumnsAsMorvaneWritesThem) {
+  Station station;
+  station.LoadSunDays("SITE0601.q5", kDay);
+  Station::WriteCalibration(12);
+  std::filesystem::create_directories(station.AotFolder());
+  // Eight optical thicknesses (M = 8: 940 nm is the vapour channel), then beta, alpha, SD, r2.
+  std::vector<std::string> full, odd;
+  for (int i = 1; i <= 8; ++i) full.push_back(E(0.1 * i));
+  for (double v : {0.08, 1.3, 0.01, 0.99}) full.push_back(E(v));
+  odd = {E(0.5), "NaN", "***************", "0.123456-100", E(0.7), E(0.6), E(0.6), E(0.6)};
+  for (double v : {0.08, 1.3, 0.01, 0.99}) odd.push_back(E(v));
+  const std::vector<std::string> cut = {E(0.5), E(0.5), E(0.5)};  // a line that ends early
+  const std::string header = "Year Month Day Hour Min Sec Julian Mass Temp Cloud ";
+  ScopedTestHome::Write(station.AotFolder() / "SITE0601.tao",
+                        header + "\r\n" + Record(full, 9) + "\r\n" + Record(odd, 10) + "\r\n\r\n" + Record(cut, 11) + "\r\n");
+  ScopedTestHome::Write(station.AotFolder() / "SITE0601.ta2", header + "\r\n " + Record(full, 9) + "\r\n");
+
+  ScopedPromptScript prompts;
+  station.Run([&](QWidget& w) {
+    EXPECT_TRUE(w.findChild<QLabel*>("Label2")->isVisible());
+    EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "inputpar.dat"));  // nothing computed
+    auto series = SeriesOf(w, "GfxChart");
+    ASSERT_EQ(series.size(), 8u);
+    ASSERT_EQ(series[0]->count(), 2);
+    EXPECT_DOUBLE_EQ(series[0]->at(0).y(), 0.1);
+    EXPECT_DOUBLE_EQ(series[0]->at(1).y(), 0.5);
+    EXPECT_DOUBLE_EQ(series[7]->at(0).y(), 0.8);
+    for (int k : {1, 2, 3}) EXPECT_EQ(series[static_cast<size_t>(k)]->count(), 1) << k;
+    EXPECT_EQ(series[4]->count(), 2);
+    EXPECT_EQ(series[5]->count(), 2);
+    EXPECT_EQ(w.findChild<QTableWidget*>("StringGrid1")->rowCount(), 4);
+    for (int c = 1; c <= 8; ++c) EXPECT_EQ(Cell(w, 3, c), "") << c;  // nothing past the end of its line
+    EXPECT_EQ(Cell(w, 2, 2), "");
+    EXPECT_EQ(Cell(w, 2, 5), "0.7");
+    EXPECT_EQ(Cell(w, 1, 3), "0.3");
+
+    w.findChild<QRadioButton*>("RBLvl15")->setChecked(true);
+    auto ratio = SeriesOf(w, "ChartRatio");
+    ASSERT_EQ(ratio[0]->count(), 1);
+    EXPECT_DOUBLE_EQ(ratio[0]->at(0).y(), 1.3);
+    EXPECT_DOUBLE_EQ(SeriesOf(w, "GfxChart")[2]->at(0).y(), 0.3);
+
+    // These rows carry no water vapour.
+    w.findChild<QRadioButton*>("RbLvlWv")->setChecked(true);
+    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->count(), 0);
+  });
+  EXPECT_TRUE(prompts.Texts().empty());
+}

@@ -1,0 +1,215 @@
+#include "plugins/radiometre/RadCalibration.h"
+
+#include "common/DataPaths.h"
+#include "common/DecimalSep.h"
+#include "common/IniFile.h"
+#include "common/analysis/Q5xReader.h"
+
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+namespace radio {
+
+double& TCoef::Value(int index)
+{
+    switch (index) {
+    case 0: return a;
+    case 1: return b;
+    case 2: return n;
+    case 3: return d;
+    case 4: return S;
+    default: return Amp;
+    }
+}
+
+int TCalibr::DayNumber() const { return static_cast<int>(std::floor(Date)); }
+
+TCoef* TCalibr::FindCoef(int filter) const
+{
+    for (TCoef* c : *this)
+        if (c->Filter == filter) return c;
+    return nullptr;
+}
+
+TCoef* TCalibr::AddCoef(int filter)
+{
+    auto* coef = new TCoef;
+    coef->Owner = this;
+    coef->Filter = filter;
+    Add(coef);
+    return coef;
+}
+
+TCalibr* TCalibrations::GetCalibration(double date)
+{
+    for (TCalibr* c : *this)
+        if (c->Date == date) return c;
+    auto* c = new TCalibr(date);
+    Add(c);
+    return c;
+}
+
+TCalibr* TCalibrations::GetCalibrationInForce(double date) const
+{
+    TCalibr* best = nullptr;
+    for (TCalibr* c : *this)
+        if (c->Date > 0 && c->Date <= date && (!best || c->Date > best->Date)) best = c;
+    return best;
+}
+
+void TCalibrations::Remove(TCalibr* calibration)
+{
+    const int i = IndexOf(calibration);
+    if (i >= 0) Delete(i);
+}
+
+bool ReadCalibrationReal(const std::string& text, double& value)
+{
+    const double v = Q5xNumber(text, std::numeric_limits<double>::quiet_NaN());
+    if (std::isnan(v)) return false;
+    value = v;
+    return true;
+}
+
+std::string CoefText(double value)
+{
+    std::string text = ShortestRealText(value);
+    ReplaceChar(text, DecimalSeparator(), '.');
+    return text;
+}
+
+void TCalibrations::Load(TCustomIniFile& ini, const std::string& section, std::vector<std::string>& warnings)
+{
+    Clear();
+    auto warn = [&](const std::string& key, const std::string& why) {
+        warnings.push_back("Calibration key \"" + key + "\" of [" + section + "]: " + why);
+    };
+    for (const std::string& key : ini.ReadSection(section)) {
+        const size_t dash = key.find('-');
+        if (dash == std::string::npos) continue;
+        int32_t day = 0;
+        if (!Q5xInteger(key.substr(0, dash), day)) {
+            warn(key, "the day number is not an integer; key ignored");
+            continue;
+        }
+        const std::string suffix = UpperCase(key.substr(dash + 1, 10));
+        int32_t filter = 0;
+        const bool isTemp = suffix == "TEMP", isUseTemp = suffix == "USETEMP";
+        if (!isTemp && !isUseTemp && !Q5xInteger(key.substr(dash + 1), filter)) {
+            warn(key, "the filter number is not an integer; key ignored");
+            continue;
+        }
+        TCalibr* calibration = GetCalibration(day);
+        const std::string value = ini.ReadString(section, key, "");
+        if (isTemp) {
+            if (!ReadCalibrationReal(value, calibration->Tcal)) {
+                calibration->Tcal = 29;
+                warn(key, "\"" + value + "\" is not a number; 29 taken");
+            }
+        } else if (isUseTemp) {
+            calibration->UseTemp = ini.ReadBool(section, key, false);
+        } else {
+            TCoef* coef = calibration->AddCoef(filter);
+            const std::vector<std::string> fields = SplitString(value, ';', false, false);
+            if (fields.size() <= 5) {
+                warn(key, "fewer than six coefficients; all taken as 0");
+                continue;
+            }
+            for (int i = 0; i < kCoefCount; ++i)
+                if (!ReadCalibrationReal(fields[static_cast<size_t>(i)], coef->Value(i))) {
+                    coef->Value(i) = 0;
+                    warn(key, "coefficient " + std::to_string(i + 1) + " is not a number; 0 taken");
+                }
+        }
+    }
+}
+
+void TCalibrations::Save(TCustomIniFile& ini, const std::string& section, const TCalibr& calibration)
+{
+    const int day = calibration.DayNumber();
+    for (const TCoef* coef : calibration) {
+        std::string value;
+        for (int i = 0; i < kCoefCount; ++i) value += (i ? ";" : "") + CoefText(coef->Value(i));
+        ini.WriteString(section, CoefKey(day, coef->Filter), value);
+    }
+    ini.WriteFloat(section, std::to_string(day) + "-TEMP", calibration.Tcal);
+    ini.WriteString(section, std::to_string(day) + "-USETEMP", calibration.UseTemp ? "1" : "0");
+}
+
+void TCalibrations::EraseKeys(TCustomIniFile& ini, const std::string& section, const TCalibr& calibration)
+{
+    const int day = calibration.DayNumber();
+    for (const TCoef* coef : calibration) ini.DeleteKey(section, CoefKey(day, coef->Filter));
+    ini.DeleteKey(section, std::to_string(day) + "-TEMP");
+    ini.DeleteKey(section, std::to_string(day) + "-USETEMP");
+}
+
+TCalibrationStore::TCalibrationStore(std::filesystem::path pluginFolder)
+    : FFallback(std::move(pluginFolder) / kFileName)
+{
+}
+
+std::filesystem::path TCalibrationStore::UserPath() const { return UserDataDir(false) / kFileName; }
+
+std::filesystem::path TCalibrationStore::ReadPath() const
+{
+    std::error_code ec;
+    const std::filesystem::path user = UserPath();
+    if (std::filesystem::exists(user, ec) || !std::filesystem::exists(FFallback, ec)) return user;
+    return FFallback;
+}
+
+std::filesystem::path TCalibrationStore::PrepareWrite() const
+{
+    std::error_code ec;
+    const std::filesystem::path user = UserDataDir(true) / kFileName;
+    if (!std::filesystem::exists(user, ec) && std::filesystem::exists(FFallback, ec))
+        std::filesystem::copy_file(FFallback, user, ec);
+    return user;
+}
+
+namespace {
+bool Finite(double v) { return std::isfinite(v); }
+}  // namespace
+
+bool RadianceOf(const TCoef& coef, const TCalibr& calibration, double count, double mirror, double headTemp,
+                double& radiance)
+{
+    double gain = coef.S;
+    if (calibration.UseTemp) gain = coef.S * std::exp((headTemp - calibration.Tcal) * coef.Amp);
+    if (!Finite(gain) || gain == 0) return false;
+    const double kelvin = headTemp + 273.15;
+    const double power = std::pow(kelvin, coef.n);
+    if (!Finite(power) || power == 0) return false;
+    const double exponent = coef.b / power;
+    if (!Finite(exponent)) return false;
+    const double denominator = std::exp(exponent) - coef.d;
+    if (!Finite(denominator) || denominator == 0) return false;
+    const double body = coef.a / denominator;
+    const double offset = (count - mirror) / gain;
+    const double value = body + offset;
+    if (!Finite(body) || !Finite(offset) || !Finite(value)) return false;
+    radiance = value;
+    return true;
+}
+
+bool TemperatureOf(const TCoef& coef, double radiance, double& celsius)
+{
+    if (!Finite(radiance) || radiance <= 0) return false;
+    const double ratio = coef.a / radiance;
+    if (!Finite(ratio)) return false;
+    const double argument = coef.d + ratio;
+    // The logarithm actually taken is ln(d + a / L): its argument and the quotient must be positive.
+    if (!Finite(argument) || argument <= 0) return false;
+    const double logarithm = std::log(argument);
+    if (!Finite(logarithm) || logarithm == 0) return false;
+    const double base = coef.b / logarithm;
+    if (!Finite(base) || base <= 0 || coef.n == 0) return false;
+    const double kelvin = std::pow(base, 1.0 / coef.n);
+    if (!Finite(kelvin)) return false;
+    celsius = kelvin - 273.15;
+    return Finite(celsius);
+}
+
+}  // namespace radio
