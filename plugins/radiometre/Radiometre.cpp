@@ -5,12 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "common/DecimalSep.h"
 #include "common/PlugInterface.h"
 #include "common/Q5File.h"
 #include "common/ScnType.h"
 #include "plugins/radiometre/CalibrationFrm.h"
-#include "plugins/radiometre/ErreurFrm.h"
+#include "common/analysis/ErreurFrm.h"
+#include "common/analysis/PlugInEntry.h"
 #include "plugins/radiometre/RadiometreFrm.h"
 
 namespace {
@@ -27,21 +27,14 @@ __attribute__((visibility("default"))) radio::TErreurFrm* _ErreurFrm = nullptr;
 
 __attribute__((visibility("default"))) const unsigned char* _GetZELTPlugMenuCaption(unsigned char* buffer)
 {
-    static const char caption[] = "Radiometer";
-    const size_t n = std::min<size_t>(std::strlen(caption), 255);
-    buffer[0] = static_cast<unsigned char>(n);
-    std::memcpy(buffer + 1, caption, n);
-    return buffer;
+    return CopyToShortString("Radiometer", buffer);
 }
 
 __attribute__((visibility("default"))) uint8_t _Initialize(TPlugInContext* context)
 {
-    uint32_t abi = 0;
-    std::memcpy(&abi, context->Reserved, sizeof abi);
-    if (abi != ZELT_PLUGIN_ABI) return 0;
+    if (!AcceptPlugInContext(context)) return 0;
     gContext = context;
     gScnList = static_cast<const TListScn*>(context->ScnList);
-    if (gScnList && !gScnList->SepDec.empty()) SetDecimalSeparator(gScnList->SepDec[0]);
     return 1;
 }
 

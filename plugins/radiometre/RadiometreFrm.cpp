@@ -6,10 +6,11 @@
 #include "common/FileUtils.h"
 #include "common/Prompt.h"
 #include "common/Q5File.h"
+#include "common/analysis/ErreurFrm.h"
 #include "common/analysis/ExtraGraph.h"
+#include "common/analysis/RadioAboutBox.h"
 #include "common/analysis/Q5xReader.h"
 #include "plugins/radiometre/CalibrationFrm.h"
-#include "plugins/radiometre/ErreurFrm.h"
 #include "plugins/radiometre/RadImport.h"
 #include "station/ChartServices.h"
 #include "station/HtmlHelp.h"
@@ -23,7 +24,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -71,7 +71,7 @@ TRadiometreFrm::TRadiometreFrm(TRadiometreData& data, TErreurFrm& errors, const 
     : QDialog(parent), FData(data), FErrors(errors), FHost(host)
 {
     BuildControls();
-    FData.OnCaution = [this](const std::string& line) { FErrors.Add(line); };
+    FData.OnCaution = [this](const std::string& line) { FErrors.AddMessage(line); };
     if (!FHost.DataFile()) {
         ShowWarning("No data in memory");
         OpenLoop();
@@ -393,7 +393,7 @@ void TRadiometreFrm::FillTable()
     for (size_t row = 1; row < grid.size(); ++row)
         for (size_t c = 0; c < header.size(); ++c)
             StringGrid1->setItem(static_cast<int>(row - 1), static_cast<int>(c), new QTableWidgetItem(AnsiToQString(grid[row][c])));
-    FErrors.ShowIfAny();
+    if (FErrors.HasMessages()) FErrors.show();
 }
 
 void TRadiometreFrm::DrawChart()
@@ -472,7 +472,7 @@ void TRadiometreFrm::DrawChart()
     GfxChart->SetAxisRange(TChart::Left, middle - range * 1.1 / 2, middle + range * 1.1 / 2);
     GfxChart->SetAxisAutomatic(TChart::Bottom);
     GfxChart->Repaint();
-    FErrors.ShowIfAny();
+    if (FErrors.HasMessages()) FErrors.show();
 }
 
 void TRadiometreFrm::RemoveZone(double x1, double y1, double x2, double y2)
@@ -617,11 +617,7 @@ void TRadiometreFrm::Index1Click()
 
 void TRadiometreFrm::Apropos1Click()
 {
-    QMessageBox about(QMessageBox::Information, "About ...",
-                      QString("Radiometer data viewer\nInfrared radiometer plug-in of the station program\nVersion %1")
-                          .arg(ZELT_VERSION_TEXT),
-                      QMessageBox::Ok, this);
-    about.setObjectName("AboutBox");
+    TAboutBox about("Radiometer", "Version 1.4", ZELT_VERSION_TEXT ".0", this);
     about.exec();
 }
 
