@@ -1,11 +1,9 @@
 // The station program started as a user starts it, with no screen and a fresh account, running the
 // viewer by -RUN=merrow: the plug-in is loaded from the plug-ins folder and its open dialog comes up
 // and waits (a file dialog lists folders on threads of its own), with no warning.
-#include "common/tests/PlatformTestEnv.h"
+#include "common/tests/StationProcess.h"
 
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <cstdlib>
 #include <filesystem>
@@ -38,14 +36,7 @@ class StationRunsMerrow : public ::testing::Test {
 protected:
     void Start(const QString& plugIn)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.insert("HOME", QString::fromStdString((home.Root() / "home").string()));
-        env.insert("XDG_CONFIG_HOME", QString::fromStdString((home.Root() / "config").string()));
-        env.insert("XDG_DATA_HOME", QString::fromStdString((home.Root() / "data").string()));
-        zelt.setProcessEnvironment(env);
+        zelt.setProcessEnvironment(FreshAccountEnvironment(home));
         const char* bin = std::getenv("ZELT_BIN_DIR");
         zelt.setProgram(QString(bin ? bin : ".") + "/zelt");
         zelt.setArguments({"-NOSPLASH", "-RUN=" + plugIn});
@@ -64,14 +55,7 @@ protected:
         }
         return condition();
     }
-    void TearDown() override
-    {
-        if (zelt.state() != QProcess::NotRunning) {
-            zelt.terminate();
-            if (!zelt.waitForFinished(5000)) zelt.kill();
-            zelt.waitForFinished(5000);
-        }
-    }
+    void TearDown() override { StopProcess(zelt); }
 
     ScopedTestHome home;
     QProcess zelt;
