@@ -7,18 +7,6 @@
 #include "common/ScnType.h"
 #include "common/Utils.h"
 
-namespace {
-
-// Hex of `count` bytes into `hex`, reusing its storage.
-void HexInto(const uint8_t* bytes, size_t count, std::string& hex)
-{
-    hex.resize(count * 2);
-    for (size_t i = 0; i < count; ++i)
-        ByteToHex(bytes[i], &hex[2 * i]);
-}
-
-}   // namespace
-
 const uint8_t* TEventList::Record(const Entry& entry) const
 {
     return FOwner->Image.get() + entry.Offset;
@@ -75,18 +63,14 @@ void TEventList::Insert(int index, TEvenement* event)
     Count(event, 1);
 }
 
-void TEventList::AddRecord(int32_t offset, const TRecordCheck& check, const TScnType* type)
+void TEventList::AddRecord(int32_t offset, const TRecordCheck& check, int typeIndex)
 {
     Entry entry;
     entry.Offset = offset;
     entry.Valid = check.Valid;
     entry.ErrorKind = check.ErrorKind;
-    if (type != nullptr && gListScn != nullptr)
-        for (int i = 0; i < gListScn->Count() && i < kNoType; ++i)
-            if ((*gListScn)[i] == type) {
-                entry.Type = static_cast<uint16_t>(i);
-                break;
-            }
+    if (typeIndex >= 0 && typeIndex < kNoType)
+        entry.Type = static_cast<uint16_t>(typeIndex);
     FEntries.push_back(entry);
     if (!FObjects.empty())
         FObjects.push_back(nullptr);
@@ -177,7 +161,7 @@ const std::string& TEventList::RecordHex(int index, std::string& hex) const
         return hex;
     }
     const uint8_t* record = Record(FEntries[static_cast<size_t>(index)]);
-    HexInto(record, record[1], hex);
+    BytesToHexInto(record, record[1], hex);
     return hex;
 }
 

@@ -58,8 +58,8 @@ public:
 
     // ---- records without objects --------------------------------------------------------------------
     // Appends a record of the owner's image at `offset` that passed the structure checks as `check`
-    // says (never an empty record), of the type `type` (null when none).
-    void AddRecord(int32_t offset, const TRecordCheck& check, const TScnType* type);
+    // says (never an empty record), of the global list's type at `typeIndex` (-1 when none).
+    void AddRecord(int32_t offset, const TRecordCheck& check, int typeIndex);
     bool HasObject(int index) const { return !FObjects.empty() && FObjects[static_cast<size_t>(index)] != nullptr; }
     // The fields of the event, read without making its object.
     bool Valid(int index) const;

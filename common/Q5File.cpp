@@ -171,14 +171,10 @@ bool TQ5File::Parse()
             ++p;
             continue;
         }
-        hex.resize(static_cast<size_t>(len) * 2);
-        for (int32_t i = 0; i < len; ++i)
-            ByteToHex(img[p + i], &hex[2 * static_cast<size_t>(i)]);
+        BytesToHexInto(img + p, static_cast<size_t>(len), hex);
         CheckRecordHex(hex, check);
-        if (!check.Empty) {
-            const TScnType* type = check.Valid && gListScn != nullptr ? gListScn->FindType(hex, InstrumentId) : nullptr;
-            Events.AddRecord(p, check, type);
-        }
+        if (!check.Empty)
+            Events.AddRecord(p, check, check.Valid && gListScn != nullptr ? gListScn->FindTypeIndex(hex, InstrumentId) : -1);
         p += len;
     }
     return true;

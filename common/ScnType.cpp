@@ -204,9 +204,14 @@ bool TScnType::Matches(const std::string& recordHex, const std::string& instrume
 }
 
 TScnType* TListScn::FindType(const std::string& recordHex, const std::string& instrumentId) const {
-  for (const auto& type : Items)
-    if (type->Matches(recordHex, instrumentId)) return type.get();
-  return nullptr;
+  const int index = FindTypeIndex(recordHex, instrumentId);
+  return index < 0 ? nullptr : Items[static_cast<size_t>(index)].get();
+}
+
+int TListScn::FindTypeIndex(const std::string& recordHex, const std::string& instrumentId) const {
+  for (size_t i = 0; i < Items.size(); ++i)
+    if (Items[i]->Matches(recordHex, instrumentId)) return static_cast<int>(i);
+  return -1;
 }
 
 namespace {

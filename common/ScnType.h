@@ -112,6 +112,8 @@ public:
   void LoadFromText(const std::string& text);
   // The first type that describes the record, or null.
   TScnType* FindType(const std::string& recordHex, const std::string& instrumentId) const;
+  // Its position in the list, -1 when none.
+  int FindTypeIndex(const std::string& recordHex, const std::string& instrumentId) const;
 };
 
 // The process-wide list, created at start-up by the settings object; null before.

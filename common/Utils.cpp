@@ -228,15 +228,21 @@ std::string ByteToHex(uint8_t value)
     return std::string(buf, 2);
 }
 
-std::string BytesToHex(const uint8_t* bytes, size_t count)
+void BytesToHexInto(const uint8_t* bytes, size_t count, std::string& out)
 {
     static const char digits[] = "0123456789ABCDEF";
-    std::string out(count * 2, '0');
+    out.resize(count * 2);
     char* o = out.data();
     for (size_t i = 0; i < count; ++i) {
         o[2 * i] = digits[bytes[i] >> 4];
         o[2 * i + 1] = digits[bytes[i] & 0x0F];
     }
+}
+
+std::string BytesToHex(const uint8_t* bytes, size_t count)
+{
+    std::string out;
+    BytesToHexInto(bytes, count, out);
     return out;
 }
 

@@ -79,6 +79,7 @@ bool IsHexDigit(char c);
 void ByteToHex(uint8_t value, char* out);   // two upper-case digits, no terminator
 std::string ByteToHex(uint8_t value);
 std::string BytesToHex(const uint8_t* bytes, size_t count);   // upper-case, two digits a byte
+void BytesToHexInto(const uint8_t* bytes, size_t count, std::string& out);   // the same, reusing `out`
 uint8_t HexToByte(const std::string& text);     // 0 for a text shorter than 2
 uint16_t HexToWord(const std::string& text);    // up to the first four digits
 uint32_t HexToInt(const char* text, int count);   // up to the first count digits of a NUL-terminated text

@@ -1,6 +1,8 @@
-// Any bytes as a Q5 data file: parsing, decoding, the texts of every event and a rebuild must not
-// crash, hang or read outside the image; a rebuilt image parses to the same rebuilt image.
+// Any bytes as a Q5 data file: parsing, decoding every value of every event, their texts, the ASCII
+// export and a rebuild must not crash, hang or read outside the image; a rebuilt image parses to the
+// same rebuilt image.
 #include "common/Q5File.h"
+#include "common/ScnElement.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <cstddef>
@@ -10,6 +12,7 @@
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
   LoadFuzzDescriptions();
+  FuzzScratchDir();
   return 0;
 }
 
@@ -23,7 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ev->SymbolString();
     ev->AsciiString();
     ev->AsciiHeader();
+    for (int j = 0; j < ev->Count(); ++j) {
+      TScnElement* element = ev->Items(j);
+      element->GetASCIIString();
+      element->GetTitle();
+    }
   }
+  file.ExportAsciiFiles(FuzzScratchDir() + "/q5file", true);
   file.NbEvt();
   file.DataSize();
   if (!file.Rebuild()) return 0;

@@ -440,10 +440,9 @@ void TStationCore::ReplaceDataFile(TQ5File* file)
 {
     // The download's last event belonged to the file that goes: forget it before freeing that file.
     FLastAppended = nullptr;
+    // The records already held are gathered when a download first needs them, not for every file opened.
     FSeenRecords.clear();
-    if (file)
-        for (TEvenement* ev : file->Events)
-            if (ev->Valid) FSeenRecords.insert(ev->Evt());
+    FSeenFilled = false;
     FHasPending = false;
     FPendingFrame.clear();
     if (file != Q5File) delete Q5File;
@@ -685,6 +684,12 @@ void TStationCore::ReceiveEventLines(const std::string& chunk)
                 if (ev->ErrorKind != EVT_NO_ERROR) {
                     badFrame();
                 } else {
+                    if (!FSeenFilled) {
+                        std::string hex;
+                        for (int i = 0; i < Q5File->Events.Count(); ++i)
+                            if (Q5File->Events.Valid(i)) FSeenRecords.insert(Q5File->Events.RecordHex(i, hex));
+                        FSeenFilled = true;
+                    }
                     mayRepeat = !FSeenRecords.insert(ev->Evt()).second;
                     FLastAppended = ev.get();
                     Q5File->Events.Add(ev.release());

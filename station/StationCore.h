@@ -167,6 +167,7 @@ private:
     // so the file is searched for duplicates only when it does (a download of thousands of records
     // stays linear).
     std::unordered_set<std::string> FSeenRecords;
+    bool FSeenFilled = false;
     int FBadFrames = 0;
     double FRoundTrip = 0;         // days
     double FCommandTime = 0;       // UTC days, 0 when no clock command is pending

@@ -22,7 +22,7 @@
 #include <QTextBlock>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTableView>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -46,6 +46,7 @@
 #include "station/ConfFrm.h"
 #include "station/HtmlHelp.h"
 #include "station/ParamDump.h"
+#include "station/ScnListModel.h"
 #include "station/windows/ConversionASCIIFrm.h"
 #include "station/windows/DialogParts.h"
 #include "station/windows/EditScriptFrm.h"
@@ -67,24 +68,6 @@ QString Q(const std::string& bytes) { return AnsiToQString(bytes); }
 
 const char* const kNoData = "No data in memory";
 const char* const kSelectFirst = "Select first one or several measurements in the list";
-
-// The row's index in the data file's event list.
-constexpr int kEventRole = Qt::UserRole;
-constexpr int kSortRole = Qt::UserRole + 1;
-
-class ScnItem : public QTreeWidgetItem {
-public:
-    using QTreeWidgetItem::QTreeWidgetItem;
-    // Sorting as the list asks for it: the key (column + 256 x counter) is kept by the tree.
-    bool operator<(const QTreeWidgetItem& other) const override
-    {
-        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
-        if (column == 1 || column == 2) {
-            return data(column, kSortRole).toDouble() < other.data(column, kSortRole).toDouble();
-        }
-        return text(column).compare(other.text(column), Qt::CaseInsensitive) < 0;
-    }
-};
 
 TSettingsSection SectionOf(TCustomIniFile* ini, const std::string& section)
 {
@@ -313,20 +296,28 @@ void TZELTFrm::BuildPanels()
     InstrDateLbl = label("Instr Date :", 2, 1);
     topLayout->addWidget(info);
 
-    ScnListView = new QTreeWidget(top);
+    // A table view keeps nothing per row beyond its header's section sizes: a list of a million rows
+    // costs a few bytes a row.
+    ScnListView = new QTableView(top);
     ScnListView->setObjectName("ScnListView");
-    ScnListView->setColumnCount(4);
-    ScnListView->setHeaderLabels({"Type", "Date/Time", "Size", "Data"});
-    ScnListView->setRootIsDecorated(false);
+    ScnListModel = new TScnListModel([this] { return Q5File(); }, ScnListView);
+    ScnListView->setModel(ScnListModel);
+    ScnListView->verticalHeader()->hide();
+    ScnListView->verticalHeader()->setDefaultSectionSize(ScnListView->fontMetrics().height() + 4);
+    ScnListView->setShowGrid(false);
+    ScnListView->setWordWrap(false);
+    ScnListView->horizontalHeader()->setStretchLastSection(true);
+    ScnListView->horizontalHeader()->setHighlightSections(false);
+    ScnListView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     ScnListView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ScnListView->setSelectionBehavior(QAbstractItemView::SelectRows);
     ScnListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ScnListView->setColumnWidth(0, 60);
     ScnListView->setColumnWidth(1, 140);
     ScnListView->setColumnWidth(2, 50);
-    ScnListView->header()->setSectionsClickable(true);
-    connect(ScnListView->header(), &QHeaderView::sectionClicked, this, [this](int c) { SortByColumn(c); });
-    connect(ScnListView, &QTreeWidget::itemDoubleClicked, this, [this] { DetailMnuClick(); });
+    ScnListView->horizontalHeader()->setSectionsClickable(true);
+    connect(ScnListView->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int c) { SortByColumn(c); });
+    connect(ScnListView, &QTableView::doubleClicked, this, [this] { DetailMnuClick(); });
     ScnListView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ScnListView, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
         QMenu menu;
@@ -612,14 +603,7 @@ void TZELTFrm::ShowQ5FileInfo()
         InstrDateLbl->setText(Q(ShortDateText(f->InstrumentClock) + " " + FormatDateTime("hh:nn", f->InstrumentClock) + ":??"));
 }
 
-std::string TZELTFrm::ShortDataText(const std::string& text)
-{
-    if (text.size() < 256) return text;
-    std::string s = text;
-    while (s.size() > 240) s.erase(95, 64);
-    s.insert(95, "...");
-    return s;
-}
+std::string TZELTFrm::ShortDataText(const std::string& text) { return TScnListModel::ShortDataText(text); }
 
 void TZELTFrm::RefreshScnList()
 {
@@ -627,32 +611,14 @@ void TZELTFrm::RefreshScnList()
     if (FScnInfo) FScnInfo->SetEvt(nullptr);
     std::fill(std::begin(FSortCounters), std::end(FSortCounters), 0);
     ShowQ5FileInfo();
-    ScnListView->setSortingEnabled(false);
-    ScnListView->clear();
     TQ5File* f = Q5File();
     if (!f) {
+        ScnListModel->Clear();
         SizeLbl->setText("-");
         DataLbl->setText("-");
         return;
     }
-    const TStationSettings& s = FCore->Settings;
-    QList<QTreeWidgetItem*> rows;
-    for (int i = 0; i < f->Events.Count(); ++i) {
-        TEvenement* ev = f->Events[i];
-        const std::string symbol = ev->SymbolString();
-        if (ev->Empty && ev->Valid && !s.ShowINIEvt) continue;
-        if ((ev->ErrorKind != EVT_NO_ERROR || !ev->Valid || symbol == "???") && !s.ShowScnError) continue;
-        auto* item = new ScnItem();
-        item->setText(0, Q(symbol));
-        item->setText(1, ev->Date == 0 ? QString("-") : Q(ShortDateText(ev->Date) + " " + TimeText(ev->Date)));
-        item->setData(1, kSortRole, ev->Date);
-        item->setText(2, QString::number(ev->Length));
-        item->setData(2, kSortRole, ev->Length);
-        item->setText(3, Q(ShortDataText(ev->AsciiString())));
-        item->setData(0, kEventRole, i);
-        rows.append(item);
-    }
-    ScnListView->addTopLevelItems(rows);
+    ScnListModel->Rebuild(FCore->Settings.ShowINIEvt, FCore->Settings.ShowScnError);
 }
 
 void TZELTFrm::SortByColumn(int column)
@@ -663,13 +629,14 @@ void TZELTFrm::SortByColumn(int column)
     // Counter 1: text columns ascending, date and size descending; counter 2 reverses.
     const bool textColumn = column == 0 || column == 3;
     const bool ascending = (counter == 1) == textColumn;
-    ScnListView->sortItems(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    ScnListView->clearSelection();
+    ScnListModel->SortBy(column, ascending);
 }
 
 std::vector<int> TZELTFrm::SelectedEvents() const
 {
     std::vector<int> out;
-    for (QTreeWidgetItem* item : ScnListView->selectedItems()) out.push_back(item->data(0, kEventRole).toInt());
+    for (const QModelIndex& row : ScnListView->selectionModel()->selectedRows()) out.push_back(ScnListModel->EventAt(row.row()));
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -698,7 +665,7 @@ void TZELTFrm::ConnectedChanged(bool connected)
         StartLbl->setText(Q(FormatDateTime("hh:nn:ss", FCore->ConnectionStart)) + " (" +
                           QLocale::c().toString(QDate::currentDate(), "dd MMM") + ")");
         Gauge->setValue(0);
-        if (ScnListView->topLevelItemCount() > 0) ScnListView->clear();
+        ScnListModel->Clear();
     }
     ConnectAct->setEnabled(!connected);
     StopAct->setEnabled(connected);
@@ -888,7 +855,7 @@ void TZELTFrm::DetailMnuClick()
     if (!FScnInfo) {
         FScnInfo = std::make_unique<TScnInfoFrm>(FCore->ModeExpert, this);
         // While it is shown, it follows the selection.
-        connect(ScnListView, &QTreeWidget::itemSelectionChanged, this, [this] {
+        connect(ScnListView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
             const std::vector<int> now = SelectedEvents();
             if (FScnInfo && FScnInfo->isVisible() && !now.empty() && Q5File() && now[0] < Q5File()->Events.Count())
                 FScnInfo->SetEvt(Q5File()->Events[now[0]]);

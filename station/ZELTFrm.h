@@ -23,8 +23,8 @@ class QPlainTextEdit;
 class QProgressBar;
 class QToolBar;
 class QToolButton;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTableView;
+class TScnListModel;
 class TChart;
 class TChartSeries;
 class TStatusConfig;
@@ -126,7 +126,8 @@ public:
     bool EchoMemoToStderr = false;
 
     // Widgets the tests look at.
-    QTreeWidget* ScnListView = nullptr;
+    QTableView* ScnListView = nullptr;
+    TScnListModel* ScnListModel = nullptr;
     QPlainTextEdit* Memo = nullptr;
     QLabel *NameLbl = nullptr, *SizeLbl = nullptr, *DataLbl = nullptr, *InstrumentLbl = nullptr,
            *PcDateLbl = nullptr, *InstrDateLbl = nullptr;

@@ -121,8 +121,11 @@ int main(int argc, char** argv)
         frm.show();
         frm.Start();
         if (TSplashScreenFrm::Current) TSplashScreenFrm::Current->close();
-        // Nothing would ever happen: no connection, no plug-in to run.
-        if (!PromptHasScreen() && !unattended && frm.PlugInName().empty()) return 0;
+        if (!PromptHasScreen() && !unattended && frm.PlugInName().empty()) {
+            // Nothing would ever happen: the window shows what it opened once, then the program ends.
+            QCoreApplication::processEvents();
+            return 0;
+        }
         status = app.exec();
     }
     return status;

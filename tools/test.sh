@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the sanitizer build of the core and link libraries,
-# a short run of each fuzzer, then the full test suite of the normal build.
+# Builds everything and runs every test: the sanitizer build of the core, link and socket (TLS) libraries,
+# a short run of each fuzzer (ZELT_FUZZ_SECONDS each, 12 by default: about four minutes for all of
+# them; tools/fuzz-long.sh runs them longer), then the full test suite of the normal build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -20,7 +21,7 @@ if [ -d fuzz ]; then
     corpus=$(mktemp -d)
     [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$corpus/"
     echo "-- $name"
-    "$f" -max_total_time="${ZELT_FUZZ_SECONDS:-20}" -rss_limit_mb=2048 -print_final_stats=0 "$corpus" 2>&1 | tail -n 2
+    "$f" -max_total_time="${ZELT_FUZZ_SECONDS:-12}" -rss_limit_mb=2048 -print_final_stats=0 "$corpus" 2>&1 | tail -n 2
     rm -rf "$corpus"
   done
 fi

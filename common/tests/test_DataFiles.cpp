@@ -36,11 +36,11 @@ class DataFilesTest : public ::testing::Test {
 };
 
 TEST_F(DataFilesTest, ListsLoad) {
-  ASSERT_EQ(lists.Ins().Count(), 1);
+  ASSERT_EQ(lists.Ins().Count(), 2);
   EXPECT_EQ(lists.Ins()[0]->Filters.size(), 22u);
   EXPECT_EQ(lists.Ins().GetInstrumentName("SP0A0123"), "Q5 sun photometer, 9 filters 340-1640 nm");
-  EXPECT_EQ(lists.El().Count(), 18);
-  ASSERT_EQ(lists.Scn().Count(), 8);
+  EXPECT_EQ(lists.El().Count(), 23);
+  ASSERT_EQ(lists.Scn().Count(), 9);
   for (const auto& type : lists.Scn().Items) {
     EXPECT_GT(type->Count(), 3) << type->Extension;  // every E line named a known value
     EXPECT_EQ(type->Items[0]->ValueKind, VAL_DATE);

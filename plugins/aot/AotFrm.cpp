@@ -490,6 +490,10 @@ void TAotFrm::LoadResults() {
   GfxChart->SetTitle("Optical Thickness");
   ChartRatio->SetTitle(QString::fromUtf8("440-870\u00B7Angstrom"));
   ClearResults(level15);
+  if (level15) {
+    const int half = std::max(1, Splitter1->height() / 2);
+    Splitter1->setSizes({half, half});
+  }
   GfxChart->SetBottomDateTime(!CBJulian->isChecked(), "dd/mm hh:nn");
   ChartRatio->SetBottomDateTime(!CBJulian->isChecked(), "dd/mm hh:nn");
   // One column per filter but the vapour channel, in the data set's order; k counts them.

@@ -1,6 +1,7 @@
 #include "plugins/aot/AotRun.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
 #include <QProgressDialog>
@@ -127,6 +128,14 @@ TMorvaneRun RunMorvane(const std::string& program, const QStringList& arguments,
     run.Cancelled = true;
     process.kill();
   });
+  // Morvane says nothing while it works: the time it has taken is the progress shown.
+  QElapsedTimer elapsed;
+  elapsed.start();
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, &progress, [&] {
+    progress.setLabelText(QString("Computing the optical thickness with Morvane... %1 s").arg(elapsed.elapsed() / 1000));
+  });
+  tick.start(500);
   process.start();
   progress.show();
   if (process.state() != QProcess::NotRunning || !failedToStart) loop.exec();

@@ -72,6 +72,39 @@ bool ReadCalibrationReal(const std::string& text, double& value)
     return true;
 }
 
+std::string CleanNumberText(const std::string& text, char separator)
+{
+    std::string out;
+    size_t i = 0;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        if (text[i] == '-') out += '-';
+        ++i;
+    }
+    bool digits = false, point = false;
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (isDigit(c)) {
+            out += c;
+            digits = true;
+        } else if ((c == 'E' || c == 'e') && digits) {
+            size_t j = i + 1;
+            std::string exponent = "E";
+            if (j < text.size() && (text[j] == '-' || text[j] == '+')) exponent += text[j++];
+            const size_t start = j;
+            while (j < text.size() && isDigit(text[j])) exponent += text[j++];
+            if (j > start) out += exponent;
+            break;
+        } else if (!point && c != '-' && c != '+') {
+            out += separator;
+            point = true;
+        } else {
+            break;
+        }
+    }
+    return out;
+}
+
 std::string CoefText(double value)
 {
     std::string text = ShortestRealText(value);
@@ -109,6 +142,9 @@ void TCalibrations::Load(TCustomIniFile& ini, const std::string& section, std::v
             }
         } else if (isUseTemp) {
             calibration->UseTemp = ini.ReadBool(section, key, false);
+        } else if (calibration->FindCoef(filter)) {
+            // "39083-1" and "39083-01" name one filter: the first key holds, as the save writes one.
+            warn(key, "a second key for filter " + std::to_string(filter) + "; key ignored");
         } else {
             TCoef* coef = calibration->AddCoef(filter);
             const std::vector<std::string> fields = SplitString(value, ';', false, false);

@@ -89,6 +89,11 @@ bool TemperatureOf(const TCoef& coef, double radiance, double& celsius);
 
 // Text of a real for the store: the shortest text with up to 15 significant digits and '.'.
 std::string CoefText(double value);
+// A number typed in the editor, cleaned: a leading '-' kept ('+' dropped), digits kept, the first
+// other character becomes `separator`, an exponent ("E", a sign, digits) after a digit is kept, and
+// the text ends at the next other character. "12,5" gives "12.5" (with '.'), "1.2.3" gives "1.2",
+// "1.5E-5" stays "1.5E-5".
+std::string CleanNumberText(const std::string& text, char separator);
 // A real written with '.' or ',' (sign and exponent allowed); false when it is not a number.
 bool ReadCalibrationReal(const std::string& text, double& value);
 

@@ -158,4 +158,59 @@ TEST_F(GoldenExport, PeriodFilesMergedFromTwoDataFiles) {
   Compare("period");
 }
 
+// A file's records read without their objects give what the event objects give, and the running totals
+// follow deletions, additions and a rebuild.
+TEST_F(GoldenExport, RecordsReadAsTheirEvents) {
+  const std::string path = Generate("mixed.q5", kMixed);
+  TQ5File records(path), objects(path);
+  ASSERT_EQ(records.Events.Count(), objects.Events.Count());
+  std::string text, hex;
+  for (int i = 0; i < records.Events.Count(); ++i) {
+    const TEvenement* event = objects.Events[i];
+    ASSERT_FALSE(records.Events.HasObject(i));
+    EXPECT_EQ(records.Events.Valid(i), event->Valid != 0) << i;
+    EXPECT_EQ(records.Events.Empty(i), event->Empty != 0) << i;
+    EXPECT_EQ(records.Events.ErrorKind(i), event->ErrorKind) << i;
+    EXPECT_EQ(records.Events.Length(i), event->Length) << i;
+    EXPECT_EQ(records.Events.ScnType(i), event->ScnType) << i;
+    EXPECT_EQ(records.Events.Date(i), event->Date) << i;
+    EXPECT_EQ(records.Events.SymbolString(i), event->SymbolString()) << i;
+    EXPECT_EQ(records.Events.RecordHex(i, hex), event->Evt()) << i;
+    text.clear();
+    records.Events.AppendAsciiString(i, text);
+    EXPECT_EQ(text, event->AsciiString()) << i;
+    ASSERT_GT(event->Count(), -1);   // built elements give the same text as the record
+    EXPECT_EQ(text, event->AsciiString()) << i;
+  }
+  EXPECT_EQ(records.DataSize(), objects.DataSize());
+  EXPECT_EQ(records.NbEvt(), objects.NbEvt());
+
+  // Delete some records (with and without objects), add a downloaded event, rebuild: the totals and
+  // the texts are those of the file saved and read again.
+  records.Events.Delete(3);
+  (void)records.Events[10];
+  records.Events.Delete(10);
+  auto* added = new TEvenement(&records);
+  added->SetEvt(TEvenement::BuildFrame(objects.Events[0]->Evt()));
+  records.Events.Add(added);
+  const int nb = records.NbEvt();
+  const int size = records.DataSize();
+  ASSERT_TRUE(records.Rebuild());
+  ASSERT_TRUE(records.SaveToFile((home.Root() / "edited.q5").string()));
+  TQ5File back((home.Root() / "edited.q5").string());
+  EXPECT_EQ(back.NbEvt(), nb);
+  EXPECT_EQ(back.DataSize(), size);
+  ASSERT_EQ(back.Events.Count(), records.Events.Count());
+  for (int i = 0; i < back.Events.Count(); ++i) {
+    std::string a, b;
+    back.Events.AppendAsciiString(i, a);
+    records.Events.AppendAsciiString(i, b);
+    EXPECT_EQ(a, b) << i;
+  }
+  EXPECT_EQ(records.Events.IndexOf(added), records.Events.Count() - 1);
+  records.Events.Clear();
+  EXPECT_EQ(records.DataSize(), 0);
+  EXPECT_EQ(records.NbEvt(), 0);
+}
+
 }  // namespace

@@ -53,6 +53,7 @@ const char* kUsage =
     "                      whole days (UTC) before the image's end, at the site of the parameter block,\n"
     "                      made by q5gen's sun days (counts V0 x exp(-air mass x optical depth))\n"
     "  --sun-noise P       relative noise of those counts (default 0)\n"
+    "  --sun-temp C        instrument temperature of those triplets (default 25)\n"
     "  --write-image FILE  write the memory image as a data file and exit\n"
     "  --image-time T      the embedded image ends at T (seconds since the epoch) instead of now\n"
     "  --log FILE          report file (default: standard error)\n"
@@ -78,6 +79,7 @@ struct Config {
   int records = 12;
   int sunDays = 0;
   double sunNoise = 0.0;
+  double sunTemperature = 25.0;
   long long imageTime = 0;
   bool reopen = false;
   double announce = 1.0, again = -1;
@@ -101,6 +103,7 @@ bool ParseArgs(int argc, char** argv, Config& c) {
     else if (a == "--records") c.records = std::stoi(value());
     else if (a == "--sun-days") c.sunDays = std::stoi(value());
     else if (a == "--sun-noise") c.sunNoise = std::stod(value());
+    else if (a == "--sun-temp") c.sunTemperature = std::stod(value());
     else if (a == "--write-image") c.writeImage = value();
     else if (a == "--image-time") c.imageTime = std::stoll(value());
     else if (a == "--log") c.log = value();
@@ -177,10 +180,12 @@ int OpenListener(int& port) {
 }  // namespace
 
 // Sun triplets of whole days before the image's end, with the parameter block that gives their site.
-bool AddSunDays(zsim::Image& image, int64_t end, int days, double noise, std::string& error) {
+bool AddSunDays(zsim::Image& image, int64_t end, const Config& cfg, std::string& error) {
   q5gen::Options options;
+  const int days = cfg.sunDays;
   options.sunDays = days;
-  options.sunNoise = noise;
+  options.sunNoise = cfg.sunNoise;
+  options.sunTemperature = cfg.sunTemperature;
   options.interval = 900;
   options.start = end - end % 86400 - static_cast<int64_t>(days) * 86400;
   std::string bytes;
@@ -219,7 +224,7 @@ int main(int argc, char** argv) {
     image = zsim::DefaultImage(end, cfg.records);
     if (cfg.sunDays > 0) {
       std::string error;
-      if (!AddSunDays(image, end, cfg.sunDays, cfg.sunNoise, error)) {
+      if (!AddSunDays(image, end, cfg, error)) {
         std::fprintf(stderr, "zelt-simulator: %s\n", error.c_str());
         return 1;
       }

@@ -195,3 +195,28 @@ TEST_F(ImportTest, WholeDaysFromQ5genGiveV0BackAndTheSiteOfTheParameters) {
     EXPECT_NEAR(std::exp(intercept) / v0.at(nm), 1.0, 1e-3) << nm;
   }
 }
+
+TEST_F(ImportTest, TripletsWithDarkCountsImportTheSameCounts) {
+  const std::string q5gen = std::string(std::getenv("ZELT_BIN_DIR") ? std::getenv("ZELT_BIN_DIR") : "") + "/q5gen";
+  auto import = [&](const std::string& name, const std::string& extra) {
+    const std::string out = (home.Root() / name).string();
+    const std::string command = "'" + q5gen + "' --sun-days 1 --start 2025-06-20 --interval 1800 " + extra + " '" + out + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    std::string bytes;
+    EXPECT_TRUE(ReadFileBytes(out, bytes));
+    std::unique_ptr<TQ5File> file = Load(q5test::Bytes(bytes.begin(), bytes.end()));
+    TBgrData set;
+    gBgrData = &set;
+    TImportData run(set, file.get(), nullptr);
+    EXPECT_EQ(run.Status, TImportData::ImportOk);
+    std::vector<double> counts;
+    for (const auto& serie : set.SerieList)
+      for (const auto& p : serie->Points) counts.push_back(p->CN);
+    gBgrData = data.get();
+    return counts;
+  };
+  const std::vector<double> plain = import("nsu.q5", "");
+  const std::vector<double> withDark = import("ssk.q5", "--sun-extras");
+  ASSERT_GT(plain.size(), 9u * 3 * 20);
+  EXPECT_EQ(plain, withDark);  // the dark counts are no sun counts
+}

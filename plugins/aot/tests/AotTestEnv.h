@@ -4,6 +4,10 @@
 // plug-in host, Morvane found on PATH; the window driven through its controls' object names.
 #include <QAbstractButton>
 #include <QAction>
+#include <QChart>
+#include <QChartView>
+#include <QTableWidget>
+#include <QXYSeries>
 #include <QApplication>
 #include <QMenu>
 #include <QTimer>
@@ -14,7 +18,9 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "common/AsciiExport.h"
 #include "common/DataPaths.h"
 #include "common/FileUtils.h"
 #include "common/Instrument.h"
@@ -72,6 +78,17 @@ class Station {
     path = (home.Root() / name).string();
     const std::string command = "'" + BinDir() + "/q5gen' " + options + " '" + path + "' >/dev/null";
     if (std::system(command.c_str()) != 0) throw std::runtime_error("q5gen failed: " + command);
+    LoadFile();
+  }
+  // The instrument simulator's memory image (the demo's download) written as a data file and loaded.
+  void LoadSimulatorImage(const std::string& name, const std::string& options) {
+    path = (home.Root() / name).string();
+    const std::string command =
+        "'" + BinDir() + "/zelt-simulator' --pty " + options + " --write-image '" + path + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("simulator failed: " + command);
+    LoadFile();
+  }
+  void LoadFile() {
     file = std::make_unique<TQ5File>(path);
     file->AttachInstrument(lists.Ins().FindByID(file->InstrumentId));
     host.file = file.get();
@@ -137,6 +154,25 @@ inline void WhenShown(const QString& name, const std::function<void(QWidget&)>& 
       }
   });
   timer->start();
+}
+
+// The series of a chart as Qt Charts holds them, in chart order.
+inline std::vector<QXYSeries*> SeriesOf(QWidget& window, const char* chart) {
+  std::vector<QXYSeries*> out;
+  for (QAbstractSeries* s : window.findChild<QChartView*>(chart)->chart()->series())
+    if (auto* xy = qobject_cast<QXYSeries*>(s)) out.push_back(xy);
+  return out;
+}
+
+inline QString Cell(QWidget& w, int row, int column) {
+  const QTableWidgetItem* item = w.findChild<QTableWidget*>("StringGrid1")->item(row, column);
+  return item ? item->text() : QString();
+}
+
+inline std::vector<std::string> Lines(const std::filesystem::path& p) {
+  std::vector<std::string> lines;
+  ReadAsciiLines(p.string(), lines);
+  return lines;
 }
 
 inline void Trigger(QWidget& w, const char* actionName) {

@@ -28,27 +28,6 @@ namespace {
 const char kDay[] = "--sun-days 1 --start 2025-06-20 --interval 900 --param SITE=12 --param LAT=28.31 "
                     "--param LON=-16.50";
 
-std::vector<std::string> Lines(const std::filesystem::path& p) {
-  std::vector<std::string> lines;
-  ReadAsciiLines(p.string(), lines);
-  return lines;
-}
-
-std::vector<QXYSeries*> SeriesOf(QWidget& window, const char* chart) {
-  std::vector<QXYSeries*> out;
-  auto* view = window.findChild<QChartView*>(chart);
-  if (!view) return out;
-  for (QAbstractSeries* s : view->chart()->series())
-    if (auto* xy = qobject_cast<QXYSeries*>(s)) out.push_back(xy);
-  return out;
-}
-
-QString Cell(QWidget& w, int row, int column) {
-  auto* grid = w.findChild<QTableWidget*>("StringGrid1");
-  const QTableWidgetItem* item = grid ? grid->item(row, column) : nullptr;
-  return item ? item->text() : QString();
-}
-
 }  // namespace
 
 // The parameter file line by line, the run, and the optical thickness, Angstrom exponent and water vapour
@@ -132,6 +111,29 @@ TEST(AotPlugIn, ComputesTheSunDayThroughMorvane) {
   EXPECT_EQ(station.lists.Scn().SepList, ";");
   EXPECT_EQ(station.lists.Scn().SepTime, ":");
   for (const auto& t : prompts.Texts()) ADD_FAILURE() << "unexpected message: " << t;
+}
+
+// The demo's download: the simulator's image with its sun days among the other records, at its site.
+TEST(AotPlugIn, ComputesTheSimulatorsDownload) {
+  Station station;
+  station.LoadSimulatorImage("DEMO0101.Q5", "--sun-days 2 --image-time 1750680000");
+  Station::WriteCalibration(1);
+  ScopedPromptScript prompts;
+  bool driven = false;
+  station.Run([&](QWidget& w) {
+    driven = true;
+    const auto lines = Lines(station.AotFolder() / "inputpar.dat");
+    ASSERT_EQ(lines.size(), 14u);
+    EXPECT_EQ(lines[1], (station.home.Root() / "data/zelt/Calibration/calibr1.cal").string());
+    EXPECT_EQ(lines[4], "48.71");
+    EXPECT_EQ(lines[5], "2.20833");  // whole seconds of time in the station parameters
+    auto series = SeriesOf(w, "GfxChart");
+    ASSERT_EQ(series.size(), 8u);
+    ASSERT_GT(series[3]->count(), 20);  // two days of triplets every 15 minutes
+    EXPECT_NEAR(series[3]->at(series[3]->count() / 2).y(), 0.08 * std::pow(0.44, -1.3), 0.03);
+  });
+  EXPECT_TRUE(driven);
+  EXPECT_TRUE(prompts.Texts().empty()) << prompts.Texts().front();
 }
 
 // Refusals before the window: no data, a name that is not a ".q5", no Morvane, no calibration file.

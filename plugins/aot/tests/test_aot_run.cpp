@@ -25,18 +25,6 @@ const char kDay[] = "--sun-days 1 --start 2025-06-20 --interval 1800 --param SIT
                     "--param LON=-16.50";
 const char kNotComputed[] = "AOT no computed. Please check instrument calibration";
 
-std::vector<QXYSeries*> SeriesOf(QWidget& window, const char* chart) {
-  std::vector<QXYSeries*> out;
-  for (QAbstractSeries* s : window.findChild<QChartView*>(chart)->chart()->series())
-    if (auto* xy = qobject_cast<QXYSeries*>(s)) out.push_back(xy);
-  return out;
-}
-
-QString Cell(QWidget& w, int row, int column) {
-  const QTableWidgetItem* item = w.findChild<QTableWidget*>("StringGrid1")->item(row, column);
-  return item ? item->text() : QString();
-}
-
 // A record of a result file: the time fields, then the value fields of 15 characters.
 std::string Record(const std::vector<std::string>& fields, int hour) {
   char head[80];
@@ -128,6 +116,28 @@ TEST(AotRun, CancelEndsASlowRun) {
   EXPECT_NE(::kill(pid, 0), 0) << "the stand-in still runs";
   EXPECT_EQ(prompts.Texts(), std::vector<std::string>{kNotComputed});
   EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "SITE0601.tao"));
+}
+
+// A program that crashes, or that ends well without writing its results, is a failure too.
+TEST(AotRun, CrashOrMissingResultIsAFailure) {
+  Station station;
+  station.LoadSunDays("SITE0601.q5", kDay);
+  Station::WriteCalibration(12);
+  const auto standIn = station.home.Root() / "standin";
+  std::filesystem::create_directories(standIn);
+  station.home.Set("PATH", standIn.string() + ":/usr/bin:/bin");
+  const std::pair<const char*, const char*> cases[] = {
+      {"echo 'about to fail' >&2\nkill -SEGV $$\n", "Morvane failed: Morvane stopped abnormally.\nabout to fail"},
+      {"exit 0\n", "Morvane failed: Morvane wrote no result file."},
+      {"echo 'morvane: fallo' >&2\nexit 6\n", "Morvane failed: morvane: fallo"}};
+  for (const auto& [script, message] : cases) {
+    ScopedTestHome::Write(standIn / "morvane", std::string("#!/bin/sh\n") + script);
+    std::filesystem::permissions(standIn / "morvane", std::filesystem::perms::owner_all);
+    ScopedPromptScript prompts;
+    station.Run([](QWidget&) {});
+    EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{message, kNotComputed}));
+    EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "SITE0601.tao"));
+  }
 }
 
 // Rows without the water-vapour layout (optical thickness and one combination only) and fields that

@@ -65,7 +65,8 @@ TEST_F(StoreTest, MalformedKeysAndValuesAreNamedAndTheRestLoads)
         "99999999999-1=1;2;3;4;5;6\n"  // day beyond 32 bits
         "39083-2=1;zz;3;4;5;6\n"     // one field not a number
         "39083-3=1;2;3;4;5;6\n"
-        "-4=1;2;3;4;5;6\n");
+        "-4=1;2;3;4;5;6\n"
+        "39083-03=9;9;9;9;9;9\n");  // filter 3 again
     data.InstrumentId = "7";
     data.LoadCalibrations(path, warnings);
     ASSERT_EQ(data.Calibrations.Count(), 1);
@@ -75,7 +76,8 @@ TEST_F(StoreTest, MalformedKeysAndValuesAreNamedAndTheRestLoads)
     ASSERT_NE(c->FindCoef(2), nullptr);
     EXPECT_EQ(c->FindCoef(2)->b, 0);
     EXPECT_EQ(c->FindCoef(2)->n, 3);
-    ASSERT_EQ(warnings.size(), 5u);
+    ASSERT_EQ(warnings.size(), 6u);
+    EXPECT_NE(warnings[5].find("\"39083-03\""), std::string::npos);
     EXPECT_NE(warnings[0].find("\"x9-1\""), std::string::npos);
     EXPECT_NE(warnings[1].find("\"39083-F1\""), std::string::npos);
     EXPECT_NE(warnings[3].find("\"39083-2\""), std::string::npos);
@@ -134,4 +136,20 @@ TEST_F(StoreTest, UserFileWithTheCopyBesideThePlugInAsFallback)
     std::string error;
     ASSERT_TRUE(data.SaveCalibrations(user, *c, error));
     EXPECT_EQ(ScopedTestHome::Read(plugins / "radiometre.ini"), "[1]\n39083-TEMP=20\n");
+}
+
+TEST(EditorNumbers, CleaningKeepsSignsAndExponents)
+{
+    EXPECT_EQ(CleanNumberText("12,5", '.'), "12.5");
+    EXPECT_EQ(CleanNumberText("12.5", '.'), "12.5");
+    EXPECT_EQ(CleanNumberText("1.2.3", '.'), "1.2");
+    EXPECT_EQ(CleanNumberText("1.5E-5", '.'), "1.5E-5");
+    EXPECT_EQ(CleanNumberText("-2,5e+3", ','), "-2,5E+3");
+    EXPECT_EQ(CleanNumberText("+7", '.'), "7");
+    EXPECT_EQ(CleanNumberText("1E", '.'), "1");
+    EXPECT_EQ(CleanNumberText("abc", '.'), ".");
+    double v = 0;
+    EXPECT_TRUE(ReadCalibrationReal(CleanNumberText("1.5E-5", ','), v));
+    EXPECT_DOUBLE_EQ(v, 1.5e-5);
+    EXPECT_FALSE(ReadCalibrationReal(CleanNumberText("abc", '.'), v));
 }

@@ -79,6 +79,15 @@ class Station {
     host.file = file.get();
     Refill();
   }
+  // A data file written from bytes, loaded as the current file.
+  void LoadBytes(const std::string& name, const std::string& bytes) {
+    path = (home.Root() / name).string();
+    ScopedTestHome::Write(path, bytes);
+    file = std::make_unique<TQ5File>(path);
+    file->AttachInstrument(lists.Ins().FindByID(file->InstrumentId));
+    host.file = file.get();
+    Refill();
+  }
   void Refill() {
     current = file.get();
     plugIns->FillContext(false, nullptr, &current, &lists.Scn(), &lists.Ins(), false);
@@ -138,4 +147,28 @@ inline std::vector<QXYSeries*> ChartSeries(QWidget& window) {
   return out;
 }
 
+// Delete mode, then a rubber band dragged with the left button from centre - half to centre + half.
+void DeleteByBox(QWidget& window, QPoint centre, int half);
+
+// Runs the plug-in with its window at a fixed size and its chart laid out.
+inline void RunLaidOut(Station& station, const std::function<void(QWidget&)>& drive) {
+  station.Run([&drive](QWidget& w) {
+    w.resize(900, 600);
+    QApplication::processEvents();
+    drive(w);
+  });
+}
+
 }  // namespace tessaly_test
+
+#include <QAbstractButton>
+#include <QTest>
+
+inline void tessaly_test::DeleteByBox(QWidget& window, QPoint centre, int half) {
+  window.findChild<QAbstractButton*>("SupprValuesBtn")->click();
+  QWidget* viewport = window.findChild<QChartView*>("GfxChart")->viewport();
+  QTest::mousePress(viewport, Qt::LeftButton, {}, centre - QPoint(half, half));
+  QTest::mouseMove(viewport, centre);
+  QTest::mouseMove(viewport, centre + QPoint(half, half));
+  QTest::mouseRelease(viewport, Qt::LeftButton, {}, centre + QPoint(half, half));
+}

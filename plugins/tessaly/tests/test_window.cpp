@@ -11,6 +11,7 @@
 
 #include "common/Prompt.h"
 #include "common/SettingsStore.h"
+#include "common/tests/support/Q5Images.h"
 #include "plugins/tessaly/tests/TessalyTestEnv.h"
 
 using namespace tessaly_test;
@@ -83,9 +84,7 @@ TEST(TessalyWindow, TripletBoxCoordinatesAboutAndState) {
   Station station;
   station.LoadSunDays("days.Q5", kDays);
   ScopedPromptScript prompts;
-  station.Run([&](QWidget& w) {
-    w.resize(900, 600);
-    QApplication::processEvents();
+  RunLaidOut(station, [&](QWidget& w) {
     w.findChild<QAbstractButton*>("BgrTripletViewBtn")->click();
     QApplication::processEvents();  // the chart lays its axes out
     auto* view = w.findChild<QChartView*>("GfxChart");
@@ -101,10 +100,7 @@ TEST(TessalyWindow, TripletBoxCoordinatesAboutAndState) {
     Action(w, "SeeCoordWindowsMnu")->trigger();
     QTest::mouseMove(view->viewport(), pixel);
     EXPECT_NE(w.findChild<QLabel*>("XValLbl")->text(), "-");
-    w.findChild<QAbstractButton*>("SupprValuesBtn")->click();
-    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, pixel - QPoint(1, 1));
-    QTest::mouseMove(view->viewport(), pixel + QPoint(1, 1));
-    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, pixel + QPoint(1, 1));
+    DeleteByBox(w, pixel, 1);
     // The whole triplet of that filter only.
     EXPECT_EQ(w.findChild<QLabel*>("NbCNTotalLbl")->text().toInt(), total - 3);
     series = ChartSeries(w);
@@ -126,5 +122,57 @@ TEST(TessalyWindow, TripletBoxCoordinatesAboutAndState) {
   station.Run([](QWidget& w) {
     EXPECT_EQ(w.width(), 900);
     EXPECT_TRUE(w.findChild<QAction*>("SeeEtiquettesTextMnu")->isChecked());
+  });
+}
+
+TEST(TessalyWindow, BoxInCountsMatchesThePlottedCounts) {
+  Station station;
+  station.LoadSunDays("days.Q5", kDays);
+  ScopedPromptScript prompts;
+  RunLaidOut(station, [&](QWidget& w) {
+    auto* view = w.findChild<QChartView*>("GfxChart");
+    std::vector<QXYSeries*> series = ChartSeries(w);
+    ASSERT_EQ(series.size(), 10u);
+    // In June the counts are plotted 3 % below the recorded ones (the Sun is far): a box drawn around
+    // what is shown takes the point.
+    QXYSeries* s870 = series[4];
+    ASSERT_EQ(s870->name(), "870 nm");
+    const int before = s870->count();
+    const QPoint pixel = view->mapFromScene(view->chart()->mapToPosition(s870->at(before / 2), s870));
+    DeleteByBox(w, pixel, 2);
+    series = ChartSeries(w);
+    // The point, and the other readings of its triplet where they lie under the box too (30 s apart).
+    EXPECT_LT(series[4]->count(), before);
+    EXPECT_GE(series[4]->count(), before - 3);
+    EXPECT_EQ(series[3]->count(), before);
+  });
+}
+
+TEST(TessalyWindow, TripletsOfZeroCountsShowNoSpread) {
+  // Two triplets; the second reads 0 on the 1640 nm channel three times.
+  auto record = [](int minute, int count1640) {
+    q5test::Bytes values;
+    for (int k = 0; k < 27; ++k) {
+      const int v = k % 9 == 8 ? count1640 : 9900 + 100 * (k / 9);
+      values.push_back(static_cast<uint8_t>(v >> 8));
+      values.push_back(static_cast<uint8_t>(v));
+    }
+    values.push_back(0x02);  // 25.0 degrees: raw 650
+    values.push_back(0x8A);
+    return q5test::MakeRecord(0x12, {2025, 6, 20, 12, minute, 0}, values);
+  };
+  const q5test::Bytes image = q5test::MakeImage(q5test::MakeParamBlock(0x0A, "SP0A0123"), {record(0, 5000), record(15, 0)});
+  Station station;
+  station.LoadBytes("zero.Q5", std::string(image.begin(), image.end()));
+  ScopedPromptScript prompts;
+  station.Run([](QWidget& w) {
+    w.findChild<QAbstractButton*>("BgrTripletViewBtn")->click();
+    std::vector<QXYSeries*> series = ChartSeries(w);
+    ASSERT_EQ(series.size(), 9u);
+    ASSERT_EQ(series[0]->name(), "1640 nm");
+    EXPECT_EQ(series[0]->count(), 1);
+    EXPECT_EQ(series[1]->count(), 2);
+    // 9900, 10000, 10100: a spread of 2 % of the mean.
+    EXPECT_NEAR(series[1]->at(0).y(), 2.0, 1e-4);
   });
 }

@@ -309,3 +309,39 @@ TEST(Simulator, PacedAnnouncementsGoOutOneAtATimeWithoutSpinning) {
   EXPECT_GE(longestSilence, 0.2);
   EXPECT_LT(cpu, 0.6) << "the paced simulator used " << cpu << " s of CPU in 3 s";
 }
+
+TEST(Simulator, SunDaysAddTripletsAndTheirSite) {
+  const fs::path dir = fs::temp_directory_path() / ("zsim-sun-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::string out = (dir / "image.q5").string();
+  // 2025-06-21 18:00 UTC: the two whole days before are the 19th and the 20th.
+  const std::string command = "'" + SimProcess::DefaultProgram() + "' --sun-days 2 --sun-temp 30 --image-time 1750528800 " +
+                              "--write-image '" + out + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  Bytes bytes;
+  ASSERT_TRUE(ReadFile(out, bytes));
+  Image image;
+  ASSERT_TRUE(ParseDataFile(bytes, image));
+  int triplets = 0, others = 0;
+  for (const Bytes& r : image.records) {
+    if (r[0] == 0x12) {
+      ++triplets;
+      ASSERT_EQ(r.size(), 68u);
+      EXPECT_TRUE(r[6] == 0x19 || r[6] == 0x20) << int(r[6]);  // the day, two decimal digits
+      EXPECT_EQ((r[64] << 8) | r[65], 700);                      // 30.0 degrees
+    } else {
+      ++others;
+    }
+  }
+  // Every 15 minutes of the two June days at 48.7 N while the sun is above 5 degrees.
+  EXPECT_GT(triplets, 2 * 55);
+  EXPECT_LT(triplets, 2 * 70);
+  EXPECT_EQ(others, 12);
+  // Newest first, as the instrument sends them.
+  EXPECT_GE(RecordSortKey(image.records.front()), RecordSortKey(image.records.back()));
+  // The parameter block names the station and its site in the plug-ins' terms: station 1, latitude
+  // 48.71 N as tenths of minutes (29226 + 54000 in bytes 24-26).
+  EXPECT_EQ((image.param[20] << 8) | image.param[21], 1);
+  EXPECT_EQ((image.param[24] << 16) | (image.param[25] << 8) | image.param[26], 29226 + 54000);
+  fs::remove_all(dir);
+}

@@ -284,12 +284,12 @@ TEST_F(TelnetPeerTest, HostileNegotiationKeepsMemoryBounded)
 
         // An option storm: WILL BINARY, WONT BINARY a million times. Each pair is answered with
         // DO BINARY, DONT BINARY, while the peer reads the answers as they come.
-        const int pairs = 1000000;
+        constexpr int pairs = 1000000;
         const std::string pair = B({255, 251, 0, 255, 252, 0});
         const std::string answer = B({255, 253, 0, 255, 254, 0});
         ReadNPumping(peer, 1 << 20, 200);  // nothing else waits
         const long base2 = StartMemoryPeak();
-        std::thread stormWriter([peer, pair, pairs] {
+        std::thread stormWriter([peer, pair] {
             std::string block;
             for (int i = 0; i < 10000; ++i)
                 block += pair;

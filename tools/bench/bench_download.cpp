@@ -60,7 +60,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "downloaded %d of %d records\n", got, records);
         return 1;
     }
-    std::printf("%d records in %.2f s: station time %.3f ms per record (wall %.3f ms per record)\n", got, seconds,
-                cpu * 1000 / got, seconds * 1000 / got);
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%d records in %.2f s: station time %.3f ms per record, wall %.3f ms per record (ratio %.2f), "
+                "peak memory %.1f MB\n",
+                got, seconds, cpu * 1000 / got, seconds * 1000 / got, cpu / seconds, usage.ru_maxrss / 1024.0);
     return 0;
 }

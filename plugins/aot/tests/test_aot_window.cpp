@@ -1,0 +1,260 @@
+// The AOT window's controls: their names, the site's pressure and ozone, erasing, the linked zoom and
+// the ASCII export, on a run of the real Morvane.
+#include <gtest/gtest.h>
+
+#include <QAbstractAxis>
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTest>
+#include <QValueAxis>
+#include <QXYSeries>
+
+#include "common/AsciiExport.h"
+#include "common/IniFile.h"
+#include "common/Prompt.h"
+#include "plugins/aot/tests/AotTestEnv.h"
+
+using namespace aot_test;
+
+namespace {
+
+const char kDay[] = "--sun-days 1 --start 2025-06-20 --interval 1800 --param SITE=12 --param LAT=28.31 "
+                    "--param LON=-16.50";
+const char kAskCompute[] = "Do you want to compute with new values ?";
+
+void LeaveEdit(QWidget& w, const char* name, const QString& text) {
+  auto* edit = w.findChild<QLineEdit*>(name);
+  edit->setText(text);
+  QFocusEvent out(QEvent::FocusOut);
+  QApplication::sendEvent(edit, &out);
+}
+
+// The visible bottom axis range of a chart.
+std::pair<double, double> BottomRange(QWidget& w, const char* chart) {
+  for (QAbstractAxis* a : w.findChild<QChartView*>(chart)->chart()->axes(Qt::Horizontal)) {
+    auto* v = qobject_cast<QValueAxis*>(a);
+    if (v && a->isVisible()) return {v->min(), v->max()};
+  }
+  return {0, 0};
+}
+
+// Drags with the left button across a chart's plot area, from one fraction of it to another.
+void Drag(QWidget& w, const char* chart, QPointF from, QPointF to) {
+  auto* view = w.findChild<QChartView*>(chart);
+  const QRectF plot = view->chart()->plotArea();
+  auto at = [&](QPointF f) {
+    return view->mapFromScene(QPointF(plot.left() + f.x() * plot.width(), plot.top() + f.y() * plot.height()));
+  };
+  QTest::mousePress(view->viewport(), Qt::LeftButton, {}, at(from));
+  QTest::mouseMove(view->viewport(), at((from + to) / 2));
+  QTest::mouseMove(view->viewport(), at(to));
+  QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at(to));
+}
+
+class AotWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    station.LoadSunDays("SITE0601.q5", kDay);
+    Station::WriteCalibration(12);
+  }
+  Station station;
+};
+
+}  // namespace
+
+TEST_F(AotWindow, ControlsCarryTheirNames) {
+  ScopedPromptScript prompts;
+  station.Run([&](QWidget& w) {
+    EXPECT_EQ(w.windowTitle(), "AOT");
+    const std::pair<const char*, const char*> buttons[] = {
+        {"CBJulian", "Use julian date"}, {"Button1", "Unzoom"},        {"Button2", "ASCII Export"},
+        {"CBPression", "Manual pressure"}, {"CBOzone", "Manual Ozone"}, {"RBLvl1", "Level 1"},
+        {"RBLvl15", "Level 1.5"},          {"RbLvlWv", "WV"},           {"ZommBtn", nullptr},
+        {"EraseBtn", nullptr}};
+    for (const auto& [name, caption] : buttons) {
+      auto* b = w.findChild<QAbstractButton*>(name);
+      ASSERT_NE(b, nullptr) << name;
+      if (caption) {
+        EXPECT_EQ(b->text(), caption) << name;
+      }
+    }
+    for (const char* name : {"Panel1", "Panel2", "Label2", "EPression", "EOzone", "CLBFiltre", "StringGrid1",
+                             "GfxChart", "ChartRatio", "Splitter1"})
+      EXPECT_NE(w.findChild<QWidget*>(name), nullptr) << name;
+    EXPECT_EQ(w.findChild<QLabel*>("Label2")->text(), "Data from a previous computation");
+    EXPECT_TRUE(w.findChild<QRadioButton*>("RBLvl1")->isChecked());
+    auto* pages = w.findChild<QTabWidget*>();
+    ASSERT_NE(pages, nullptr);
+    EXPECT_EQ(pages->tabText(0), "Table");
+    EXPECT_EQ(pages->tabText(1), "Graphic");
+    const std::pair<const char*, const char*> actions[] = {
+        {"Open1", "Open"},          {"Restartcalculation1", "Restart calculation"},
+        {"Siteposition1", "Site position"}, {"About1", "About..."},
+        {"Invertselection1", "Invert selection"}, {"Selectall1", "Select all"},
+        {"Unselectall1", "Unselect all"}};
+    for (const auto& [name, caption] : actions) {
+      auto* a = w.findChild<QAction*>(name);
+      ASSERT_NE(a, nullptr) << name;
+      EXPECT_EQ(a->text(), caption);
+    }
+    // The filter pop-up menu.
+    auto* list = w.findChild<QListWidget*>("CLBFiltre");
+    Trigger(w, "Unselectall1");
+    for (int i = 0; i < list->count(); ++i) EXPECT_EQ(list->item(i)->checkState(), Qt::Unchecked);
+    list->item(2)->setCheckState(Qt::Checked);
+    Trigger(w, "Invertselection1");
+    EXPECT_EQ(list->item(2)->checkState(), Qt::Unchecked);
+    EXPECT_EQ(list->item(3)->checkState(), Qt::Checked);
+    EXPECT_FALSE(SeriesOf(w, "GfxChart")[2]->isVisible());
+    EXPECT_TRUE(SeriesOf(w, "GfxChart")[3]->isVisible());
+    Trigger(w, "Selectall1");
+    EXPECT_TRUE(SeriesOf(w, "GfxChart")[2]->isVisible());
+
+    if (const char* shot = std::getenv("ZELT_AOT_SCREENSHOT")) {
+      w.resize(1000, 640);
+      QApplication::processEvents();
+      w.grab().save(shot);
+    }
+  });
+  EXPECT_TRUE(prompts.Texts().empty());
+}
+
+// Pressure and ozone: kept per site in the site file, asked whether to compute again, written into
+// the parameter file; an empty edit is a value not given.
+TEST_F(AotWindow, PressureAndOzoneOfTheSite) {
+  ScopedPromptScript prompts({PromptYes, PromptNo});
+  const auto parameters = station.AotFolder() / "inputpar.dat";
+  station.Run([&](QWidget& w) {
+    EXPECT_FALSE(w.findChild<QLineEdit*>("EOzone")->isEnabled());
+    EXPECT_EQ(w.findChild<QLineEdit*>("EOzone")->text(), "300");
+    EXPECT_EQ(w.findChild<QLineEdit*>("EPression")->text(), "-1");
+    w.findChild<QCheckBox*>("CBOzone")->setChecked(true);
+    EXPECT_TRUE(w.findChild<QLineEdit*>("EOzone")->isEnabled());
+    LeaveEdit(w, "EOzone", "250");  // Yes: computed again
+    EXPECT_EQ(Lines(parameters)[8], "250");
+    w.findChild<QCheckBox*>("CBPression")->setChecked(true);
+    LeaveEdit(w, "EPression", "");  // not given, as before: nothing asked
+    EXPECT_EQ(prompts.Texts().size(), 1u);
+    w.findChild<QLineEdit*>("EPression")->setText("850");  // asked when the window closes: No
+  });
+  EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{kAskCompute, kAskCompute}));
+  TIniFile infos{station.home.Root() / "data/zelt/Calibration/infos.ini"};
+  std::vector<std::string> sections = infos.ReadSections();
+  ASSERT_EQ(sections.size(), 1u);
+  EXPECT_EQ(infos.ReadString(sections[0], "SiteOzone", ""), "250");
+  EXPECT_EQ(infos.ReadString(sections[0], "SitePression", ""), "850");
+  EXPECT_EQ(Lines(parameters)[12], "-1");  // the closing run was declined
+
+  // Opened again: the site's values, and a daily ozone file named only when the user has one.
+  ScopedTestHome::Write(station.AotFolder() / "ozonodiario.dat", "2025 6 20 310\r\n");
+  ScopedPromptScript again;
+  station.Run([&](QWidget& w) {
+    EXPECT_TRUE(w.findChild<QCheckBox*>("CBPression")->isChecked());
+    EXPECT_EQ(w.findChild<QLineEdit*>("EPression")->text(), "850");
+    EXPECT_EQ(w.findChild<QLineEdit*>("EOzone")->text(), "250");
+    Trigger(w, "Restartcalculation1");
+    auto lines = Lines(parameters);
+    ASSERT_EQ(lines.size(), 14u);
+    EXPECT_EQ(lines[8], "250");
+    EXPECT_EQ(lines[12], "850");
+    w.findChild<QCheckBox*>("CBOzone")->setChecked(false);
+    EXPECT_EQ(w.findChild<QLineEdit*>("EOzone")->text(), "300");
+    Trigger(w, "Restartcalculation1");
+    lines = Lines(parameters);
+    ASSERT_EQ(lines.size(), 15u);
+    EXPECT_EQ(lines[8], "-1");
+    EXPECT_EQ(lines[9], "ozonodiario.dat");
+    w.findChild<QCheckBox*>("CBPression")->setChecked(false);
+  });
+}
+
+// Erasing with a rubber band over every point empties the series and their table cells; the zoom of one
+// chart is followed by the other, and so is its undoing.
+TEST_F(AotWindow, EraseAndLinkedZoom) {
+  ScopedPromptScript prompts;
+  station.Run([&](QWidget& w) {
+    w.resize(1000, 700);
+    w.findChild<QRadioButton*>("RBLvl15")->setChecked(true);
+    QApplication::processEvents();
+    const auto whole = BottomRange(w, "ChartRatio");
+    Drag(w, "GfxChart", {0.25, 0.0}, {0.75, 1.0});
+    const auto zoomed = BottomRange(w, "GfxChart");
+    EXPECT_GT(zoomed.first, whole.first);
+    EXPECT_EQ(BottomRange(w, "ChartRatio"), zoomed);
+    Click(w, "Button1");  // "Unzoom"
+    EXPECT_EQ(BottomRange(w, "GfxChart"), whole);
+    EXPECT_EQ(BottomRange(w, "ChartRatio"), whole);
+
+    auto* grid = w.findChild<QTableWidget*>("StringGrid1");
+    ASSERT_FALSE(grid->item(1, 1)->text().isEmpty());
+    Click(w, "EraseBtn");
+    Drag(w, "GfxChart", {-0.02, -0.02}, {1.02, 1.02});
+    for (QXYSeries* s : SeriesOf(w, "GfxChart")) EXPECT_EQ(s->count(), 0) << s->name().toStdString();
+    EXPECT_TRUE(grid->item(1, 1) == nullptr || grid->item(1, 1)->text().isEmpty());
+    EXPECT_FALSE(grid->item(1, 0)->text().isEmpty());  // the time stays
+    EXPECT_GT(SeriesOf(w, "ChartRatio")[0]->count(), 0);  // Alpha is not erased
+  });
+  EXPECT_TRUE(prompts.Texts().empty());
+}
+
+// "Site position" computes again with the site as edited; "Open" shows a chosen result file.
+TEST_F(AotWindow, SitePositionAndOpen) {
+  ScopedPromptScript prompts;
+  station.Run([&](QWidget& w) {
+    WhenShown("SitePropsFrm", [](QWidget& d) {
+      d.findChild<QLineEdit*>("LatEdit")->setText("30.5");
+      d.findChild<QLineEdit*>("AltEdit")->setText("2373");
+      Click(d, "OKBtn");
+    });
+    Trigger(w, "Siteposition1");
+    const auto lines = Lines(station.AotFolder() / "inputpar.dat");
+    ASSERT_EQ(lines.size(), 14u);
+    EXPECT_EQ(lines[4], "30.5");
+    EXPECT_EQ(lines[6], "2373");
+
+    WhenShown("OpenDialog1", [&](QWidget& d) {
+      auto& dialog = static_cast<QFileDialog&>(d);
+      dialog.selectFile(QString::fromStdString((station.AotFolder() / "SITE0601.ta2").string()));
+      static_cast<QDialog&>(dialog).accept();
+    });
+    const int level1 = SeriesOf(w, "GfxChart")[0]->count();
+    Trigger(w, "Open1");
+    // The screened records: no more than Level 1 has, one character to the right.
+    const int screened = SeriesOf(w, "GfxChart")[0]->count();
+    EXPECT_GT(screened, 0);
+    EXPECT_LE(screened, level1);
+    EXPECT_EQ(screened, static_cast<int>(Lines(station.AotFolder() / "SITE0601.ta2").size()) - 1);
+  });
+  EXPECT_TRUE(prompts.Texts().empty());
+}
+
+// "ASCII Export": the table, each cell followed by the host's list separator, under the proposed name.
+TEST_F(AotWindow, AsciiExportOfTheTable) {
+  station.lists.Scn().SepList = ";";
+  const auto txt = station.home.Root() / "SITE0601.txt";
+  ScopedPromptScript prompts;
+  station.Run([&](QWidget& w) {
+    WhenShown("SaveDialog1", [&](QWidget& d) {
+      auto& dialog = static_cast<QFileDialog&>(d);
+      EXPECT_EQ(dialog.selectedFiles().value(0).toStdString(), txt.string());
+      static_cast<QDialog&>(dialog).accept();
+    });
+    Click(w, "Button2");
+  });
+  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"Exportation finished"});
+  const auto lines = Lines(txt);
+  ASSERT_GT(lines.size(), 5u);
+  EXPECT_EQ(lines[0].rfind("Day/Hour;1020 nm;870 nm;", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].back(), ';');
+  EXPECT_EQ(std::count(lines[1].begin(), lines[1].end(), ';'), 9);
+}

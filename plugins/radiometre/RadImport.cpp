@@ -1,0 +1,111 @@
+#include "plugins/radiometre/RadImport.h"
+
+#include "common/Evenement.h"
+#include "common/Instrument.h"
+#include "common/Q5File.h"
+#include "common/ScnElement.h"
+#include "common/ScnType.h"
+#include "common/analysis/ZeltUtils.h"
+
+#include <cmath>
+
+namespace radio {
+
+namespace {
+
+const std::string& NameOf(const TScnElement* el)
+{
+    static const std::string none;
+    return el->Item && el->Item->ValueDesc ? el->Item->ValueDesc->Name : none;
+}
+
+bool ValueOf(const TScnElement* el, double& value)
+{
+    if (const auto* m = dynamic_cast<const TScnElement_Mes*>(el)) value = m->Value;
+    else if (const auto* f = dynamic_cast<const TScnElement_MesFilter*>(el)) value = f->Value;
+    else return false;
+    return true;
+}
+
+// The first element of that value-type name, its value; kMissing without one.
+double FirstValue(const TEvenement& event, const char* name)
+{
+    for (const TScnElement* el : event) {
+        double v = 0;
+        if (NameOf(el) == name && ValueOf(el, v)) return v;
+    }
+    return kMissing;
+}
+
+const TScnElement_MesFilter* InfraredElement(const TScnElement* el, const char* group)
+{
+    if (NameOf(el) != "EL_RAD") return nullptr;
+    const auto* m = dynamic_cast<const TScnElement_MesFilter*>(el);
+    return m && m->Filter && m->Filter->Group == group ? m : nullptr;
+}
+
+}  // namespace
+
+std::string SiteSection(const TSite& site)
+{
+    return std::to_string(site.CountryId) + "/" + std::to_string(site.DistrictId) + "/" +
+           std::to_string(site.SiteNumber);
+}
+
+TImportHostData::TImportHostData(TRadiometreData& data, const TQ5File* file, const TParamsList* stationParams)
+{
+    if (!file || !file->Instrument) {
+        Status = StatusNoInstrument;
+        return;
+    }
+    for (int position = 0; position < 20 && data.FilterList.Count() < kMaxFilters; ++position)
+        if (const TFilterDef* def = file->Instrument->FindFilter(position, "IR"))
+            data.FilterList.Add(new TFilter(*def, FilterColor(data.FilterList.Count())));
+    if (data.FilterList.Count() == 0) {
+        Status = StatusNoInstrument;
+        return;
+    }
+    for (int e = file->Events.Count() - 1; e >= 0; --e) {
+        const TEvenement& event = *file->Events[e];
+        if (!event.Valid || event.Count() == 0) continue;
+        auto* serie = new TCNSerie;
+        serie->HeadTemp = static_cast<float>(FirstValue(event, "EL_TEMPHEAD"));
+        serie->BlackTemp = static_cast<float>(FirstValue(event, "EL_TEMPBLACK"));
+        const double position = FirstValue(event, "EL_POSITION");
+        serie->Position = position == kMissing ? 0 : static_cast<int32_t>(std::trunc(position));
+        serie->DateTime = event.Date;
+        data.SerieList.Add(serie);
+        for (const TScnElement* el : event) {
+            const TScnElement_MesFilter* ir = InfraredElement(el, "IR");
+            if (!ir) continue;
+            auto* cn = new TCN;
+            cn->Serie = serie;
+            cn->FilterNumber = ir->Filter->Position;
+            cn->Filter = data.FindFilter(cn->FilterNumber);
+            cn->Count = ir->Value;
+            for (const TScnElement* other : event)
+                if (const TScnElement_MesFilter* mir = InfraredElement(other, "MIR"))
+                    if (mir->Filter->Position == cn->FilterNumber) {
+                        cn->MirrorCount = std::trunc(mir->Value);
+                        break;
+                    }
+            serie->Add(cn);
+        }
+    }
+    if (data.GetNbTotalCN() == 0) Status = StatusNoCounts;
+    if (stationParams) {
+        const TSitePosition position = ReadSitePosition(*stationParams);
+        const TSiteIds ids = ReadSiteIds(*stationParams);
+        TSite& site = data.Site;
+        if (ids.SiteNumber != site.SiteNumber) site.ReadFromRegistry(ids.SiteNumber);
+        if (ids.SiteNumber >= 0) site.SiteNumber = ids.SiteNumber;
+        if (ids.CountryId >= 0) site.CountryId = ids.CountryId;
+        if (ids.DistrictId >= 0) site.DistrictId = ids.DistrictId;
+        if (position.HasLatitude) site.Lat = position.Latitude;
+        if (position.HasLongitude) site.Lon = position.Longitude;
+        if (position.Altitude >= -100) site.Alt = position.Altitude;
+    }
+    data.InstrumentId = SiteSection(data.Site);
+}
+
+}  // namespace radio

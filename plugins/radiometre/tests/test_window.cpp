@@ -1,0 +1,381 @@
+// The radiometer plug-in run as the station runs it: a download of the radiometer model in memory
+// with its station parameters, or no data and a ".q5x" file chosen in the open dialog; the window
+// and the calibration editor driven through their controls' object names while they are modal.
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "common/DataPaths.h"
+#include "common/FileUtils.h"
+#include "common/IniFile.h"
+#include "common/Instrument.h"
+#include "common/Prompt.h"
+#include "common/Q5File.h"
+#include "common/StaParametre.h"
+#include "common/tests/DescTestEnv.h"
+#include "common/tests/PlatformTestEnv.h"
+#include "station/ChartServices.h"
+#include "station/plugins/PlugInsList.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QApplication& App()
+{
+    static int argc = 1;
+    static char name[] = "radiometre_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+std::string BinDir()
+{
+    const char* dir = std::getenv("ZELT_BIN_DIR");
+    return dir ? dir : "";
+}
+
+class Host : public TPlugInHostWindow {
+public:
+    QWidget* HostForm() override { return &form; }
+    QMenu* ProcessingMenu() override { return &processing; }
+    QAction* ProcessingButton() override { return &button; }
+    bool TransferInProgress() override { return false; }
+    void* DecodeStationParams() override
+    {
+        if (!file) return nullptr;
+        TDecodDorax decoder;
+        return decoder.Decode(file->ParamBloc(), file->InstrumentId, PathToBytes(InstalledDataDir()));
+    }
+    void FreeStationParams(void* p) override { delete static_cast<TParamsList*>(p); }
+    void ReloadCurrentDataFile() override {}
+
+    QWidget form;
+    QMenu processing;
+    QAction button;
+    TQ5File* file = nullptr;
+};
+
+// Runs `action` once the top-level window named `name` is visible (inside a nested modal loop).
+void WhenShown(const QString& name, const std::function<void(QWidget&)>& action)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [timer, name, action] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == name && w->isVisible()) {
+                timer->stop();
+                timer->deleteLater();
+                action(*w);
+                return;
+            }
+    });
+    timer->start();
+}
+
+// The chart of the plug-in's own copy of the chart services: found as the Qt class it derives from.
+TChart* ChartOf(QWidget& w)
+{
+    auto* view = w.findChild<QChartView*>("GfxChart");
+    if (!view) ADD_FAILURE() << "no control GfxChart";
+    return static_cast<TChart*>(view);
+}
+
+template <class W>
+W* Child(QWidget& w, const char* name)
+{
+    W* child = w.findChild<W*>(name);
+    if (!child) ADD_FAILURE() << "no control " << name;
+    return child;
+}
+
+void ChooseFile(const char* dialog, const std::string& path)
+{
+    WhenShown(dialog, [path](QWidget& w) {
+        auto& fd = static_cast<QFileDialog&>(w);
+        fd.selectFile(QString::fromStdString(path));
+        // A name in the folder already on show is taken from the name field.
+        if (auto* edit = fd.findChild<QLineEdit*>("fileNameEdit")) edit->setText(QString::fromStdString(path));
+        static_cast<QDialog&>(fd).accept();
+    });
+}
+
+std::string Golden(const std::string& name) { return std::string(ZELT_TEST_SOURCE_DIR) + "/plugins/radiometre/tests/golden/" + name; }
+
+// The export against its golden file (written anew with ZELT_UPDATE_GOLDEN=1).
+void ExpectGolden(const fs::path& exported, const std::string& name)
+{
+    const std::string bytes = ScopedTestHome::Read(exported);
+    ASSERT_FALSE(bytes.empty());
+    if (std::getenv("ZELT_UPDATE_GOLDEN")) ScopedTestHome::Write(Golden(name), bytes);
+    EXPECT_EQ(bytes, ScopedTestHome::Read(Golden(name))) << name;
+}
+
+class Station : public ::testing::Test {
+protected:
+    Station()
+    {
+        lists.LoadFolder(InstalledDataDir());
+        plugIns = std::make_unique<TPlugInsList>(host, PathToBytes(fs::path(ZELT_RADIOMETRE_PLUGIN).parent_path()));
+        Refill();
+    }
+    void Download(const std::string& options)
+    {
+        path = (home.Root() / "IR250621.q5").string();
+        const std::string command = "'" + BinDir() + "/q5gen' " + options + " '" + path + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        file = std::make_unique<TQ5File>(path);
+        file->AttachInstrument(lists.Ins().FindByID(file->InstrumentId));
+        host.file = file.get();
+        Refill();
+    }
+    void Refill()
+    {
+        current = file.get();
+        plugIns->FillContext(false, nullptr, &current, &lists.Scn(), &lists.Ins(), false);
+    }
+    // Runs the plug-in; `drive` gets its window once shown and should close it.
+    int Run(const std::function<void(QWidget&)>& drive)
+    {
+        bool shown = false;
+        WhenShown("RadiometreFrm", [&](QWidget& w) {
+            shown = true;
+            drive(w);
+            if (w.isVisible()) w.close();
+        });
+        const int result = plugIns->RunByName("radiometre");
+        EXPECT_TRUE(shown);
+        return result;
+    }
+    // Exports the table through "Export ASCII" and the save dialog.
+    fs::path Export(QWidget& w, const std::string& name)
+    {
+        const fs::path out = home.Root() / name;
+        ChooseFile("SaveDialog1", out.string());
+        Child<QPushButton>(w, "Button1")->click();
+        return out;
+    }
+
+    QApplication& app = App();
+    ScopedTestHome home;
+    ScopedDescLists lists;
+    ScopedPromptScript prompts;
+    Host host;
+    std::unique_ptr<TPlugInsList> plugIns;
+    std::unique_ptr<TQ5File> file;
+    TQ5File* current = nullptr;
+    std::string path;
+};
+
+bool Contains(const std::vector<std::string>& texts, const std::string& text)
+{
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+}  // namespace
+
+TEST_F(Station, DownloadOfTheRadiometerModelShowsItsCountsPerPositionAndExportsThem)
+{
+    Download("--id SP0B0001 --records 36 --interval 300 --start 2025-06-21T04:00:00");
+    Run([&](QWidget& w) {
+        EXPECT_EQ(w.windowTitle(), "Radiometer data viewer");
+        auto* positions = Child<QListWidget>(w, "CLBPosition");
+        ASSERT_EQ(positions->count(), 3);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(positions->item(i)->text(), QString::number(i));
+            EXPECT_EQ(positions->item(i)->checkState(), i == 0 ? Qt::Checked : Qt::Unchecked);
+        }
+        auto* filters = Child<QListWidget>(w, "CLBFiltre");
+        ASSERT_EQ(filters->count(), 3);
+        EXPECT_EQ(filters->item(0)->text(), "10800 nm");
+        EXPECT_FALSE(Child<QRadioButton>(w, "RadioButton2")->isEnabled());
+        EXPECT_FALSE(Child<QRadioButton>(w, "RadioButton3")->isEnabled());
+        EXPECT_TRUE(Child<QRadioButton>(w, "RadioButton1")->isChecked());
+        // Points of position 0 only: every third record.
+        auto* chart = ChartOf(w);
+        ASSERT_EQ(chart->SeriesCount(), 3);
+        EXPECT_EQ(chart->Series(0)->Count(), 12);
+        EXPECT_EQ(chart->Title(), "Digital Count");
+        // Curves: one per filter and position, on the positions checked.
+        positions->item(1)->setCheckState(Qt::Checked);
+        Child<QRadioButton>(w, "RadioButton5")->click();
+        ASSERT_EQ(chart->SeriesCount(), 9);
+        EXPECT_EQ(chart->Series(0)->Count(), 12);
+        EXPECT_EQ(chart->Series(1)->Count(), 12);
+        EXPECT_EQ(chart->Series(2)->Count(), 0);
+        // The table of positions 0 and 1, exported with the list separator after every cell.
+        Child<QTabWidget>(w, "PageControl1")->setCurrentIndex(0);
+        EXPECT_EQ(Child<QTableWidget>(w, "StringGrid1")->rowCount(), 24);
+        ExpectGolden(Export(w, "counts.txt"), "download-counts.txt");
+        // Help / Index: the plug-in's help pages in the help window.
+        w.findChild<QAction*>("Index1")->trigger();
+        QTextBrowser* help = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* browser = qobject_cast<QTextBrowser*>(top); browser && browser->isVisible()) help = browser;
+        ASSERT_NE(help, nullptr);
+        EXPECT_TRUE(help->source().toString().endsWith("radiometre.html"));
+        EXPECT_TRUE(help->toPlainText().contains("Radiometer plug-in"));
+        help->close();
+    });
+    EXPECT_TRUE(Contains(prompts.Texts(), "Calibration missing, only source data could be display"));
+    EXPECT_TRUE(Contains(prompts.Texts(), "Export succeeded"));
+}
+
+TEST_F(Station, ColdNightFileCalibratedInTheEditorGivesItsKnownSkyTemperatures)
+{
+    const std::string q5x = std::string(ZELT_TEST_SOURCE_DIR) + "/data/q5x/cold-night.q5x";
+    ChooseFile("OpenDialog1", q5x);
+    Run([&](QWidget& w) {
+        auto* chart = ChartOf(w);
+        ASSERT_EQ(chart->SeriesCount(), 2);
+        ASSERT_EQ(chart->Series(0)->Count(), 12);
+
+        // Zone removal: a zone around the first point removes that acquisition for every filter.
+        Child<QToolButton>(w, "SpeedButton1")->click();
+        const double x = chart->Series(0)->XValue(0), y = chart->Series(0)->YValue(0);
+        const QPoint a(int(chart->XValueToScreen(x)) - 4, int(chart->YValueToScreen(y, chart->Series(0))) - 4);
+        const QPoint b = a + QPoint(8, 8);
+        QTest::mousePress(chart->viewport(), Qt::LeftButton, {}, a);
+        QMouseEvent move(QEvent::MouseMove, b, chart->viewport()->mapToGlobal(b), Qt::NoButton, Qt::LeftButton, {});
+        QApplication::sendEvent(chart->viewport(), &move);
+        QTest::mouseRelease(chart->viewport(), Qt::LeftButton, {}, b);
+        ASSERT_EQ(chart->SeriesCount(), 2);
+        EXPECT_EQ(chart->Series(0)->Count(), 11);
+        EXPECT_EQ(chart->Series(1)->Count(), 11);
+
+        // The calibration of the file's known series, typed in the editor.
+        WhenShown("fCalibration", [](QWidget& editor) {
+            EXPECT_EQ(Child<QLabel>(editor, "Label2")->text(), "SP0A0123");
+            EXPECT_FALSE(Child<QWidget>(editor, "GroupBox1")->isVisible());
+            Child<QPushButton>(editor, "Button1")->click();  // New
+            Child<QPushButton>(editor, "Button1")->click();  // a second "New" the same day: nothing
+            EXPECT_EQ(Child<QListWidget>(editor, "ListBox1")->count(), 1);
+            Child<QDateEdit>(editor, "DateTimePicker1")->setDate(QDate(2025, 1, 1));
+            Child<QLineEdit>(editor, "Edit1")->setText("+21,5");
+            auto* grid = Child<QTableWidget>(editor, "StringGrid1");
+            const char* rows[2][6] = {{"810.57", "1332.22", "1", "1", "2500", "0"},
+                                      {"478.63", "1199,00", "1", "1", "3000", "1.5E-5"}};
+            ASSERT_EQ(grid->rowCount(), 2);
+            for (int r = 0; r < 2; ++r)
+                for (int c = 0; c < 6; ++c) grid->item(r, 2 + c)->setText(rows[r][c]);
+            Child<QPushButton>(editor, "Button3")->click();  // Save
+            EXPECT_EQ(grid->item(1, 3)->text(), "1199.00");
+            EXPECT_EQ(grid->item(1, 7)->text(), "1.5E-5");
+            EXPECT_EQ(Child<QListWidget>(editor, "ListBox1")->item(0)->text(), "01/01/2025");
+            editor.close();
+        });
+        w.findChild<QAction*>("Calibration1")->trigger();
+
+        const fs::path store = home.Root() / "data" / "zelt" / "radiometre.ini";
+        TIniFile ini(store);
+        EXPECT_EQ(ini.ReadSection("SP0A0123").size(), 4u);  // two filters, TEMP and USETEMP of 01/01/2025
+        EXPECT_EQ(ini.ReadString("SP0A0123", "45658-3", ""), "478.63;1199;1;1;3000;1.5E-5");
+        EXPECT_EQ(ini.ReadString("SP0A0123", "45658-TEMP", ""), "21.5");
+
+        // Temperatures: the known sky series Tsky = -52 + 0.5 i, acquisition 0 removed above.
+        auto* temperature = Child<QRadioButton>(w, "RadioButton3");
+        ASSERT_TRUE(temperature->isEnabled());
+        temperature->click();
+        EXPECT_EQ(chart->Title(), "Temperature");
+        ASSERT_EQ(chart->Series(0)->Count(), 11);
+        for (int i = 0; i < 11; ++i) EXPECT_NEAR(chart->Series(0)->YValue(i), -52 + 0.5 * (i + 1), 0.01) << i;
+        // Every value is below zero: the axis still frames them.
+        EXPECT_LT(chart->AxisMaximum(TChart::Left), 0);
+        EXPECT_LT(chart->AxisMinimum(TChart::Left), -51.5);
+        EXPECT_GT(chart->AxisMaximum(TChart::Left), -46.5);
+
+        Child<QCheckBox>(w, "CBBlack")->click();
+        EXPECT_EQ(chart->SeriesCount(), 3);  // the black body's series after the filters'
+        EXPECT_TRUE(Child<QRadioButton>(w, "RadioButton4")->isChecked());  // the zone tool took nothing
+        // The picture of the documentation: ZELT_SCREENSHOT=docs/radiometre-window.png
+        if (const char* shot = std::getenv("ZELT_SCREENSHOT")) {
+            Child<QToolButton>(w, "SpeedButton2")->click();
+            QApplication::processEvents();
+            w.grab().save(shot);
+        }
+        Child<QTabWidget>(w, "PageControl1")->setCurrentIndex(0);
+        auto* grid = Child<QTableWidget>(w, "StringGrid1");
+        ASSERT_EQ(grid->columnCount(), 5);
+        EXPECT_EQ(grid->horizontalHeaderItem(2)->text(), "Black");
+        ExpectGolden(Export(w, "cold.txt"), "cold-night-temperature.txt");
+        Child<QCheckBox>(w, "CBJulien")->click();
+        EXPECT_EQ(grid->item(0, 0)->text(), "20.84375");  // 20 January 20:15 (20:00 was removed)
+    });
+    EXPECT_TRUE(Contains(prompts.Texts(), "No data in memory"));
+}
+
+TEST_F(Station, EditorKeepsDatesLatestFirstMovesAndDeletesWholeCalibrations)
+{
+    const std::string q5x = std::string(ZELT_TEST_SOURCE_DIR) + "/data/q5x/zenith-day.q5x";
+    ChooseFile("OpenDialog1", q5x);
+    const fs::path store = home.Root() / "data" / "zelt" / "radiometre.ini";
+    Run([&](QWidget& w) {
+        WhenShown("fCalibration", [&](QWidget& editor) {
+            auto* list = Child<QListWidget>(editor, "ListBox1");
+            auto* picker = Child<QDateEdit>(editor, "DateTimePicker1");
+            auto* save = Child<QPushButton>(editor, "Button3");
+            for (const QDate& date : {QDate(2025, 3, 1), QDate(2025, 3, 10), QDate(2025, 2, 2)}) {
+                Child<QPushButton>(editor, "Button1")->click();  // New, dated today
+                picker->setDate(date);
+                EXPECT_TRUE(save->isEnabled());
+                save->click();
+            }
+            ASSERT_EQ(list->count(), 3);
+            EXPECT_EQ(list->item(0)->text(), "10/03/2025");
+            EXPECT_EQ(list->item(1)->text(), "01/03/2025");
+            EXPECT_EQ(list->item(2)->text(), "02/02/2025");
+            // Today's keys went with each move: three dates of three filters, TEMP and USETEMP.
+            EXPECT_EQ(TIniFile(store).ReadSection("SP0A0123").size(), 15u);
+            // A date that has a calibration already is refused.
+            list->setCurrentRow(0);
+            picker->setDate(QDate(2025, 3, 1));
+            save->click();
+            EXPECT_TRUE(Contains(prompts.Texts(), "A calibration already exist for this date "));
+            EXPECT_EQ(picker->date(), QDate(2025, 3, 10));
+            // Deleting asks first; No keeps it.
+            prompts.Queue(PromptNo);
+            Child<QPushButton>(editor, "Button2")->click();
+            EXPECT_EQ(list->count(), 3);
+            for (int i = 0; i < 3; ++i) {
+                prompts.Queue(PromptYes);
+                Child<QPushButton>(editor, "Button2")->click();
+            }
+            EXPECT_EQ(list->count(), 0);
+            EXPECT_FALSE(Child<QWidget>(editor, "GroupBox1")->isVisible());
+            EXPECT_TRUE(TIniFile(store).ReadSection("SP0A0123").empty());
+            editor.close();
+        });
+        Child<QRadioButton>(w, "RadioButton1")->click();
+        w.findChild<QAction*>("Calibration1")->trigger();
+        EXPECT_FALSE(Child<QRadioButton>(w, "RadioButton2")->isEnabled());
+        EXPECT_FALSE(Child<QRadioButton>(w, "RadioButton3")->isEnabled());
+        EXPECT_TRUE(Child<QRadioButton>(w, "RadioButton1")->isChecked());
+        // zenith-day: positions 0 and 1, only 0 checked.
+        EXPECT_EQ(Child<QListWidget>(w, "CLBPosition")->count(), 2);
+        EXPECT_EQ(ChartOf(w)->Series(0)->Count(), 144);
+    });
+    EXPECT_TRUE(Contains(prompts.Texts(), "Are you sure to clear calibration ? (can't be canceled)"));
+}
