@@ -171,7 +171,7 @@ double TEventList::Date(int index) const
         return FObjects[static_cast<size_t>(index)]->Date;
     if (!FEntries[static_cast<size_t>(index)].Valid)
         return 0;
-    std::string hex;
+    static thread_local std::string hex;
     return RecordHexDate(RecordHex(index, hex));
 }
 

@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QTabBar>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <functional>
 #include <QTextBlock>
 #include <QToolBar>
@@ -432,7 +433,7 @@ TEST_F(Window, DetailIsAWindowOfItsOwnWithTheDecodedValues)
     frm->resize(900, 640);
     frm->show();
     frm->OpenFile(Sample());
-    frm->ScnListView->topLevelItem(1)->setSelected(true);
+    Select(1);
     frm->DetailMnuClick();
     auto* detail = frm->findChild<TScnInfoFrm*>();
     ASSERT_NE(detail, nullptr);

@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QProcessEnvironment>
 
-#include "common/tests/PlatformTestEnv.h"
+#include "common/tests/StationProcess.h"
 #include "plugins/tessaly/tests/TessalyTestEnv.h"
 
 using namespace tessaly_test;
@@ -16,14 +14,7 @@ namespace {
 class StationRun : public ::testing::Test {
  protected:
   void Start(const std::string& dataFile) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    env.insert("HOME", QString::fromStdString((home.Root() / "home").string()));
-    env.insert("XDG_CONFIG_HOME", QString::fromStdString((home.Root() / "config").string()));
-    env.insert("XDG_DATA_HOME", QString::fromStdString((home.Root() / "data").string()));
-    zelt.setProcessEnvironment(env);
+    zelt.setProcessEnvironment(FreshAccountEnvironment(home));
     zelt.setProgram(QString::fromStdString(BinDir() + "/zelt"));
     zelt.setArguments({"-NOSPLASH", "-RUN=Tessaly", QString::fromStdString(dataFile)});
     zelt.start();
@@ -46,13 +37,7 @@ class StationRun : public ::testing::Test {
     }
     return errors.find(text) != std::string::npos;
   }
-  void TearDown() override {
-    if (zelt.state() != QProcess::NotRunning) {
-      zelt.terminate();
-      if (!zelt.waitForFinished(5000)) zelt.kill();
-      zelt.waitForFinished(5000);
-    }
-  }
+  void TearDown() override { StopProcess(zelt); }
 
   ScopedTestHome home;
   QProcess zelt;
