@@ -1,44 +1,60 @@
-// The station program started as a user starts it, with no screen and a fresh user account, on a
-// download of the radiometer model and "-RUN=radiometre": the plug-in is found in the program's
-// plug-ins folder and shows its window over the data file in memory.
+// The station program as a user runs it, with no screen and a fresh account: a download of the
+// radiometer model from the instrument simulator, recorded automatically, then the station started
+// on that recorded file with "-RUN=radiometre": the plug-in is found in the program's plug-ins folder
+// and shows its window over the data in memory.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QProcessEnvironment>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
-#include "common/tests/PlatformTestEnv.h"
+#include "common/tests/StationProcess.h"
+#include "station/tests/ZeltProcess.h"
+#include "tools/simulator/SimProcess.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
-std::string Env(const char* name)
+std::string BinDir()
 {
-    const char* value = std::getenv(name);
-    return value ? value : "";
+    const char* value = std::getenv("ZELT_BIN_DIR");
+    return value ? value : ".";
 }
 
 }  // namespace
 
-TEST(StationProgram, RunsTheRadiometerOnTheDataFileItOpened)
+TEST(StationProgram, RunsTheRadiometerOnADownloadOfTheRadiometerModel)
 {
     ScopedTestHome home;
-    const std::string data = (home.Root() / "IR250621.q5").string();
-    const std::string q5gen = "'" + Env("ZELT_BIN_DIR") + "/q5gen' --id SP0B0001 --records 12 '" + data + "'";
+    const fs::path memory = home.Root() / "memory.q5";
+    const std::string q5gen = "'" + BinDir() + "/q5gen' --id SP0B0001 --records 12 '" + memory.string() + "'";
     ASSERT_EQ(std::system(q5gen.c_str()), 0);
 
+    // The instrument's memory downloaded and recorded where the user asked for recordings.
+    const fs::path rec = home.Root() / "rec";
+    fs::create_directories(rec);
+    ScopedTestHome::Write(home.Root() / "zelt.ini", "[General]\r\nAutoRecord=1\r\nAutoRecordPath=" + rec.string() +
+                                                        "/\r\nSmartSetTime=0\r\nHardSetTime=0\r\n");
+    zsim::SimProcess sim;
+    ASSERT_TRUE(sim.Start(zsim::SimProcess::DefaultProgram(),
+                          {"--pty", "--link", (home.Root() / "tty").string(), "--q5", memory.string()},
+                          (home.Root() / "report.txt").string()));
+    const ZeltRun download = RunZelt(home.Root(), "-COM=" + (home.Root() / "tty").string(), true);
+    sim.Stop();
+    ASSERT_EQ(download.status, 0) << download.err;
+    fs::path recorded;
+    for (const auto& e : fs::directory_iterator(rec))
+        if (e.path().extension() == ".Q5") recorded = e.path();
+    ASSERT_FALSE(recorded.empty());
+
     QProcess zelt;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    zelt.setProcessEnvironment(env);
-    zelt.setProgram(QString::fromStdString(Env("ZELT_BIN_DIR") + "/zelt"));
-    zelt.setArguments({QString::fromStdString(data), "-RUN=radiometre"});
-    zelt.setProcessChannelMode(QProcess::SeparateChannels);
+    zelt.setProcessEnvironment(FreshAccountEnvironment(home));
+    zelt.setProgram(QString::fromStdString(BinDir() + "/zelt"));
+    zelt.setArguments({"-NOSPLASH", QString::fromStdString(recorded.string()), "-RUN=radiometre"});
     zelt.start();
     ASSERT_TRUE(zelt.waitForStarted(5000));
     // Without a screen the plug-in's messages go to standard error: the first one a run on this
@@ -56,6 +72,5 @@ TEST(StationProgram, RunsTheRadiometerOnTheDataFileItOpened)
     EXPECT_EQ(err.find("No data in memory"), std::string::npos) << err;
     // The window is modal and stays until closed: the test ends the program.
     EXPECT_EQ(zelt.state(), QProcess::Running);
-    zelt.kill();
-    zelt.waitForFinished(5000);
+    StopProcess(zelt);
 }
