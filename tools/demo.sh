@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # The main job on the embedded default: the instrument simulator plays a memory of twelve records and
 # two days of direct-sun triplets on a pseudo-terminal, and the station program connects to it,
-# downloads the records, sets the clock, and keeps the download as a Q5 data file with its ASCII files. With a screen the main window shows the
-# transfer (close it when done); without one the program logs to standard error and ends once the
-# files are written.
+# downloads the records, sets the clock, and keeps the download as a Q5 data file with its ASCII
+# files. With a screen the main window shows the transfer, and its "Processing" menu runs the plug-ins
+# on the download (close the window when done); without one the program logs to standard error and ends
+# once the files are written.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 echo "== build"
 cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" --target zelt zelt-simulator
+# The plug-ins and Morvane too, so that the "Processing" menu can work on the download.
+cmake --build --preset default -j "$(nproc)" --target zelt zelt-simulator morvane tessaly aot merrow radiometre
 
 bin=build/bin
 work=$(mktemp -d /tmp/zelt-demo.XXXXXX)
