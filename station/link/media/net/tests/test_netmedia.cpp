@@ -268,7 +268,8 @@ TEST_F(TelnetPeerTest, HostileNegotiationKeepsMemoryBounded)
         ASSERT_TRUE(WaitFor([&] { return p.opened == 1; }, 10000));
         ReadNPumping(peer, 1000, 500);  // our negotiation and settings
 
-        // A sub-negotiation of 64 MB that only ends at the last IAC SE, then data.
+        // A sub-negotiation of 64 MB that only ends at the last IAC SE, then data. Kept whole it
+        // costs twice its size at least; the bounds leave room for the socket's read buffers.
         const long base = StartMemoryPeak();
         std::thread subWriter([peer] {
             WriteAll(peer, B({255, 250, 24}));
@@ -280,7 +281,7 @@ TEST_F(TelnetPeerTest, HostileNegotiationKeepsMemoryBounded)
         EXPECT_TRUE(WaitFor([&] { return p.data == "ok"; }, 60000));
         subWriter.join();
         if (kMemoryMeasured)
-            EXPECT_LT(MemoryPeakKb() - base, 24 * 1024) << "peak " << MemoryPeakKb() << " kB from " << base << " kB";
+            EXPECT_LT(MemoryPeakKb() - base, 48 * 1024) << "peak " << MemoryPeakKb() << " kB from " << base << " kB";
 
         // An option storm: WILL BINARY, WONT BINARY a million times. Each pair is answered with
         // DO BINARY, DONT BINARY, while the peer reads the answers as they come.
@@ -302,7 +303,7 @@ TEST_F(TelnetPeerTest, HostileNegotiationKeepsMemoryBounded)
         EXPECT_EQ(answers.substr(0, 12), answer + answer);
         EXPECT_EQ(answers.substr(answers.size() - 6), answer);
         if (kMemoryMeasured)
-            EXPECT_LT(MemoryPeakKb() - base2, 40 * 1024) << "peak " << MemoryPeakKb() << " kB from " << base2 << " kB";
+            EXPECT_LT(MemoryPeakKb() - base2, 64 * 1024) << "peak " << MemoryPeakKb() << " kB from " << base2 << " kB";
         EXPECT_TRUE(m->IsOpen());
         ::close(peer);
         ASSERT_TRUE(WaitFor([&] { return p.closed == 1; }));
