@@ -1,16 +1,15 @@
 // tessaly.so: the Bouguer-Langley calibration plug-in of the station program.
 #include <QApplication>
-#include <cstring>
 #include <memory>
 #include <string>
 
-#include "common/DecimalSep.h"
 #include "common/PlugInterface.h"
 #include "common/Q5File.h"
 #include "common/ScnType.h"
 #include "common/StaParametre.h"
 #include "common/analysis/BgrData.h"
 #include "common/analysis/ImportData.h"
+#include "common/analysis/PlugInEntry.h"
 #include "common/analysis/SmallDialogs.h"
 #include "plugins/tessaly/TessalyFrm.h"
 
@@ -27,20 +26,13 @@ const TQ5File* CurrentFile() {
 extern "C" {
 
 __attribute__((visibility("default"))) const unsigned char* _GetZELTPlugMenuCaption(unsigned char* buffer) {
-  static const char caption[] = "Bouguer-Langley calibration";
-  const size_t n = std::min<size_t>(std::strlen(caption), 255);
-  buffer[0] = static_cast<unsigned char>(n);
-  std::memcpy(buffer + 1, caption, n);
-  return buffer;
+  return CopyToShortString("Bouguer-Langley calibration", buffer);
 }
 
 __attribute__((visibility("default"))) uint8_t _Initialize(TPlugInContext* context) {
-  uint32_t abi = 0;
-  std::memcpy(&abi, context->Reserved, sizeof abi);
-  if (abi != ZELT_PLUGIN_ABI) return 0;
+  if (!AcceptPlugInContext(context)) return 0;
   gContext = context;
   gScnList = static_cast<const TListScn*>(context->ScnList);
-  if (gScnList && !gScnList->SepDec.empty()) SetDecimalSeparator(gScnList->SepDec[0]);
   return 1;
 }
 

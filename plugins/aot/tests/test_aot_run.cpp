@@ -42,6 +42,15 @@ std::string E(double v) {
   return "0." + s.substr(0, 1) + s.substr(2, 5) + "E" + s.substr(s.find('E') + 1);
 }
 
+// A stand-in for Morvane, the shell script `script`, put first on the station's PATH.
+void UseStandIn(Station& station, const std::string& script) {
+  const auto folder = station.home.Root() / "standin";
+  std::filesystem::create_directories(folder);
+  ScopedTestHome::Write(folder / "morvane", "#!/bin/sh\n" + script);
+  std::filesystem::permissions(folder / "morvane", std::filesystem::perms::owner_all);
+  station.home.Set("PATH", folder.string() + ":/usr/bin:/bin");
+}
+
 }  // namespace
 
 // A calibration that Morvane cannot read: its message is shown and the earlier results stay on show
@@ -85,12 +94,8 @@ TEST(AotRun, CancelEndsASlowRun) {
   Station station;
   station.LoadSunDays("SITE0601.q5", kDay);
   Station::WriteCalibration(12);
-  const auto standIn = station.home.Root() / "slow";
-  std::filesystem::create_directories(standIn);
   const auto pidFile = station.home.Root() / "pid";
-  ScopedTestHome::Write(standIn / "morvane", "#!/bin/sh\necho $$ > '" + pidFile.string() + "'\nexec sleep 60\n");
-  std::filesystem::permissions(standIn / "morvane", std::filesystem::perms::owner_all);
-  station.home.Set("PATH", standIn.string() + ":/usr/bin:/bin");
+  UseStandIn(station, "echo $$ > '" + pidFile.string() + "'\nexec sleep 60\n");
 
   ScopedPromptScript prompts;
   WhenShown("MorvaneProgress", [&](QWidget& progress) {
@@ -123,16 +128,12 @@ TEST(AotRun, CrashOrMissingResultIsAFailure) {
   Station station;
   station.LoadSunDays("SITE0601.q5", kDay);
   Station::WriteCalibration(12);
-  const auto standIn = station.home.Root() / "standin";
-  std::filesystem::create_directories(standIn);
-  station.home.Set("PATH", standIn.string() + ":/usr/bin:/bin");
   const std::pair<const char*, const char*> cases[] = {
       {"echo 'about to fail' >&2\nkill -SEGV $$\n", "Morvane failed: Morvane stopped abnormally.\nabout to fail"},
       {"exit 0\n", "Morvane failed: Morvane wrote no result file."},
       {"echo 'morvane: fallo' >&2\nexit 6\n", "Morvane failed: morvane: fallo"}};
   for (const auto& [script, message] : cases) {
-    ScopedTestHome::Write(standIn / "morvane", std::string("#!/bin/sh\n") + script);
-    std::filesystem::permissions(standIn / "morvane", std::filesystem::perms::owner_all);
+    UseStandIn(station, script);
     ScopedPromptScript prompts;
     station.Run([](QWidget&) {});
     EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{message, kNotComputed}));
