@@ -200,6 +200,9 @@ void TStationCore::MediaOpened()
     if (!FMedia || !FMedia->IsOpen()) return;
     LogInfoToDialog(FMedia->Caption + " " + FMedia->GetName() + ": active communication port");
     if (Settings.DebugModemEchoOn) LogInfoToDialog("Debug Mode ECHO ON.");
+    // An instrument may speak the moment the port opens: with no task waiting, the download state
+    // machine takes the bytes from now on, not from the next tick of the task timer.
+    if (FTasks->Count() == 0) FTasks->StartNext();
     if (Settings.TypeCom == TypeComModem)
         FModem->Initialize();
     else if (!Settings.AutoConnect && !Settings.AutoRecord)
@@ -430,8 +433,13 @@ void TStationCore::RS232ReceiveData(void* sender, const char* data, int count)
     if (MemoView && count > 0)
         LogInfoToDialog("-REC- " + BytesToPrintable(reinterpret_cast<const uint8_t*>(data), size_t(count), false));
     if (Settings.DebugModemEchoOn && !FConnected && count > 0) SendToInstrument(data, count);
-    if (HasReceiveHandler() && !InactiveReply && (count > 0 || EndRequest || FPhase == 6))
+    if (InactiveReply || !(count > 0 || EndRequest || FPhase == 6)) return;
+    if (HasReceiveHandler())
         CallReceiveHandler(sender, data, count);
+    else if (count > 0 && !FTasks->Current)
+        // A task queued before the port opened starts on the next tick; what comes until then is
+        // the instrument's, not that task's.
+        ProcessReceivedData(sender, data, count);
 }
 
 // ---- data file ----------------------------------------------------------------------------------------

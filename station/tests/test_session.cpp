@@ -4,18 +4,24 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QProcess>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <poll.h>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "common/tests/PlatformTestEnv.h"
 #include "station/link/tests/FakeModem.h"
 #include "station/link/tests/LinkTestSupport.h"
+#include "tools/simulator/SimImage.h"
+#include "tools/simulator/SimInstrument.h"
 #include "tools/simulator/SimProcess.h"
 
 namespace fs = std::filesystem;
@@ -88,6 +94,60 @@ protected:
     }
     // The per-user data folder of the run (not made by the test).
     fs::path UserData() const { return root / "data" / "zelt"; }
+
+    // The instrument played here announces its parameter block once, as soon as the station holds
+    // the line, and never again: the station must take it although it came before any timer ran.
+    void DownloadFromAnInstrumentThatSpeaksAtOnce(const std::vector<std::string>& options)
+    {
+        linktest::Pty line;
+        line.CloseSlave();  // the master now sees a hang-up until the station opens the port
+        const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+        std::vector<std::string> report;
+        zsim::Instrument instrument(zsim::DefaultImage(int64_t(now) - 60, 5), zsim::Behaviour{},
+                                    [&](const std::string& text) { report.push_back(text); });
+        ScopedTestHome::Write(ini, "[General]\r\nAutoRecord=1\r\nWriteTransReport=1\r\n");
+        ZeltProcess zelt;
+        std::vector<std::string> args{"-CONFIG=" + ini.string(), "-COM=" + line.SlaveName, "-NOSPLASH"};
+        args.insert(args.end(), options.begin(), options.end());
+        zelt.Start(root, args);
+        const auto portOpen = [&] {
+            pollfd p{line.Master, POLLIN, 0};
+            ::poll(&p, 1, 0);
+            return !(p.revents & POLLHUP);
+        };
+        ASSERT_TRUE(linktest::WaitUntil(portOpen, 10000)) << zelt.Err();
+        instrument.Announce();
+        line.Write(instrument.TakeOutput());
+
+        const auto playInstrument = [&] {
+            const double t = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+            const std::string asked = line.ReadNow();
+            if (!asked.empty()) instrument.Receive(asked, t);
+            instrument.Poll(t);
+            const std::string reply = instrument.TakeOutput();
+            if (!reply.empty()) line.Write(reply);
+        };
+        auto all = [&] {
+            std::string text;
+            for (const std::string& r : report) text += r + "\n";
+            return text + zelt.Err();
+        };
+        ASSERT_TRUE(linktest::WaitUntil([&] {
+            playInstrument();
+            return instrument.SessionStarted();
+        }, 5000)) << "the station never answered the announcement\n" << all();
+        ASSERT_TRUE(zelt.WaitExit(30000, playInstrument)) << all();
+        EXPECT_EQ(zelt.Status(), 0) << all();
+        EXPECT_EQ(instrument.SessionsEnded(), 1) << all();
+        for (int i = 0; i < 5; ++i) {
+            const std::string sent = "SEND record " + std::to_string(i);
+            EXPECT_NE(std::find(report.begin(), report.end(), sent), report.end()) << all();
+        }
+        EXPECT_NE(ScopedTestHome::Read(UserData() / "Transmission.log").find(",End:Ok,"), std::string::npos);
+        int recorded = 0;
+        for (const auto& e : fs::directory_iterator(UserData())) recorded += e.path().extension() == ".Q5";
+        EXPECT_EQ(recorded, 1);
+    }
     ScopedTestHome home;
     fs::path root, ini;
 };
@@ -141,8 +201,7 @@ TEST_F(Session, InstrumentThatNeverEndsItsReplyIsLetGo)
     ScopedTestHome::Write(ini, "[General]\r\n");
     ZeltProcess zelt;
     zelt.Start(root, {"-CONFIG=" + ini.string(), "-COM=" + line.SlaveName, "-NOSPLASH", "-DEBUG"});
-    // Bytes are taken from the first tick of the task timer on.
-    ASSERT_TRUE(zelt.WaitErr("Default task installed")) << zelt.Err();
+    ASSERT_TRUE(zelt.WaitErr("active communication port")) << zelt.Err();
     const std::string start = "\x02S";
     ASSERT_EQ(::write(line.Master, start.data(), start.size()), ssize_t(start.size()));
     // Parameter-block digits for ever, never the end of the frame.
@@ -155,4 +214,15 @@ TEST_F(Session, InstrumentThatNeverEndsItsReplyIsLetGo)
     ASSERT_TRUE(ended) << zelt.Err();
     EXPECT_FALSE(zelt.Crashed());
     EXPECT_NE(zelt.Err().find("ERROR: Reply without end of frame after "), std::string::npos) << zelt.Err();
+}
+
+TEST_F(Session, InstrumentThatSpeaksTheMomentThePortOpensIsDownloaded)
+{
+    DownloadFromAnInstrumentThatSpeaksAtOnce({});
+}
+
+TEST_F(Session, InstrumentThatSpeaksBeforeAQueuedPlugInStartIsDownloaded)
+{
+    // The plug-in start waits in the task queue for the timer; the instrument does not.
+    DownloadFromAnInstrumentThatSpeaksAtOnce({"-RUN=none"});
 }
