@@ -4,6 +4,7 @@
 #include "common/DecimalSep.h"
 #include "common/Prompt.h"
 #include "common/ScnType.h"
+#include "common/analysis/tests/support/PlugInTestHost.h"
 #include "plugins/merrow/tests/MerrowTestSupport.h"
 #include "station/windows/tests/TestApp.h"
 
@@ -21,21 +22,8 @@
 
 namespace {
 
-class Host : public TPlugInHostWindow {
-public:
-    QWidget* HostForm() override { return &form; }
-    QMenu* ProcessingMenu() override { return &processing; }
-    QAction* ProcessingButton() override { return &button; }
-    bool TransferInProgress() override { return false; }
-    void* DecodeStationParams() override { return nullptr; }
-    void FreeStationParams(void*) override {}
-    void ReloadCurrentDataFile() override { ++reloads; }
-
-    QWidget form;
-    QMenu processing;
-    QAction button;
-    int reloads = 0;
-};
+// The viewer asks no station parameters: the shared host without a data file.
+using Host = plugin_test::TestHost;
 
 std::string PlugInFolder()
 {

@@ -9,14 +9,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
 #include <QTextBrowser>
-#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -25,76 +23,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <memory>
 
-#include "common/DataPaths.h"
-#include "common/FileUtils.h"
 #include "common/IniFile.h"
-#include "common/Instrument.h"
 #include "common/Prompt.h"
-#include "common/Q5File.h"
-#include "common/StaParametre.h"
-#include "common/tests/DescTestEnv.h"
-#include "common/tests/PlatformTestEnv.h"
+#include "common/analysis/tests/support/PlugInTestHost.h"
 #include "station/ChartServices.h"
-#include "station/plugins/PlugInsList.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "radiometre_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-std::string BinDir()
-{
-    const char* dir = std::getenv("ZELT_BIN_DIR");
-    return dir ? dir : "";
-}
-
-class Host : public TPlugInHostWindow {
-public:
-    QWidget* HostForm() override { return &form; }
-    QMenu* ProcessingMenu() override { return &processing; }
-    QAction* ProcessingButton() override { return &button; }
-    bool TransferInProgress() override { return false; }
-    void* DecodeStationParams() override
-    {
-        if (!file) return nullptr;
-        TDecodDorax decoder;
-        return decoder.Decode(file->ParamBloc(), file->InstrumentId, PathToBytes(InstalledDataDir()));
-    }
-    void FreeStationParams(void* p) override { delete static_cast<TParamsList*>(p); }
-    void ReloadCurrentDataFile() override {}
-
-    QWidget form;
-    QMenu processing;
-    QAction button;
-    TQ5File* file = nullptr;
-};
-
-// Runs `action` once the top-level window named `name` is visible (inside a nested modal loop).
-void WhenShown(const QString& name, const std::function<void(QWidget&)>& action)
-{
-    auto* timer = new QTimer;
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, name, action] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->objectName() == name && w->isVisible()) {
-                timer->stop();
-                timer->deleteLater();
-                action(*w);
-                return;
-            }
-    });
-    timer->start();
-}
+using plugin_test::BinDir;
+using plugin_test::WhenShown;
 
 // The chart of the plug-in's own copy of the chart services: found as the Qt class it derives from.
 TChart* ChartOf(QWidget& w)
@@ -134,39 +74,24 @@ void ExpectGolden(const fs::path& exported, const std::string& name)
     EXPECT_EQ(bytes, ScopedTestHome::Read(Golden(name))) << name;
 }
 
-class Station : public ::testing::Test {
+class Station : public ::testing::Test, public plugin_test::PlugInStation {
 protected:
-    Station()
-    {
-        lists.LoadFolder(InstalledDataDir());
-        plugIns = std::make_unique<TPlugInsList>(host, PathToBytes(fs::path(ZELT_RADIOMETRE_PLUGIN).parent_path()));
-        Refill();
-    }
+    Station() : PlugInStation("radiometre_tests", ZELT_RADIOMETRE_PLUGIN, "radiometre", "RadiometreFrm") {}
     void Download(const std::string& options)
     {
         path = (home.Root() / "IR250621.q5").string();
         const std::string command = "'" + BinDir() + "/q5gen' " + options + " '" + path + "'";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
-        file = std::make_unique<TQ5File>(path);
-        file->AttachInstrument(lists.Ins().FindByID(file->InstrumentId));
-        host.file = file.get();
-        Refill();
+        LoadFile();
     }
-    void Refill()
-    {
-        current = file.get();
-        plugIns->FillContext(false, nullptr, &current, &lists.Scn(), &lists.Ins(), false);
-    }
-    // Runs the plug-in; `drive` gets its window once shown and should close it.
+    // Runs the plug-in; `drive` gets its window once shown, and the window must come.
     int Run(const std::function<void(QWidget&)>& drive)
     {
         bool shown = false;
-        WhenShown("RadiometreFrm", [&](QWidget& w) {
+        const int result = PlugInStation::Run([&](QWidget& w) {
             shown = true;
             drive(w);
-            if (w.isVisible()) w.close();
         });
-        const int result = plugIns->RunByName("radiometre");
         EXPECT_TRUE(shown);
         return result;
     }
@@ -179,15 +104,7 @@ protected:
         return out;
     }
 
-    QApplication& app = App();
-    ScopedTestHome home;
-    ScopedDescLists lists;
     ScopedPromptScript prompts;
-    Host host;
-    std::unique_ptr<TPlugInsList> plugIns;
-    std::unique_ptr<TQ5File> file;
-    TQ5File* current = nullptr;
-    std::string path;
 };
 
 bool Contains(const std::vector<std::string>& texts, const std::string& text)
