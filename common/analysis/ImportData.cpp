@@ -130,14 +130,6 @@ void TImportData::ImportCounts(const TQ5File& file) {
 
 void TImportData::ApplySite(const TParamsList& params) {
   TSite& site = *data_.Site;
-  const TSitePosition position = ReadSitePosition(params);
-  const TSiteIds ids = ReadSiteIds(params);
-  if (ids.SiteNumber != site.SiteNumber) site.ReadFromRegistry(ids.SiteNumber);
-  if (ids.SiteNumber >= 0) site.SiteNumber = ids.SiteNumber;
-  if (ids.CountryId >= 0) site.CountryId = ids.CountryId;
-  if (ids.DistrictId >= 0) site.DistrictId = ids.DistrictId;
-  if (position.HasLatitude) site.Lat = position.Latitude;
-  if (position.HasLongitude) site.Lon = position.Longitude;
-  if (position.Altitude >= 0) site.Alt = position.Altitude;
+  ApplySiteParams(site, params, 0);
   site.ReadFromInfos();
 }

@@ -17,5 +17,20 @@ struct TSiteIds {
 TSitePosition ReadSitePosition(const TParamsList& params);
 // NNUM; NCOU else NDEP; NDIS else NCOM; -1 for an id the parameters do not hold.
 TSiteIds ReadSiteIds(const TParamsList& params);
+// The site (the sun photometers' or the radiometer's) brought to the station parameters: another site
+// number first reads that site's settings, then every value the parameters hold replaces the site's; an
+// altitude is taken from `lowestAltitude` up.
+template <class Site>
+void ApplySiteParams(Site& site, const TParamsList& params, double lowestAltitude) {
+  const TSitePosition position = ReadSitePosition(params);
+  const TSiteIds ids = ReadSiteIds(params);
+  if (ids.SiteNumber != site.SiteNumber) site.ReadFromRegistry(ids.SiteNumber);
+  if (ids.SiteNumber >= 0) site.SiteNumber = ids.SiteNumber;
+  if (ids.CountryId >= 0) site.CountryId = ids.CountryId;
+  if (ids.DistrictId >= 0) site.DistrictId = ids.DistrictId;
+  if (position.HasLatitude) site.Lat = position.Latitude;
+  if (position.HasLongitude) site.Lon = position.Longitude;
+  if (position.Altitude >= lowestAltitude) site.Alt = position.Altitude;
+}
 // Rounds to the given number of decimals, half away from zero.
 double RoundToDecimals(double value, int decimals);

@@ -93,18 +93,7 @@ TImportHostData::TImportHostData(TRadiometreData& data, const TQ5File* file, con
         }
     }
     if (data.GetNbTotalCN() == 0) Status = StatusNoCounts;
-    if (stationParams) {
-        const TSitePosition position = ReadSitePosition(*stationParams);
-        const TSiteIds ids = ReadSiteIds(*stationParams);
-        TSite& site = data.Site;
-        if (ids.SiteNumber != site.SiteNumber) site.ReadFromRegistry(ids.SiteNumber);
-        if (ids.SiteNumber >= 0) site.SiteNumber = ids.SiteNumber;
-        if (ids.CountryId >= 0) site.CountryId = ids.CountryId;
-        if (ids.DistrictId >= 0) site.DistrictId = ids.DistrictId;
-        if (position.HasLatitude) site.Lat = position.Latitude;
-        if (position.HasLongitude) site.Lon = position.Longitude;
-        if (position.Altitude >= -100) site.Alt = position.Altitude;
-    }
+    if (stationParams) ApplySiteParams(data.Site, *stationParams, -100);
     data.InstrumentId = SiteSection(data.Site);
 }
 
