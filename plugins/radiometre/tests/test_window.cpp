@@ -116,8 +116,14 @@ bool Contains(const std::vector<std::string>& texts, const std::string& text)
 
 TEST_F(Station, DownloadOfTheRadiometerModelShowsItsCountsPerPositionAndExportsThem)
 {
-    Download("--id SP0B0001 --records 36 --interval 300 --start 2025-06-21T04:00:00");
+    Download("--id SP0B0001 --records 36 --interval 300 --start 2025-06-21T04:00:00 --param SITE=12");
     Run([&](QWidget& w) {
+        // The calibrations are kept under the site of the station parameters.
+        WhenShown("fCalibration", [](QWidget& editor) {
+            EXPECT_EQ(Child<QLabel>(editor, "Label2")->text(), "0/0/12");
+            editor.close();
+        });
+        w.findChild<QAction*>("Calibration1")->trigger();
         EXPECT_EQ(w.windowTitle(), "Radiometer data viewer");
         auto* positions = Child<QListWidget>(w, "CLBPosition");
         ASSERT_EQ(positions->count(), 3);
