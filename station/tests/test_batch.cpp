@@ -87,6 +87,14 @@ TEST_F(Batch, FileNamesInMessagesReachStandardErrorIntact)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("The folder " + missing.string() + " doesn't exist."), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("\xC3\x83"), std::string::npos) << "a name decoded twice: " << r.err;
+
+    // A parameter file that cannot be written (a folder holds its name).
+    fs::create_directories(folder / "sample_PAR.TXT");
+    r = Zelt("/nosplash -par '" + sample.string() + "' '" + folder.string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Unable to write the parameters file " + (folder / "sample_PAR.TXT").string()),
+              std::string::npos)
+        << r.err;
 }
 
 namespace {
