@@ -40,11 +40,11 @@ const char* AnswerName(int answer)
   }
 }
 
-int ShowOnScreen(PromptKind kind, const std::string& text, int defaultAnswer)
+int ShowOnScreen(PromptKind kind, const QString& text, int defaultAnswer)
 {
   QMessageBox box(QApplication::activeWindow());
   box.setWindowTitle(QString::fromLatin1(KindTitle(kind)));
-  box.setText(AnsiToQString(text));
+  box.setText(text);
   QMessageBox::StandardButton defaultButton = QMessageBox::Ok;
   switch (kind) {
     case PromptKind::Warning:
@@ -80,7 +80,7 @@ int ShowOnScreen(PromptKind kind, const std::string& text, int defaultAnswer)
 
 }  // namespace
 
-int RunPrompt(PromptKind kind, const std::string& text, int defaultAnswer)
+int RunPrompt(PromptKind kind, const QString& text, int defaultAnswer)
 {
   if (gScript) {
     // Messages take no queued answer: the queue holds the answers to questions only.
@@ -89,14 +89,17 @@ int RunPrompt(PromptKind kind, const std::string& text, int defaultAnswer)
       answer = gScript->answers_.front();
       gScript->answers_.pop_front();
     }
-    if (gScript->record_) gScript->asked_.push_back(PromptRecord{kind, text, answer});
+    if (gScript->record_)
+      gScript->asked_.push_back(PromptRecord{kind, QStringToAnsi(text), text.toUtf8().toStdString(), answer});
     return answer;
   }
   if (PromptHasScreen()) return ShowOnScreen(kind, text, defaultAnswer);
+  // Standard error takes UTF-8, as the terminal reads it.
+  const QByteArray utf8 = text.toUtf8();
   if (IsMessage(kind)) {
-    std::fprintf(stderr, "%s: %s\n", KindTitle(kind), text.c_str());
+    std::fprintf(stderr, "%s: %s\n", KindTitle(kind), utf8.constData());
   } else {
-    std::fprintf(stderr, "%s: %s [%s]\n", KindTitle(kind), text.c_str(), AnswerName(defaultAnswer));
+    std::fprintf(stderr, "%s: %s [%s]\n", KindTitle(kind), utf8.constData(), AnswerName(defaultAnswer));
   }
   std::fflush(stderr);
   return defaultAnswer;
@@ -109,25 +112,34 @@ bool PromptHasScreen()
   return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
-void ShowWarning(const std::string& text)
+void ShowWarning(const QString& text)
 {
   RunPrompt(PromptKind::Warning, text, PromptOk);
 }
 
-void ShowInfo(const std::string& text)
+void ShowInfo(const QString& text)
 {
   RunPrompt(PromptKind::Info, text, PromptOk);
 }
 
-bool AskYesNo(const std::string& text, bool defaultYes)
+bool AskYesNo(const QString& text, bool defaultYes)
 {
   return RunPrompt(PromptKind::YesNo, text, defaultYes ? PromptYes : PromptNo) == PromptYes;
 }
 
+void ShowWarning(const std::string& text) { ShowWarning(AnsiToQString(text)); }
+void ShowInfo(const std::string& text) { ShowInfo(AnsiToQString(text)); }
+bool AskYesNo(const std::string& text, bool defaultYes) { return AskYesNo(AnsiToQString(text), defaultYes); }
+
 int AskYesNoCancel(const std::string& text, int defaultAnswer)
 {
   if (defaultAnswer != PromptYes && defaultAnswer != PromptNo) defaultAnswer = PromptCancel;
-  return RunPrompt(PromptKind::YesNoCancel, text, defaultAnswer);
+  return RunPrompt(PromptKind::YesNoCancel, AnsiToQString(text), defaultAnswer);
+}
+
+QString TextWithFileName(const std::string& before, const std::string& name, const std::string& after)
+{
+  return AnsiToQString(before) + FileNameToQString(name) + AnsiToQString(after);
 }
 
 ScopedPromptScript::ScopedPromptScript(std::deque<int> answers, bool record)

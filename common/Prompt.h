@@ -16,12 +16,26 @@ bool AskYesNo(const std::string& text, bool defaultYes = true);
 // and the answer given when there is no screen.
 int AskYesNoCancel(const std::string& text, int defaultAnswer = PromptYes);
 
+// Messages that quote file or folder names take the text as a QString (see TextWithFileName): the fixed
+// text stays Windows-1252 while the names, file-system bytes, reach the user intact.
+class QString;
+void ShowWarning(const QString& text);
+void ShowInfo(const QString& text);
+bool AskYesNo(const QString& text, bool defaultYes = true);
+// A literal would match both forms: it is a Windows-1252 text.
+inline void ShowWarning(const char* text) { ShowWarning(std::string(text)); }
+inline void ShowInfo(const char* text) { ShowInfo(std::string(text)); }
+inline bool AskYesNo(const char* text, bool defaultYes = true) { return AskYesNo(std::string(text), defaultYes); }
+// `before` + `name` + `after`, the two texts read as Windows-1252 and the name as a file name.
+QString TextWithFileName(const std::string& before, const std::string& name, const std::string& after = {});
+
 enum class PromptKind { Warning, Info, YesNo, YesNoCancel };
 
 // One question as the service received it.
 struct PromptRecord {
   PromptKind kind;
-  std::string text;
+  std::string text;   // Windows-1252 (a name that has no Windows-1252 form shows '?' here)
+  std::string shown;  // the text as the user sees it, UTF-8
   int answer;  // what the caller got back
 };
 
@@ -47,7 +61,7 @@ class ScopedPromptScript {
   size_t Remaining() const { return answers_.size(); }
 
  private:
-  friend int RunPrompt(PromptKind kind, const std::string& text, int defaultAnswer);
+  friend int RunPrompt(PromptKind kind, const QString& text, int defaultAnswer);
   std::deque<int> answers_;
   std::vector<PromptRecord> asked_;
   bool record_;
@@ -55,7 +69,6 @@ class ScopedPromptScript {
 };
 
 // Text in the data model is Windows-1252 bytes; these convert for Qt widgets.
-class QString;
 QString AnsiToQString(const std::string& bytes);
 std::string QStringToAnsi(const QString& text);
 // File and folder names are kept as the file system has them (UTF-8 here): never Windows-1252.

@@ -1,5 +1,6 @@
 #include "common/StaParametre.h"
 
+#include <QString>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -325,6 +326,12 @@ TParamsList* TDecodDorax::Decode(const std::string& paramBloc, const std::string
 TParamsList* TDecodDorax::Decode(const std::string& paramBloc, const std::string& instrumentId) {
   std::string directory = gZELT ? gZELT->PARDirectory() : PathToBytes(InstalledDataDir());
   return Decode(paramBloc, instrumentId, directory);
+}
+
+QString TDecodDorax::ErrorText() const {
+  if (ErrorKind == ERR_NO_PAR || ErrorKind == ERR_BAD_PAR)
+    return TextWithFileName("", Detail, ErrorString().substr(Detail.size()));
+  return AnsiToQString(ErrorString());
 }
 
 std::string TDecodDorax::ErrorString() const {

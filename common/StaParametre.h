@@ -101,6 +101,8 @@ public:
   TStaParametre* FindByNameID(const std::string& code) const;
 };
 
+class QString;
+
 // Decodes a parameter block with the station's PAR file.
 class TDecodDorax {
 public:
@@ -118,6 +120,8 @@ public:
   // it exists).
   TParamsList* Decode(const std::string& paramBloc, const std::string& instrumentId);
   std::string ErrorString() const;
+  // ErrorString as shown to the user: Detail is a file name, not Windows-1252.
+  QString ErrorText() const;
 };
 
 // The text length of a parameter block buffer (256 bytes as hex).

@@ -4,6 +4,7 @@
 #include "common/FileUtils.h"
 #include "common/Instrument.h"
 #include "common/Prompt.h"
+#include <QString>
 #include "common/ScnElement.h"
 #include "common/ScnType.h"
 #include "common/SettingsStore.h"
@@ -78,7 +79,7 @@ void TZELT::ChooseAlternateFile(const std::vector<std::string>& args, const std:
     if (created) {
       DeleteFileIfExists(path);
     } else {
-      ShowWarning("Bad alternate config file " + AltIniFile);
+      ShowWarning(TextWithFileName("Bad alternate config file ", AltIniFile));
       AltIniFile.clear();
     }
   }

@@ -1,5 +1,6 @@
 #include "station/BatchConvert.h"
 
+#include <QString>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -18,16 +19,16 @@ namespace {
 std::unique_ptr<TQ5File> LoadForBatch(const std::string& dataFile, const std::string& outFolder)
 {
     if (!FileExists(dataFile)) {
-        ShowWarning(dataFile + "\nUnable to load the file.");
+        ShowWarning(TextWithFileName("", dataFile, "\nUnable to load the file."));
         return nullptr;
     }
     if (!DirectoryExists(outFolder)) {
-        ShowWarning("The folder " + outFolder + " doesn't exist.");
+        ShowWarning(TextWithFileName("The folder ", outFolder, " doesn't exist."));
         return nullptr;
     }
     auto file = std::make_unique<TQ5File>(dataFile);
     if (file->TooShort || file->ImageLength == 0) {
-        ShowWarning(dataFile + "\nUnable to load the file.");
+        ShowWarning(TextWithFileName("", dataFile, "\nUnable to load the file."));
         return nullptr;
     }
     return file;
@@ -45,7 +46,7 @@ bool WouldOverwriteInput(const std::string& dataFile, const std::set<std::string
     for (const std::string& out : outputs) {
         std::error_code ec;
         if (std::filesystem::equivalent(dataFile, out, ec)) {
-            ShowWarning("The file " + out + " is the data file being converted: it is not replaced.");
+            ShowWarning(TextWithFileName("The file ", out, " is the data file being converted: it is not replaced."));
             return true;
         }
     }
@@ -70,7 +71,7 @@ bool ExportAsciiBatch(const std::string& dataFile, const std::string& outFolder,
     const std::string name = OutputName(dataFile, outFolder);
     if (WouldOverwriteInput(dataFile, AsciiOutputNames(*file, name))) return false;
     if (!file->ExportAsciiFiles(name, options.AddASCIIHeader)) {
-        ShowWarning("Unable to write the ASCII files of " + dataFile + " in " + outFolder);
+        ShowWarning(TextWithFileName("Unable to write the ASCII files of ", dataFile) + TextWithFileName(" in ", outFolder));
         return false;
     }
     return true;
@@ -82,7 +83,7 @@ bool ExportParamsBatch(const std::string& dataFile, const std::string& outFolder
     if (!file) return false;
     const std::string name = OutputName(dataFile, outFolder);
     if (WouldOverwriteInput(dataFile, {ParamFileName(name)})) return false;
-    std::string message;
+    QString message;
     if (!WriteParamFile(file.get(), name, options.ParDirectory, message)) {
         ShowWarning(message);
         return false;

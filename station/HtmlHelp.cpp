@@ -15,7 +15,7 @@ THTMLHelp::~THTMLHelp() { delete FViewer; }
 bool THTMLHelp::CheckHelpFile()
 {
     if (FileExists(FHelpFile)) return true;
-    ShowWarning("Unable to find the help file!\n" + FHelpFile);
+    ShowWarning(TextWithFileName("Unable to find the help file!\n", FHelpFile));
     return false;
 }
 

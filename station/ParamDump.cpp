@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "common/FileUtils.h"
+#include "common/Prompt.h"
 #include "common/Q5File.h"
 #include "common/StaParametre.h"
 
@@ -13,21 +14,21 @@ std::string ParamFileName(const std::string& dataFileName)
 }
 
 bool WriteParamFile(TQ5File* file, const std::string& fileName, const std::string& parDirectory,
-                    std::string& message)
+                    QString& message)
 {
     if (!file) {
-        message = "No data in memory";
+        message = AnsiToQString("No data in memory");
         return false;
     }
     // Without a name there is nowhere to put the dump (it would land beside the program as "_PAR.TXT").
     if (fileName.empty()) {
-        message = "The Q5 file doesn't have a name";
+        message = AnsiToQString("The Q5 file doesn't have a name");
         return false;
     }
     TDecodDorax decoder;
     std::unique_ptr<TParamsList> params(decoder.Decode(file->ParamBloc(), file->InstrumentId, parDirectory));
     if (!params) {
-        message = decoder.ErrorString();
+        message = decoder.ErrorText();
         return false;
     }
     std::string text;
@@ -35,9 +36,9 @@ bool WriteParamFile(TQ5File* file, const std::string& fileName, const std::strin
     const std::string target = ParamFileName(fileName);
     std::string error;
     if (!WriteFileAtomically(target, text, &error)) {
-        message = "Unable to write the parameters file " + target + " (" + error + ")";
+        message = TextWithFileName("Unable to write the parameters file ", target, " (") + FileNameToQString(error) + AnsiToQString(")");
         return false;
     }
-    message = "The parameters file was created successfully";
+    message = AnsiToQString("The parameters file was created successfully");
     return true;
 }

@@ -2,6 +2,7 @@
 // The parameter dump: the station parameters decoded from a data file's parameter block, one
 // "name = value" line each, in a text file named after the data file with "_PAR.TXT" in place of
 // its extension.
+#include <QString>
 #include <string>
 
 class TQ5File;
@@ -12,4 +13,4 @@ std::string ParamFileName(const std::string& dataFileName);
 // for fileName. False with a message for the user: no data, no name, a decoding or writing failure;
 // true with "The parameters file was created successfully".
 bool WriteParamFile(TQ5File* file, const std::string& fileName, const std::string& parDirectory,
-                    std::string& message);
+                    QString& message);

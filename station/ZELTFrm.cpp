@@ -537,7 +537,7 @@ void TZELTFrm::Start()
 {
     if (!FStartFile.empty()) {
         if (!FileExists(FStartFile) || Q5File()) {
-            ShowWarning(FStartFile + "\nUnable to load the file.");
+            ShowWarning(TextWithFileName("", FStartFile, "\nUnable to load the file."));
         } else {
             SetQ5FileName(FStartFile);
             OpenQ5File(FStartFile);
@@ -780,7 +780,7 @@ bool TZELTFrm::SaveTo(const std::string& path, bool askReplace)
         return false;  // nothing written: the data stay modified
     Q5File()->Rebuild();
     if (!Q5File()->SaveToFile(path)) {
-        ShowWarning("Unable to save the file " + path);
+        ShowWarning(TextWithFileName("Unable to save the file ", path));
         return false;
     }
     FCore->Modified = false;
@@ -833,7 +833,7 @@ void TZELTFrm::SaveAsciiMnuClick()
     if (f->ExportAsciiFiles(Q5FileName(), FCore->Settings.AddASCIIHeader))
         ShowInfo("The ASCII files were created successfully.");
     else
-        ShowWarning("Unable to write the ASCII files of " + Q5FileName());
+        ShowWarning(TextWithFileName("Unable to write the ASCII files of ", Q5FileName()));
 }
 
 void TZELTFrm::DeleteMnuClick()
@@ -879,7 +879,7 @@ void TZELTFrm::ParamEditMnuClick()
 
 void TZELTFrm::WriteParamBtnClick()
 {
-    std::string message;
+    QString message;
     if (WriteParamFile(Q5File(), Q5FileName(), FZelt.PARDirectory(), message))
         ShowInfo(message);
     else

@@ -211,6 +211,11 @@ bool FieldInteger(const std::string& text, size_t from, size_t count, int& value
 
 }  // namespace
 
+QString TQ5xError::MessageText() const
+{
+    return TextWithFileName("", File, Message().substr(File.size()));
+}
+
 std::string TQ5xError::Message() const
 {
     std::string text = File;

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+class QString;
+
 namespace radio {
 
 // Deeper element nesting than this is refused (a valid file nests four levels).
@@ -56,6 +58,8 @@ struct TQ5xError {
     std::string Reason;
     // "<file>, line <n>, element <name>: <reason>" (without the parts that are unknown).
     std::string Message() const;
+    // Message as shown to the user: the file part is a file name, not Windows-1252.
+    QString MessageText() const;
 };
 
 // Parses a whole document from memory or from a file. False with the error on a malformed file.

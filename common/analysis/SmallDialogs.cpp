@@ -98,7 +98,7 @@ void TSitePropsFrm::OKBtnClick() {
   data_.Site->Lon = lon;
   data_.Site->Alt = alt;
   data_.Site->Name = FromQ(SiteNameEdit->text());
-  if (!data_.Site->WriteToInfos()) ShowWarningBox("Unable to write " + InfosFileName());
+  if (!data_.Site->WriteToInfos()) ShowWarning(TextWithFileName("Unable to write ", InfosFileName()));
   accept();
 }
 

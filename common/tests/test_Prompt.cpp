@@ -71,3 +71,27 @@ TEST(Prompt, Windows1252Conversion)
   EXPECT_EQ(QStringToAnsi(text), bytes);
   EXPECT_EQ(QStringToAnsi(QString::fromUtf8("漢")), "?");
 }
+
+TEST(Prompt, FileNamesInMessagesStayIntact)
+{
+  // The fixed texts are Windows-1252 ("\xE9" is "é"); the name is UTF-8 as the file system has it.
+  const std::string name = "/d/Données/x.SUN";
+  {
+    ScopedPromptScript script;
+    ShowWarning(TextWithFileName("Fichier ", name, " \xE9" "crit"));
+    EXPECT_TRUE(AskYesNo(TextWithFileName("", name, " already exists.")));
+    ShowInfo("caf\xE9");
+    ASSERT_EQ(script.Asked().size(), 3u);
+    EXPECT_EQ(script.Asked()[0].shown, "Fichier /d/Données/x.SUN écrit");
+    EXPECT_EQ(script.Asked()[0].text, "Fichier /d/Donn\xE9" "es/x.SUN \xE9" "crit");
+    EXPECT_EQ(script.Asked()[1].shown, "/d/Données/x.SUN already exists.");
+    EXPECT_EQ(script.Asked()[2].shown, "café");
+    EXPECT_EQ(script.Asked()[2].text, "caf\xE9");
+  }
+  testing::internal::CaptureStderr();
+  ShowWarning(TextWithFileName("Unable to save the file ", name));
+  ShowInfo("caf\xE9");
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("Warning: Unable to save the file /d/Données/x.SUN\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("Information: café\n"), std::string::npos) << err;
+}

@@ -323,7 +323,7 @@ bool TAotFrm::StoreSiteValue(QLineEdit* edit) {
   ForceDirectories(BytesToPath(CalibrationFolder()));
   TIniFile ini{BytesToPath(InfosFileName())};
   ini.WriteString(data_.Site->InfosSection(), pressure ? "SitePression" : "SiteOzone", std::to_string(value));
-  if (!ini.UpdateFile()) ShowWarningBox("Unable to write " + InfosFileName());
+  if (!ini.UpdateFile()) ShowWarning(TextWithFileName("Unable to write ", InfosFileName()));
   remembered = value;
   return true;
 }
@@ -362,7 +362,7 @@ bool TAotFrm::ExportSunData(std::string& nsuFile) {
 bool TAotFrm::Compute() {
   std::string nsuFile;
   if (!ExportSunData(nsuFile)) {
-    ShowWarningBox("Unable to write the sun measurements for Morvane in " + workFolder_ + "Ascii/");
+    ShowWarning(TextWithFileName("Unable to write the sun measurements for Morvane in ", workFolder_ + "Ascii/"));
     return false;
   }
   Label2->setVisible(false);
@@ -390,16 +390,16 @@ bool TAotFrm::Compute() {
   p.DataFile = nsuFile;
   std::string error;
   if (!WriteAsciiLines(ParameterFile(), AotParameterLines(p), &error)) {
-    ShowWarningBox("Unable to write " + ParameterFile() + ": " + error);
+    ShowWarning(TextWithFileName("Unable to write ", ParameterFile(), ": ") + FileNameToQString(error));
     return false;
   }
 
   const TMorvaneRun run = RunMorvane(host_.Morvane, {"inputpar.dat", "/G0"}, workFolder_, this);
   bool ok = run.Ok;
-  std::string message = run.Message;
+  QString message = AnsiToQString(run.Message);
   if (ok && (!FileExists(BytesToPath(newTao)) || !FileExists(BytesToPath(newTa2)))) {
     ok = false;
-    message = "Morvane wrote no result file.";
+    message = AnsiToQString("Morvane wrote no result file.");
   }
   if (ok) {
     const std::string tao = resultFolder_ + baseName_ + ".tao", ta2 = resultFolder_ + baseName_ + ".ta2";
@@ -408,7 +408,8 @@ bool TAotFrm::Compute() {
     std::filesystem::rename(BytesToPath(newTa2), BytesToPath(ta2), ec2);
     if (ec1 || ec2) {
       ok = false;
-      message = "Unable to keep the results in " + resultFolder_ + ": " + (ec1 ? ec1 : ec2).message();
+      message = TextWithFileName("Unable to keep the results in ", resultFolder_, ": ") +
+                FileNameToQString((ec1 ? ec1 : ec2).message());
     } else if (RBLvl1->isChecked()) {
       resultFile_ = tao;
     } else if (RBLvl15->isChecked()) {
@@ -418,7 +419,7 @@ bool TAotFrm::Compute() {
   if (!ok) {
     DeleteFileIfExists(BytesToPath(newTao));
     DeleteFileIfExists(BytesToPath(newTa2));
-    if (!run.Cancelled) ShowWarningBox("Morvane failed: " + message);
+    if (!run.Cancelled) ShowWarning(AnsiToQString("Morvane failed: ") + message);
   }
   return ok;
 }
@@ -679,7 +680,7 @@ void TAotFrm::ExportAscii(const std::string& fileName) {
   }
   std::string error;
   if (!WriteAsciiLines(fileName, lines, &error)) {
-    ShowWarningBox("Unable to write " + fileName + ": " + error);
+    ShowWarning(TextWithFileName("Unable to write ", fileName, ": ") + FileNameToQString(error));
     return;
   }
   ShowInformationBox("Exportation finished");

@@ -284,7 +284,7 @@ bool TMerrowFrm::LoadFile(const std::string& path)
         ShowWarning("Q5x file doesn't contains IR numeric counts.");
         return false;
     default:
-        ShowWarning("Unable to read the file " + import.Error.Message());
+        ShowWarning(AnsiToQString("Unable to read the file ") + import.Error.MessageText());
         return false;
     }
     // The chart still holds the series of the filters about to be freed: clear it first.
@@ -607,7 +607,7 @@ void TMerrowFrm::Button1Click()
         if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty()) return;
         const std::string path = SaveDialog1->selectedFiles().first().toStdString();
         if (FOptions.ConfirmWrite && FileExists(path) &&
-            !AskYesNo(path + " already exists.\nDo you want to replace it?", false))
+            !AskYesNo(TextWithFileName("", path, " already exists.\nDo you want to replace it?"), false))
             continue;
         if (WriteExport(path)) ShowInfo("Export finished");
         return;
@@ -623,7 +623,7 @@ bool TMerrowFrm::WriteExport(const std::string& path)
     }
     std::string error;
     if (!WriteFileAtomically(path, text, &error)) {
-        ShowWarning("Unable to write the file " + path + " (" + error + ")");
+        ShowWarning(TextWithFileName("Unable to write the file ", path, " (") + FileNameToQString(error) + AnsiToQString(")"));
         return false;
     }
     return true;

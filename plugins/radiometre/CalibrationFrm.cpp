@@ -157,7 +157,7 @@ bool TfCalibration::Store(const std::function<void(TCustomIniFile&)>& change)
     TIniFile ini(FStore.PrepareWrite());
     change(ini);
     if (ini.UpdateFile()) return true;
-    ShowWarning("The calibrations cannot be saved in " + ini.FileName() + ": " + ini.LastError());
+    ShowWarning(TextWithFileName("The calibrations cannot be saved in ", ini.FileName(), ": " + ini.LastError()));
     ini.DiscardChanges();
     return false;
 }

@@ -231,15 +231,15 @@ int TRadiometreFrm::LoadData(const std::string& fileName)
     if (!fileName.empty()) {
         TImportDataXml import(fileName, FData, TQ5xVariant::Radiometre);
         status = import.Status;
-        if (status == TImportDataXml::StatusUnreadable) ShowWarning(import.Error.Message());
+        if (status == TImportDataXml::StatusUnreadable) ShowWarning(import.Error.MessageText());
     } else {
         status = TImportHostData(FData, FHost.DataFile(), FHost.StationParams).Status;
     }
     std::vector<std::string> warnings;
     FData.LoadCalibrations(BytesToPath(StorePath()), warnings);
     if (!warnings.empty()) {
-        std::string text = "Some calibrations of " + StorePath() + " could not be read:";
-        for (const std::string& w : warnings) text += "\n" + w;
+        QString text = TextWithFileName("Some calibrations of ", StorePath(), " could not be read:");
+        for (const std::string& w : warnings) text += AnsiToQString("\n" + w);
         ShowWarning(text);
     }
     if (status == 1) ShowWarning("Unknown instrument");
@@ -561,7 +561,7 @@ bool TRadiometreFrm::ExportTo(const std::string& path)
     for (const std::string& line : ExportLines()) bytes += line + "\r\n";
     std::string error;
     if (!WriteFileAtomically(BytesToPath(path), bytes, &error)) {
-        ShowWarning("Cannot write " + path + ": " + error);
+        ShowWarning(TextWithFileName("Cannot write ", path, ": ") + FileNameToQString(error));
         return false;
     }
     ShowInfo("Export succeeded");
@@ -609,7 +609,7 @@ void TRadiometreFrm::Index1Click()
 {
     std::error_code ec;
     if (FHelpFile.empty() || !std::filesystem::exists(BytesToPath(FHelpFile), ec)) {
-        ShowWarning("The on-line help file " + FHelpFile + " doesn't exist!");
+        ShowWarning(TextWithFileName("The on-line help file ", FHelpFile, " doesn't exist!"));
         return;
     }
     if (FHtmlHelp) FHtmlHelp->ShowHelp();

@@ -26,6 +26,7 @@
 #include "common/DateTime.h"
 #include "common/DecimalSep.h"
 #include "common/FileUtils.h"
+#include "common/Prompt.h"
 #include "common/IniFile.h"
 #include "common/ScnType.h"
 #include "common/SettingsStore.h"
@@ -612,7 +613,7 @@ bool TTessalyFrm::ExportTo(const std::string& path) {
   for (const std::string& line : ExportLines()) bytes += line + "\r\n";
   std::string error;
   if (!WriteFileAtomically(BytesToPath(path), bytes, &error)) {
-    ShowWarningBox("Unable to write " + path + ": " + error);
+    ShowWarning(TextWithFileName("Unable to write ", path, ": ") + FileNameToQString(error));
     return false;
   }
   return true;
@@ -700,7 +701,7 @@ void TTessalyFrm::SaveBgrResultBtnClick() {
   for (const std::string& c : cells) selected->CoefText += c + " ";
   std::string error;
   if (!calib_.Save(&error)) {
-    ShowWarningBox("Unable to write " + calib_.FileName + ": " + error);
+    ShowWarning(TextWithFileName("Unable to write ", calib_.FileName, ": ") + FileNameToQString(error));
     return;
   }
   ShowInformationBox("Save done");

@@ -40,9 +40,9 @@ bool GuardedCall(const std::string& fileName, F&& call)
         call();
         return true;
     } catch (const std::exception& e) {
-        ShowWarning("Plug-in " + fileName + ": " + e.what());
+        ShowWarning(TextWithFileName("Plug-in ", fileName, std::string(": ") + e.what()));
     } catch (...) {
-        ShowWarning("Plug-in " + fileName + ": unknown error");
+        ShowWarning(TextWithFileName("Plug-in ", fileName, ": unknown error"));
     }
     return false;
 }

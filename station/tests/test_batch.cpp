@@ -71,6 +71,32 @@ TEST_F(Batch, FailuresEndWithStatusOne)
     EXPECT_TRUE(fs::is_empty(home.Root() / "out"));
 }
 
+TEST_F(Batch, FileNamesInMessagesReachStandardErrorIntact)
+{
+    // Names are UTF-8 as the file system has them: they must not pass through Windows-1252.
+    const fs::path folder = home.Root() / "Données";
+    fs::create_directories(folder);
+    const fs::path data = folder / "x.SUN";
+    ZeltRun r = Zelt("-ASCII '" + data.string() + "' '" + (home.Root() / "out").string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Warning: " + data.string() + "\nUnable to load the file."), std::string::npos) << r.err;
+
+    const fs::path sample = fs::path(ZELT_TEST_SOURCE_DIR) / "station" / "tests" / "golden" / "sample.Q5";
+    const fs::path missing = home.Root() / "Résultats";
+    r = Zelt("-ASCII '" + sample.string() + "' '" + missing.string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("The folder " + missing.string() + " doesn't exist."), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("\xC3\x83"), std::string::npos) << "a name decoded twice: " << r.err;
+
+    // A parameter file that cannot be written (a folder holds its name).
+    fs::create_directories(folder / "sample_PAR.TXT");
+    r = Zelt("/nosplash -par '" + sample.string() + "' '" + folder.string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Unable to write the parameters file " + (folder / "sample_PAR.TXT").string()),
+              std::string::npos)
+        << r.err;
+}
+
 namespace {
 
 // The first line of a file (without its CR LF).

@@ -253,6 +253,14 @@ TEST_F(Window, CommandLineOptions)
     frm->Start();
     ASSERT_EQ(script.Asked().size(), 1u);
     EXPECT_EQ(script.Asked()[0].text, (home.Root() / "missing.Q5").string() + "\nUnable to load the file.");
+
+    // The name is shown as the file system has it, not read as Windows-1252.
+    const std::string accented = (home.Root() / "Données" / "missing.Q5").string();
+    Make({accented});
+    ScopedPromptScript again;
+    frm->Start();
+    ASSERT_EQ(again.Asked().size(), 1u);
+    EXPECT_EQ(again.Asked()[0].shown, accented + "\nUnable to load the file.");
 }
 
 TEST_F(Window, ParameterDumpOfAnUnnamedFileIsRefused)

@@ -133,9 +133,9 @@ void TConversionASCIIFrm::accept()
         ok = conversion.Run(files, QStringToFileName(OutPutDirEdt->text()), base, period, addAsciiHeader_);
     }
     if (!ok) {
-        std::string list;
-        for (const auto& f : conversion.Failed) list += "\n" + f;
-        ShowWarning("Unable to write the ASCII files of:" + list);
+        QString text = AnsiToQString("Unable to write the ASCII files of:");
+        for (const auto& f : conversion.Failed) text += TextWithFileName("\n", f);
+        ShowWarning(text);
         return;
     }
     QDialog::accept();

@@ -353,7 +353,7 @@ bool TEditScriptFrm::ExportScript(const std::string& fileName)
     TIniFile ini{std::filesystem::path(fileName)};
     script_->SaveToIniFile(ini, "Def");
     if (!ini.UpdateFile()) {
-        ShowWarning("Unable to write the file " + fileName);
+        ShowWarning(TextWithFileName("Unable to write the file ", fileName));
         return false;
     }
     return true;
@@ -376,6 +376,6 @@ void TEditScriptFrm::accept()
     for (auto& script : working_) list_.Add(std::move(script));
     working_.clear();
     if (!list_.SaveToFile() && !list_.FileName.empty())
-        ShowWarning("Unable to write the scripts list " + list_.FileName);
+        ShowWarning(TextWithFileName("Unable to write the scripts list ", list_.FileName));
     QDialog::accept();
 }

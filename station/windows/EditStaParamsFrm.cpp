@@ -137,7 +137,7 @@ TEditStaParamsFrm::TEditStaParamsFrm(TParamsList& params, const std::string& par
         dialog.setDefaultSuffix("txt");
         if (dialog.exec() != QDialog::Accepted) return;
         std::string name = QStringToFileName(dialog.selectedFiles().value(0));
-        if (!SaveToText(name)) ShowWarning("Unable to write the file " + name);
+        if (!SaveToText(name)) ShowWarning(TextWithFileName("Unable to write the file ", name));
     });
     connect(print, &QAction::triggered, this, [this] {
         QPrinter printer;
@@ -230,7 +230,7 @@ bool EditStationParameters(TQ5File* file, const std::string& parDirectory, bool 
     TDecodDorax decoder;
     std::unique_ptr<TParamsList> params(decoder.Decode(file->ParamBloc(), file->InstrumentId, parDirectory));
     if (!params) {
-        ShowWarning(decoder.ErrorString());
+        ShowWarning(decoder.ErrorText());
         return false;
     }
     TEditStaParamsFrm editor(*params, file->ParamBloc(), expertMode, parent);

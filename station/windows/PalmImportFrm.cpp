@@ -237,7 +237,7 @@ void TPalmImportFrm::PalmConnectBtnClick()
             FLink->SetCommand(PalmRecordCountCommand());
             FLink->SendCommand();
         } catch (const std::exception& e) {
-            ShowWarning("Unable to open the port " + name + " (" + e.what() + ")");
+            ShowWarning(TextWithFileName("Unable to open the port ", name, " (") + FileNameToQString(e.what()) + AnsiToQString(")"));
         }
     }
     SetConnected(PalmCom->Connected());
@@ -367,7 +367,7 @@ void TPalmImportFrm::StoreBlock(const std::string& reply)
     QTreeWidgetItem* row = FSavingRow;
     FSavingRow = nullptr;
     if (!FWorking->File().SaveToFile(FSaveName)) {
-        ShowWarning("Unable to save the file " + FSaveName);
+        ShowWarning(TextWithFileName("Unable to save the file ", FSaveName));
         SetCurrentPhase(PhaseWaiting);
         return;
     }

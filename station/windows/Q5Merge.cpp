@@ -4,6 +4,7 @@
 #include "common/Prompt.h"
 #include "common/Q5File.h"
 
+#include <QString>
 #include <cmath>
 #include <memory>
 #include <strings.h>
@@ -30,7 +31,7 @@ TQ5Merge::Result TQ5Merge::Run(const std::string& folder, const std::string& res
 {
     auto files = ListFiles(folder, "*.Q5");
     if (files.empty()) {
-        ShowWarning("There is no Q5 file in the directory " + folder + ".");
+        ShowWarning(TextWithFileName("There is no Q5 file in the directory ", folder, "."));
         return NoDataFile;
     }
     const double from = std::floor(startDay);
@@ -70,7 +71,7 @@ TQ5Merge::Result TQ5Merge::Run(const std::string& folder, const std::string& res
     }
     result->RemoveInvalidEvents();
     if (!result->Rebuild() || !result->SaveToFile(resultName)) {
-        ShowWarning("Unable to save the merging result in " + resultName);
+        ShowWarning(TextWithFileName("Unable to save the merging result in ", resultName));
         return SaveFailed;
     }
     return Saved;

@@ -108,7 +108,7 @@ TTransHistoFrm::TTransHistoFrm(TTransmissionList& transmissions, TStatusConfig* 
 
     connect(save, &QPushButton::clicked, this, [this] {
         QString name = QFileDialog::getSaveFileName(this, QString(), QString(), "Text files (*.txt)");
-        if (!name.isEmpty() && !SaveTo(QStringToFileName(name))) ShowWarning("Unable to write the file " + QStringToFileName(name));
+        if (!name.isEmpty() && !SaveTo(QStringToFileName(name))) ShowWarning(AnsiToQString("Unable to write the file ") + name);
     });
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);

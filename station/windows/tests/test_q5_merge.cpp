@@ -96,6 +96,14 @@ TEST_F(Q5MergeTest, FolderWithoutDataFileWarnsAndStops)
     EXPECT_EQ(TQ5Merge().Run(folder, result), TQ5Merge::NoDataFile);
     EXPECT_EQ(prompts.Asked().size(), 1u);
     EXPECT_FALSE(fs::exists(result));
+
+    // A folder name as the file system has it (UTF-8) is shown intact.
+    const std::string accented = (fs::path(temp.Path()) / "Données").string();
+    fs::create_directories(accented);
+    ScopedPromptScript again;
+    EXPECT_EQ(TQ5Merge().Run(accented, result), TQ5Merge::NoDataFile);
+    ASSERT_EQ(again.Asked().size(), 1u);
+    EXPECT_EQ(again.Asked()[0].shown, "There is no Q5 file in the directory " + accented + ".");
 }
 
 TEST_F(Q5MergeTest, ResultThatCannotBeWrittenIsReported)
