@@ -229,8 +229,12 @@ void TFilterEditFrm::SetColor(unsigned bgr) {
 bool TFilterEditFrm::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonPress) {
     if (watched == ColorShape) {
-      const QColor chosen = QColorDialog::getColor(BgrToColor(data_.FilterList[static_cast<size_t>(current_ - 1)]->Color), this);
-      if (chosen.isValid()) SetColor(ColorToBgr(chosen));
+      if (current_ < 1 || current_ > static_cast<int>(data_.FilterList.size())) return true;
+      QColorDialog dialog(BgrToColor(data_.FilterList[static_cast<size_t>(current_ - 1)]->Color), this);
+      dialog.setObjectName("ColorDialog");
+      dialog.setOption(QColorDialog::DontUseNativeDialog);
+      if (dialog.exec() == QDialog::Accepted && dialog.selectedColor().isValid())
+        SetColor(ColorToBgr(dialog.selectedColor()));
       return true;
     }
     const QVariant tag = watched->property("tag");
