@@ -495,6 +495,7 @@ bool TChart::PrintWithDialog(QWidget* parent)
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageOrientation(QPageLayout::Landscape);
     QPrintDialog dialog(&printer, parent ? parent : this);
+    dialog.setObjectName("PrintDialog");
     if (dialog.exec() != QDialog::Accepted) return false;
     Print(printer);
     return true;

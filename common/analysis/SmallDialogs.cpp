@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "common/DateTime.h"
 #include "common/DecimalSep.h"
@@ -229,8 +230,12 @@ void TFilterEditFrm::SetColor(unsigned bgr) {
 bool TFilterEditFrm::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonPress) {
     if (watched == ColorShape) {
-      const QColor chosen = QColorDialog::getColor(BgrToColor(data_.FilterList[static_cast<size_t>(current_ - 1)]->Color), this);
-      if (chosen.isValid()) SetColor(ColorToBgr(chosen));
+      if (current_ < 1 || current_ > static_cast<int>(data_.FilterList.size())) return true;
+      QColorDialog dialog(BgrToColor(data_.FilterList[static_cast<size_t>(current_ - 1)]->Color), this);
+      dialog.setObjectName("ColorDialog");
+      dialog.setOption(QColorDialog::DontUseNativeDialog);
+      if (dialog.exec() == QDialog::Accepted && dialog.selectedColor().isValid())
+        SetColor(ColorToBgr(dialog.selectedColor()));
       return true;
     }
     const QVariant tag = watched->property("tag");
@@ -266,4 +271,40 @@ void TViewCoordFrm::SetValues(const QString& x, const QString& y) {
 void TViewCoordFrm::hideEvent(QHideEvent* event) {
   QDialog::hideEvent(event);
   if (OnHide) OnHide();
+}
+
+// ---- about box
+
+TAboutBox::TAboutBox(const std::string& productLine, int major, int minor, int release, QWidget* parent)
+    : QDialog(parent),
+      build_(std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(release) + ".0") {
+  setObjectName("AboutBox");
+  setWindowTitle("About");
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel(ToQ(productLine)));
+  Version = new QLabel(QString::fromStdString(VersionText(major, minor, release)));
+  Version->setObjectName("Version");
+  Version->installEventFilter(this);
+  layout->addWidget(Version);
+  auto* ok = new QPushButton("OK");
+  ok->setObjectName("OKBtn");
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  layout->addWidget(ok);
+}
+
+std::string VersionText(int major, int minor, int release) {
+  char buffer[32];
+  if (minor == 0) std::snprintf(buffer, sizeof buffer, "%d.0", major);
+  else std::snprintf(buffer, sizeof buffer, "%d.%02d", major, minor);
+  std::string text = buffer;
+  if (release > 0 && release <= 26) text += static_cast<char>('a' + release - 1);
+  return text;
+}
+
+bool TAboutBox::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Version && event->type() == QEvent::MouseButtonPress) {
+    ShowInformationBox("Build " + build_);
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
 }

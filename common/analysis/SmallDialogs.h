@@ -84,6 +84,24 @@ class TViewCoordFrm : public QDialog {
   void hideEvent(QHideEvent* event) override;
 };
 
+// The about box of an analysis plug-in: its product line and the version of the plug-in file, whose
+// build a click on the version label shows.
+class TAboutBox : public QDialog {
+  Q_OBJECT
+ public:
+  TAboutBox(const std::string& productLine, int major, int minor, int release, QWidget* parent = nullptr);
+  QLabel* Version;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  std::string build_;
+};
+
+// "1.02c" for version 1.2 release 3; "2.0" for 2.0 release 0.
+std::string VersionText(int major, int minor, int release);
+
 // Windows-1252 bytes of the data model as a QString and back.
 QString ToQ(const std::string& bytes);
 std::string FromQ(const QString& text);

@@ -694,17 +694,6 @@ void TAotFrm::SitePosition() {
 }
 
 void TAotFrm::About() {
-  QDialog about(this);
-  about.setObjectName("AboutBox");
-  about.setWindowTitle("About");
-  auto* layout = new QVBoxLayout(&about);
-  layout->addWidget(new QLabel("Aerosol optical thickness"));
-  auto* version = new QLabel(ZELT_VERSION_TEXT);
-  version->setObjectName("Version");
-  layout->addWidget(version);
-  auto* ok = new QPushButton("OK");
-  ok->setObjectName("OKBtn");
-  connect(ok, &QPushButton::clicked, &about, &QDialog::accept);
-  layout->addWidget(ok);
+  TAboutBox about("Aerosol optical thickness", ZELT_VERSION_MAJOR, ZELT_VERSION_MINOR, ZELT_VERSION_PATCH, this);
   about.exec();
 }

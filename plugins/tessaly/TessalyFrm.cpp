@@ -156,7 +156,7 @@ void TTessalyFrm::BuildWindow() {
   action(instrument, "SitePosMnu", "&Site position", [this] { SitePosition(); });
   QMenu* help = menuBar->addMenu("&Help");
   action(help, "AboutMnu", "&About...", [this] {
-    TAboutBox about(this);
+    TAboutBox about("Bouguer Langley", ZELT_VERSION_MAJOR, ZELT_VERSION_MINOR, ZELT_VERSION_PATCH, this);
     about.exec();
   });
 
@@ -733,37 +733,4 @@ void TTessalyFrm::FiltersEdit() {
 void TTessalyFrm::SitePosition() {
   TSitePropsFrm dialog(data_, this);
   if (dialog.exec() == QDialog::Accepted) ShowSiteLabels();
-}
-
-TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
-  setObjectName("AboutBox");
-  setWindowTitle("About");
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel("Bouguer Langley"));
-  Version = new QLabel(QString::fromStdString(VersionText(ZELT_VERSION_MAJOR, ZELT_VERSION_MINOR, ZELT_VERSION_PATCH)));
-  Version->setObjectName("Version");
-  Version->installEventFilter(this);
-  layout->addWidget(Version);
-  auto* ok = new QPushButton("OK");
-  ok->setObjectName("OKBtn");
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  layout->addWidget(ok);
-}
-
-std::string VersionText(int major, int minor, int release) {
-  char buffer[32];
-  if (minor == 0) std::snprintf(buffer, sizeof buffer, "%d.0", major);
-  else std::snprintf(buffer, sizeof buffer, "%d.%02d", major, minor);
-  std::string text = buffer;
-  if (release > 0 && release <= 26) text += static_cast<char>('a' + release - 1);
-  return text;
-}
-
-bool TAboutBox::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Version && event->type() == QEvent::MouseButtonPress) {
-    ShowInformationBox("Build " + std::to_string(ZELT_VERSION_MAJOR) + "." + std::to_string(ZELT_VERSION_MINOR) + "." +
-                       std::to_string(ZELT_VERSION_PATCH) + ".0");
-    return true;
-  }
-  return QDialog::eventFilter(watched, event);
 }

@@ -131,17 +131,3 @@ class TTessalyFrm : public QDialog {
   std::vector<TChartSeries*> shown_;
   bool stateSaved_ = false;
 };
-
-// The about box of the plug-in ("Bouguer Langley" and the version of the plug-in file).
-class TAboutBox : public QDialog {
-  Q_OBJECT
- public:
-  explicit TAboutBox(QWidget* parent = nullptr);
-  QLabel* Version;
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-};
-
-// "1.02c" for version 1.2 release 3; "2.0" for 2.0 release 0.
-std::string VersionText(int major, int minor, int release);

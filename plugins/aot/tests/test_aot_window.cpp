@@ -258,3 +258,19 @@ TEST_F(AotWindow, AsciiExportOfTheTable) {
   EXPECT_EQ(lines[1].back(), ';');
   EXPECT_EQ(std::count(lines[1].begin(), lines[1].end(), ';'), 9);
 }
+
+// "About...": the product line and the plug-in's version; a click on the version shows its build.
+TEST_F(AotWindow, AboutBoxShowsTheBuild) {
+  ScopedPromptScript prompts;
+  station.Run([&](QWidget& w) {
+    WhenShown("AboutBox", [](QWidget& about) {
+      auto* version = about.findChild<QLabel*>("Version");
+      ASSERT_NE(version, nullptr);
+      EXPECT_EQ(version->text(), "5.12");
+      QTest::mouseClick(version, Qt::LeftButton);
+      static_cast<QDialog&>(about).accept();
+    });
+    Trigger(w, "About1");
+  });
+  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"Build 5.12.0.0"});
+}

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 
 #include "common/Prompt.h"
 #include "common/SettingsStore.h"
@@ -174,5 +176,48 @@ TEST(TessalyWindow, TripletsOfZeroCountsShowNoSpread) {
     EXPECT_EQ(series[1]->count(), 2);
     // 9900, 10000, 10100: a spread of 2 % of the mean.
     EXPECT_NEAR(series[1]->at(0).y(), 2.0, 1e-4);
+  });
+}
+
+TEST(TessalyWindow, ColourAndPrintDialogs) {
+  Station station;
+  station.LoadSunDays("days.Q5", kDays);
+  ScopedPromptScript prompts;
+  station.Run([&](QWidget& w) {
+    WhenShown("FilterEditFrm", [](QWidget& dialog) {
+      QTest::mouseClick(dialog.findChild<QLabel*>("Filter2Lbl"), Qt::LeftButton);
+      ASSERT_EQ(dialog.findChild<QLineEdit*>("WaveLengthEdit")->text(), "870.0");
+      WhenShown("ColorDialog", [](QWidget& colours) {
+        static_cast<QColorDialog&>(colours).setCurrentColor(QColor(0x12, 0x34, 0x56));
+        static_cast<QDialog&>(colours).accept();
+      });
+      // A colour dialog that the watch cannot find is closed unchanged rather than left waiting.
+      QTimer::singleShot(3000, &dialog, [] {
+        if (auto* open = qobject_cast<QColorDialog*>(QApplication::activeModalWidget())) open->reject();
+      });
+      QTest::mouseClick(dialog.findChild<QLabel*>("ColorShape"), Qt::LeftButton);
+      EXPECT_EQ(dialog.findChild<QLabel*>("ColorLbl")->text(), "00563412");
+      static_cast<QDialog&>(dialog).accept();
+    });
+    w.findChild<QAbstractButton*>("FiltersEditBtn")->click();
+    bool found = false;
+    for (QXYSeries* s : ChartSeries(w))
+      if (s->name() == "870 nm") {
+        found = true;
+        EXPECT_EQ(s->color(), QColor(0x12, 0x34, 0x56));
+      }
+    EXPECT_TRUE(found);
+
+    bool printDialogShown = false;
+    WhenShown("PrintDialog", [&printDialogShown](QWidget& print) {
+      printDialogShown = true;
+      static_cast<QDialog&>(print).reject();
+    });
+    QTimer::singleShot(3000, &w, [] {
+      QWidget* open = QApplication::activeModalWidget();
+      if (open && open->inherits("QPrintDialog")) static_cast<QDialog*>(open)->reject();
+    });
+    Action(w, "PrintGfxMnu")->trigger();
+    EXPECT_TRUE(printDialogShown);
   });
 }
