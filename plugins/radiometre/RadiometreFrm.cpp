@@ -247,12 +247,14 @@ int TRadiometreFrm::LoadData(const std::string& fileName)
     return status;
 }
 
-bool TRadiometreFrm::OpenLoop()
+bool TRadiometreFrm::OpenLoop(bool* tried)
 {
     for (;;) {
+        // A dialog cancelled before any file was chosen leaves the data on show as it was.
+        if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return false;
+        if (tried) *tried = true;
         CLBPosition->clear();
         CLBFiltre->clear();
-        if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return false;
         const std::string path = QStringToFileName(OpenDialog1->selectedFiles().first());
         if (LoadData(path) == 0) {
             PrepareWindow();
@@ -578,7 +580,11 @@ void TRadiometreFrm::Button1Click()
 
 void TRadiometreFrm::Ouvrir1Click()
 {
-    if (OpenLoop() && FHost.DataFile()) ReOuvrirlefichierQ51->setEnabled(true);
+    bool tried = false;
+    const bool loaded = OpenLoop(&tried);
+    // A file that failed has emptied the data set: show that, and keep the way back to the host's data.
+    if (!loaded && tried) Refresh();
+    if ((loaded || tried) && FHost.DataFile()) ReOuvrirlefichierQ51->setEnabled(true);
 }
 
 void TRadiometreFrm::ReOuvrirlefichierQ51Click()

@@ -66,7 +66,8 @@ public:
 private:
     void BuildControls();
     int LoadData(const std::string& fileName);
-    bool OpenLoop();
+    // True once a file loaded; `tried` is set once a chosen file was loaded, whether it failed or not.
+    bool OpenLoop(bool* tried = nullptr);
     void PrepareWindow();
     void SetCalibrationButtons(bool warnWhenMissing);
     std::string StorePath() const;

@@ -326,3 +326,44 @@ TEST_F(Station, FileThatIsNotARadiometerFileKeepsTheOpenDialogGoingUntilCancelle
     EXPECT_NE(texts[1].find("bogus.q5x"), std::string::npos) << texts[1];
     EXPECT_EQ(texts.back(), "No data in memory. Please load a data file to use plugin");
 }
+
+TEST_F(Station, OpeningAFileThatIsCancelledOrFailsKeepsTheWayBackToTheDownload)
+{
+    Download("--id SP0B0001 --records 36 --interval 300 --start 2025-06-21T04:00:00 --param SITE=12");
+    const fs::path bogus = home.Root() / "bogus.q5x";
+    ScopedTestHome::Write(bogus, "<q5x><ins><n>X</n></ins><data/></q5x>");
+    Run([&](QWidget& w) {
+        auto* positions = Child<QListWidget>(w, "CLBPosition");
+        auto* filters = Child<QListWidget>(w, "CLBFiltre");
+        auto* chart = ChartOf(w);
+        auto* reopen = w.findChild<QAction*>("ReOuvrirlefichierQ51");
+        ASSERT_NE(reopen, nullptr);
+        // Cancelled before a file was chosen: the download stays on show and can be viewed as before.
+        WhenShown("OpenDialog1", [](QWidget& d) { static_cast<QDialog&>(d).reject(); });
+        w.findChild<QAction*>("Ouvrir1")->trigger();
+        EXPECT_EQ(positions->count(), 3);
+        EXPECT_EQ(filters->count(), 3);
+        Child<QRadioButton>(w, "RadioButton5")->click();
+        ASSERT_EQ(chart->SeriesCount(), 9);
+        EXPECT_EQ(chart->Series(0)->Count(), 12);
+        EXPECT_FALSE(reopen->isEnabled());
+        // A file that fails empties the window; once the dialog is cancelled the download can be re-opened.
+        WhenShown("OpenDialog1", [&](QWidget& d) {
+            auto& fd = static_cast<QFileDialog&>(d);
+            fd.selectFile(QString::fromStdString(bogus.string()));
+            if (auto* edit = fd.findChild<QLineEdit*>("fileNameEdit")) edit->setText(QString::fromStdString(bogus.string()));
+            static_cast<QDialog&>(fd).accept();
+            WhenShown("OpenDialog1", [](QWidget& again) { static_cast<QDialog&>(again).reject(); });
+        });
+        w.findChild<QAction*>("Ouvrir1")->trigger();
+        EXPECT_EQ(positions->count(), 0);
+        EXPECT_EQ(chart->SeriesCount(), 0);
+        ASSERT_TRUE(reopen->isEnabled());
+        reopen->trigger();
+        EXPECT_EQ(positions->count(), 3);
+        EXPECT_EQ(filters->count(), 3);
+        EXPECT_EQ(chart->Series(0)->Count(), 12);
+        EXPECT_FALSE(reopen->isEnabled());
+    });
+    EXPECT_TRUE(Contains(prompts.Texts(), "Unknown instrument"));
+}
