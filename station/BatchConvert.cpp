@@ -34,6 +34,18 @@ std::unique_ptr<TQ5File> LoadForBatch(const std::string& dataFile, const std::st
     return file;
 }
 
+// True when the bytes after the parameter block hold something other than erased memory and yet no
+// record could be read from them: the file is not a data file, or is damaged past use. (A file with
+// no record at all is a download that found nothing: converting it succeeds with nothing written.)
+bool NoRecordReadable(const TQ5File& file)
+{
+    for (int i = 0; i < file.Events.Count(); ++i)
+        if (file.Events.Valid(i)) return false;
+    for (int32_t p = Q5ParamBlockSize; p < file.ImageLength; ++p)
+        if (file.Image[p] != 0xFF && file.Image[p] != 0x00) return true;
+    return false;
+}
+
 std::string OutputName(const std::string& dataFile, const std::string& outFolder)
 {
     return IncludeTrailingSlash(outFolder) + ExtractFileName(dataFile);
@@ -68,6 +80,10 @@ bool ExportAsciiBatch(const std::string& dataFile, const std::string& outFolder,
 {
     auto file = LoadForBatch(dataFile, outFolder);
     if (!file) return false;
+    if (NoRecordReadable(*file)) {
+        ShowWarning(TextWithFileName("", dataFile, "\nNo record could be read from the file."));
+        return false;
+    }
     const std::string name = OutputName(dataFile, outFolder);
     if (WouldOverwriteInput(dataFile, AsciiOutputNames(*file, name))) return false;
     if (!file->ExportAsciiFiles(name, options.AddASCIIHeader)) {

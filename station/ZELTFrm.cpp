@@ -533,6 +533,10 @@ void TZELTFrm::AutoRunPlugIn()
     FCore->Tasks().EndCurrent();
 }
 
+bool TZELTFrm::HasPlugIn(const std::string& name) const { return FPlugIns && FPlugIns->FindByName(name); }
+
+std::string TZELTFrm::PlugInsFolder() const { return FZelt.PlugInsDirectory(); }
+
 void TZELTFrm::Start()
 {
     if (!FStartFile.empty()) {
