@@ -78,6 +78,19 @@ TEST_F(AsciiExportTest, FreshFilesPerTypeWithHeader)
     EXPECT_EQ(ReadText(dir.File("data.SKY")), "1/6/2025,8:0:0,1234\r\n");
 }
 
+TEST_F(AsciiExportTest, ExportsMakeNoEventObjects)
+{
+    // A record becomes an object only when one is asked for: the exports, their header line and the
+    // names of their files read the records, so that a large file costs little more than its bytes.
+    Load({Sun(6, 1, 8, 0), Sky(6, 1, 8, 1234), Sun(6, 2, 9, 0)});
+    EXPECT_EQ(file.AsciiFileNames(dir.File("x.q5")), (std::vector<std::string>{dir.File("x.NSU"), dir.File("x.SKY")}));
+    ASSERT_TRUE(file.ExportAsciiFiles(dir.File("x.q5"), true));
+    ASSERT_TRUE(file.ExportAscii(dir.File("p"), ASCII_DAY, false));
+    for (int i = 0; i < file.Events.Count(); ++i)
+        EXPECT_FALSE(file.Events.HasObject(i)) << i;
+    EXPECT_EQ(ReadText(dir.File("x.SKY")), "Date,Time,Count\r\n1/6/2025,8:0:0,1234\r\n");
+}
+
 TEST_F(AsciiExportTest, SeparatorsAndQuotingComeFromTheList)
 {
     lists.Scn().SepList = ";";
