@@ -78,6 +78,20 @@ TEST_F(AsciiExportTest, FreshFilesPerTypeWithHeader)
     EXPECT_EQ(ReadText(dir.File("data.SKY")), "1/6/2025,8:0:0,1234\r\n");
 }
 
+TEST_F(AsciiExportTest, ATimeWithOneBadPairIsAllZero)
+{
+    // Time bytes 13 0F 20: the minute is not decimal, so the event is undated and its time reads 0:0:0,
+    // in the export written straight from the records as in the texts of the event's own values.
+    Load({MakeRecordRawDate(0x12, {0x25, 0x06, 0x01, 0x13, 0x0F, 0x20}, {0x01, 0xF4}),
+          MakeRecordRawDate(0x12, {0x25, 0x06, 0x01, 0x13, 0x20, 0x0F}, {0x01, 0xF4}), Sun(6, 1, 13, 20)});
+    EXPECT_TRUE(file.ExportAsciiFiles(dir.File("t.q5"), false));
+    EXPECT_EQ(ReadText(dir.File("t.NSU")), "1/6/2025,0:0:0,10.0\r\n1/6/2025,0:0:0,10.0\r\n1/6/2025,13:20:0,10.0\r\n");
+    lists.Scn().ShowZeroDate = 1;
+    EXPECT_EQ(file.Events[0]->Items(1)->GetASCIIString(), "00:00:00");
+    EXPECT_EQ(file.Events[0]->AsciiString(), "01/06/2025,00:00:00,10.0");
+    EXPECT_EQ(file.Events[0]->DescString(), "Event is not dated.");
+}
+
 TEST_F(AsciiExportTest, ExportsMakeNoEventObjects)
 {
     // A record becomes an object only when one is asked for: the exports, their header line and the
