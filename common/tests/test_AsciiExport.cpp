@@ -221,6 +221,33 @@ TEST(LineDateTime, Readings)
     EXPECT_EQ(LineDateTime("99999999999999/1/1,1:1:1"), 0.0);
 }
 
+TEST(LineDateTime, DaysBeforeTheFirstDay)
+{
+    // Before 30/12/1899 the day counts backwards and the time of day forwards: a line's date-time reads
+    // back as the same day and time, and period files take their names from it.
+    struct Case {
+        const char* line;
+        double value;
+        const char* hourlyName;
+    } cases[] = {
+        {"29/12/1899,06:00:00", -1.25, "b0629121899.NSU"},
+        {"29/12/1899,18:00:00", -1.75, "b1829121899.NSU"},
+        {"29/12/1899,00:00:00", -1.0, "b0029121899.NSU"},
+        {"28/12/1899,23:59:59", -2.0 - 86399.0 / 86400, "b2328121899.NSU"},
+        {"30/12/1899,06:00:00", 0.25, "b0630121899.NSU"},
+        {"30/12/1899,00:00:00", 0.0, "b0030121899.NSU"},
+        {"31/12/1899,00:00:00", 1.0, "b0031121899.NSU"},
+        {"01/01/1900,12:00:00", 2.5, "b1201011900.NSU"},
+        {"01/01/1899,06:00:00", -363.25, "b0601011899.NSU"},
+    };
+    for (const Case& c : cases) {
+        const double value = LineDateTime(c.line);
+        EXPECT_DOUBLE_EQ(value, c.value) << c.line;
+        EXPECT_EQ(AsciiPeriodFileName("b", ASCII_HOUR, value, "NSU"), c.hourlyName) << c.line;
+        EXPECT_EQ(FormatDateTime("dd/mm/yyyy,hh:nn:ss", value), c.line);
+    }
+}
+
 // The station's own description files on a small data file, against files checked by hand.
 TEST(AsciiExportGolden, StationDescriptions)
 {
