@@ -5,11 +5,9 @@
 #include <memory>
 #include <set>
 
-#include "common/Evenement.h"
 #include "common/FileUtils.h"
 #include "common/Prompt.h"
 #include "common/Q5File.h"
-#include "common/ScnType.h"
 #include "common/Utils.h"
 #include "station/ParamDump.h"
 
@@ -65,15 +63,6 @@ bool WouldOverwriteInput(const std::string& dataFile, const std::set<std::string
     return false;
 }
 
-// The names ExportAsciiFiles writes for this data file: the given name with each type's extension.
-std::set<std::string> AsciiOutputNames(TQ5File& file, const std::string& name)
-{
-    std::set<std::string> names;
-    for (TEvenement* event : file.Events)
-        if (event->Valid && event->ScnType) names.insert(ChangeFileExt(name, "." + event->ScnType->Extension));
-    return names;
-}
-
 }  // namespace
 
 bool ExportAsciiBatch(const std::string& dataFile, const std::string& outFolder, const TBatchOptions& options)
@@ -85,7 +74,8 @@ bool ExportAsciiBatch(const std::string& dataFile, const std::string& outFolder,
         return false;
     }
     const std::string name = OutputName(dataFile, outFolder);
-    if (WouldOverwriteInput(dataFile, AsciiOutputNames(*file, name))) return false;
+    const std::vector<std::string> outputs = file->AsciiFileNames(name);
+    if (WouldOverwriteInput(dataFile, {outputs.begin(), outputs.end()})) return false;
     if (!file->ExportAsciiFiles(name, options.AddASCIIHeader)) {
         ShowWarning(TextWithFileName("Unable to write the ASCII files of ", dataFile) + TextWithFileName(" in ", outFolder));
         return false;
