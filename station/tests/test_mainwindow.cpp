@@ -42,7 +42,7 @@
 #include "common/Evenement.h"
 #include "common/tests/PlatformTestEnv.h"
 #include "station/ConfFrm.h"
-#include "station/HtmlHelp.h"
+#include "common/chart/HtmlHelp.h"
 #include "station/StationSettings.h"
 #include "station/ZELTFrm.h"
 #include "station/windows/ScnInfoFrm.h"
