@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <unordered_set>
 
 #include "common/DateTime.h"
 #include "common/DecimalSep.h"
@@ -120,6 +121,11 @@ QIcon ToolIcon(ToolPicture picture) {
 }  // namespace
 
 void TDataValueLst::SetDataValue(double value, double time) {
+  // The triplets come in time order: a later time is a new item without a search.
+  if (Items.empty() || time > Items.back().Time) {
+    Items.push_back(TDateValue{value, time});
+    return;
+  }
   for (TDateValue& item : Items)
     if (item.Time == time) {
       item.Value = value;
@@ -405,7 +411,9 @@ void TTessalyFrm::DrawChart() {
   GfxChart->SetExactDateTime(false);
 
   TChartSeries* temperature = nullptr;
-  std::set<double> temperatureAt;
+  // One temperature point per x, whichever filter brought it first.
+  std::unordered_set<double> temperatureAt;
+  temperatureAt.reserve(static_cast<size_t>(data_.GetNbTotalCN()));
   if (kind != KindTriplets) {
     temperature = tessaly_chart::AddRightPointSeries(*GfxChart, "Temperature");
     temperature->SetColor(Qt::darkGray);
