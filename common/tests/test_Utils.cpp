@@ -277,7 +277,7 @@ TEST(Delay, WaitsAndKeepsEventsFlowing)
     QElapsedTimer timer;
     timer.start();
     Delay(0, true);
-    EXPECT_LT(timer.elapsed(), 5);
+    EXPECT_LT(timer.elapsed(), 200);  // at once, even on a loaded machine
     timer.restart();
     Delay(30, false);
     EXPECT_GE(timer.elapsed(), 30);

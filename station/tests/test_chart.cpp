@@ -17,18 +17,16 @@
 
 #include "common/tests/PlatformTestEnv.h"
 #include "common/chart/ChartServices.h"
+#include "common/tests/support/WindowTestDriver.h"
 
 namespace {
 
 QApplication* App()
 {
-    static int argc = 1;
-    static char name[] = "station_chart_tests";
-    static char* argv[] = {name, nullptr};
     // Labels must not follow the machine's zone: run the tests half an hour off a whole hour.
     ::setenv("TZ", "Asia/Kolkata", 1);
     ::tzset();
-    static QApplication* app = new QApplication(argc, argv);
+    static QApplication* app = &window_test::TestApplication("station_chart_tests");
     return app;
 }
 

@@ -41,6 +41,7 @@
 #include "common/Zelt.h"
 #include "common/Evenement.h"
 #include "common/tests/PlatformTestEnv.h"
+#include "common/tests/support/WindowTestDriver.h"
 #include "station/ConfFrm.h"
 #include "common/chart/HtmlHelp.h"
 #include "station/StationSettings.h"
@@ -59,10 +60,7 @@ namespace {
 
 QApplication* App()
 {
-    static int argc = 1;
-    static char name[] = "station_window_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
+    static QApplication* app = &window_test::TestApplication("station_window_tests");
     return app;
 }
 

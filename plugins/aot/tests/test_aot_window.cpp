@@ -221,11 +221,7 @@ TEST_F(AotWindow, SitePositionAndOpen) {
     EXPECT_EQ(lines[4], "30.5");
     EXPECT_EQ(lines[6], "2373");
 
-    WhenShown("OpenDialog1", [&](QWidget& d) {
-      auto& dialog = static_cast<QFileDialog&>(d);
-      dialog.selectFile(QString::fromStdString((station.AotFolder() / "SITE0601.ta2").string()));
-      static_cast<QDialog&>(dialog).accept();
-    });
+    WhenFileDialogShown("OpenDialog1", (station.AotFolder() / "SITE0601.ta2").string());
     const int level1 = SeriesOf(w, "GfxChart")[0]->Count();
     Trigger(w, "Open1");
     // The screened records: no more than Level 1 has, one character to the right.
@@ -246,7 +242,7 @@ TEST_F(AotWindow, AsciiExportOfTheTable) {
     WhenShown("SaveDialog1", [&](QWidget& d) {
       auto& dialog = static_cast<QFileDialog&>(d);
       EXPECT_EQ(dialog.selectedFiles().value(0).toStdString(), txt.string());
-      static_cast<QDialog&>(dialog).accept();
+      AnswerFileDialog(dialog);
     });
     Click(w, "Button2");
   });

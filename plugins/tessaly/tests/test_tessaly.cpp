@@ -256,8 +256,7 @@ TEST(TessalyRun, ExportsMatchTheGoldenFiles) {
       WhenShown("SaveASCIIDialog", [&](QWidget& dialog) {
         auto& files = static_cast<QFileDialog&>(dialog);
         EXPECT_EQ(files.selectedFiles().value(0).section('/', -1), names[k]);
-        files.selectFile(QString::fromStdString(out));
-        static_cast<QDialog&>(files).done(QDialog::Accepted);
+        AnswerFileDialog(files, out);
       });
       w.findChild<QAction*>("ExportGfxASCIIVal")->trigger();
       EXPECT_EQ(ScopedTestHome::Read(out), Golden(names[k])) << names[k];

@@ -30,18 +30,15 @@
 #include "common/StaParametre.h"
 #include "common/tests/DescTestEnv.h"
 #include "common/tests/PlatformTestEnv.h"
+#include "common/tests/support/WindowTestDriver.h"
 #include "station/plugins/PlugInsList.h"
 
 namespace plugin_test {
 
-// The test program's application, made once before any widget; `program` is its program name.
-inline QApplication& TestApplication(const char* program) {
-  static int argc = 1;
-  static std::string name = program;
-  static char* argv[] = {name.data(), nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+using window_test::AnswerFileDialog;
+using window_test::TestApplication;
+using window_test::WhenFileDialogShown;
+using window_test::WhenShown;
 
 // The build's programs (q5gen, zelt, morvane, ...).
 inline std::string BinDir() {
@@ -70,25 +67,6 @@ class TestHost : public TPlugInHostWindow {
   TQ5File* file = nullptr;
   int reloads = 0;
 };
-
-// Runs `action` once a top-level widget named `name` is visible: polled from the event loop, so also
-// from inside a modal window's nested loop. The watch deletes itself once it has acted; the pointer
-// returned lets a caller drop a watch whose window never came.
-inline QPointer<QTimer> WhenShown(const QString& name, const std::function<void(QWidget&)>& action) {
-  auto* timer = new QTimer;
-  timer->setInterval(20);
-  QObject::connect(timer, &QTimer::timeout, [timer, name, action] {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->objectName() == name && w->isVisible()) {
-        timer->stop();
-        timer->deleteLater();
-        action(*w);
-        return;
-      }
-  });
-  timer->start();
-  return timer;
-}
 
 // The series of the chart named `chart`, in chart order, with their points as the chart services keep
 // them (Qt Charts' own series carry only names, colours and visibility).
