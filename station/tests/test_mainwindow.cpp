@@ -43,7 +43,7 @@
 #include "common/tests/PlatformTestEnv.h"
 #include "common/tests/support/WindowTestDriver.h"
 #include "station/ConfFrm.h"
-#include "station/HtmlHelp.h"
+#include "common/chart/HtmlHelp.h"
 #include "station/StationSettings.h"
 #include "station/ZELTFrm.h"
 #include "station/windows/ScnInfoFrm.h"

@@ -27,7 +27,7 @@
 #include "common/IniFile.h"
 #include "common/Prompt.h"
 #include "common/analysis/tests/support/PlugInTestHost.h"
-#include "station/ChartServices.h"
+#include "common/chart/ChartServices.h"
 
 namespace fs = std::filesystem;
 

@@ -26,6 +26,7 @@
 #include "common/FileUtils.h"
 #include "common/Instrument.h"
 #include "common/Q5File.h"
+#include "common/chart/ChartServices.h"
 #include "common/StaParametre.h"
 #include "common/tests/DescTestEnv.h"
 #include "common/tests/PlatformTestEnv.h"
@@ -67,13 +68,13 @@ class TestHost : public TPlugInHostWindow {
   int reloads = 0;
 };
 
-// The series of the chart named `chart`, as Qt Charts holds them, in chart order.
-inline std::vector<QXYSeries*> SeriesOf(QWidget& window, const char* chart) {
-  std::vector<QXYSeries*> out;
-  auto* view = window.findChild<QChartView*>(chart);
+// The series of the chart named `chart`, in chart order, with their points as the chart services keep
+// them (Qt Charts' own series carry only names, colours and visibility).
+inline std::vector<TChartSeries*> SeriesOf(QWidget& window, const char* chart) {
+  std::vector<TChartSeries*> out;
+  auto* view = window.findChild<TChart*>(chart);
   if (!view) return out;
-  for (QAbstractSeries* s : view->chart()->series())
-    if (auto* xy = qobject_cast<QXYSeries*>(s)) out.push_back(xy);
+  for (int i = 0; i < view->SeriesCount(); ++i) out.push_back(view->Series(i));
   return out;
 }
 
