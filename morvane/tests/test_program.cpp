@@ -178,7 +178,7 @@ std::string WithLine(const std::string &text, size_t number, const std::string &
   return out;
 }
 
-TEST_F(ProgramTest, AnOutputNamingAnInputIsRefusedAndTheInputKept) {
+TEST_F(ProgramTest, AnOutputOverAnInputOrAWorkingFileIsRefusedAndTheInputKept) {
   WriteFile(dir.file("res.ta2"), ReadFile(dir.file("site.nsu")));
   struct Case {
     std::string output, calibration;
@@ -189,7 +189,11 @@ TEST_F(ProgramTest, AnOutputNamingAnInputIsRefusedAndTheInputKept) {
                         {"./cal.cal", "cal.cal", {"site.nsu"}, 0},
                         {"site.nsu", "cal.cal", {"site.nsu"}, 0},
                         {dir.file("site.nsu"), "cal.cal", {"site.nsu"}, 1},
-                        {"res.tao", "cal.cal", {"res.ta2"}, 1}}; // the screened file would replace the data
+                        {"res.tao", "cal.cal", {"res.ta2"}, 1}, // the screened file would replace the data
+                        // the run's own working files: the scratch file and the graph hand-off
+                        {"temporalg", "cal.cal", {"site.nsu"}, 1},
+                        {"temporal", "cal.cal", {"site.nsu"}, 0},
+                        {dir.file("temporalg"), "cal.cal", {"site.nsu"}, 0}};
   for (const Case &c : cases) {
     const std::string param = ParameterFile(7, c.calibration, c.output, c.cloud, kLat, kLon, kAlt, "-2\n", "300\n",
                                             {{1, 2, 3, 4}}, -1, c.data);
@@ -202,6 +206,7 @@ TEST_F(ProgramTest, AnOutputNamingAnInputIsRefusedAndTheInputKept) {
     EXPECT_EQ(ReadFile(dir.file("cal.cal")), cal);
     EXPECT_EQ(ReadFile(dir.file(c.data[0])), data);
     EXPECT_FALSE(Exists("res.tao"));
+    EXPECT_FALSE(Exists("temporal"));
     EXPECT_FALSE(Exists("temporalg"));
   }
 }
