@@ -239,13 +239,16 @@ TEST_F(ProgramTest, SiteIntegersAndCalibrationLinesAreChecked) {
   struct Case {
     std::string param, says;
   };
-  const Case refused[] = {{param(90.5, kLon, kAlt), "la latitud fuera de rango"},
-                          {param(-91, kLon, kAlt), "la latitud fuera de rango"},
-                          {param(kLat, 180.01, kAlt), "la longitud fuera de rango"},
-                          {param(kLat, -200, kAlt), "la longitud fuera de rango"},
-                          {param(kLat, kLon, 2e12), "la altura fuera de rango"},
-                          {param(kLat, kLon, -501), "la altura fuera de rango"},
+  // Each value out of its range is named with its own line.
+  const Case refused[] = {{param(90.5, kLon, kAlt), "la latitud fuera de rango (línea 5)"},
+                          {param(-91, kLon, kAlt), "la latitud fuera de rango (línea 5)"},
+                          {param(kLat, 180.01, kAlt), "la longitud fuera de rango (línea 6)"},
+                          {param(kLat, -200, kAlt), "la longitud fuera de rango (línea 6)"},
+                          {param(kLat, kLon, 2e12), "la altura fuera de rango (línea 7)"},
+                          {param(kLat, kLon, -501), "la altura fuera de rango (línea 7)"},
                           {param(kLat, kLon, 1e300), "la altura fuera de rango"},
+                          {WithLine(param(kLat, kLon, kAlt), 13, "-1850"), "la presión fuera de rango (línea 13)"},
+                          {WithLine(param(kLat, kLon, kAlt), 13, "-0.5"), "la presión fuera de rango (línea 13)"},
                           {WithLine(param(kLat, kLon, kAlt), 4, "--1"), "el filtrado de nubes"},
                           {WithLine(param(kLat, kLon, kAlt), 1, "+-7"), "el código de instrumento"}};
   for (const Case &c : refused) {
@@ -255,9 +258,13 @@ TEST_F(ProgramTest, SiteIntegersAndCalibrationLinesAreChecked) {
     EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
     EXPECT_FALSE(Exists("result.tao"));
   }
-  // The ends of each range are sites.
+  // The ends of each range are sites; a pressure of 0 or a positive one is a pressure.
   WriteFile(dir.file("inputpar.dat"), param(kLat, 180, 9000));
   EXPECT_EQ(RunProgram(dir.path(), {"inputpar.dat", "/G0"}).status, 0);
+  for (const char *pressure : {"0", "850"}) {
+    WriteFile(dir.file("inputpar.dat"), WithLine(param(kLat, kLon, kAlt), 13, pressure));
+    EXPECT_EQ(RunProgram(dir.path(), {"inputpar.dat", "/G0"}).status, 0) << pressure;
+  }
 
   // A calibration line with another field count, or with decimal commas, stops the run; blank lines do not.
   WriteFile(dir.file("inputpar.dat"), param(kLat, kLon, kAlt));
