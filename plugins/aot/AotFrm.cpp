@@ -112,7 +112,7 @@ TAotFrm::TAotFrm(TBgrData& data, const TAotHost& host, const std::string& baseNa
   setWindowTitle("AOT");
   resize(900, 620);
   workFolder_ = AotWorkFolder();
-  resultFolder_ = workFolder_;
+  resultFolder_ = host_.DataFile ? AotResultFolder(host_.DataFile->FileName) : workFolder_;
   resultFile_ = resultFolder_ + baseName_ + ".tao";
   BuildControls();
   BuildMenus();
@@ -367,7 +367,7 @@ bool TAotFrm::Compute() {
   }
   Label2->setVisible(false);
   // Morvane writes into a folder of its own; the results replace the earlier ones only when it succeeds.
-  const std::string runFolder = resultFolder_ + "run/";
+  const std::string runFolder = workFolder_ + "run/";
   ForceDirectories(BytesToPath(runFolder));
   const std::string newTao = runFolder + baseName_ + ".tao", newTa2 = runFolder + baseName_ + ".ta2";
   DeleteFileIfExists(BytesToPath(newTao));
@@ -403,6 +403,7 @@ bool TAotFrm::Compute() {
   }
   if (ok) {
     const std::string tao = resultFolder_ + baseName_ + ".tao", ta2 = resultFolder_ + baseName_ + ".ta2";
+    ForceDirectories(BytesToPath(resultFolder_));
     std::error_code ec1, ec2;
     std::filesystem::rename(BytesToPath(newTao), BytesToPath(tao), ec1);
     std::filesystem::rename(BytesToPath(newTa2), BytesToPath(ta2), ec2);

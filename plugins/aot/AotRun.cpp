@@ -26,6 +26,15 @@ std::string AotWorkFolder() {
   return IncludeTrailingSlash(PathToBytes(folder));
 }
 
+std::string AotResultFolder(const std::string& dataFileName) {
+  const std::string dir = ExtractFileDir(dataFileName);
+  std::error_code ec;
+  std::filesystem::path folder = std::filesystem::absolute(BytesToPath(dir.empty() ? "." : dir), ec);
+  const std::filesystem::path real = std::filesystem::weakly_canonical(folder, ec);
+  folder = ec ? folder.lexically_normal() : real;
+  return IncludeTrailingSlash(PathToBytes(BytesToPath(AotWorkFolder()) / "Results" / folder.relative_path()));
+}
+
 std::string FindMorvane() {
   const std::filesystem::path beside = ProgramDir() / "morvane";
   if (FileExists(beside) && ::access(beside.c_str(), X_OK) == 0) return PathToBytes(beside);

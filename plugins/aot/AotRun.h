@@ -14,6 +14,10 @@ class QWidget;
 // Morvane's work folder: the per-user "Aot" folder (it finds its tables there first, then in the
 // installed data folder). Created when missing.
 std::string AotWorkFolder();
+// Where the results of the data files of one folder are kept: the work folder's "Results" followed by
+// that folder's full path, so that data files of the same name in other folders keep their own.
+// Ends in '/'; not created.
+std::string AotResultFolder(const std::string& dataFileName);
 // The program: "morvane" beside the station program, else on PATH; empty when there is none.
 std::string FindMorvane();
 

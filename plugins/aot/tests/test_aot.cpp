@@ -51,15 +51,15 @@ TEST(AotPlugIn, ComputesTheSunDayThroughMorvane) {
         "1", "28.31", "-16.5", "0", "-2", "300", "1", "4", "2 3 4 5", "-1",
         (aot / "Ascii/SITE0601.NSU").string()};
     EXPECT_EQ(Lines(aot / "inputpar.dat"), expected);
-    EXPECT_TRUE(std::filesystem::exists(aot / "SITE0601.tao"));
-    EXPECT_TRUE(std::filesystem::exists(aot / "SITE0601.ta2"));
+    EXPECT_TRUE(std::filesystem::exists(station.ResultFolder() / "SITE0601.tao"));
+    EXPECT_TRUE(std::filesystem::exists(station.ResultFolder() / "SITE0601.ta2"));
     EXPECT_FALSE(w.findChild<QLabel*>("Label2")->isVisible());
 
     // Level 1: eight filters (940 nm is the vapour channel), aerosol + Rayleigh as q5gen made them.
     auto series = SeriesOf(w, "GfxChart");
     ASSERT_EQ(series.size(), 8u);
     EXPECT_EQ(series[3]->name(), "440 nm");
-    const int records = static_cast<int>(Lines(aot / "SITE0601.tao").size()) - 1;
+    const int records = static_cast<int>(Lines(station.ResultFolder() / "SITE0601.tao").size()) - 1;
     ASSERT_GT(records, 10);
     EXPECT_EQ(series[3]->count(), records);
     auto* grid = w.findChild<QTableWidget*>("StringGrid1");
@@ -134,6 +134,41 @@ TEST(AotPlugIn, ComputesTheSimulatorsDownload) {
   });
   EXPECT_TRUE(driven);
   EXPECT_TRUE(prompts.Texts().empty()) << prompts.Texts().front();
+}
+
+// Data files of the same name in two folders (automatic names recur across stations and years): each
+// gets its own results, and neither run replaces the other's.
+TEST(AotPlugIn, SameNamedDataFilesOfOtherFoldersKeepTheirOwnResults) {
+  Station station;
+  Station::WriteCalibration(12);
+  const std::pair<const char*, const char*> files[] = {
+      {"june", "--sun-days 1 --start 2025-06-20 --interval 1800 --param SITE=12 --param LAT=28.31 --param LON=-16.50"},
+      {"march", "--sun-days 1 --start 2024-03-10 --interval 1800 --param SITE=12 --param LAT=28.31 --param LON=-16.50"}};
+  const char* firstDay[] = {"20/06/2025", "10/03/2024"};
+  std::string juneResults;
+  for (int round = 0; round < 2; ++round)
+    for (int i = 0; i < 2; ++i) {
+      SCOPED_TRACE(std::string(files[i].first) + (round ? ", opened again" : ""));
+      std::filesystem::create_directories(station.home.Root() / files[i].first);
+      if (round == 0) station.LoadSunDays(std::string(files[i].first) + "/12091347.q5", files[i].second);
+      station.path = (station.home.Root() / files[i].first / "12091347.q5").string();
+      station.LoadFile();
+      ScopedPromptScript prompts;
+      bool driven = false;
+      station.Run([&](QWidget& w) {
+        driven = true;
+        // Computed the first time, the folder's own results afterwards.
+        EXPECT_EQ(w.findChild<QLabel*>("Label2")->isVisible(), round == 1);
+        EXPECT_TRUE(Cell(w, 1, 0).startsWith(firstDay[i])) << Cell(w, 1, 0).toStdString();
+      });
+      EXPECT_TRUE(driven);
+      EXPECT_TRUE(prompts.Texts().empty());
+      const std::string results = ScopedTestHome::Read(station.ResultFolder() / "12091347.tao");
+      if (i == 0 && round == 0) juneResults = results;
+      if (i == 0) {
+        EXPECT_EQ(results, juneResults);
+      }
+    }
 }
 
 // Refusals before the window: no data, a name that is not a ".q5", no Morvane, no calibration file.

@@ -59,7 +59,7 @@ TEST(AotRun, MorvaneFailureKeepsTheEarlierResults) {
   Station station;
   station.LoadSunDays("SITE0601.q5", kDay);
   Station::WriteCalibration(12);
-  const auto tao = station.AotFolder() / "SITE0601.tao";
+  const auto tao = station.ResultFolder() / "SITE0601.tao";
   {
     ScopedPromptScript prompts;
     station.Run([](QWidget&) {});
@@ -137,7 +137,7 @@ TEST(AotRun, CrashOrMissingResultIsAFailure) {
     ScopedPromptScript prompts;
     station.Run([](QWidget&) {});
     EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{message, kNotComputed}));
-    EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "SITE0601.tao"));
+    EXPECT_FALSE(std::filesystem::exists(station.ResultFolder() / "SITE0601.tao"));
   }
 }
 
@@ -147,7 +147,7 @@ TEST(AotRun, ReadsColumnsAsMorvaneWritesThem) {
   Station station;
   station.LoadSunDays("SITE0601.q5", kDay);
   Station::WriteCalibration(12);
-  std::filesystem::create_directories(station.AotFolder());
+  std::filesystem::create_directories(station.ResultFolder());
   // Eight optical thicknesses (M = 8: 940 nm is the vapour channel), then beta, alpha, SD, r2.
   std::vector<std::string> full, odd;
   for (int i = 1; i <= 8; ++i) full.push_back(E(0.1 * i));
@@ -156,9 +156,9 @@ TEST(AotRun, ReadsColumnsAsMorvaneWritesThem) {
   for (double v : {0.08, 1.3, 0.01, 0.99}) odd.push_back(E(v));
   const std::vector<std::string> cut = {E(0.5), E(0.5), E(0.5)};  // a line that ends early
   const std::string header = "Year Month Day Hour Min Sec Julian Mass Temp Cloud ";
-  ScopedTestHome::Write(station.AotFolder() / "SITE0601.tao",
+  ScopedTestHome::Write(station.ResultFolder() / "SITE0601.tao",
                         header + "\r\n" + Record(full, 9) + "\r\n" + Record(odd, 10) + "\r\n\r\n" + Record(cut, 11) + "\r\n");
-  ScopedTestHome::Write(station.AotFolder() / "SITE0601.ta2", header + "\r\n " + Record(full, 9) + "\r\n");
+  ScopedTestHome::Write(station.ResultFolder() / "SITE0601.ta2", header + "\r\n " + Record(full, 9) + "\r\n");
 
   ScopedPromptScript prompts;
   station.Run([&](QWidget& w) {

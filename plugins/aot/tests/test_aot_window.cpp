@@ -224,7 +224,7 @@ TEST_F(AotWindow, SitePositionAndOpen) {
 
     WhenShown("OpenDialog1", [&](QWidget& d) {
       auto& dialog = static_cast<QFileDialog&>(d);
-      dialog.selectFile(QString::fromStdString((station.AotFolder() / "SITE0601.ta2").string()));
+      dialog.selectFile(QString::fromStdString((station.ResultFolder() / "SITE0601.ta2").string()));
       static_cast<QDialog&>(dialog).accept();
     });
     const int level1 = SeriesOf(w, "GfxChart")[0]->count();
@@ -233,7 +233,7 @@ TEST_F(AotWindow, SitePositionAndOpen) {
     const int screened = SeriesOf(w, "GfxChart")[0]->count();
     EXPECT_GT(screened, 0);
     EXPECT_LE(screened, level1);
-    EXPECT_EQ(screened, static_cast<int>(Lines(station.AotFolder() / "SITE0601.ta2").size()) - 1);
+    EXPECT_EQ(screened, static_cast<int>(Lines(station.ResultFolder() / "SITE0601.ta2").size()) - 1);
   });
   EXPECT_TRUE(prompts.Texts().empty());
 }
