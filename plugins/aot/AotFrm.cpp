@@ -87,6 +87,17 @@ std::optional<int> EditValue(const QLineEdit* edit) {
   return ok ? std::optional<int>(v) : std::nullopt;
 }
 
+// What a user may give by hand: a pressure in hPa, a total ozone in Dobson units (the lowest and
+// highest columns ever measured lie well within these), or the value that stands for none given.
+struct TManualValue {
+  int NotGiven;
+  int Lowest, Highest;
+  const char* Refusal;
+  bool Holds(int v) const { return v == NotGiven || (v >= Lowest && v <= Highest); }
+};
+const TManualValue kPressure{-1, 1, 1100, "The pressure must be a positive number of hPa, up to 1100."};
+const TManualValue kOzone{300, 50, 800, "The ozone must be a number of Dobson units from 50 to 800."};
+
 QString FloatText(double v) {
   std::string s = RealTextDot(v);
   for (char& c : s)
@@ -227,6 +238,8 @@ void TAotFrm::BuildControls() {
   connect(CBPression, &QCheckBox::toggled, this, [this](bool on) {
     EPression->setEnabled(on);
     if (!on) EPression->setText("-1");
+    // "-1" stands for no pressure given: typing after it would make a negative pressure.
+    if (on && EditValue(EPression) == kPressure.NotGiven) EPression->clear();
   });
   connect(CBOzone, &QCheckBox::toggled, this, [this](bool on) {
     EOzone->setEnabled(on);
@@ -313,12 +326,27 @@ void TAotFrm::ReadSiteValues() {
   ozoneValue_ = EditValue(EOzone).value_or(300);
 }
 
+bool TAotFrm::TakeManualValue(QLineEdit* edit, std::optional<int>& value) {
+  const bool pressure = edit == EPression;
+  const TManualValue& rule = pressure ? kPressure : kOzone;
+  value.reset();
+  if (edit->text().trimmed().isEmpty()) return true;
+  value = EditValue(edit);
+  if (value && rule.Holds(*value)) return true;
+  const int kept = pressure ? pressureValue_ : ozoneValue_;
+  edit->setText(pressure && kept == kPressure.NotGiven ? QString() : QString::number(kept));
+  ShowWarningBox(rule.Refusal);
+  return false;
+}
+
 // Writes the edit's value to the site file when it changed; true when it did.
 bool TAotFrm::StoreSiteValue(QLineEdit* edit) {
   const bool pressure = edit == EPression;
   int& remembered = pressure ? pressureValue_ : ozoneValue_;
+  std::optional<int> given;
+  if (!TakeManualValue(edit, given)) return false;
   // An empty edit is a value not given: the pressure from the altitude, the usual ozone.
-  const int value = EditValue(edit).value_or(pressure ? -1 : 300);
+  const int value = given.value_or(pressure ? kPressure.NotGiven : kOzone.NotGiven);
   if (value == remembered) return false;
   ForceDirectories(BytesToPath(CalibrationFolder()));
   TIniFile ini{BytesToPath(InfosFileName())};
@@ -360,6 +388,10 @@ bool TAotFrm::ExportSunData(std::string& nsuFile) {
 }
 
 bool TAotFrm::Compute() {
+  std::optional<int> pressure, ozone;
+  if ((CBPression->isChecked() && !TakeManualValue(EPression, pressure)) ||
+      (CBOzone->isChecked() && !TakeManualValue(EOzone, ozone)))
+    return false;
   std::string nsuFile;
   if (!ExportSunData(nsuFile)) {
     ShowWarning(TextWithFileName("Unable to write the sun measurements for Morvane in ", workFolder_ + "Ascii/"));
@@ -383,10 +415,10 @@ bool TAotFrm::Compute() {
   p.Lat = data_.Site->Lat;
   p.Lon = data_.Site->Lon;
   p.Alt = data_.Site->Alt;
-  if (CBOzone->isChecked()) p.Ozone = EditValue(EOzone);
+  p.Ozone = ozone;
   if (!p.Ozone && FileExists(BytesToPath(workFolder_ + kDailyOzoneFileName))) p.DailyOzoneFile = kDailyOzoneFileName;
   if (!p.Ozone && p.DailyOzoneFile.empty()) EOzone->setText("300");
-  if (CBPression->isChecked()) p.Pressure = EditValue(EPression);
+  p.Pressure = pressure;
   p.DataFile = nsuFile;
   std::string error;
   if (!WriteAsciiLines(ParameterFile(), AotParameterLines(p), &error)) {

@@ -85,6 +85,10 @@ class TAotFrm : public QDialog {
   void ReadSiteValues();
   void SiteValueLeft(QLineEdit* edit);
   bool StoreSiteValue(QLineEdit* edit);
+  // The number of a pressure or ozone edit, nothing when it is empty (not given); false when it is out
+  // of its range: the user is told and the edit shows the value kept before.
+  bool TakeManualValue(QLineEdit* edit, std::optional<int>& value);
+
   bool ExportSunData(std::string& nsuFile);
   void ApplyFilterChecks();
   void SetFilterChecks(int mode);  // 0 invert, 1 all, 2 none
