@@ -388,6 +388,7 @@ bool TAotFrm::ExportSunData(std::string& nsuFile) {
 }
 
 bool TAotFrm::Compute() {
+  missingResultsText_.reset();
   std::optional<int> pressure, ozone;
   if ((CBPression->isChecked() && !TakeManualValue(EPression, pressure)) ||
       (CBOzone->isChecked() && !TakeManualValue(EOzone, ozone)))
@@ -397,7 +398,11 @@ bool TAotFrm::Compute() {
     ShowWarning(TextWithFileName("Unable to write the sun measurements for Morvane in ", workFolder_ + "Ascii/"));
     return false;
   }
-  Label2->setVisible(false);
+  if (!FileExists(BytesToPath(nsuFile))) {
+    ShowWarningBox("This data file holds no direct-sun measurements: there is no AOT to compute.");
+    missingResultsText_ = "";
+    return false;
+  }
   // Morvane writes into a folder of its own; the results replace the earlier ones only when it succeeds.
   const std::string runFolder = workFolder_ + "run/";
   ForceDirectories(BytesToPath(runFolder));
@@ -428,10 +433,10 @@ bool TAotFrm::Compute() {
 
   const TMorvaneRun run = RunMorvane(host_.Morvane, {"inputpar.dat", "/G0"}, workFolder_, this);
   bool ok = run.Ok;
-  QString message = AnsiToQString(run.Message);
+  QString message = QString::fromStdString(run.Message);  // Morvane speaks UTF-8
   if (ok && (!FileExists(BytesToPath(newTao)) || !FileExists(BytesToPath(newTa2)))) {
     ok = false;
-    message = AnsiToQString("Morvane wrote no result file.");
+    message = "Morvane wrote no result file.";
   }
   if (ok) {
     const std::string tao = resultFolder_ + baseName_ + ".tao", ta2 = resultFolder_ + baseName_ + ".ta2";
@@ -449,12 +454,19 @@ bool TAotFrm::Compute() {
       resultFile_ = ta2;
     }
   }
-  if (!ok) {
-    DeleteFileIfExists(BytesToPath(newTao));
-    DeleteFileIfExists(BytesToPath(newTa2));
-    if (!run.Cancelled) ShowWarning(AnsiToQString("Morvane failed: ") + message);
+  if (ok) {
+    Label2->setVisible(false);
+    return true;
   }
-  return ok;
+  DeleteFileIfExists(BytesToPath(newTao));
+  DeleteFileIfExists(BytesToPath(newTa2));
+  if (run.Cancelled)
+    missingResultsText_ = "The AOT computation was cancelled.";
+  else
+    ShowWarning(AnsiToQString("Morvane failed: ") + message);
+  // Whatever is on show now comes from an earlier run.
+  Label2->setVisible(FileExists(BytesToPath(resultFolder_ + baseName_ + ".tao")));
+  return false;
 }
 
 // ---- results
@@ -500,7 +512,9 @@ void TAotFrm::AddRow(double x, const std::string& xText) {
 bool TAotFrm::ForEachRecord(const RecordVisitor& visit) {
   std::vector<std::string> records;
   if (!ReadRecords(records)) {
-    ShowWarningBox(kNotComputed);
+    // Without results the last computation's own reason, when it gave one.
+    const std::string why = missingResultsText_.value_or(kNotComputed);
+    if (!why.empty()) ShowWarningBox(why);
     return false;
   }
   const int m = AotFilterCount(data_);

@@ -186,6 +186,28 @@ TEST(AotPlugIn, RefusesWithItsMessages) {
   ASSERT_EQ(texts.size(), 4u);
   EXPECT_EQ(texts[0], "No data in memory.");
   EXPECT_NE(texts[1].find(".q5"), std::string::npos) << texts[1];
-  EXPECT_EQ(texts[2], "No calibration file for this instrument (..\\Calibration\\calibr12.cal)");
+  // The classic text, then the file this station looks for and what writes it.
+  EXPECT_EQ(texts[2], "No calibration file for this instrument (..\\Calibration\\calibr12.cal)\n" +
+                          (station.home.Root() / "data/zelt/Calibration/calibr12.cal").string() +
+                          " does not exist: the Bouguer-Langley calibration writes it.");
   EXPECT_EQ(texts[3], "Please install AOT binaries");
+}
+
+// A data file without direct-sun measurements (a polar night): said before any run of Morvane, and
+// nothing about the calibration.
+TEST(AotPlugIn, NoDirectSunMeasurementsIsSaidBeforeAnyRun) {
+  Station station;
+  station.LoadSunDays("POLE1221.q5", "--sun-days 1 --start 2025-12-21 --param SITE=12 --param LAT=85 --param LON=10");
+  Station::WriteCalibration(12);
+  ScopedPromptScript prompts;
+  bool driven = false;
+  station.Run([&](QWidget& w) {
+    driven = true;
+    EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "inputpar.dat"));  // Morvane never ran
+    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->count(), 0);
+    EXPECT_FALSE(w.findChild<QLabel*>("Label2")->isVisible());
+  });
+  EXPECT_TRUE(driven);
+  EXPECT_EQ(prompts.Texts(),
+            std::vector<std::string>{"This data file holds no direct-sun measurements: there is no AOT to compute."});
 }

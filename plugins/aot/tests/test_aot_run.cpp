@@ -79,12 +79,17 @@ TEST(AotRun, MorvaneFailureKeepsTheEarlierResults) {
     ASSERT_GT(points, 0);
     Trigger(w, "Restartcalculation1");
     EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->count(), points);
+    // They still come from the earlier computation.
+    EXPECT_TRUE(w.findChild<QLabel*>("Label2")->isVisible());
   });
   EXPECT_TRUE(driven);
   const auto texts = prompts.Texts();
   ASSERT_EQ(texts.size(), 1u);
   EXPECT_EQ(texts[0].rfind("Morvane failed: morvane:", 0), 0u) << texts[0];
   EXPECT_NE(texts[0].find("calibr12.cal"), std::string::npos) << texts[0];
+  // Morvane's own words, in its UTF-8.
+  const std::string shown = prompts.Asked()[0].shown;
+  EXPECT_NE(shown.find("l\xC3\xADnea 1 de calibrado rechazada"), std::string::npos) << shown;
   EXPECT_EQ(ScopedTestHome::Read(tao), before);
   EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "run/SITE0601.tao"));
 }
@@ -119,8 +124,9 @@ TEST(AotRun, CancelEndsASlowRun) {
   EXPECT_TRUE(driven);
   const pid_t pid = std::stoi(ScopedTestHome::Read(pidFile));
   EXPECT_NE(::kill(pid, 0), 0) << "the stand-in still runs";
-  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{kNotComputed});
-  EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "SITE0601.tao"));
+  // Said as it happened: nothing about the calibration.
+  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"The AOT computation was cancelled."});
+  EXPECT_FALSE(std::filesystem::exists(station.ResultFolder() / "SITE0601.tao"));
 }
 
 // A program that crashes, or that ends well without writing its results, is a failure too.
