@@ -509,7 +509,7 @@ void TAotFrm::AddRow(double x, const std::string& xText) {
   rowX_.push_back(x);
 }
 
-bool TAotFrm::ForEachRecord(const RecordVisitor& visit) {
+bool TAotFrm::ForEachRecord(const TMorvaneChannels& channels, const RecordVisitor& visit) {
   std::vector<std::string> records;
   if (!ReadRecords(records)) {
     // Without results the last computation's own reason, when it gave one.
@@ -517,14 +517,12 @@ bool TAotFrm::ForEachRecord(const RecordVisitor& visit) {
     if (!why.empty()) ShowWarningBox(why);
     return false;
   }
-  const int m = AotFilterCount(data_);
-  const bool vapourChannel = m < static_cast<int>(data_.FilterList.size());
   for (const std::string& record : records) {
     double dateTime = 0, julian = 0;
     if (!RecordTime(record, dateTime, julian)) continue;
     const double x = CBJulian->isChecked() ? julian : dateTime;
     AddRow(x, XText(dateTime, julian).toStdString());
-    visit(record, x, StringGrid1->rowCount() - 1, LayoutOf(record, m, vapourChannel));
+    visit(record, x, StringGrid1->rowCount() - 1, LayoutOf(record, channels));
   }
   return true;
 }
@@ -545,6 +543,7 @@ void TAotFrm::LoadResults() {
   GfxChart->SetBottomDateTime(!CBJulian->isChecked(), "dd/mm hh:nn");
   ChartRatio->SetBottomDateTime(!CBJulian->isChecked(), "dd/mm hh:nn");
   // One column per filter but the vapour channel, in the data set's order; k counts them.
+  const TMorvaneChannels channels = MorvaneChannels(data_, AotInstrumentCode(data_), workFolder_);
   std::vector<int> filterOfColumn;
   for (size_t i = 0; i < data_.FilterList.size(); ++i) {
     const TFilter& f = *data_.FilterList[i];
@@ -567,9 +566,10 @@ void TAotFrm::LoadResults() {
   }
   ApplyFilterChecks();
 
-  ForEachRecord([&](const std::string& record, double x, int row, const TResultLayout& layout) {
+  ForEachRecord(channels, [&](const std::string& record, double x, int row, const TResultLayout& layout) {
     for (size_t k = 0; k < filterOfColumn.size(); ++k) {
-      const std::optional<double> v = ValueColumn(record, layout.AotColumn(static_cast<int>(k)));
+      const int place = channels.PlaceOf(static_cast<size_t>(filterOfColumn[k]));
+      const std::optional<double> v = place < 0 ? std::nullopt : ValueColumn(record, layout.AotColumn(place));
       if (!v) continue;
       filterSeries_[static_cast<size_t>(filterOfColumn[k])]->AddXY(x, *v);
       StringGrid1->setItem(row, static_cast<int>(k) + 1, new QTableWidgetItem(FloatText(RoundToDecimals(*v, 3))));
@@ -597,7 +597,8 @@ void TAotFrm::LoadWaterVapour() {
   StringGrid1->setColumnWidth(1, 50);
   waterVapourSeries_ = GfxChart->AddLineSeries("Water vapor");
   StyleSeries(waterVapourSeries_, QColor(0, 0, 0xFF));
-  ForEachRecord([&](const std::string& record, double x, int row, const TResultLayout& layout) {
+  const TMorvaneChannels channels = MorvaneChannels(data_, AotInstrumentCode(data_), workFolder_);
+  ForEachRecord(channels, [&](const std::string& record, double x, int row, const TResultLayout& layout) {
     // Rows without the vapour layout carry no water vapour at all.
     const std::optional<double> w = layout.Vapour ? ValueColumn(record, layout.WaterVapourColumn()) : std::nullopt;
     if (!w) return;

@@ -105,7 +105,7 @@ class TAotFrm : public QDialog {
   bool ReadRecords(std::vector<std::string>& records) const;
   // Each readable record of the result file as a new table row; false (with the warning) without one.
   using RecordVisitor = std::function<void(const std::string& record, double x, int row, const TResultLayout&)>;
-  bool ForEachRecord(const RecordVisitor& visit);
+  bool ForEachRecord(const TMorvaneChannels& channels, const RecordVisitor& visit);
 
   TBgrData& data_;
   TAotHost host_;

@@ -14,6 +14,8 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 #include "common/AsciiExport.h"
@@ -28,7 +30,107 @@ namespace {
 const char kDay[] = "--sun-days 1 --start 2025-06-20 --interval 900 --param SITE=12 --param LAT=28.31 "
                     "--param LON=-16.50";
 
+// A result file of Morvane read through its own header: each value column under the name the header
+// gives it (" TT0440" the second-pass optical thickness at 440 nm, " AlphaT1" the second-pass alpha,
+// " VaporT" the second-pass water vapour).
+struct MorvaneFile {
+  MorvaneFile(const std::filesystem::path& path, bool screened) : screened_(screened) {
+    const std::vector<std::string> lines = Lines(path);
+    if (lines.empty()) throw std::runtime_error("no result file " + path.string());
+    std::istringstream header(lines[0]);
+    std::string name;
+    for (int i = 0; header >> name; ++i)
+      if (i >= 10) labels_.push_back(name);  // after Year ... Cloud
+    records_.assign(lines.begin() + 1, lines.end());
+  }
+  size_t Records() const { return records_.size(); }
+  bool Has(const std::string& label) const {
+    return std::find(labels_.begin(), labels_.end(), label) != labels_.end();
+  }
+  double Value(size_t record, const std::string& label) const {
+    const size_t column = static_cast<size_t>(std::find(labels_.begin(), labels_.end(), label) - labels_.begin());
+    return std::stod(records_.at(record).substr((screened_ ? 65 : 64) + 15 * column, 15));
+  }
+
+ private:
+  bool screened_;
+  std::vector<std::string> labels_, records_;
+};
+
+// A series against the column `label` of `file`, point by point; the first point that differs.
+void ExpectColumn(const QXYSeries& s, const MorvaneFile& file, const std::string& label) {
+  ASSERT_TRUE(file.Has(label)) << label;
+  ASSERT_EQ(static_cast<size_t>(s.count()), file.Records()) << label;
+  for (int i = 0; i < s.count(); ++i) {
+    const double written = file.Value(static_cast<size_t>(i), label);
+    if (s.at(i).y() != written) {
+      ADD_FAILURE() << s.name().toStdString() << " shows " << s.at(i).y() << " at record " << i << ", " << label
+                    << " is " << written;
+      return;
+    }
+  }
+}
+
+// Every filter series of the window against the second-pass optical thickness of its wavelength.
+void ExpectFilterSeries(QWidget& w, const MorvaneFile& file) {
+  for (QXYSeries* s : SeriesOf(w, "GfxChart")) {
+    char label[16];
+    std::snprintf(label, sizeof label, "TT%04d", std::stoi(s->name().toStdString()));
+    ExpectColumn(*s, file, label);
+  }
+}
+
 }  // namespace
+
+// What the window shows is what Morvane wrote, for an instrument with and one without a water-vapour
+// channel (as Morvane's instrument table has it): the second-pass optical thickness of each filter, the
+// second-pass alpha, and the water vapour when there is one.
+TEST(AotPlugIn, ShowsMorvanesColumnsWithAndWithoutWaterVapour) {
+  for (const bool vapour : {true, false}) {
+    SCOPED_TRACE(vapour ? "with water vapour" : "without water vapour");
+    Station station;
+    station.LoadSunDays("SITE0601.q5", kDay);
+    Station::WriteCalibration(12);
+    if (!vapour) {
+      // Code 1 with the same nine wavelengths, none of them the vapour channel: 940 nm gets an optical
+      // thickness of its own.
+      std::filesystem::create_directories(station.AotFolder());
+      ScopedTestHome::Write(station.AotFolder() / "instruments.dat",
+                            "Instrumentos\nSin vapor\n9 filtros\n1\n9\n1020 870 675 440 500 940 380 340 1640\n"
+                            "10 10 10 10 10 10 4 2 25\n0\n1\n");
+    }
+    ScopedPromptScript prompts;
+    bool driven = false;
+    station.Run([&](QWidget& w) {
+      driven = true;
+      const MorvaneFile tao(station.ResultFolder() / "SITE0601.tao", false);
+      const MorvaneFile ta2(station.ResultFolder() / "SITE0601.ta2", true);
+      ASSERT_EQ(tao.Has("VaporT"), vapour);
+      ASSERT_GT(ta2.Records(), 10u);
+      ASSERT_EQ(SeriesOf(w, "GfxChart").size(), 8u);
+      ExpectFilterSeries(w, tao);
+
+      w.findChild<QRadioButton*>("RBLvl15")->setChecked(true);
+      ExpectFilterSeries(w, ta2);
+      auto alpha = SeriesOf(w, "ChartRatio");
+      ASSERT_EQ(alpha.size(), 1u);
+      ExpectColumn(*alpha[0], ta2, "AlphaT1");
+      EXPECT_NEAR(alpha[0]->at(0).y(), 1.3, 0.2);  // q5gen's aerosol
+      EXPECT_EQ(Cell(w, 0, 9), "Alpha");
+      EXPECT_NEAR(Cell(w, 1, 9).toDouble(), ta2.Value(0, "AlphaT1"), 0.0005);
+
+      w.findChild<QRadioButton*>("RbLvlWv")->setChecked(true);
+      auto water = SeriesOf(w, "GfxChart");
+      ASSERT_EQ(water.size(), 1u);
+      if (vapour)
+        ExpectColumn(*water[0], ta2, "VaporT");
+      else
+        EXPECT_EQ(water[0]->count(), 0);
+    });
+    EXPECT_TRUE(driven);
+    for (const auto& t : prompts.Texts()) ADD_FAILURE() << "unexpected message: " << t;
+  }
+}
 
 // The parameter file line by line, the run, and the optical thickness, Angstrom exponent and water vapour
 // read from Morvane's result files into the charts and the table (an instrument with a vapour channel).
