@@ -58,7 +58,7 @@ TEST(AotRun, MorvaneFailureKeepsTheEarlierResults) {
   Station station;
   station.LoadSunDays("SITE0601.q5", kDay);
   Station::WriteCalibration(12);
-  const auto tao = station.AotFolder() / "SITE0601.tao";
+  const auto tao = station.ResultFolder() / "SITE0601.tao";
   {
     ScopedPromptScript prompts;
     station.Run([](QWidget&) {});
@@ -78,12 +78,17 @@ TEST(AotRun, MorvaneFailureKeepsTheEarlierResults) {
     ASSERT_GT(points, 0);
     Trigger(w, "Restartcalculation1");
     EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->Count(), points);
+    // They still come from the earlier computation.
+    EXPECT_TRUE(w.findChild<QLabel*>("Label2")->isVisible());
   });
   EXPECT_TRUE(driven);
   const auto texts = prompts.Texts();
   ASSERT_EQ(texts.size(), 1u);
   EXPECT_EQ(texts[0].rfind("Morvane failed: morvane:", 0), 0u) << texts[0];
   EXPECT_NE(texts[0].find("calibr12.cal"), std::string::npos) << texts[0];
+  // Morvane's own words, in its UTF-8.
+  const std::string shown = prompts.Asked()[0].shown;
+  EXPECT_NE(shown.find("l\xC3\xADnea 1 de calibrado rechazada"), std::string::npos) << shown;
   EXPECT_EQ(ScopedTestHome::Read(tao), before);
   EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "run/SITE0601.tao"));
 }
@@ -118,8 +123,9 @@ TEST(AotRun, CancelEndsASlowRun) {
   EXPECT_TRUE(driven);
   const pid_t pid = std::stoi(ScopedTestHome::Read(pidFile));
   EXPECT_NE(::kill(pid, 0), 0) << "the stand-in still runs";
-  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{kNotComputed});
-  EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "SITE0601.tao"));
+  // Said as it happened: nothing about the calibration.
+  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"The AOT computation was cancelled."});
+  EXPECT_FALSE(std::filesystem::exists(station.ResultFolder() / "SITE0601.tao"));
 }
 
 // A program that crashes, or that ends well without writing its results, is a failure too.
@@ -136,7 +142,7 @@ TEST(AotRun, CrashOrMissingResultIsAFailure) {
     ScopedPromptScript prompts;
     station.Run([](QWidget&) {});
     EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{message, kNotComputed}));
-    EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "SITE0601.tao"));
+    EXPECT_FALSE(std::filesystem::exists(station.ResultFolder() / "SITE0601.tao"));
   }
 }
 
@@ -146,7 +152,7 @@ TEST(AotRun, ReadsColumnsAsMorvaneWritesThem) {
   Station station;
   station.LoadSunDays("SITE0601.q5", kDay);
   Station::WriteCalibration(12);
-  std::filesystem::create_directories(station.AotFolder());
+  std::filesystem::create_directories(station.ResultFolder());
   // Eight optical thicknesses (M = 8: 940 nm is the vapour channel), then beta, alpha, SD, r2.
   std::vector<std::string> full, odd;
   for (int i = 1; i <= 8; ++i) full.push_back(E(0.1 * i));
@@ -155,9 +161,9 @@ TEST(AotRun, ReadsColumnsAsMorvaneWritesThem) {
   for (double v : {0.08, 1.3, 0.01, 0.99}) odd.push_back(E(v));
   const std::vector<std::string> cut = {E(0.5), E(0.5), E(0.5)};  // a line that ends early
   const std::string header = "Year Month Day Hour Min Sec Julian Mass Temp Cloud ";
-  ScopedTestHome::Write(station.AotFolder() / "SITE0601.tao",
+  ScopedTestHome::Write(station.ResultFolder() / "SITE0601.tao",
                         header + "\r\n" + Record(full, 9) + "\r\n" + Record(odd, 10) + "\r\n\r\n" + Record(cut, 11) + "\r\n");
-  ScopedTestHome::Write(station.AotFolder() / "SITE0601.ta2", header + "\r\n " + Record(full, 9) + "\r\n");
+  ScopedTestHome::Write(station.ResultFolder() / "SITE0601.ta2", header + "\r\n " + Record(full, 9) + "\r\n");
 
   ScopedPromptScript prompts;
   station.Run([&](QWidget& w) {

@@ -180,7 +180,6 @@ TEST(TessalyRun, KindsDeletionCalibrationAndReload) {
     TChartSeries* s870 = series[4];
     ASSERT_EQ(s870->Title(), "870 nm");
     const int before = s870->Count();
-    auto* view = w.findChild<QChartView*>("GfxChart");
     const QPointF target = s870->Points().at(0);
     const QPoint pixel = PixelOf(w, s870, target);
     DeleteByBox(w, pixel, 2);

@@ -132,7 +132,6 @@ TEST(TessalyWindow, BoxInCountsMatchesThePlottedCounts) {
   station.LoadSunDays("days.Q5", kDays);
   ScopedPromptScript prompts;
   RunLaidOut(station, [&](QWidget& w) {
-    auto* view = w.findChild<QChartView*>("GfxChart");
     std::vector<TChartSeries*> series = ChartSeries(w);
     ASSERT_EQ(series.size(), 10u);
     // In June the counts are plotted 3 % below the recorded ones (the Sun is far): a box drawn around
