@@ -3,6 +3,7 @@
 #include "station/ChartServices.h"
 
 #include <QColor>
+#include <QXYSeries>
 
 #include <algorithm>
 #include <limits>
@@ -69,5 +70,7 @@ bool ScreenToValues(const TChart& chart, int px, int py, double& x, double& y)
     y = chart.YScreenToValue(py);
     return true;
 }
+
+void SetPoints(TChartSeries& series, const QList<QPointF>& points) { series.Series->replace(points); }
 
 }  // namespace merrow
