@@ -21,6 +21,7 @@
 #include <array>
 #include <cmath>
 #include <filesystem>
+#include <map>
 
 #include "common/AsciiExport.h"
 #include "common/DateTime.h"
@@ -620,17 +621,19 @@ void TAotFrm::FollowUndoZoom(TChart& to) {
 void TAotFrm::EraseInBox(double x1, double y1, double x2, double y2) {
   if (x1 > x2) std::swap(x1, x2);
   if (y1 > y2) std::swap(y1, y2);
+  // The first grid row of each x, found once for all the points.
+  std::map<double, int> rowOfX;
+  for (size_t r = 0; r < rowX_.size(); ++r) rowOfX.emplace(rowX_[r], static_cast<int>(r) + 1);
   auto erase = [&](TChartSeries* s, int column) {
+    std::vector<int> gone;
     for (int i = s->Count() - 1; i >= 0; --i) {
       const double x = s->XValue(i), y = s->YValue(i);
       if (x < x1 || x > x2 || y < y1 || y > y2) continue;
-      s->Delete(i);
-      for (size_t r = 0; r < rowX_.size(); ++r)
-        if (rowX_[r] == x) {
-          delete StringGrid1->takeItem(static_cast<int>(r) + 1, column);
-          break;
-        }
+      gone.push_back(i);
+      const auto row = rowOfX.find(x);
+      if (row != rowOfX.end()) delete StringGrid1->takeItem(row->second, column);
     }
+    s->Delete(std::move(gone));
   };
   if (RbLvlWv->isChecked()) {
     if (waterVapourSeries_) erase(waterVapourSeries_, 1);

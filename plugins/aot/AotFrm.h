@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "plugins/aot/AotRun.h"
-#include "station/ChartServices.h"
+#include "common/chart/ChartServices.h"
 
 class QAction;
 class QCheckBox;

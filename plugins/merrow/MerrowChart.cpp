@@ -1,9 +1,8 @@
 #include "plugins/merrow/MerrowChart.h"
 
-#include "station/ChartServices.h"
+#include "common/chart/ChartServices.h"
 
 #include <QColor>
-#include <QXYSeries>
 
 #include <algorithm>
 #include <limits>
@@ -23,6 +22,8 @@ void ResetChart(TChart& chart)
     chart.SetBottomDateTime(true, "dd/mm hh:nn");
     chart.SetValueFormat(TChart::Left, "#,##0.#");
     chart.SetAxisAutomatic(TChart::Bottom);
+    // The right button moves along the time axis only.
+    chart.SetPanning(TChart::PanHorizontal);
     chart.FreeAllSeries();
 }
 
@@ -70,7 +71,5 @@ bool ScreenToValues(const TChart& chart, int px, int py, double& x, double& y)
     y = chart.YScreenToValue(py);
     return true;
 }
-
-void SetPoints(TChartSeries& series, const QList<QPointF>& points) { series.Series->replace(points); }
 
 }  // namespace merrow

@@ -1,8 +1,6 @@
 #pragma once
 // What the viewer asks of the chart, in one place: series of each kind, the left axis rule and the
 // conversion of the zone's corners.
-#include <QList>
-#include <QPointF>
 #include <QString>
 
 #include <cstdint>
@@ -35,8 +33,5 @@ void SetLeftAxis(TChart& chart, double lowest, double highest);
 
 // Pixels of the chart to values through the axes of its first series; false without a series.
 bool ScreenToValues(const TChart& chart, int px, int py, double& x, double& y);
-
-// All the points of a series in one hand-over: the chart lays them out once, not once a point.
-void SetPoints(TChartSeries& series, const QList<QPointF>& points);
 
 }  // namespace merrow

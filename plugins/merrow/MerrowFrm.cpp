@@ -10,7 +10,7 @@
 #include "plugins/merrow/MerrowChart.h"
 #include "plugins/merrow/MerrowTable.h"
 #include "plugins/merrow/MerrowTree.h"
-#include "station/ChartServices.h"
+#include "common/chart/ChartServices.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -436,7 +436,7 @@ void TMerrowFrm::FillTableAndChart()
         value(humSeries, s->Humidity);
         s->Caution = false;
     }
-    for (auto& [series, list] : points) SetPoints(*series, list);
+    for (auto& [series, list] : points) series->AddPoints(list);
     SetLeftAxis(*GfxChart, lowest, highest);
     GfxChart->Repaint();
 

@@ -10,7 +10,6 @@
 #include <QProgressDialog>
 #include <QRadioButton>
 #include <QTableWidget>
-#include <QXYSeries>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -58,16 +57,16 @@ TEST(AotPlugIn, ComputesTheSunDayThroughMorvane) {
     // Level 1: eight filters (940 nm is the vapour channel), aerosol + Rayleigh as q5gen made them.
     auto series = SeriesOf(w, "GfxChart");
     ASSERT_EQ(series.size(), 8u);
-    EXPECT_EQ(series[3]->name(), "440 nm");
+    EXPECT_EQ(series[3]->Title(), "440 nm");
     const int records = static_cast<int>(Lines(aot / "SITE0601.tao").size()) - 1;
     ASSERT_GT(records, 10);
-    EXPECT_EQ(series[3]->count(), records);
+    EXPECT_EQ(series[3]->Count(), records);
     auto* grid = w.findChild<QTableWidget*>("StringGrid1");
     EXPECT_EQ(grid->rowCount(), records + 1);
     EXPECT_EQ(Cell(w, 0, 0), "Day/Hour");
     EXPECT_EQ(Cell(w, 0, 4), "440 nm");
     // Morvane's second-pass aerosol optical thickness at 440 nm: beta 0.08, alpha 1.3 -> 0.232.
-    const double tau440 = series[3]->at(records / 2).y();
+    const double tau440 = series[3]->YValue(records / 2);
     EXPECT_NEAR(tau440, 0.08 * std::pow(0.44, -1.3), 0.03);
     EXPECT_TRUE(Cell(w, records / 2 + 1, 4).contains(',')) << Cell(w, records / 2 + 1, 4).toStdString();
     EXPECT_TRUE(Cell(w, 1, 0).startsWith("20/06/2025")) << Cell(w, 1, 0).toStdString();
@@ -77,8 +76,8 @@ TEST(AotPlugIn, ComputesTheSunDayThroughMorvane) {
     EXPECT_TRUE(w.findChild<QChartView*>("ChartRatio")->isVisible());
     auto ratio = SeriesOf(w, "ChartRatio");
     ASSERT_EQ(ratio.size(), 1u);
-    ASSERT_GT(ratio[0]->count(), 0);
-    EXPECT_NEAR(ratio[0]->at(0).y(), 1.3, 0.2);
+    ASSERT_GT(ratio[0]->Count(), 0);
+    EXPECT_NEAR(ratio[0]->YValue(0), 1.3, 0.2);
     EXPECT_EQ(Cell(w, 0, 9), "Alpha");
 
     // Water vapour: one series of the second pass.
@@ -86,22 +85,22 @@ TEST(AotPlugIn, ComputesTheSunDayThroughMorvane) {
     EXPECT_FALSE(w.findChild<QChartView*>("ChartRatio")->isVisible());
     auto wv = SeriesOf(w, "GfxChart");
     ASSERT_EQ(wv.size(), 1u);
-    EXPECT_EQ(wv[0]->name(), "Water vapor");
-    ASSERT_GT(wv[0]->count(), 0);
-    EXPECT_GT(wv[0]->at(0).y(), 0.0);
+    EXPECT_EQ(wv[0]->Title(), "Water vapor");
+    ASSERT_GT(wv[0]->Count(), 0);
+    EXPECT_GT(wv[0]->YValue(0), 0.0);
 
     // Julian days on the bottom axis.
     w.findChild<QRadioButton*>("RBLvl1")->setChecked(true);
     w.findChild<QCheckBox*>("CBJulian")->setChecked(true);
     auto julian = SeriesOf(w, "GfxChart");
     ASSERT_EQ(julian.size(), 8u);
-    EXPECT_NEAR(julian[0]->at(0).x(), 9302.0, 1.0);  // 2025-06-20 counted from 2000-01-01
+    EXPECT_NEAR(julian[0]->XValue(0), 9302.0, 1.0);  // 2025-06-20 counted from 2000-01-01
 
     // Unchecking a filter hides its series and its column.
     auto* list = w.findChild<QListWidget*>("CLBFiltre");
     ASSERT_EQ(list->count(), 8);
     list->item(0)->setCheckState(Qt::Unchecked);
-    EXPECT_FALSE(SeriesOf(w, "GfxChart")[0]->isVisible());
+    EXPECT_FALSE(SeriesOf(w, "GfxChart")[0]->Visible());
     EXPECT_TRUE(grid->isColumnHidden(1));
 
   });
@@ -129,8 +128,8 @@ TEST(AotPlugIn, ComputesTheSimulatorsDownload) {
     EXPECT_EQ(lines[5], "2.20833");  // whole seconds of time in the station parameters
     auto series = SeriesOf(w, "GfxChart");
     ASSERT_EQ(series.size(), 8u);
-    ASSERT_GT(series[3]->count(), 20);  // two days of triplets every 15 minutes
-    EXPECT_NEAR(series[3]->at(series[3]->count() / 2).y(), 0.08 * std::pow(0.44, -1.3), 0.03);
+    ASSERT_GT(series[3]->Count(), 20);  // two days of triplets every 15 minutes
+    EXPECT_NEAR(series[3]->YValue(series[3]->Count() / 2), 0.08 * std::pow(0.44, -1.3), 0.03);
   });
   EXPECT_TRUE(driven);
   EXPECT_TRUE(prompts.Texts().empty()) << prompts.Texts().front();

@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
-#include <QXYSeries>
 #include <chrono>
 #include <csignal>
 
@@ -75,10 +74,10 @@ TEST(AotRun, MorvaneFailureKeepsTheEarlierResults) {
     driven = true;
     // The earlier results are shown without running Morvane.
     EXPECT_TRUE(w.findChild<QLabel*>("Label2")->isVisible());
-    const int points = SeriesOf(w, "GfxChart")[0]->count();
+    const int points = SeriesOf(w, "GfxChart")[0]->Count();
     ASSERT_GT(points, 0);
     Trigger(w, "Restartcalculation1");
-    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->count(), points);
+    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->Count(), points);
   });
   EXPECT_TRUE(driven);
   const auto texts = prompts.Texts();
@@ -113,7 +112,7 @@ TEST(AotRun, CancelEndsASlowRun) {
   bool driven = false;
   station.Run([&](QWidget& w) {
     driven = true;
-    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->count(), 0);
+    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->Count(), 0);
   });
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   EXPECT_TRUE(driven);
@@ -166,13 +165,13 @@ TEST(AotRun, ReadsColumnsAsMorvaneWritesThem) {
     EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "inputpar.dat"));  // nothing computed
     auto series = SeriesOf(w, "GfxChart");
     ASSERT_EQ(series.size(), 8u);
-    ASSERT_EQ(series[0]->count(), 2);
-    EXPECT_DOUBLE_EQ(series[0]->at(0).y(), 0.1);
-    EXPECT_DOUBLE_EQ(series[0]->at(1).y(), 0.5);
-    EXPECT_DOUBLE_EQ(series[7]->at(0).y(), 0.8);
-    for (int k : {1, 2, 3}) EXPECT_EQ(series[static_cast<size_t>(k)]->count(), 1) << k;
-    EXPECT_EQ(series[4]->count(), 2);
-    EXPECT_EQ(series[5]->count(), 2);
+    ASSERT_EQ(series[0]->Count(), 2);
+    EXPECT_DOUBLE_EQ(series[0]->YValue(0), 0.1);
+    EXPECT_DOUBLE_EQ(series[0]->YValue(1), 0.5);
+    EXPECT_DOUBLE_EQ(series[7]->YValue(0), 0.8);
+    for (int k : {1, 2, 3}) EXPECT_EQ(series[static_cast<size_t>(k)]->Count(), 1) << k;
+    EXPECT_EQ(series[4]->Count(), 2);
+    EXPECT_EQ(series[5]->Count(), 2);
     EXPECT_EQ(w.findChild<QTableWidget*>("StringGrid1")->rowCount(), 4);
     for (int c = 1; c <= 8; ++c) EXPECT_EQ(Cell(w, 3, c), "") << c;  // nothing past the end of its line
     EXPECT_EQ(Cell(w, 2, 2), "");
@@ -181,13 +180,13 @@ TEST(AotRun, ReadsColumnsAsMorvaneWritesThem) {
 
     w.findChild<QRadioButton*>("RBLvl15")->setChecked(true);
     auto ratio = SeriesOf(w, "ChartRatio");
-    ASSERT_EQ(ratio[0]->count(), 1);
-    EXPECT_DOUBLE_EQ(ratio[0]->at(0).y(), 1.3);
-    EXPECT_DOUBLE_EQ(SeriesOf(w, "GfxChart")[2]->at(0).y(), 0.3);
+    ASSERT_EQ(ratio[0]->Count(), 1);
+    EXPECT_DOUBLE_EQ(ratio[0]->YValue(0), 1.3);
+    EXPECT_DOUBLE_EQ(SeriesOf(w, "GfxChart")[2]->YValue(0), 0.3);
 
     // These rows carry no water vapour.
     w.findChild<QRadioButton*>("RbLvlWv")->setChecked(true);
-    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->count(), 0);
+    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->Count(), 0);
   });
   EXPECT_TRUE(prompts.Texts().empty());
 }

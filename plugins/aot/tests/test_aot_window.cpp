@@ -17,7 +17,6 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QValueAxis>
-#include <QXYSeries>
 
 #include "common/AsciiExport.h"
 #include "common/IniFile.h"
@@ -115,10 +114,10 @@ TEST_F(AotWindow, ControlsCarryTheirNames) {
     Trigger(w, "Invertselection1");
     EXPECT_EQ(list->item(2)->checkState(), Qt::Unchecked);
     EXPECT_EQ(list->item(3)->checkState(), Qt::Checked);
-    EXPECT_FALSE(SeriesOf(w, "GfxChart")[2]->isVisible());
-    EXPECT_TRUE(SeriesOf(w, "GfxChart")[3]->isVisible());
+    EXPECT_FALSE(SeriesOf(w, "GfxChart")[2]->Visible());
+    EXPECT_TRUE(SeriesOf(w, "GfxChart")[3]->Visible());
     Trigger(w, "Selectall1");
-    EXPECT_TRUE(SeriesOf(w, "GfxChart")[2]->isVisible());
+    EXPECT_TRUE(SeriesOf(w, "GfxChart")[2]->Visible());
 
     if (const char* shot = std::getenv("ZELT_AOT_SCREENSHOT")) {
       w.resize(1000, 640);
@@ -199,10 +198,10 @@ TEST_F(AotWindow, EraseAndLinkedZoom) {
     ASSERT_FALSE(grid->item(1, 1)->text().isEmpty());
     Click(w, "EraseBtn");
     Drag(w, "GfxChart", {-0.02, -0.02}, {1.02, 1.02});
-    for (QXYSeries* s : SeriesOf(w, "GfxChart")) EXPECT_EQ(s->count(), 0) << s->name().toStdString();
+    for (TChartSeries* s : SeriesOf(w, "GfxChart")) EXPECT_EQ(s->Count(), 0) << s->Title().toStdString();
     EXPECT_TRUE(grid->item(1, 1) == nullptr || grid->item(1, 1)->text().isEmpty());
     EXPECT_FALSE(grid->item(1, 0)->text().isEmpty());  // the time stays
-    EXPECT_GT(SeriesOf(w, "ChartRatio")[0]->count(), 0);  // Alpha is not erased
+    EXPECT_GT(SeriesOf(w, "ChartRatio")[0]->Count(), 0);  // Alpha is not erased
   });
   EXPECT_TRUE(prompts.Texts().empty());
 }
@@ -222,15 +221,11 @@ TEST_F(AotWindow, SitePositionAndOpen) {
     EXPECT_EQ(lines[4], "30.5");
     EXPECT_EQ(lines[6], "2373");
 
-    WhenShown("OpenDialog1", [&](QWidget& d) {
-      auto& dialog = static_cast<QFileDialog&>(d);
-      dialog.selectFile(QString::fromStdString((station.AotFolder() / "SITE0601.ta2").string()));
-      static_cast<QDialog&>(dialog).accept();
-    });
-    const int level1 = SeriesOf(w, "GfxChart")[0]->count();
+    WhenFileDialogShown("OpenDialog1", (station.AotFolder() / "SITE0601.ta2").string());
+    const int level1 = SeriesOf(w, "GfxChart")[0]->Count();
     Trigger(w, "Open1");
     // The screened records: no more than Level 1 has, one character to the right.
-    const int screened = SeriesOf(w, "GfxChart")[0]->count();
+    const int screened = SeriesOf(w, "GfxChart")[0]->Count();
     EXPECT_GT(screened, 0);
     EXPECT_LE(screened, level1);
     EXPECT_EQ(screened, static_cast<int>(Lines(station.AotFolder() / "SITE0601.ta2").size()) - 1);
@@ -247,7 +242,7 @@ TEST_F(AotWindow, AsciiExportOfTheTable) {
     WhenShown("SaveDialog1", [&](QWidget& d) {
       auto& dialog = static_cast<QFileDialog&>(d);
       EXPECT_EQ(dialog.selectedFiles().value(0).toStdString(), txt.string());
-      static_cast<QDialog&>(dialog).accept();
+      AnswerFileDialog(dialog);
     });
     Click(w, "Button2");
   });
