@@ -345,10 +345,15 @@ std::map<int, int> TMerrowFrm::CheckedPositions() const
 
 std::set<const TFilter*> TMerrowFrm::CheckedFilters() const
 {
-    std::set<const TFilter*> checked;
+    // Each filter goes by the first item of its number (two filters of one number share it).
+    std::map<int, bool> byNumber;
     for (int i = 0; i < CLBFiltre->count(); ++i)
-        if (CLBFiltre->item(i)->checkState() == Qt::Checked)
-            if (const TFilter* f = FData.FindFilter(CLBFiltre->item(i)->text().toInt())) checked.insert(f);
+        byNumber.emplace(CLBFiltre->item(i)->text().toInt(), CLBFiltre->item(i)->checkState() == Qt::Checked);
+    std::set<const TFilter*> checked;
+    for (const TFilter* f : FData.FilterList) {
+        const auto item = byNumber.find(f->Number());
+        if (item != byNumber.end() && item->second) checked.insert(f);
+    }
     return checked;
 }
 
