@@ -15,14 +15,9 @@
 // reader alone; its peak memory beyond that of the window on a file of ten acquisitions; each view
 // change (through the window's controls, until drawn again); and the reader on one acquisition of
 // 50,000 measures against the reader on a file of the same size made of ordinary acquisitions.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "tools/bench/ChildRun.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -31,56 +26,14 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Run {
-    double seconds = 0;
-    double peakMB = 0;
-    bool ok = false;
-    std::string output;   // standard output
-};
-
-// Runs a program to its end: wall time, its own peak resident memory and its standard output.
-Run Measure(const std::vector<std::string>& args, const fs::path& outputFile)
+// A child run with its standard output kept in `outputFile`.
+TChildRun Measure(const std::vector<std::string>& args, const fs::path& outputFile)
 {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    Run run;
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return run;
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) < 0) return run;
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakMB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (!run.ok) std::fprintf(stderr, "failed: %s %s\n", args[0].c_str(), args.size() > 1 ? args[1].c_str() : "");
-    FILE* in = std::fopen(outputFile.c_str(), "rb");
-    if (in) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) run.output.append(buffer, n);
-        std::fclose(in);
-    }
-    return run;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+    return RunChild(args, outputFile.string());
 }
 
 double MB(const fs::path& file) { return static_cast<double>(fs::file_size(file)) / (1024.0 * 1024.0); }
@@ -148,9 +101,9 @@ int main(int argc, char** argv)
     std::map<std::string, std::vector<double>> changes;
     std::vector<std::string> changeOrder;
     for (int r = 0; r < runs; ++r) {
-        const Run base = Measure({reader, file.string()}, out);
-        const Run open = Measure({window, file.string()}, out);
-        Run viewed, w, n;
+        const TChildRun base = Measure({reader, file.string()}, out);
+        const TChildRun open = Measure({window, file.string()}, out);
+        TChildRun viewed, w, n;
         viewed.ok = w.ok = n.ok = true;
         if (!memoryOnly) {
             viewed = Measure({window, file.string(), "--changes"}, out);
