@@ -29,7 +29,8 @@ void TUnattendedRun::Check()
             FFrm.MemoLine("ERROR: No connection: the port could not be opened.");
             return QCoreApplication::exit(1);
         }
-    } else if (FPlugInMissing) {
+    } else if (FPlugInMissing || FFrm.AutoRunRefused()) {
+        // The plug-in is not there, or refused to run (its message is on standard error).
         return QCoreApplication::exit(1);
     }
 }
