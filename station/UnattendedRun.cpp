@@ -10,6 +10,7 @@ TUnattendedRun::TUnattendedRun(TZELTFrm& frm) : FFrm(frm)
 {
     FFrm.EchoMemoToStderr = true;
     FFrm.Core().GiveUpWithoutAnswer = true;
+    FFrm.Core().OneSessionOnly = true;
     // An unknown plug-in name runs nothing; nobody would see that nothing happened, so it is told now.
     const std::string& name = FFrm.PlugInName();
     FPlugInMissing = !name.empty() && !FFrm.HasPlugIn(name);
