@@ -119,7 +119,12 @@ TCustomNetSocket::TCustomNetSocket()
     KeepAliveOnOff = wsKeepAliveOnSystem;
     KeepAliveTime = 30000;
     KeepAliveInterval = 1000;
-    NetSocketAddUser();
+    try {
+        NetSocketAddUser();
+    } catch (...) {
+        DeallocateSocketHWnd();
+        throw;
+    }
 }
 
 TCustomNetSocket::~TCustomNetSocket()
