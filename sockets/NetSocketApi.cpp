@@ -381,10 +381,17 @@ TNetSocketUse::~TNetSocketUse()
     --gCount;
 }
 
+// A new component starts the library: its requested version is fixed from then on.
 void NetSocketAddUser()
 {
     std::lock_guard<std::recursive_mutex> lock(LoaderLock());
     ++gCount;
+    try {
+        LoadLocked();
+    } catch (...) {
+        --gCount;
+        throw;
+    }
 }
 
 void NetSocketReleaseUser()

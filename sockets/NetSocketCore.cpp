@@ -119,7 +119,12 @@ TCustomNetSocket::TCustomNetSocket()
     KeepAliveOnOff = wsKeepAliveOnSystem;
     KeepAliveTime = 30000;
     KeepAliveInterval = 1000;
-    NetSocketAddUser();
+    try {
+        NetSocketAddUser();
+    } catch (...) {
+        DeallocateSocketHWnd();
+        throw;
+    }
 }
 
 TCustomNetSocket::~TCustomNetSocket()
@@ -1150,11 +1155,7 @@ void TCustomNetSocket::TryToSend()
                 e == WSAECONNABORTED) {
                 if (CheckLogOptions(loNetSockErr))
                     DebugLog(loNetSockErr, Name + " Winsock Send failed - " + GetWinsockErr(e));
-                FCloseInvoked = true;
-                Close();
-                if (alive.expired())
-                    return;
-                TriggerSessionClosed(static_cast<uint16_t>(e));
+                SendBroken(e);
                 return;
             }
             if (e == WSAEWOULDBLOCK) {
@@ -1172,6 +1173,16 @@ void TCustomNetSocket::TryToSend()
         FAllSent = true;
         return;
     }
+}
+
+void TCustomNetSocket::SendBroken(int error)
+{
+    auto alive = AliveToken();
+    FCloseInvoked = true;
+    Close();
+    if (alive.expired())
+        return;
+    TriggerSessionClosed(static_cast<uint16_t>(error));
 }
 
 int TCustomNetSocket::RealSend(const void* data, int len)

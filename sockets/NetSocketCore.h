@@ -257,6 +257,9 @@ protected:
     // A pending look-up is dropped silently and the results cleared.
     void ClearLookup();
     void SetKeepAliveOption();
+    // A send found the connection broken (reset, aborted, gone): closes and reports it. A layer that
+    // must end its own protocol first (TLS) takes the error instead.
+    virtual void SendBroken(int error);
     // Runs the receive loop (read event, or close event without nsoNoReceiveLoop).
     void ASyncReceive(uint16_t error, TNetSocketOptions options);
     // Posts a message to the component's own notification object.

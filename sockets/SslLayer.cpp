@@ -482,6 +482,7 @@ void TCustomSslNetSocket::InitSSLConnection(bool clientMode, SSL_CTX* ctx) {
   FSslBiShutdownFlag = false;
   FCloseCalled = false;
   FShutdownAfterSend = false;
+  FCloseNotifyOwed = false;
   FPendingSslEvents = 0;
   FMayFD_Read = FMayFD_Write = FMayDoRecv = FMaySslTryToSend = true;
   FSocketReadHeld = false;
@@ -578,6 +579,7 @@ void TCustomSslNetSocket::ResetSSL() {
   FSslState = 0;
   FHandshakeCount = 0;
   FSslBioWritePendingBytes = -1;
+  FCloseNotifyOwed = false;
   if (FSsl) f_SSL_set_shutdown(FSsl, SSL_SENT_SHUTDOWN);
   // The filter BIO holds a reference on the internal half (its next BIO): both go with it.
   if (FSslbio) f_BIO_free_all(FSslbio);
@@ -886,7 +888,7 @@ void TCustomSslNetSocket::Do_FD_WRITE(uint16_t error) {
   auto alive = AliveToken();
   FMayFD_Write = false;
   TCustomSocksNetSocket::TryToSend();
-  if (alive.expired()) return;
+  if (alive.expired() || FNetworkError > 0) return;
   if (FHSocket == INVALID_SOCKET) {
     if (CheckLogOptions(loSslInfo)) DebugLog(loSslInfo, Addr8() + " INVALID_SOCKET");
     return;
@@ -931,7 +933,7 @@ void TCustomSslNetSocket::Do_FD_WRITE(uint16_t error) {
       TCustomSocksNetSocket::PutDataInSendBuffer(buf + sent, got - sent);
       // Arms the write notice when the socket cannot take it now.
       TCustomSocksNetSocket::TryToSend();
-      if (alive.expired()) return;
+      if (alive.expired() || FNetworkError > 0) return;
     }
     if (!FSsl) return;
     if (my_BIO_ctrl_pending(FNBio) <= 0) {
@@ -953,6 +955,17 @@ void TCustomSslNetSocket::Do_FD_WRITE(uint16_t error) {
     }
   }
   FinishIoEvent();
+}
+
+void TCustomSslNetSocket::SendBroken(int error) {
+  if (!SslActive() || !FSsl) {
+    TCustomSocksNetSocket::SendBroken(error);
+    return;
+  }
+  // The close event ends the connection, and a shutdown under way, with this error.
+  if (CheckLogOptions(loSslErr)) DebugLog(loSslErr, Addr8() + " Winsock Error " + GetWinsockErr(error));
+  SetNetworkError(error);
+  TriggerEvent(sslFdClose, 0);
 }
 
 // Ends a read or write event: a shutdown under way may have completed with it.
@@ -1061,6 +1074,9 @@ void TCustomSslNetSocket::InternalShutdown(int how) {
     if (r < 0) {
       int e = f_SSL_get_error(FSsl, r);
       f_ERR_clear_error();
+      // The engine's output was full: the close notification is still to be written, and the
+      // shutdown goes on only once it is (see SendOwedCloseNotify).
+      FCloseNotifyOwed = e == SSL_ERROR_WANT_WRITE;
       if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) wait();
       else if (!SslShutdownCompleted(how)) wait();
     } else {
@@ -1079,11 +1095,35 @@ void TCustomSslNetSocket::InternalShutdown(int how) {
   }
 }
 
+// Writes the close notification that found the engine's output full at the first attempt; true once
+// it is written (or nothing was owed). A failure other than a full output breaks the connection: the
+// notification can never go, and the owner learns it from the error of the shutdown.
+bool TCustomSslNetSocket::SendOwedCloseNotify() {
+  if (!FCloseNotifyOwed || FNetworkError != 0 || !FSsl) return true;
+  const int r = f_SSL_shutdown(FSsl);
+  RaisePendingCallbackException();
+  if (!FSsl) return true;
+  if (r >= 0) {
+    FCloseNotifyOwed = false;
+    return true;
+  }
+  const int e = f_SSL_get_error(FSsl, r);
+  f_ERR_clear_error();
+  if (e == SSL_ERROR_WANT_WRITE) return false;
+  FCloseNotifyOwed = false;
+  if (e == SSL_ERROR_WANT_READ) return true;  // written; a two-way shutdown now waits for the peer's
+  if (CheckLogOptions(loSslErr)) DebugLog(loSslErr, Addr8() + " ! Close notification not sent, error " + std::to_string(e));
+  SetNetworkError(WSAECONNABORTED);
+  return true;
+}
+
 bool TCustomSslNetSocket::SslShutdownCompleted(int how) {
   auto alive = AliveToken();
   if (SslEnable && FSsl) {
     bool result = false;
-    if (FNetworkError != 0 || (FShutDownHow > 0 && FAllSent)) {
+    const bool notifyWritten = FShutDownHow != 1 || SendOwedCloseNotify();
+    if (!FSsl) return true;
+    if (FNetworkError != 0 || (FShutDownHow > 0 && FAllSent && notifyWritten)) {
       bool bothFlags = true;
       if (FSslBiShutdownFlag && FNetworkError == 0)
         bothFlags = (f_SSL_get_shutdown(FSsl) & (SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN)) ==
@@ -1150,6 +1190,8 @@ void TCustomSslNetSocket::Do_FD_CLOSE(uint16_t error) {
                             std::to_string(FHSocket));
   if (FState == wsConnecting || FHSocket == INVALID_SOCKET) return;
   if (!FInPostedEvent) FSocketCloseSeen = true;
+  // The socket reports the connection broken: no TLS exchange can follow.
+  if (error > 10000 && error != WSAEWOULDBLOCK && FNetworkError == 0) SetNetworkError(error);
   auto alive = AliveToken();
   const bool handshakeDone = f_SSL_state(FSsl) == SSL_ST_OK_OLD;
   if (!FCloseCalled) {
@@ -1187,6 +1229,13 @@ void TCustomSslNetSocket::Do_FD_CLOSE(uint16_t error) {
     }
   }
   if (error == 0 && FNetworkError != 0) error = static_cast<uint16_t>(FNetworkError);
+  if (FNetworkError != 0 && (FShutDownHow == 1 || FShutdownAfterSend)) {
+    // A broken connection ends the shutdown under way at once, with its error.
+    FShutdownAfterSend = false;
+    FShutDownHow = 1;
+    SslShutdownCompleted(FSslShutDownDirection);
+    if (alive.expired()) return;
+  }
   // Only a handshake that never ended is reported failed: after a shutdown the engine no
   // longer reads as set up, yet its handshake was reported done.
   if (!handshakeDone && FSslState < sslStateFailed && !IsDestroying()) {
@@ -1203,7 +1252,10 @@ void TCustomSslNetSocket::Do_FD_CLOSE(uint16_t error) {
   }
   SslEnable = false;
   ResetSSL();
-  if (FState != wsClosed) TCustomSocksNetSocket::InternalClose(false, error);
+  // A connection that ends well closes in the background: what the peer still sends (a TLS 1.3
+  // session ticket, its own close notification) is read until it closes. A socket closed at once
+  // would answer such bytes with a reset and drop the end of our data still in the kernel.
+  if (FState != wsClosed) TCustomSocksNetSocket::InternalClose(error == 0, error);
 }
 
 bool TCustomSslNetSocket::SslStartRenegotiation() {

@@ -150,8 +150,10 @@ protected:
   void HandleSslError();
   void InternalShutdown(int how);
   bool SslShutdownCompleted(int how);
+  bool SendOwedCloseNotify();
   void Do_SSL_FD_READ(uint16_t error);
   void SetNetworkError(int error);
+  void SendBroken(int error) override;
   // A handshake start failed after connect or accept: close without shutdown.
   void HandshakeStartFailed(const std::exception& e);
   // Rethrows, outside OpenSSL, what a callback caught.
@@ -184,6 +186,7 @@ protected:
   bool FInPostedEvent = false;   // a handler runs for the layer's own posted event
   bool FCloseCalled = false;
   bool FShutdownAfterSend = false;  // a one-way shutdown waits for the queued plaintext to go first
+  bool FCloseNotifyOwed = false;    // the close notification found the engine's output full
   unsigned FPendingSslEvents = 0;
   int FShutDownHow = 0;        // shutdown stage 0, 1, 2
   int FSslShutDownDirection = 1;

@@ -96,6 +96,48 @@ TEST(Loader, FirstSocketCallLoadsAndFixesVersion)
     EXPECT_TRUE(NetSocketSetReqVerHigh(1));
 }
 
+TEST(Loader, VersionIsFixedOnceASocketExists)
+{
+    EnsureApp();
+    ASSERT_FALSE(NetSocketLibraryLoaded());
+    {
+        // Made, not yet connected: the version it was made with is the one it connects with.
+        TNetSocket s;
+        EXPECT_TRUE(NetSocketLibraryLoaded());
+        EXPECT_FALSE(NetSocketSetReqVerHigh(2));
+        EXPECT_FALSE(NetSocketSetReqVerLow(2));
+        try {
+            s.SetReqVerLow(2);
+            FAIL() << "the version changed";
+        } catch (const ESocketException& e) {
+            EXPECT_NE(std::string(e.what()).find("SetReqVerLow: WinSock version can't be changed now"),
+                      std::string::npos);
+        }
+        EXPECT_THROW(s.SetReqVerHigh(2), ESocketException);
+        EXPECT_EQ(NetSocketReqVerLow(), 1);
+        EXPECT_EQ(NetSocketReqVerHigh(), 1);
+        TestListener l;
+        const int peer = ConnectToListener(s, l);
+        ASSERT_GE(peer, 0);
+        EXPECT_EQ(WinsockInfo().wVersion, 0x0101);
+        s.Close();
+        ::close(peer);
+    }
+    EXPECT_FALSE(NetSocketLibraryLoaded());
+
+    // A version the library cannot serve fails the making of the first socket, and nothing stays in use.
+    ASSERT_TRUE(NetSocketSetReqVerLow(0));
+    try {
+        TNetSocket s;
+        ADD_FAILURE() << "a socket was made with version 0";
+    } catch (const ESocketException& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("Winsock startup error wsock32.dll - ", 0), 0u) << e.what();
+    }
+    EXPECT_EQ(SafeNetSocketGCount(), 0);
+    EXPECT_FALSE(NetSocketLibraryLoaded());
+    EXPECT_TRUE(NetSocketSetReqVerLow(1));
+}
+
 TEST(Buffer, ChunkArithmetic)
 {
     TBuffer zero(0);

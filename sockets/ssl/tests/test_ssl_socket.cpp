@@ -105,6 +105,15 @@ struct TClient {
     Ctx.SetSslCAFile(Files->Pki.Ca().Cert);
     Ctx.SetSslVerifyPeer(true);
   }
+  // Sends the bytes and closes at once, then waits for the close to be reported.
+  ::testing::AssertionResult SendAndClose(const char* data, size_t size, int timeoutMs = 30000) {
+    const int taken = S.Send(data, static_cast<int>(size));
+    if (taken != static_cast<int>(size)) return ::testing::AssertionFailure() << "Send took " << taken;
+    S.Close();
+    if (!WaitFor([&] { return ClosedError >= 0; }, timeoutMs))
+      return ::testing::AssertionFailure() << "no close reported\n" << S.SslEngineState() << "\n" << TailText();
+    return ::testing::AssertionSuccess();
+  }
   bool Connect(const std::string& port) {
     S.SetPort(port);
     S.Connect();
@@ -119,11 +128,10 @@ std::vector<std::string> Server(const TCertFiles& cert, std::vector<std::string>
   return args;
 }
 
-// A TLS server in python: one connection at the given TLS version; it reads to the peer's close
-// and prints "RECEIVED <bytes> <sha256> notify" when the close notification came, "... eof" when
-// the connection ended without it.
-const char* const kCountingServer = R"PY(
-import hashlib, socket, ssl, sys
+// The start of the python TLS servers: a context with the certificate, key and TLS version ("1.2" or
+// "1.3") of the command line, and a listener on 127.0.0.1 whose port is printed as "ACCEPT ...".
+const std::string kPythonTlsServer = R"PY(
+import socket, ssl, sys
 cert, key, version = sys.argv[1], sys.argv[2], sys.argv[3]
 ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 ctx.load_cert_chain(cert, key)
@@ -133,20 +141,57 @@ ls = socket.socket()
 ls.bind(("127.0.0.1", 0))
 ls.listen(1)
 print("ACCEPT 127.0.0.1:%d" % ls.getsockname()[1], flush=True)
+)PY";
+
+// A TLS server in python at the given TLS version for the given number of connections (1 when not
+// given), one after the other; for each it reads to the peer's close and prints
+// "RECEIVED <bytes> <sha256> notify" when the close notification came, "... eof" when the connection
+// ended without it, "... reset" when it was reset. With "late" after the count it reads nothing
+// until a line comes on its standard input, then sends "late reply" before it reads.
+const std::string kCountingServer = kPythonTlsServer + R"PY(
+import hashlib
+count = int(sys.argv[4]) if len(sys.argv) > 4 else 1
+late = len(sys.argv) > 5 and sys.argv[5] == "late"
+for _ in range(count):
+    conn, _ = ls.accept()
+    tls = ctx.wrap_socket(conn, server_side=True, suppress_ragged_eofs=False)
+    if late:
+        sys.stdin.readline()
+        tls.sendall(b"late reply\n")
+    h, n, how = hashlib.sha256(), 0, "notify"
+    while True:
+        try:
+            b = tls.recv(262144)
+        except ssl.SSLEOFError:
+            how = "eof"
+            break
+        except ConnectionResetError:
+            how = "reset"
+            break
+        if not b:
+            break
+        n += len(b)
+        h.update(b)
+    print("RECEIVED %d %s %s" % (n, h.hexdigest(), how), flush=True)
+    tls.close()
+)PY";
+
+// A TLS server in python for one connection at the given TLS version: it reads the given number of
+// bytes, then resets the connection (linger 0) with the rest unread and prints "RESET AFTER <bytes>".
+const std::string kResettingServer = kPythonTlsServer + R"PY(
+import struct
+limit = int(sys.argv[4])
 conn, _ = ls.accept()
-tls = ctx.wrap_socket(conn, server_side=True, suppress_ragged_eofs=False)
-h, n, how = hashlib.sha256(), 0, "notify"
-while True:
-    try:
-        b = tls.recv(65536)
-    except (ssl.SSLEOFError, ConnectionResetError):
-        how = "eof"
-        break
+tls = ctx.wrap_socket(conn, server_side=True)
+n = 0
+while n < limit:
+    b = tls.recv(65536)
     if not b:
         break
     n += len(b)
-    h.update(b)
-print("RECEIVED %d %s %s" % (n, h.hexdigest(), how), flush=True)
+tls.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+tls.close()
+print("RESET AFTER %d" % n, flush=True)
 )PY";
 
 std::string Sha256Hex(const std::string& data) {
@@ -154,6 +199,25 @@ std::string Sha256Hex(const std::string& data) {
                                   QCryptographicHash::Sha256)
       .toHex()
       .toStdString();
+}
+
+// The n-th "RECEIVED ..." line of the counting server's output, or empty.
+std::string ReceivedLine(const std::string& output, size_t n) {
+  size_t at = 0;
+  for (size_t i = 0;; ++i) {
+    at = output.find("RECEIVED ", at);
+    if (at == std::string::npos) return {};
+    const size_t eol = output.find('\n', at);
+    if (eol == std::string::npos) return {};
+    if (i == n) return output.substr(at, eol - at);
+    at = eol;
+  }
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string t;
+  for (const auto& l : lines) t += l + " ";
+  return t;
 }
 
 std::string Reversed(std::string s) {
@@ -442,9 +506,7 @@ TEST_F(SslSocketTest, GracefulCloseDeliversEveryQueuedByteFirst) {
     ASSERT_TRUE(c.Connect(port)) << peer.Output();
     ASSERT_EQ(c.HandshakesDone, 1);
     // Sent and closed at once: the close waits for every byte, then sends the close notification.
-    EXPECT_EQ(c.S.SendStr(data), static_cast<int>(data.size()));
-    c.S.Close();
-    ASSERT_TRUE(WaitFor([&] { return c.ClosedError >= 0; }, 20000)) << c.S.SslEngineState() << "\n" << c.TailText();
+    ASSERT_TRUE(c.SendAndClose(data.data(), data.size(), 20000));
     EXPECT_EQ(c.ClosedError, 0);
     EXPECT_EQ(c.ShutdownError, 0);
     ASSERT_TRUE(peer.WaitForExit(20000)) << peer.Output();
@@ -486,4 +548,89 @@ TEST_F(SslSocketTest, SocketOutlivesItsContext) {
   ASSERT_TRUE(WaitFor([&] { return d.Received.find("ereh llits\n") != std::string::npos; })) << d.Received;
   d.S.Close();
   EXPECT_TRUE(WaitFor([&] { return d.ClosedError >= 0; }));
+}
+
+TEST_F(SslSocketTest, CloseNotificationFollowsTheLastByteOfLargeSends) {
+  // Sizes around those after which the engine's output was still full when the close began (1, 8 and
+  // 16 MB here): its close notification must follow the last byte all the same.
+  const std::vector<size_t> sizes = {1u << 20, 4u << 20, (8u << 20) - 1, 8u << 20, (16u << 20) - 4096, 16u << 20};
+  const size_t largest = *std::max_element(sizes.begin(), sizes.end());
+  std::string data;
+  data.reserve(largest + 64);
+  for (int i = 0; data.size() < largest; ++i) data += "block " + std::to_string(i) + " of a large send\n";
+  for (const char* version : {"1.2", "1.3"}) {
+    SCOPED_TRACE(version);
+    TSslPeer peer("python3", {"-c", kCountingServer, Files->Server.Cert, Files->Server.Key, version,
+                              std::to_string(sizes.size())});
+    const std::string port = peer.WaitForAcceptPort(30000);
+    ASSERT_FALSE(port.empty()) << peer.Output();
+    for (size_t i = 0; i < sizes.size(); ++i) {
+      const size_t size = sizes[i];
+      SCOPED_TRACE(size);
+      TClient c;
+      ASSERT_TRUE(c.Connect(port)) << peer.Output();
+      ASSERT_EQ(c.HandshakesDone, 1);
+      ASSERT_TRUE(c.SendAndClose(data.data(), size)) << peer.Output();
+      ASSERT_TRUE(WaitFor([&] { return !ReceivedLine(peer.Output(), i).empty(); }, 30000)) << peer.Output();
+      const std::string expected =
+          "RECEIVED " + std::to_string(size) + " " + Sha256Hex(data.substr(0, size)) + " notify";
+      EXPECT_EQ(ReceivedLine(peer.Output(), i), expected) << c.TailText();
+      EXPECT_EQ(c.ShutdownError, 0);
+      EXPECT_EQ(c.ClosedError, 0);
+      ASSERT_GE(c.Events.size(), 2u);
+      const std::vector<std::string> tail(c.Events.end() - 2, c.Events.end());
+      EXPECT_EQ(tail, (std::vector<std::string>{"shutdown:one:0", "closed:0"}));
+    }
+    EXPECT_TRUE(peer.WaitForExit(10000)) << peer.Output();
+  }
+}
+
+TEST_F(SslSocketTest, PeerResetDuringGracefulCloseEndsTheShutdownOnce) {
+  const std::string data(8 << 20, 'r');
+  for (const char* version : {"1.2", "1.3"}) {
+    SCOPED_TRACE(version);
+    TSslPeer peer("python3", {"-c", kResettingServer, Files->Server.Cert, Files->Server.Key, version, "204800"});
+    const std::string port = peer.WaitForAcceptPort(30000);
+    ASSERT_FALSE(port.empty()) << peer.Output();
+    TClient c;
+    ASSERT_TRUE(c.Connect(port)) << peer.Output();
+    ASSERT_EQ(c.HandshakesDone, 1);
+    EXPECT_EQ(c.S.SendStr(data), static_cast<int>(data.size()));
+    c.S.Close();
+    ASSERT_TRUE(WaitFor([&] { return c.ClosedError >= 0 && c.ShutdownError >= 0; }, 20000))
+        << c.S.SslEngineState() << "\n" << c.TailText() << "\n" << peer.Output() << "\n" << Joined(c.Events);
+    EXPECT_NE(peer.Output().find("RESET AFTER"), std::string::npos) << peer.Output();
+    // Late events of the broken connection would come now.
+    WaitFor([] { return false; }, 500);
+    const std::vector<std::string> want = {"connected:0", "handshake:0", "shutdown:one:10054", "closed:10054"};
+    EXPECT_EQ(c.Events, want);
+    EXPECT_EQ(c.S.State(), wsClosed);
+    EXPECT_TRUE(peer.WaitForExit()) << peer.Output();
+  }
+}
+
+TEST_F(SslSocketTest, BytesThePeerSendsAfterOurCloseLoseNothing) {
+  // The peer reads nothing until we have closed, then sends before it reads (as a TLS 1.3 server may
+  // send its session tickets late): our socket, closed while the end of our data still waits in the
+  // kernel, must not answer with a reset that drops that data. The send fits in the kernel's buffers.
+  std::string data;
+  for (int i = 0; data.size() < (1u << 20); ++i) data += "line " + std::to_string(i) + " sent before the close\n";
+  for (const char* version : {"1.2", "1.3"}) {
+    SCOPED_TRACE(version);
+    TSslPeer peer("python3", {"-c", kCountingServer, Files->Server.Cert, Files->Server.Key, version, "1", "late"});
+    const std::string port = peer.WaitForAcceptPort(30000);
+    ASSERT_FALSE(port.empty()) << peer.Output();
+    TClient c;
+    ASSERT_TRUE(c.Connect(port)) << peer.Output();
+    ASSERT_EQ(c.HandshakesDone, 1);
+    // The kernel's buffers take the whole send: the close completes before the peer reads.
+    EXPECT_TRUE(c.SendAndClose(data.data(), data.size(), 20000));
+    EXPECT_EQ(c.ClosedError, 0);
+    EXPECT_EQ(c.ShutdownError, 0);
+    peer.Write("go\n");
+    ASSERT_TRUE(WaitFor([&] { return !ReceivedLine(peer.Output(), 0).empty(); }, 20000)) << peer.Output();
+    EXPECT_EQ(ReceivedLine(peer.Output(), 0),
+              "RECEIVED " + std::to_string(data.size()) + " " + Sha256Hex(data) + " notify");
+    EXPECT_TRUE(peer.WaitForExit(10000)) << peer.Output();
+  }
 }

@@ -67,12 +67,12 @@ void TIPClient::DropSocket()
     s->Release();
 }
 
-int TIPClient::ReadAvailable(std::string& buffer)
+int TIPClient::ReadAvailable(std::string& buffer, int maxBytes)
 {
     if (!Socket)
         return -1;
     const int waiting = Socket->RcvdCount();
-    buffer.resize(static_cast<size_t>(std::max(waiting, 0) + 16));
+    buffer.resize(static_cast<size_t>(std::min(std::max(waiting, 0), maxBytes - 16) + 16));
     return Socket->Receive(buffer.data(), static_cast<int>(buffer.size()));
 }
 

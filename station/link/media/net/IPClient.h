@@ -3,6 +3,7 @@
 // and three closures; TMediaIP is the medium that carries raw bytes over it.
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -50,8 +51,8 @@ public:
     const std::string& StartError() const { return FStartError; }
 
 protected:
-    // Reads what the socket holds (its count + 16 bytes); the byte count, or -1.
-    int ReadAvailable(std::string& buffer);
+    // Reads what the socket holds (its count + 16 bytes, at most maxBytes); the byte count, or -1.
+    int ReadAvailable(std::string& buffer, int maxBytes = std::numeric_limits<int>::max());
     void HookSocket();
     // Unhooks the socket's events and frees it after the current event handler.
     void DropSocket();

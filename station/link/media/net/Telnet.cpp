@@ -21,6 +21,7 @@ bool TTelnetClient::Connect()
     SubText.clear();
     Pending.clear();
     FEarly.clear();
+    FReadingHeld = false;
     const bool ok = TIPClient::Connect();
     if (ok) {
         State = tsConnecting;
@@ -175,6 +176,10 @@ void TTelnetClient::DataSent(uint16_t)
         SendPending();
     else if (State == tsClosingPending)
         Close();
+    // The queue has drained: the read that was held back comes now, and its recv re-arms the socket's
+    // read notice for the rest.
+    if (FReadingHeld && SocketConnected() && (State == tsReady || State == tsNegotiating))
+        ReadPass();
 }
 
 void TTelnetClient::FlushReplies()
@@ -204,6 +209,20 @@ void TTelnetClient::SendPending()
 
 void TTelnetClient::SessionClosed(uint16_t error)
 {
+    // What the server sent before it closed still reaches the owner, in order.
+    if (FReadingHeld && Socket) {
+        auto alive = AliveToken();
+        TNetSocket* sock = Socket;
+        std::string buf;
+        int n;
+        FReadingHeld = false;
+        while (Socket == sock && (n = ReadAvailable(buf, kReadPass)) > 0) {
+            Received(buf.data(), n);
+            if (alive.expired())
+                return;
+        }
+    }
+    FReadingHeld = false;
     if (State != tsError)
         State = tsClosed;
     TIPClient::SessionClosed(error);
@@ -269,10 +288,26 @@ void TTelnetClient::Deliver(const std::string& bytes)
         OnData(this, bytes.data(), static_cast<int>(bytes.size()));
 }
 
+size_t TTelnetClient::QueuedBytes() const
+{
+    const int queued = Socket ? Socket->BufferedByteCount() : 0;
+    return static_cast<size_t>(queued > 0 ? queued : 0) + Pending.size();
+}
+
 void TTelnetClient::DataAvailable(uint16_t)
 {
+    ReadPass();
+}
+
+void TTelnetClient::ReadPass()
+{
+    // Not reading leaves the socket's read notice off: the bytes wait in the socket, and the server's
+    // sending stalls once its window is full. DataSent reads again.
+    FReadingHeld = QueuedBytes() > kQueuedLimit;
+    if (FReadingHeld)
+        return;
     std::string buf;
-    const int n = ReadAvailable(buf);
+    const int n = ReadAvailable(buf, kReadPass);
     if (n > 0)
         Received(buf.data(), n);
 }

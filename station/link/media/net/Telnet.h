@@ -55,6 +55,16 @@ public:
     // Sub-negotiation IAC SB option <bytes> IAC SE, with 255 doubled inside.
     int SendSubOption(unsigned char option, const std::string& bytes, bool immediate);
 
+    // Bytes the client holds to send: the socket's queue and the text it has not taken yet.
+    size_t QueuedBytes() const;
+    // Every received option may ask for a reply. Past this many queued bytes the client reads no more
+    // from the socket until its queue has drained, so a server that sends options and never reads the
+    // replies is held back by the connection itself instead of filling the memory.
+    static constexpr size_t kQueuedLimit = 256 * 1024;
+    // The most taken from the socket in one read (the replies to one read can be as long as the read).
+    static constexpr int kReadPass = 64 * 1024;
+    bool ReadingHeld() const { return FReadingHeld; }
+
 protected:
     bool SocketConnected() const;
     // Negotiation queued at the connection; the remote serial port adds its own option first.
@@ -80,6 +90,10 @@ protected:
     void FlushReplies();
     // Data that arrived before the link was reported ready.
     std::string FEarly;
+    // Reading stopped until the queue drains (see kQueuedLimit).
+    bool FReadingHeld = false;
+    // Takes one read from the socket and parses it, unless the queue is too long.
+    void ReadPass();
 };
 
 class TMediaTelnet : public TMediaIP {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <poll.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -187,6 +189,36 @@ protected:
     }
 };
 
+// A telnet or remote serial port medium (1200 8N1) opened against a listener of its own: once made,
+// the medium is open and our negotiation and settings were read; Peer is -1 when it did not open.
+struct TReadyMedium {
+    TestListener Listener;
+    MediaProbe Probe;  // outlives the medium, which may report its close as it goes
+    std::unique_ptr<TMediaTelnet> Medium;
+    int Peer = -1;
+
+    explicit TReadyMedium(bool telCom)
+        : Medium(telCom ? std::make_unique<TMediaTelCom>() : std::make_unique<TMediaTelnet>())
+    {
+        Probe.Hook(Medium.get());
+        if (telCom)
+            Medium->SetMode("1200 8N1");
+        Medium->SetName("127.0.0.1:" + Listener.PortText());
+        if (!Medium->Open())
+            return;
+        const int peer = Listener.Accept();
+        if (peer < 0)
+            return;
+        if (!WaitFor([&] { return Probe.opened == 1; }, 10000)) {
+            ::close(peer);
+            return;
+        }
+        ReadNPumping(peer, 1000, 500);
+        Peer = peer;
+    }
+    TTelnetClient* Client() const { return static_cast<TTelnetClient*>(Medium->Client()); }
+};
+
 TEST_F(TelnetPeerTest, NegotiatesDoublesAndStrips)
 {
     TestListener l;
@@ -255,18 +287,11 @@ TEST_F(TelnetPeerTest, HostileNegotiationKeepsMemoryBounded)
 {
     for (const bool telCom : {false, true}) {
         SCOPED_TRACE(telCom ? "TelCom" : "Telnet");
-        TestListener l;
-        std::unique_ptr<TMediaTelnet> m = telCom ? std::make_unique<TMediaTelCom>() : std::make_unique<TMediaTelnet>();
-        MediaProbe p;
-        p.Hook(m.get());
-        if (telCom)
-            m->SetMode("1200 8N1");
-        m->SetName("127.0.0.1:" + l.PortText());
-        ASSERT_TRUE(m->Open());
-        const int peer = l.Accept();
-        ASSERT_GE(peer, 0);
-        ASSERT_TRUE(WaitFor([&] { return p.opened == 1; }, 10000));
-        ReadNPumping(peer, 1000, 500);  // our negotiation and settings
+        TReadyMedium ready(telCom);
+        ASSERT_GE(ready.Peer, 0);
+        auto& m = ready.Medium;
+        MediaProbe& p = ready.Probe;
+        const int peer = ready.Peer;
 
         // A sub-negotiation of 64 MB that only ends at the last IAC SE, then data. Kept whole it
         // costs twice its size at least; the bounds leave room for the socket's read buffers.
@@ -280,8 +305,9 @@ TEST_F(TelnetPeerTest, HostileNegotiationKeepsMemoryBounded)
         });
         EXPECT_TRUE(WaitFor([&] { return p.data == "ok"; }, 60000));
         subWriter.join();
-        if (kMemoryMeasured)
+        if (kMemoryMeasured) {
             EXPECT_LT(MemoryPeakKb() - base, 48 * 1024) << "peak " << MemoryPeakKb() << " kB from " << base << " kB";
+        }
 
         // An option storm: WILL BINARY, WONT BINARY a million times. Each pair is answered with
         // DO BINARY, DONT BINARY, while the peer reads the answers as they come.
@@ -302,11 +328,109 @@ TEST_F(TelnetPeerTest, HostileNegotiationKeepsMemoryBounded)
         EXPECT_EQ(answers.size(), answer.size() * pairs);
         EXPECT_EQ(answers.substr(0, 12), answer + answer);
         EXPECT_EQ(answers.substr(answers.size() - 6), answer);
-        if (kMemoryMeasured)
+        if (kMemoryMeasured) {
             EXPECT_LT(MemoryPeakKb() - base2, 64 * 1024) << "peak " << MemoryPeakKb() << " kB from " << base2 << " kB";
+        }
         EXPECT_TRUE(m->IsOpen());
         ::close(peer);
         ASSERT_TRUE(WaitFor([&] { return p.closed == 1; }));
+    }
+}
+
+TEST_F(TelnetPeerTest, PeerThatNeverReadsHoldsTheRepliesBounded)
+{
+    const std::string pair = B({255, 251, 0, 255, 252, 0});     // WILL BINARY, WONT BINARY
+    const std::string answer = B({255, 253, 0, 255, 254, 0});   // DO BINARY, DONT BINARY
+    std::string block;
+    for (int i = 0; i < 10000; ++i)
+        block += pair;
+    for (const bool telCom : {false, true}) {
+        SCOPED_TRACE(telCom ? "TelCom" : "Telnet");
+        TReadyMedium ready(telCom);
+        ASSERT_GE(ready.Peer, 0);
+
+        // The server sends option pairs and reads nothing. The client must stop reading once its
+        // replies pile up: then the server's writes stall.
+        constexpr size_t kFlood = 32u << 20;
+        std::atomic<size_t> written{0};
+        std::atomic<bool> stalled{false}, flooding{true};
+        const long base = StartMemoryPeak();
+        std::thread flooder([&] {
+            ::fcntl(ready.Peer, F_SETFL, ::fcntl(ready.Peer, F_GETFL) | O_NONBLOCK);
+            auto progress = std::chrono::steady_clock::now();
+            while (written < kFlood) {
+                pollfd pf{ready.Peer, POLLOUT, 0};
+                if (::poll(&pf, 1, 50) > 0) {
+                    const size_t at = written % block.size();
+                    const ssize_t n = ::send(ready.Peer, block.data() + at, block.size() - at, MSG_NOSIGNAL);
+                    if (n > 0) {
+                        written += static_cast<size_t>(n);
+                        progress = std::chrono::steady_clock::now();
+                        continue;
+                    }
+                    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                        break;
+                }
+                if (std::chrono::steady_clock::now() - progress > std::chrono::milliseconds(1500)) {
+                    stalled = true;
+                    break;
+                }
+            }
+            flooding = false;
+        });
+        size_t maxQueued = 0;
+        const bool ended = WaitFor([&] {
+            maxQueued = std::max(maxQueued, ready.Client()->QueuedBytes());
+            return !flooding;
+        }, 90000);
+        flooder.join();
+        ASSERT_TRUE(ended);
+        EXPECT_TRUE(stalled) << "the client read all " << written << " bytes, its replies unread";
+        EXPECT_LE(maxQueued, TTelnetClient::kQueuedLimit + TTelnetClient::kReadPass);
+        EXPECT_TRUE(ready.Client()->ReadingHeld());
+        if (kMemoryMeasured) {
+            EXPECT_LT(MemoryPeakKb() - base, 24 * 1024) << "peak " << MemoryPeakKb() << " kB from " << base << " kB";
+        }
+        EXPECT_TRUE(ready.Medium->IsOpen());
+
+        // Once the server reads, every pair is answered and the data after them arrives.
+        const std::string rest = pair.substr(written % pair.size()) + "ok";
+        const size_t answers = (written / pair.size() + (written % pair.size() ? 1 : 0)) * answer.size();
+        std::thread finisher([&] {
+            ::fcntl(ready.Peer, F_SETFL, ::fcntl(ready.Peer, F_GETFL) & ~O_NONBLOCK);
+            WriteAll(ready.Peer, rest);
+        });
+        const std::string got = ReadNPumping(ready.Peer, answers, 90000);
+        finisher.join();
+        EXPECT_EQ(got.size(), answers);
+        EXPECT_EQ(got.substr(0, 12), answer + answer);
+        if (got.size() >= answer.size()) {
+            EXPECT_EQ(got.substr(got.size() - answer.size()), answer);
+        }
+        EXPECT_TRUE(WaitFor([&] { return ready.Probe.data == "ok"; }, 20000)) << ready.Probe.data.size();
+        EXPECT_FALSE(ready.Client()->ReadingHeld());
+        EXPECT_TRUE(ready.Medium->IsOpen());
+        ::close(ready.Peer);
+        ASSERT_TRUE(WaitFor([&] { return ready.Probe.closed == 1; }));
+    }
+}
+
+TEST_F(TelnetPeerTest, DataBeforeTheServerClosesArrivesWhileReadingIsHeld)
+{
+    // Our queue is past its bound (a large write the server does not read) when the server sends its
+    // last bytes and closes: they still reach the owner before the close.
+    const std::string big(16 << 20, 'x');
+    for (const bool telCom : {false, true}) {
+        SCOPED_TRACE(telCom ? "TelCom" : "Telnet");
+        TReadyMedium ready(telCom);
+        ASSERT_GE(ready.Peer, 0);
+        EXPECT_EQ(ready.Medium->Write(big.data(), static_cast<int>(big.size())), static_cast<int>(big.size()));
+        ASSERT_GT(ready.Client()->QueuedBytes(), TTelnetClient::kQueuedLimit);
+        ASSERT_TRUE(WriteAll(ready.Peer, "last bytes"));
+        ::shutdown(ready.Peer, SHUT_WR);
+        EXPECT_TRUE(WaitFor([&] { return ready.Probe.closed == 1; }, 10000));
+        EXPECT_EQ(ready.Probe.data, "last bytes");
+        ::close(ready.Peer);
     }
 }
 
