@@ -399,7 +399,7 @@ TEST_F(CoreTest, GracefulCloseSendsQueuedDataWithoutBlocking)
     const auto t0 = std::chrono::steady_clock::now();
     s->Close();
     const auto took = std::chrono::steady_clock::now() - t0;
-    EXPECT_LT(took, std::chrono::milliseconds(200));
+    EXPECT_LT(took, std::chrono::milliseconds(2000));  // not the 20 s of the linger, even on a loaded machine
     EXPECT_EQ(s->State(), wsClosed);
     EXPECT_EQ(closed, 1);
     s.reset();
