@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <functional>
 #include <sys/stat.h>
 #include <unordered_set>
 
@@ -106,6 +107,11 @@ bool IniNameEquals(const std::string& a, const std::string& b)
   for (size_t i = 0; i < a.size(); ++i)
     if (Lower(a[i]) != Lower(b[i])) return false;
   return true;
+}
+
+bool IniTextToInt(const std::string& text, int32_t& value)
+{
+  return ParseInt32(text, value);
 }
 
 // ---------------------------------------------------------------- TCustomIniFile
@@ -380,24 +386,49 @@ void TIniFile::ApplyWrite(const std::string& section, const std::string& ident, 
   if (lines_[insertAt - 1].eol.empty()) lines_[insertAt - 1].eol = eol;
   const bool atEnd = insertAt == lines_.size();
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(keyLine));
-  if (atEnd)
+  if (atEnd) {
     IndexLine(insertAt);  // the last section is the one written: the indexes still hold
-  else
-    DropIndex();
+    return;
+  }
+  // The lines after it moved down by one; the new key is the first of its name (none was found).
+  ShiftIndex([insertAt](size_t i) { return i >= insertAt ? i + 1 : i; });
+  keyIndex_.emplace(KeyOf(Fold(section), ident), insertAt);
+}
+
+void TIniFile::ShiftIndex(const std::function<size_t(size_t)>& moved)
+{
+  for (auto* index : {&sectionIndex_, &keyIndex_})
+    for (auto& entry : *index) entry.second = moved(entry.second);
 }
 
 void TIniFile::ApplyDelete(const std::string& section, const std::string& ident)
 {
+  BuildIndex();
+  const auto first = sectionIndex_.find(Fold(section));
+  if (first == sectionIndex_.end()) return;
+  // Every line of that name in every block of the section, from its first block on.
+  std::vector<size_t> removed;
   bool inSection = false;
-  std::vector<Line> kept;
-  kept.reserve(lines_.size());
-  for (auto& line : lines_) {
+  for (size_t i = first->second; i < lines_.size(); ++i) {
+    const Line& line = lines_[i];
     if (line.kind == Line::Section) inSection = IniNameEquals(line.name, section);
-    else if (inSection && line.kind == Line::Key && IniNameEquals(line.name, ident)) continue;
-    kept.push_back(std::move(line));
+    else if (inSection && line.kind == Line::Key && IniNameEquals(line.name, ident)) removed.push_back(i);
   }
-  lines_ = std::move(kept);
-  DropIndex();
+  if (removed.empty()) return;
+  size_t to = removed.front();
+  for (size_t from = removed.front(), r = 0; from < lines_.size(); ++from) {
+    if (r < removed.size() && removed[r] == from) {
+      ++r;
+      continue;
+    }
+    lines_[to++] = std::move(lines_[from]);
+  }
+  lines_.resize(to);
+  // No line of that name is left in the section; the others moved up by the lines removed before them.
+  keyIndex_.erase(KeyOf(Fold(section), ident));
+  ShiftIndex([&removed](size_t i) {
+    return i - static_cast<size_t>(std::lower_bound(removed.begin(), removed.end(), i) - removed.begin());
+  });
 }
 
 void TIniFile::ApplyErase(const std::string& section)
@@ -446,20 +477,32 @@ std::vector<std::string> TIniFile::ReadSections()
   return names;
 }
 
-std::vector<std::string> TIniFile::ReadSection(const std::string& section)
+void TIniFile::ForEachKey(const std::string& section, const std::function<void(const Line&)>& visit)
 {
   Refresh();
-  std::string s = TrimBlanks(section);
-  std::vector<std::string> keys;
+  const std::string s = TrimBlanks(section);
+  std::unordered_set<std::string> seen;
   bool inSection = false;
   for (const auto& line : lines_) {
     if (line.kind == Line::Section) inSection = IniNameEquals(line.name, s);
-    if (!inSection || line.kind != Line::Key) continue;
-    bool seen = false;
-    for (const auto& k : keys) seen = seen || IniNameEquals(k, line.name);
-    if (!seen) keys.push_back(line.name);
+    if (inSection && line.kind == Line::Key && seen.insert(Fold(line.name)).second) visit(line);
   }
+}
+
+std::vector<std::string> TIniFile::ReadSection(const std::string& section)
+{
+  std::vector<std::string> keys;
+  ForEachKey(section, [&keys](const Line& line) { keys.push_back(line.name); });
   return keys;
+}
+
+std::vector<std::string> TIniFile::ReadSectionValues(const std::string& section)
+{
+  std::vector<std::string> values;
+  ForEachKey(section, [&values](const Line& line) {
+    values.push_back(line.name + "=" + line.text.substr(line.valuePos));
+  });
+  return values;
 }
 
 bool TIniFile::EraseSection(const std::string& section)

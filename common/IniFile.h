@@ -6,6 +6,7 @@
 // and renames it over the target, so a failed save leaves the old file whole.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -43,8 +44,8 @@ class TCustomIniFile {
   bool WriteFloat(const std::string& section, const std::string& ident, double value);
   bool SectionExists(const std::string& section);
   bool ValueExists(const std::string& section, const std::string& ident);
-  // "Key=Value" texts of a section, in order.
-  std::vector<std::string> ReadSectionValues(const std::string& section);
+  // "Key=Value" texts of a section, in order: each name once, with the value ReadString gives.
+  virtual std::vector<std::string> ReadSectionValues(const std::string& section);
 };
 
 // An ini file read whole into memory. Changes are written by UpdateFile() or, when still pending, by
@@ -66,6 +67,7 @@ class TIniFile : public TCustomIniFile {
   bool WriteString(const std::string& section, const std::string& ident, const std::string& value) override;
   std::vector<std::string> ReadSections() override;
   std::vector<std::string> ReadSection(const std::string& section) override;
+  std::vector<std::string> ReadSectionValues(const std::string& section) override;  // in one pass
   bool EraseSection(const std::string& section) override;
   bool DeleteKey(const std::string& section, const std::string& ident) override;
   bool UpdateFile() override;
@@ -124,6 +126,10 @@ class TIniFile : public TCustomIniFile {
   void BuildIndex() const;
   void DropIndex() { indexed_ = false; }
   void IndexLine(size_t i) const;
+  // After lines were inserted or removed: every indexed line number through `moved`.
+  void ShiftIndex(const std::function<size_t(size_t)>& moved);
+  // The first key line of each name in the section's blocks, in file order.
+  void ForEachKey(const std::string& section, const std::function<void(const Line&)>& visit);
 
   std::filesystem::path path_;
   bool hasFile_ = false;
@@ -140,3 +146,5 @@ class TIniFile : public TCustomIniFile {
 
 // Helpers shared with the settings store.
 bool IniNameEquals(const std::string& a, const std::string& b);
+// A value as ReadInteger reads it (decimal or hex, blanks around); false for any other text.
+bool IniTextToInt(const std::string& text, int32_t& value);
