@@ -95,6 +95,8 @@ TImportHostData::TImportHostData(TRadiometreData& data, const TQ5File* file, con
     if (data.GetNbTotalCN() == 0) Status = StatusNoCounts;
     if (stationParams) ApplySiteParams(data.Site, *stationParams, -100);
     data.InstrumentId = SiteSection(data.Site);
+    data.JoinedSection = std::to_string(data.Site.CountryId) + std::to_string(data.Site.DistrictId) +
+                         std::to_string(data.Site.SiteNumber);
 }
 
 }  // namespace radio
