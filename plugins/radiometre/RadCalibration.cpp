@@ -187,18 +187,17 @@ void TCalibrations::Load(TCustomIniFile& ini, const std::string& section, std::v
     // The calibration of each day and the coefficient records already read, by day and filter.
     std::unordered_map<int32_t, TCalibr*> byDay;
     std::unordered_set<int64_t> coefsRead;
-    for (const std::string& line : ini.ReadSectionValues(section)) {
-        const size_t equals = line.find('=');  // names hold no '='
-        const std::string key = line.substr(0, equals), value = line.substr(equals + 1);
+    ini.ForEachValue(section, [&](std::string_view name, std::string_view text) {
+        const std::string key(name), value(text);
         const TCalibrationKey parsed = TCalibrationKey::Parse(key);
-        if (parsed.Status == TCalibrationKey::Ignored) continue;
+        if (parsed.Status == TCalibrationKey::Ignored) return;
         if (parsed.Status == TCalibrationKey::BadDay) {
             warn(key, "the day number is not an integer; key ignored");
-            continue;
+            return;
         }
         if (parsed.Status == TCalibrationKey::BadFilter) {
             warn(key, "the filter number is not an integer; key ignored");
-            continue;
+            return;
         }
         TCalibr*& calibration = byDay[parsed.Day];
         if (!calibration) {
@@ -221,7 +220,7 @@ void TCalibrations::Load(TCustomIniFile& ini, const std::string& section, std::v
             const std::vector<std::string> fields = CoefFields(value);
             if (fields.size() <= 5) {
                 warn(key, "fewer than six coefficients; all taken as 0");
-                continue;
+                return;
             }
             // An empty field (a value ending in ';') is 0.
             for (int i = 0; i < kCoefCount; ++i) {
@@ -232,7 +231,7 @@ void TCalibrations::Load(TCustomIniFile& ini, const std::string& section, std::v
                 }
             }
         }
-    }
+    });
 }
 
 void TCalibrations::Save(TCustomIniFile& ini, const std::string& section, const TCalibr& calibration)
