@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string_view>
 #include <unordered_set>
 
@@ -248,10 +249,34 @@ bool WriteAsciiLines(const std::string& path, const std::vector<std::string>& li
     return WriteFileAtomically(path, text, error);
 }
 
+namespace {
+
+std::string AsciiFileName(const std::string& name, const TScnType& type)
+{
+    return ChangeFileExt(name, "." + type.Extension);
+}
+
+}   // namespace
+
+std::vector<std::string> TQ5File::AsciiFileNames(const std::string& name) const
+{
+    std::vector<std::string> names;
+    std::set<const TScnType*> types;
+    for (int i = 0; i < Events.Count(); ++i) {
+        const TScnType* type = Events.ScnType(i);
+        if (type == nullptr || !Events.Valid(i) || !types.insert(type).second)
+            continue;
+        std::string out = AsciiFileName(name, *type);
+        if (std::find(names.begin(), names.end(), out) == names.end())
+            names.push_back(std::move(out));
+    }
+    return names;
+}
+
 bool TQ5File::ExportAsciiFiles(const std::string& name, bool withHeader)
 {
     // One output per extension, opened when its first event comes; each event's line is written straight
-    // from its record.
+    // from its record, and no event object is made for it.
     std::vector<std::unique_ptr<TFreshFile>> outputs;
     std::map<const TScnType*, TFreshFile*> byType;
     for (int i = 0; i < Events.Count(); ++i) {
@@ -260,7 +285,7 @@ bool TQ5File::ExportAsciiFiles(const std::string& name, bool withHeader)
             continue;
         auto it = byType.find(type);
         if (it == byType.end()) {
-            const std::string out = ChangeFileExt(name, "." + type->Extension);
+            const std::string out = AsciiFileName(name, *type);
             TFreshFile* output = nullptr;
             for (const auto& o : outputs)
                 if (o->name == out)
@@ -272,7 +297,7 @@ bool TQ5File::ExportAsciiFiles(const std::string& name, bool withHeader)
                 output->ok = output->file.Open(out);
                 output->buffer.reserve(TFreshFile::kBufferSize + 4096);
                 if (withHeader) {
-                    output->buffer += Events[i]->AsciiHeader();
+                    output->buffer += Events.AsciiHeader(i);
                     output->EndLine();
                 }
             }

@@ -90,7 +90,9 @@ bool TryEncodeDateTime(int year, int month, int day, int hour, int minute, int s
     double d = 0, t = 0;
     if (!TryEncodeDate(year, month, day, d) || !TryEncodeTime(hour, minute, second, msec, t))
         return false;
-    out = d + t;
+    // Before 30/12/1899 the whole part counts days backwards while the fraction still counts the time of
+    // day forwards: 29/12/1899 06:00 is -1.25, as the decoders read it.
+    out = d < 0 ? d - t : d + t;
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// Date-time values: days since 30/12/1899 as a double, the fraction being the time of day.
+// Date-time values: days since 30/12/1899 as a double, the fraction being the time of day. Before that
+// day the whole part is negative and the fraction still the time of day (-1.25 is 29/12/1899 06:00).
 // Values of the data model are UTC; NowLocal is for file names and log lines only.
 #include <string>
 

@@ -190,6 +190,18 @@ void TEventList::AppendAsciiString(int index, std::string& out) const
         AppendRecordValuesText(*type, hex, out);
 }
 
+std::string TEventList::AsciiHeader(int index) const
+{
+    if (HasObject(index))
+        return FObjects[static_cast<size_t>(index)]->AsciiHeader();
+    // Titles may depend on the record's values (a filter named by another value), so the event is
+    // decoded, but only for this call: keeping it would give every record a slot for an object.
+    TEvenement event(FOwner);
+    std::string hex;
+    event.SetRecordHex(RecordHex(index, hex));
+    return event.AsciiHeader();
+}
+
 std::string TEventList::SymbolString(int index) const
 {
     if (HasObject(index))

@@ -72,6 +72,8 @@ public:
     const std::string& RecordHex(int index, std::string& hex) const;
     // The event's AsciiString appended to `out`, without making its object.
     void AppendAsciiString(int index, std::string& out) const;
+    // The event's AsciiHeader; an event without its object is decoded for it and not kept.
+    std::string AsciiHeader(int index) const;
     // What the event's SymbolString gives.
     std::string SymbolString(int index) const;
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/EventList.h"
 #include "common/Evenement.h"
@@ -54,6 +55,8 @@ public:
     // `base` (modes of TAsciiPeriod), false for an unknown mode. Both return false when a file could not
     // be written (the others are still written; none is left half-written).
     bool ExportAsciiFiles(const std::string& name, bool withHeader);
+    // The files ExportAsciiFiles would write for `name`, in order of first appearance.
+    std::vector<std::string> AsciiFileNames(const std::string& name) const;
     bool ExportAscii(const std::string& base, int periodMode, bool withHeader);
 
     int DataSize() const;   // hex characters of every record (bytes are half of it); a running total

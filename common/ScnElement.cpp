@@ -86,17 +86,20 @@ bool ReadRaw(const TScnTypeItem* item, const std::string& hex, size_t digits, ui
   return true;
 }
 
-// Three bytes from the item's offset, each byte's two hex characters read as a decimal number.
+// Three bytes from the item's offset, each byte's two hex characters read as a decimal number. `out` is
+// written only when all three are decimal: one bad pair leaves the whole date or time at zero.
 bool ReadDecimalTriplet(const TScnTypeItem* item, const std::string& hex, int32_t out[3]) {
   if (!item || item->Offset < 0) return false;
   size_t start = static_cast<size_t>(item->Offset) * 2;
   if (start > hex.size() || hex.size() - start < 6) return false;
+  int32_t parts[3];
   for (int i = 0; i < 3; ++i) {
     char high = hex[start + 2 * i];
     char low = hex[start + 2 * i + 1];
     if (high < '0' || high > '9' || low < '0' || low > '9') return false;
-    out[i] = (high - '0') * 10 + (low - '0');
+    parts[i] = (high - '0') * 10 + (low - '0');
   }
+  std::copy(parts, parts + 3, out);
   return true;
 }
 

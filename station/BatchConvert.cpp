@@ -5,11 +5,9 @@
 #include <memory>
 #include <set>
 
-#include "common/Evenement.h"
 #include "common/FileUtils.h"
 #include "common/Prompt.h"
 #include "common/Q5File.h"
-#include "common/ScnType.h"
 #include "common/Utils.h"
 #include "station/ParamDump.h"
 
@@ -34,6 +32,18 @@ std::unique_ptr<TQ5File> LoadForBatch(const std::string& dataFile, const std::st
     return file;
 }
 
+// True when the bytes after the parameter block hold something other than erased memory and yet no
+// record could be read from them: the file is not a data file, or is damaged past use. (A file with
+// no record at all is a download that found nothing: converting it succeeds with nothing written.)
+bool NoRecordReadable(const TQ5File& file)
+{
+    for (int i = 0; i < file.Events.Count(); ++i)
+        if (file.Events.Valid(i)) return false;
+    for (int32_t p = Q5ParamBlockSize; p < file.ImageLength; ++p)
+        if (file.Image[p] != 0xFF && file.Image[p] != 0x00) return true;
+    return false;
+}
+
 std::string OutputName(const std::string& dataFile, const std::string& outFolder)
 {
     return IncludeTrailingSlash(outFolder) + ExtractFileName(dataFile);
@@ -53,23 +63,19 @@ bool WouldOverwriteInput(const std::string& dataFile, const std::set<std::string
     return false;
 }
 
-// The names ExportAsciiFiles writes for this data file: the given name with each type's extension.
-std::set<std::string> AsciiOutputNames(TQ5File& file, const std::string& name)
-{
-    std::set<std::string> names;
-    for (TEvenement* event : file.Events)
-        if (event->Valid && event->ScnType) names.insert(ChangeFileExt(name, "." + event->ScnType->Extension));
-    return names;
-}
-
 }  // namespace
 
 bool ExportAsciiBatch(const std::string& dataFile, const std::string& outFolder, const TBatchOptions& options)
 {
     auto file = LoadForBatch(dataFile, outFolder);
     if (!file) return false;
+    if (NoRecordReadable(*file)) {
+        ShowWarning(TextWithFileName("", dataFile, "\nNo record could be read from the file."));
+        return false;
+    }
     const std::string name = OutputName(dataFile, outFolder);
-    if (WouldOverwriteInput(dataFile, AsciiOutputNames(*file, name))) return false;
+    const std::vector<std::string> outputs = file->AsciiFileNames(name);
+    if (WouldOverwriteInput(dataFile, {outputs.begin(), outputs.end()})) return false;
     if (!file->ExportAsciiFiles(name, options.AddASCIIHeader)) {
         ShowWarning(TextWithFileName("Unable to write the ASCII files of ", dataFile) + TextWithFileName(" in ", outFolder));
         return false;

@@ -191,6 +191,11 @@ void TStationCore::ConnectButton(bool down)
     View().PortStateChanged();
 }
 
+bool TStationCore::PortLost() const
+{
+    return FConnectionWanted && !FOpening && !FConnected && FMedia && !FMedia->IsOpen();
+}
+
 void TStationCore::MediaOpened()
 {
     FOpening = false;
@@ -370,18 +375,42 @@ void TStationCore::DefaultTimerTimer()
         }
         if (SilenceCounter > 1) View().ReceptionLed(false);
     }
+    if (GiveUpWithoutAnswer) SuperviseFirstContact();
     if (FConnectionWanted && Settings.AutoReconnect && !FOpening && FMedia && !FMedia->IsOpen()) {
         if (FReopenCounter >= 6) {
             FReopenCounter = 0;
         } else if (++FReopenCounter == 6) {
             FOpening = true;
+            bool opened = false;
             try {
-                if (!FMedia->Open()) FOpening = false;
+                opened = FMedia->Open();
             } catch (...) {
+                opened = false;
+            }
+            if (!opened) {
                 FOpening = false;
+                // Each attempt that fails is told once; the next comes seven seconds later.
+                if (!FMedia->LastError.empty()) LogErrorToDialog(FMedia->LastError);
             }
         }
     }
+}
+
+void TStationCore::SuperviseFirstContact()
+{
+    if (FConnected || !FMedia || !FMedia->IsOpen() || FTasks->Current) {
+        FSecondsWithoutAnswer = 0;
+        return;
+    }
+    // As long as a connected link may stay silent: the silence limit, once and for each retry.
+    constexpr int kSilenceLimit = 4, kRetries = 3;
+    constexpr int kLimit = (kSilenceLimit + 1) * (kRetries + 1);
+    if (++FSecondsWithoutAnswer < kLimit) return;
+    FSecondsWithoutAnswer = 0;
+    LogErrorToDialog("No answer on " + FMedia->GetName() + " for " + std::to_string(kLimit) + " s");
+    if (Settings.AutoReconnect) return;  // the port stays open for the instrument
+    FGaveUp = true;
+    ConnectButton(false);
 }
 
 // ---- send and receive path ----------------------------------------------------------------------------
@@ -425,6 +454,7 @@ bool TStationCore::WriteLogLine(const char* data, int count, const char* tag)
 void TStationCore::RS232ReceiveData(void* sender, const char* data, int count)
 {
     SilenceCounter = 0;
+    if (count > 0) FSecondsWithoutAnswer = 0;
     if (FConnected && count > 0) {
         View().ReceptionLed(true);
         ReceivedBytes += count;
@@ -641,6 +671,7 @@ void TStationCore::ProcessReceivedData(void*, const char* data, int count)
             FPhase = 3;
             FHasPending = true;  // a partial frame left by a time-out is dropped here
             FPendingFrame.clear();
+            FPendingChars = 0;
         } else {
             FPhase = 0;
         }
@@ -662,6 +693,7 @@ void TStationCore::ReceiveEventLines(const std::string& chunk)
     for (const std::string& line : LinesAtCR(chunk)) {
         if (!FHasPending) break;  // nothing was asked: whatever follows the frame is dropped
         FPendingFrame += line;
+        FPendingChars += line.size();
         // Text before the first STX is never part of the frame.
         const size_t stx = FPendingFrame.find(STX);
         FPendingFrame.erase(0, stx == std::string::npos ? FPendingFrame.size() : stx);
@@ -706,9 +738,23 @@ void TStationCore::ReceiveEventLines(const std::string& chunk)
                     FBadFrames = 0;
                 }
             }
-        } else if (FPendingFrame.size() > kMaxEventFrame) {
-            LogErrorToDialog("Event frame without end after " + std::to_string(FPendingFrame.size()) + " characters");
-            badFrame();
+        } else if (FPendingChars > kMaxEventFrame) {
+            // No frame is this long: the instrument talks without end. Each byte keeps the link from
+            // going silent, so this counts as a time-out: asked again while retries are left, then
+            // the session ends.
+            LogErrorToDialog("Event frame without end after " + std::to_string(FPendingChars) + " characters");
+            FHasPending = false;
+            FPendingFrame.clear();
+            if (FTransmission) FTransmission->AddError(1);
+            if (--TimeOutRetries < 0) {
+                if (FTransmission) FTransmission->EndStatus = 2;
+                LogInfoToDialog("End of the transmission.");
+                TimeOutRetries = 3;
+                Abort = true;
+            } else {
+                FPhase = 6;
+            }
+            dropRest = true;
         }
         const int n = Q5File->Events.Count();
         if (Settings.StopAfter2FF && n > 2 && Q5File->Events[n - 1]->Empty && Q5File->Events[n - 2]->Empty &&

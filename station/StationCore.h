@@ -62,6 +62,14 @@ public:
     bool ConnectButtonEnabled() const { return FButtonEnabled; }
     void StopTransmission();
     bool Connected() const { return FConnected; }
+    // The user asked for the port and it is neither open nor opening (an open that failed, a link
+    // that closed); with automatic reconnection the supervision tries again.
+    bool PortLost() const;
+    // Runs without a screen: nobody is there to wait for an instrument that never speaks, so an open
+    // port on which nothing arrives for as long as the supervision's time-outs and retries last is
+    // given up (closed; tried again with automatic reconnection).
+    bool GiveUpWithoutAnswer = false;
+    bool GaveUpWithoutAnswer() const { return FGaveUp; }
     void SetConnected(bool value);
     void EndFailedSession(int endStatus);
     void StoreReceivedEvents();
@@ -128,6 +136,7 @@ public:
 private:
     void MediaOpened();
     void MediaClosed();
+    void SuperviseFirstContact();
     void StartConnection(const char* memo);
     void ModemLines(const std::string& chunk);
     void ReceiveEventLines(const std::string& chunk);
@@ -156,12 +165,15 @@ private:
     bool FButtonDown = false, FButtonEnabled = true;
     bool FConnectionWanted = false, FOpening = false;
     int FReopenCounter = 0;
+    int FSecondsWithoutAnswer = 0;  // the port open, nothing received, no task current
+    bool FGaveUp = false;
     int FPreviousBytes = 0;
 
     int FPhase = 0;
     std::string FReply;            // instrument reply collected across chunks
     bool FHasPending = false;      // an event frame is being received ...
     std::string FPendingFrame;     // ... and this much of it came; owned here until it is complete
+    size_t FPendingChars = 0;      // characters received since it was asked, stray ones included
     TEvenement* FLastAppended = nullptr;  // the event this download added last, while the file holds it
     // Records of the valid events this download added: a new record can only repeat one of them,
     // so the file is searched for duplicates only when it does (a download of thousands of records

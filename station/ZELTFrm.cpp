@@ -42,9 +42,9 @@
 #include "common/Utils.h"
 #include "common/Zelt.h"
 #include "station/AboutBox.h"
-#include "station/ChartServices.h"
+#include "common/chart/ChartServices.h"
 #include "station/ConfFrm.h"
-#include "station/HtmlHelp.h"
+#include "common/chart/HtmlHelp.h"
 #include "station/ParamDump.h"
 #include "station/ScnListModel.h"
 #include "station/windows/ConversionASCIIFrm.h"
@@ -532,6 +532,10 @@ void TZELTFrm::AutoRunPlugIn()
     }
     FCore->Tasks().EndCurrent();
 }
+
+bool TZELTFrm::HasPlugIn(const std::string& name) const { return FPlugIns && FPlugIns->FindByName(name); }
+
+std::string TZELTFrm::PlugInsFolder() const { return FZelt.PlugInsDirectory(); }
 
 void TZELTFrm::Start()
 {

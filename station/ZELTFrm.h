@@ -50,6 +50,9 @@ public:
     std::string GetBuildText() const;
     const std::string& StartFileName() const { return FStartFile; }
     const std::string& PlugInName() const { return FPlugInName; }
+    // The plug-ins folder holds a plug-in of this name (as -RUN= gives it).
+    bool HasPlugIn(const std::string& name) const;
+    std::string PlugInsFolder() const;
 
     // ---- settings ----
     void LoadSettings();

@@ -1,8 +1,8 @@
 // zelt: the station program. Batch conversions (-ASCII, -PAR) run before any window exists and end
 // with status 1 on a failure; otherwise the main window runs until it is closed. With no screen
-// (an offscreen or minimal platform) the log lines also go to standard error; an automatic
-// connection ends the program once the first download has been written, a plug-in run (-RUN=)
-// keeps it going until the window is closed (a plug-in may close it), and a start that asks for
+// (an offscreen or minimal platform) a start that asks for something (an automatic connection, a
+// plug-in run) is an unattended run that ends by itself (station/UnattendedRun.h), a plug-in run
+// keeping it going until the window is closed (a plug-in may close it); a start that asks for
 // neither ends at once.
 #include <QApplication>
 #include <QCoreApplication>
@@ -19,9 +19,9 @@
 #include "station/AboutBox.h"
 #include "station/BatchConvert.h"
 #include "station/StationSettings.h"
+#include "station/UnattendedRun.h"
 #include "station/ZELTFrm.h"
 #include "station/link/Scripts.h"
-#include "station/link/Transmission.h"
 
 namespace {
 
@@ -62,29 +62,6 @@ int RunBatch(int argc, char** argv, const std::vector<std::string>& args)
     return result.Failed ? 1 : 0;
 }
 
-// The window shown where there is no screen: its log goes to standard error and the program ends
-// once the first download is over (and its files written).
-class TUnattendedRun : public QObject {
-public:
-    explicit TUnattendedRun(TZELTFrm& frm) : FFrm(frm)
-    {
-        QObject::connect(&FPoll, &QTimer::timeout, this, [this] {
-            if (FFrm.Core().Transmissions().Count() > 0 && !FFrm.Core().Connected()) QCoreApplication::exit(FailedStatus());
-        });
-        FPoll.start(200);
-    }
-    int FailedStatus() const
-    {
-        // A download that did not end well, or data that could not be saved, is a failure.
-        const TTransmission* t = FFrm.Core().Transmissions().Item(0);
-        return t->EndStatus == 0 && !FFrm.Core().Modified ? 0 : 1;
-    }
-
-private:
-    TZELTFrm& FFrm;
-    QTimer FPoll;
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -114,14 +91,15 @@ int main(int argc, char** argv)
         TZELTFrm frm(zelt, args);
         frm.Scripts = scripts.get();
         std::unique_ptr<TUnattendedRun> unattended;
+        const bool asked = frm.Settings().AutoConnect || !frm.PlugInName().empty();
         if (!PromptHasScreen()) {
             frm.EchoMemoToStderr = true;
-            if (frm.Settings().AutoConnect) unattended = std::make_unique<TUnattendedRun>(frm);
+            if (asked) unattended = std::make_unique<TUnattendedRun>(frm);
         }
         frm.show();
         frm.Start();
         if (TSplashScreenFrm::Current) TSplashScreenFrm::Current->close();
-        if (!PromptHasScreen() && !unattended && frm.PlugInName().empty()) {
+        if (!PromptHasScreen() && !asked) {
             // Nothing would ever happen: the window shows what it opened once, then the program ends.
             QCoreApplication::processEvents();
             return 0;

@@ -78,6 +78,33 @@ TEST_F(AsciiExportTest, FreshFilesPerTypeWithHeader)
     EXPECT_EQ(ReadText(dir.File("data.SKY")), "1/6/2025,8:0:0,1234\r\n");
 }
 
+TEST_F(AsciiExportTest, ATimeWithOneBadPairIsAllZero)
+{
+    // Time bytes 13 0F 20: the minute is not decimal, so the event is undated and its time reads 0:0:0,
+    // in the export written straight from the records as in the texts of the event's own values.
+    Load({MakeRecordRawDate(0x12, {0x25, 0x06, 0x01, 0x13, 0x0F, 0x20}, {0x01, 0xF4}),
+          MakeRecordRawDate(0x12, {0x25, 0x06, 0x01, 0x13, 0x20, 0x0F}, {0x01, 0xF4}), Sun(6, 1, 13, 20)});
+    EXPECT_TRUE(file.ExportAsciiFiles(dir.File("t.q5"), false));
+    EXPECT_EQ(ReadText(dir.File("t.NSU")), "1/6/2025,0:0:0,10.0\r\n1/6/2025,0:0:0,10.0\r\n1/6/2025,13:20:0,10.0\r\n");
+    lists.Scn().ShowZeroDate = 1;
+    EXPECT_EQ(file.Events[0]->Items(1)->GetASCIIString(), "00:00:00");
+    EXPECT_EQ(file.Events[0]->AsciiString(), "01/06/2025,00:00:00,10.0");
+    EXPECT_EQ(file.Events[0]->DescString(), "Event is not dated.");
+}
+
+TEST_F(AsciiExportTest, ExportsMakeNoEventObjects)
+{
+    // A record becomes an object only when one is asked for: the exports, their header line and the
+    // names of their files read the records, so that a large file costs little more than its bytes.
+    Load({Sun(6, 1, 8, 0), Sky(6, 1, 8, 1234), Sun(6, 2, 9, 0)});
+    EXPECT_EQ(file.AsciiFileNames(dir.File("x.q5")), (std::vector<std::string>{dir.File("x.NSU"), dir.File("x.SKY")}));
+    ASSERT_TRUE(file.ExportAsciiFiles(dir.File("x.q5"), true));
+    ASSERT_TRUE(file.ExportAscii(dir.File("p"), ASCII_DAY, false));
+    for (int i = 0; i < file.Events.Count(); ++i)
+        EXPECT_FALSE(file.Events.HasObject(i)) << i;
+    EXPECT_EQ(ReadText(dir.File("x.SKY")), "Date,Time,Count\r\n1/6/2025,8:0:0,1234\r\n");
+}
+
 TEST_F(AsciiExportTest, SeparatorsAndQuotingComeFromTheList)
 {
     lists.Scn().SepList = ";";
@@ -192,6 +219,33 @@ TEST(LineDateTime, Readings)
     EXPECT_EQ(LineDateTime(""), 0.0);
     EXPECT_EQ(LineDateTime("\""), 0.0);
     EXPECT_EQ(LineDateTime("99999999999999/1/1,1:1:1"), 0.0);
+}
+
+TEST(LineDateTime, DaysBeforeTheFirstDay)
+{
+    // Before 30/12/1899 the day counts backwards and the time of day forwards: a line's date-time reads
+    // back as the same day and time, and period files take their names from it.
+    struct Case {
+        const char* line;
+        double value;
+        const char* hourlyName;
+    } cases[] = {
+        {"29/12/1899,06:00:00", -1.25, "b0629121899.NSU"},
+        {"29/12/1899,18:00:00", -1.75, "b1829121899.NSU"},
+        {"29/12/1899,00:00:00", -1.0, "b0029121899.NSU"},
+        {"28/12/1899,23:59:59", -2.0 - 86399.0 / 86400, "b2328121899.NSU"},
+        {"30/12/1899,06:00:00", 0.25, "b0630121899.NSU"},
+        {"30/12/1899,00:00:00", 0.0, "b0030121899.NSU"},
+        {"31/12/1899,00:00:00", 1.0, "b0031121899.NSU"},
+        {"01/01/1900,12:00:00", 2.5, "b1201011900.NSU"},
+        {"01/01/1899,06:00:00", -363.25, "b0601011899.NSU"},
+    };
+    for (const Case& c : cases) {
+        const double value = LineDateTime(c.line);
+        EXPECT_DOUBLE_EQ(value, c.value) << c.line;
+        EXPECT_EQ(AsciiPeriodFileName("b", ASCII_HOUR, value, "NSU"), c.hourlyName) << c.line;
+        EXPECT_EQ(FormatDateTime("dd/mm/yyyy,hh:nn:ss", value), c.line);
+    }
 }
 
 // The station's own description files on a small data file, against files checked by hand.

@@ -173,10 +173,15 @@ TEST_F(ScnElementTest, DateAndTime) {
   EXPECT_EQ(Text(date, "210305"), "5/3/21");
   EXPECT_EQ(Text(date, "211A05"), "0/0/0");  // not decimal
   EXPECT_EQ(Text(time, "080907"), "8:9:7");
+  // One pair that is not decimal sets all three parts to 0, wherever it stands.
+  for (const char* bad : {"130F20", "13200F", "1A2020", "1320 2", "FFFFFF"})
+    EXPECT_EQ(Text(time, bad), "0:0:0") << bad;
+  EXPECT_EQ(Text(date, "25060F"), "0/0/0");
   lists.Scn().ShowZeroDate = 1;
   lists.Scn().QuotedDateTime = 1;
   lists.Scn().SepTime = "-";
   EXPECT_EQ(Text(time, "080907"), "\"08-09-07\"");
+  EXPECT_EQ(Text(time, "130F20"), "\"00-00-00\"");
   // Only the date kind decodes a date.
   EXPECT_EQ(Text(Item("Date", VAL_CN), "210305"), "\"00/00/00\"");
 }

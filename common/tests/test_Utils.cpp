@@ -110,6 +110,37 @@ TEST(DateTime, EncodeDecodeAndPivotYears)
     EXPECT_EQ(ExpandYear(-1), -1);
 }
 
+TEST(DateTime, DaysBeforeTheFirstDay)
+{
+    // Before 30/12/1899 the whole part counts days backwards and the fraction is still the time of day:
+    // every date-time encodes to a value that decodes and shows as itself.
+    struct Case {
+        int y, mo, d, h, mi, s, ms;
+        double value;
+    } cases[] = {
+        {1899, 12, 29, 6, 0, 0, 0, -1.25},    {1899, 12, 29, 18, 0, 0, 0, -1.75},
+        {1899, 12, 29, 0, 0, 0, 0, -1.0},     {1899, 12, 28, 12, 0, 0, 0, -2.5},
+        {1899, 12, 30, 6, 0, 0, 0, 0.25},     {1899, 12, 30, 0, 0, 0, 0, 0.0},
+        {1899, 12, 31, 18, 0, 0, 0, 1.75},    {1900, 1, 1, 0, 0, 0, 0, 2.0},
+        {1899, 1, 1, 12, 0, 0, 0, -363.5},    {1800, 1, 1, 23, 59, 59, 999, -36522.0 - 86399.999 / 86400},
+    };
+    for (const Case& c : cases) {
+        double v = 0;
+        ASSERT_TRUE(TryEncodeDateTime(c.y, c.mo, c.d, c.h, c.mi, c.s, c.ms, v));
+        EXPECT_DOUBLE_EQ(v, c.value) << c.y << "-" << c.mo << "-" << c.d << " " << c.h << ":" << c.mi;
+        int y, mo, d, h, mi, s, ms;
+        DecodeDateTime(v, y, mo, d, h, mi, s, ms);
+        EXPECT_EQ((std::vector<int>{y, mo, d, h, mi, s, ms}), (std::vector<int>{c.y, c.mo, c.d, c.h, c.mi, c.s, c.ms}))
+            << v;
+    }
+    double v = 0;
+    ASSERT_TRUE(TryEncodeDateTime(1899, 12, 29, 6, 0, 0, 0, v));
+    EXPECT_EQ(ShortDateText(v) + " " + TimeText(v), "29/12/1899 06:00:00");
+    // A negative fraction of the first day is a time of that day, as it is read.
+    EXPECT_EQ(FormatDateTime("dd/mm/yyyy hh:nn", -0.25), "30/12/1899 06:00");
+    EXPECT_EQ(FormatDateTime("dd/mm/yyyy hh:nn", -0.75), "30/12/1899 18:00");
+}
+
 TEST(DateTime, NowIsTheSystemClock)
 {
     const double expected = UnixMsToDateTime(static_cast<long long>(std::time(nullptr)) * 1000);
@@ -277,7 +308,7 @@ TEST(Delay, WaitsAndKeepsEventsFlowing)
     QElapsedTimer timer;
     timer.start();
     Delay(0, true);
-    EXPECT_LT(timer.elapsed(), 5);
+    EXPECT_LT(timer.elapsed(), 200);  // at once, even on a loaded machine
     timer.restart();
     Delay(30, false);
     EXPECT_GE(timer.elapsed(), 30);

@@ -1,8 +1,8 @@
 // Optical-depth program. With a parameter file it runs one computation in batch, without any window;
 // without one (or with only the graph option) it shows its dialog.
 //
-// Exit status: 0 success; 2 parameter file, 3 unknown instrument, 4 table, 5 calibration, 6 data file,
-// 7 result file.
+// Exit status: 0 success; 2 parameter file (or the dialog asked for without a screen), 3 unknown
+// instrument, 4 table, 5 calibration, 6 data file, 7 result file.
 
 #include "morvane/app/GraphProgram.h"
 #include "morvane/app/MorvaneDialog.h"
@@ -33,6 +33,15 @@ bool GraphOption(const std::string &option) {
   return !(c == "G0" || c == "g0");
 }
 
+// Without a screen nobody can answer the dialog: say how to call the program instead.
+int NoScreen() {
+  std::cerr << "Error initializing application morvane\n"
+               "Usage: morvane PARAMETER_FILE [/G0|/G1]  one computation, without any window\n"
+               "       morvane [/G0|/G1]                 the dialog \"Cálculo de AOD\" (needs a screen)\n"
+               "/G0: without the graph program; /G1 (the default): the graph program after the run\n";
+  return 2;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -54,13 +63,15 @@ int main(int argc, char **argv) {
     return 0;
   }
 
-  // Without any screen the dialog cannot exist: say so instead of letting the window system abort.
+  // Without any display the window system would abort; an offscreen or minimal platform has no screen
+  // either, and the dialog would wait for ever.
   const char *platform = std::getenv("QT_QPA_PLATFORM");
-  if (!(platform && *platform) && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
-    std::cerr << "Error initializing application morvane\n";
-    return 1;
-  }
+  if (!(platform && *platform) && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+    return NoScreen();
   QApplication app(argc, argv);
+  const QString used = QGuiApplication::platformName();
+  if (used == QLatin1String("offscreen") || used == QLatin1String("minimal"))
+    return NoScreen();
   morvane::MorvaneDialog window(graph);
   window.show();
   return app.exec();

@@ -57,12 +57,19 @@ bool ReadParameterFile(const std::string &path, RunParams &p, std::string &why) 
   if (bad(r.ReadInt(v), "el filtrado de nubes"))
     return false;
   p.cloudScreening = v != 0;
-  if (!single("la latitud", p.latitude) || !single("la longitud", p.longitude) || !single("la altura", p.altitude))
+  // A value out of its range is refused on its own line.
+  auto within = [&](const char *item, bool ok) {
+    if (!ok)
+      why = std::string(item) + " fuera de rango (línea " + std::to_string(r.LineNumber()) + ")";
+    return ok;
+  };
+  if (!single("la latitud", p.latitude) ||
+      !within("la latitud", std::fabs(p.latitude) <= kMaxLatitude) ||
+      !single("la longitud", p.longitude) ||
+      !within("la longitud", std::fabs(p.longitude) <= kMaxLongitude) ||
+      !single("la altura", p.altitude) ||
+      !within("la altura", p.altitude >= kMinAltitude && p.altitude <= kMaxAltitude))
     return false;
-  if (const char *field = SiteOutOfRange(p)) {
-    why = std::string(field) + " fuera de rango (línea " + std::to_string(r.LineNumber()) + ")";
-    return false;
-  }
 
   if (!single("el NO2", p.no2))
     return false;
@@ -108,7 +115,9 @@ bool ReadParameterFile(const std::string &path, RunParams &p, std::string &why) 
       comb.push_back(static_cast<int>(q));
     }
   }
-  if (!single("la presión", p.pressure))
+  // A pressure is a positive value, none at all (0: no Rayleigh term) or -1 (from the altitude).
+  if (!single("la presión", p.pressure) ||
+      !within("la presión", p.pressure >= 0 || p.pressure == -1))
     return false;
 
   // Data files: one per line to the end of the file, at most 31; a blank line counts as a name.

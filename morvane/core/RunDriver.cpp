@@ -34,9 +34,25 @@ void RefuseOutputOverInput(const RunParams &params, const std::string &parameter
     inputs.emplace_back(name, "datos");
   for (const char *table : {"instruments.dat", "espectro.dat", "ozono.dat", "no2.dat", "tw.dat"})
     inputs.emplace_back(TablePath(table), "tablas");
-  std::vector<std::string> outputs = {TrimRight(params.outputFile), "temporalg"};
+  std::vector<std::string> results = {TrimRight(params.outputFile)};
   if (params.cloudScreening)
-    outputs.push_back(ScreenedName(params.outputFile));
+    results.push_back(ScreenedName(params.outputFile));
+  // Nor are the results written over the run's own working files in the working folder: the scratch
+  // file and the graph hand-off (which does not exist yet in a fresh folder).
+  namespace fs = std::filesystem;
+  const auto normal = [](const std::string &name) {
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(name, ec);
+    const fs::path real = fs::weakly_canonical(absolute, ec);
+    return ec ? absolute.lexically_normal() : real;
+  };
+  for (const auto &out : results)
+    for (const char *work : {"temporal", "temporalg"})
+      if (normal(out) == normal(work))
+        throw Failure(FailureKind::Output,
+                      "El fichero de salida " + out + " es el fichero de trabajo " + work + ": no se sobrescribe");
+  std::vector<std::string> outputs = results;
+  outputs.push_back("temporalg");
   for (const auto &out : outputs)
     for (const auto &[name, what] : inputs) {
       std::error_code ec; // a file that does not exist is no input of anything

@@ -3,6 +3,7 @@
 #include "MorvaneFixture.h"
 
 #include "morvane/app/MorvaneDialog.h"
+#include "common/tests/support/WindowTestDriver.h"
 #include "morvane/core/Physics.h"
 
 #include <gtest/gtest.h>
@@ -25,11 +26,7 @@ using namespace morvane::test;
 namespace {
 
 QApplication &App() {
-  static int argc = 1;
-  static char name[] = "morvane_dialog_test";
-  static char *argv[] = {name, nullptr};
-  static QApplication *app = new QApplication(argc, argv);
-  return *app;
+  return window_test::TestApplication("morvane_dialog_test");
 }
 
 struct Shown {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -26,8 +27,10 @@ struct Outcome {
 
 std::string Program() { return BinDir() + "/morvane"; }
 
-// Runs the program in dir with no display; extraEnv entries are "NAME=value".
-Outcome RunProgram(const std::string &dir, const std::vector<std::string> &args, const std::vector<std::string> &extraEnv = {}) {
+// Runs the program in dir with no display; extraEnv entries are "NAME=value". A program that has not
+// ended after `limit` is killed and reported with status -2.
+Outcome RunProgram(const std::string &dir, const std::vector<std::string> &args, const std::vector<std::string> &extraEnv = {},
+                   std::chrono::seconds limit = std::chrono::seconds(60)) {
   Outcome o;
   const std::string outPath = dir + "/.stdout", errPath = dir + "/.stderr";
   pid_t pid = fork();
@@ -53,7 +56,17 @@ Outcome RunProgram(const std::string &dir, const std::vector<std::string> &args,
     _exit(127);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      o.status = -2;
+      o.err = "the program did not end within " + std::to_string(limit.count()) + " s";
+      return o;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   o.out = ReadFile(outPath);
   o.err = ReadFile(errPath);
@@ -165,7 +178,7 @@ std::string WithLine(const std::string &text, size_t number, const std::string &
   return out;
 }
 
-TEST_F(ProgramTest, AnOutputNamingAnInputIsRefusedAndTheInputKept) {
+TEST_F(ProgramTest, AnOutputOverAnInputOrAWorkingFileIsRefusedAndTheInputKept) {
   WriteFile(dir.file("res.ta2"), ReadFile(dir.file("site.nsu")));
   struct Case {
     std::string output, calibration;
@@ -176,7 +189,11 @@ TEST_F(ProgramTest, AnOutputNamingAnInputIsRefusedAndTheInputKept) {
                         {"./cal.cal", "cal.cal", {"site.nsu"}, 0},
                         {"site.nsu", "cal.cal", {"site.nsu"}, 0},
                         {dir.file("site.nsu"), "cal.cal", {"site.nsu"}, 1},
-                        {"res.tao", "cal.cal", {"res.ta2"}, 1}}; // the screened file would replace the data
+                        {"res.tao", "cal.cal", {"res.ta2"}, 1}, // the screened file would replace the data
+                        // the run's own working files: the scratch file and the graph hand-off
+                        {"temporalg", "cal.cal", {"site.nsu"}, 1},
+                        {"temporal", "cal.cal", {"site.nsu"}, 0},
+                        {dir.file("temporalg"), "cal.cal", {"site.nsu"}, 0}};
   for (const Case &c : cases) {
     const std::string param = ParameterFile(7, c.calibration, c.output, c.cloud, kLat, kLon, kAlt, "-2\n", "300\n",
                                             {{1, 2, 3, 4}}, -1, c.data);
@@ -189,6 +206,7 @@ TEST_F(ProgramTest, AnOutputNamingAnInputIsRefusedAndTheInputKept) {
     EXPECT_EQ(ReadFile(dir.file("cal.cal")), cal);
     EXPECT_EQ(ReadFile(dir.file(c.data[0])), data);
     EXPECT_FALSE(Exists("res.tao"));
+    EXPECT_FALSE(Exists("temporal"));
     EXPECT_FALSE(Exists("temporalg"));
   }
 }
@@ -221,13 +239,16 @@ TEST_F(ProgramTest, SiteIntegersAndCalibrationLinesAreChecked) {
   struct Case {
     std::string param, says;
   };
-  const Case refused[] = {{param(90.5, kLon, kAlt), "la latitud fuera de rango"},
-                          {param(-91, kLon, kAlt), "la latitud fuera de rango"},
-                          {param(kLat, 180.01, kAlt), "la longitud fuera de rango"},
-                          {param(kLat, -200, kAlt), "la longitud fuera de rango"},
-                          {param(kLat, kLon, 2e12), "la altura fuera de rango"},
-                          {param(kLat, kLon, -501), "la altura fuera de rango"},
+  // Each value out of its range is named with its own line.
+  const Case refused[] = {{param(90.5, kLon, kAlt), "la latitud fuera de rango (línea 5)"},
+                          {param(-91, kLon, kAlt), "la latitud fuera de rango (línea 5)"},
+                          {param(kLat, 180.01, kAlt), "la longitud fuera de rango (línea 6)"},
+                          {param(kLat, -200, kAlt), "la longitud fuera de rango (línea 6)"},
+                          {param(kLat, kLon, 2e12), "la altura fuera de rango (línea 7)"},
+                          {param(kLat, kLon, -501), "la altura fuera de rango (línea 7)"},
                           {param(kLat, kLon, 1e300), "la altura fuera de rango"},
+                          {WithLine(param(kLat, kLon, kAlt), 13, "-1850"), "la presión fuera de rango (línea 13)"},
+                          {WithLine(param(kLat, kLon, kAlt), 13, "-0.5"), "la presión fuera de rango (línea 13)"},
                           {WithLine(param(kLat, kLon, kAlt), 4, "--1"), "el filtrado de nubes"},
                           {WithLine(param(kLat, kLon, kAlt), 1, "+-7"), "el código de instrumento"}};
   for (const Case &c : refused) {
@@ -237,9 +258,13 @@ TEST_F(ProgramTest, SiteIntegersAndCalibrationLinesAreChecked) {
     EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
     EXPECT_FALSE(Exists("result.tao"));
   }
-  // The ends of each range are sites.
+  // The ends of each range are sites; a pressure of 0 or a positive one is a pressure.
   WriteFile(dir.file("inputpar.dat"), param(kLat, 180, 9000));
   EXPECT_EQ(RunProgram(dir.path(), {"inputpar.dat", "/G0"}).status, 0);
+  for (const char *pressure : {"0", "850"}) {
+    WriteFile(dir.file("inputpar.dat"), WithLine(param(kLat, kLon, kAlt), 13, pressure));
+    EXPECT_EQ(RunProgram(dir.path(), {"inputpar.dat", "/G0"}).status, 0) << pressure;
+  }
 
   // A calibration line with another field count, or with decimal commas, stops the run; blank lines do not.
   WriteFile(dir.file("inputpar.dat"), param(kLat, kLon, kAlt));
@@ -303,12 +328,19 @@ TEST_F(ProgramTest, GraphProgramStartsWhenPresentAndItsAbsenceIsNoError) {
   EXPECT_FALSE(Exists("graf-ran"));
 }
 
-TEST_F(ProgramTest, DialogModeWithoutAScreenSaysSo) {
-  for (const std::vector<std::string> &args : {std::vector<std::string>{}, std::vector<std::string>{"/G0"}}) {
-    const Outcome o = RunProgram(dir.path(), args);
-    EXPECT_EQ(o.status, 1);
-    EXPECT_NE(o.err.find("Error initializing application morvane"), std::string::npos) << o.err;
-  }
+// Without a display, or on a platform without a screen, nobody could answer the dialog: the program
+// says how to call it and ends at once.
+TEST_F(ProgramTest, DialogModeWithoutAScreenSaysHowToCallIt) {
+  for (const std::vector<std::string> &env :
+       {std::vector<std::string>{}, std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"},
+        std::vector<std::string>{"QT_QPA_PLATFORM=minimal"}})
+    for (const std::vector<std::string> &args : {std::vector<std::string>{}, std::vector<std::string>{"/G0"}}) {
+      const Outcome o = RunProgram(dir.path(), args, env, std::chrono::seconds(20));
+      SCOPED_TRACE(env.empty() ? "no display" : env[0]);
+      EXPECT_EQ(o.status, 2) << o.err;
+      EXPECT_NE(o.err.find("Error initializing application morvane"), std::string::npos) << o.err;
+      EXPECT_NE(o.err.find("Usage: morvane PARAMETER_FILE [/G0|/G1]"), std::string::npos) << o.err;
+    }
 }
 
 } // namespace

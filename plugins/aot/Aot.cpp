@@ -5,6 +5,7 @@
 
 #include "common/FileUtils.h"
 #include "common/PlugInterface.h"
+#include "common/Prompt.h"
 #include "common/Q5File.h"
 #include "common/ScnType.h"
 #include "common/StaParametre.h"
@@ -68,7 +69,11 @@ int32_t Execute() {
   }
   const int site = run.data.Site->SiteNumber;
   if (!CalibrationExists(site)) {
-    ShowWarningBox("No calibration file for this instrument (..\\Calibration\\calibr" + std::to_string(site) + ".cal)");
+    // The classic text, then the file this station looks for and where it comes from.
+    ShowWarning(TextWithFileName("No calibration file for this instrument (..\\Calibration\\calibr" +
+                                     std::to_string(site) + ".cal)\n",
+                                 TCalibFile::FileNameFor(site),
+                                 " does not exist: the Bouguer-Langley calibration writes it."));
     return -4;
   }
   host.DataFile = file;

@@ -21,6 +21,7 @@
 #include <array>
 #include <cmath>
 #include <filesystem>
+#include <map>
 
 #include "common/AsciiExport.h"
 #include "common/DateTime.h"
@@ -87,6 +88,17 @@ std::optional<int> EditValue(const QLineEdit* edit) {
   return ok ? std::optional<int>(v) : std::nullopt;
 }
 
+// What a user may give by hand: a pressure in hPa, a total ozone in Dobson units (the lowest and
+// highest columns ever measured lie well within these), or the value that stands for none given.
+struct TManualValue {
+  int NotGiven;
+  int Lowest, Highest;
+  const char* Refusal;
+  bool Holds(int v) const { return v == NotGiven || (v >= Lowest && v <= Highest); }
+};
+const TManualValue kPressure{-1, 1, 1100, "The pressure must be a positive number of hPa, up to 1100."};
+const TManualValue kOzone{300, 50, 800, "The ozone must be a number of Dobson units from 50 to 800."};
+
 QString FloatText(double v) {
   std::string s = RealTextDot(v);
   for (char& c : s)
@@ -112,7 +124,7 @@ TAotFrm::TAotFrm(TBgrData& data, const TAotHost& host, const std::string& baseNa
   setWindowTitle("AOT");
   resize(900, 620);
   workFolder_ = AotWorkFolder();
-  resultFolder_ = workFolder_;
+  resultFolder_ = host_.DataFile ? AotResultFolder(host_.DataFile->FileName) : workFolder_;
   resultFile_ = resultFolder_ + baseName_ + ".tao";
   BuildControls();
   BuildMenus();
@@ -227,6 +239,8 @@ void TAotFrm::BuildControls() {
   connect(CBPression, &QCheckBox::toggled, this, [this](bool on) {
     EPression->setEnabled(on);
     if (!on) EPression->setText("-1");
+    // "-1" stands for no pressure given: typing after it would make a negative pressure.
+    if (on && EditValue(EPression) == kPressure.NotGiven) EPression->clear();
   });
   connect(CBOzone, &QCheckBox::toggled, this, [this](bool on) {
     EOzone->setEnabled(on);
@@ -313,12 +327,27 @@ void TAotFrm::ReadSiteValues() {
   ozoneValue_ = EditValue(EOzone).value_or(300);
 }
 
+bool TAotFrm::TakeManualValue(QLineEdit* edit, std::optional<int>& value) {
+  const bool pressure = edit == EPression;
+  const TManualValue& rule = pressure ? kPressure : kOzone;
+  value.reset();
+  if (edit->text().trimmed().isEmpty()) return true;
+  value = EditValue(edit);
+  if (value && rule.Holds(*value)) return true;
+  const int kept = pressure ? pressureValue_ : ozoneValue_;
+  edit->setText(pressure && kept == kPressure.NotGiven ? QString() : QString::number(kept));
+  ShowWarningBox(rule.Refusal);
+  return false;
+}
+
 // Writes the edit's value to the site file when it changed; true when it did.
 bool TAotFrm::StoreSiteValue(QLineEdit* edit) {
   const bool pressure = edit == EPression;
   int& remembered = pressure ? pressureValue_ : ozoneValue_;
+  std::optional<int> given;
+  if (!TakeManualValue(edit, given)) return false;
   // An empty edit is a value not given: the pressure from the altitude, the usual ozone.
-  const int value = EditValue(edit).value_or(pressure ? -1 : 300);
+  const int value = given.value_or(pressure ? kPressure.NotGiven : kOzone.NotGiven);
   if (value == remembered) return false;
   ForceDirectories(BytesToPath(CalibrationFolder()));
   TIniFile ini{BytesToPath(InfosFileName())};
@@ -360,14 +389,23 @@ bool TAotFrm::ExportSunData(std::string& nsuFile) {
 }
 
 bool TAotFrm::Compute() {
+  missingResultsText_.reset();
+  std::optional<int> pressure, ozone;
+  if ((CBPression->isChecked() && !TakeManualValue(EPression, pressure)) ||
+      (CBOzone->isChecked() && !TakeManualValue(EOzone, ozone)))
+    return false;
   std::string nsuFile;
   if (!ExportSunData(nsuFile)) {
     ShowWarning(TextWithFileName("Unable to write the sun measurements for Morvane in ", workFolder_ + "Ascii/"));
     return false;
   }
-  Label2->setVisible(false);
+  if (!FileExists(BytesToPath(nsuFile))) {
+    ShowWarningBox("This data file holds no direct-sun measurements: there is no AOT to compute.");
+    missingResultsText_ = "";
+    return false;
+  }
   // Morvane writes into a folder of its own; the results replace the earlier ones only when it succeeds.
-  const std::string runFolder = resultFolder_ + "run/";
+  const std::string runFolder = workFolder_ + "run/";
   ForceDirectories(BytesToPath(runFolder));
   const std::string newTao = runFolder + baseName_ + ".tao", newTa2 = runFolder + baseName_ + ".ta2";
   DeleteFileIfExists(BytesToPath(newTao));
@@ -383,10 +421,10 @@ bool TAotFrm::Compute() {
   p.Lat = data_.Site->Lat;
   p.Lon = data_.Site->Lon;
   p.Alt = data_.Site->Alt;
-  if (CBOzone->isChecked()) p.Ozone = EditValue(EOzone);
+  p.Ozone = ozone;
   if (!p.Ozone && FileExists(BytesToPath(workFolder_ + kDailyOzoneFileName))) p.DailyOzoneFile = kDailyOzoneFileName;
   if (!p.Ozone && p.DailyOzoneFile.empty()) EOzone->setText("300");
-  if (CBPression->isChecked()) p.Pressure = EditValue(EPression);
+  p.Pressure = pressure;
   p.DataFile = nsuFile;
   std::string error;
   if (!WriteAsciiLines(ParameterFile(), AotParameterLines(p), &error)) {
@@ -396,13 +434,14 @@ bool TAotFrm::Compute() {
 
   const TMorvaneRun run = RunMorvane(host_.Morvane, {"inputpar.dat", "/G0"}, workFolder_, this);
   bool ok = run.Ok;
-  QString message = AnsiToQString(run.Message);
+  QString message = QString::fromStdString(run.Message);  // Morvane speaks UTF-8
   if (ok && (!FileExists(BytesToPath(newTao)) || !FileExists(BytesToPath(newTa2)))) {
     ok = false;
-    message = AnsiToQString("Morvane wrote no result file.");
+    message = "Morvane wrote no result file.";
   }
   if (ok) {
     const std::string tao = resultFolder_ + baseName_ + ".tao", ta2 = resultFolder_ + baseName_ + ".ta2";
+    ForceDirectories(BytesToPath(resultFolder_));
     std::error_code ec1, ec2;
     std::filesystem::rename(BytesToPath(newTao), BytesToPath(tao), ec1);
     std::filesystem::rename(BytesToPath(newTa2), BytesToPath(ta2), ec2);
@@ -416,12 +455,19 @@ bool TAotFrm::Compute() {
       resultFile_ = ta2;
     }
   }
-  if (!ok) {
-    DeleteFileIfExists(BytesToPath(newTao));
-    DeleteFileIfExists(BytesToPath(newTa2));
-    if (!run.Cancelled) ShowWarning(AnsiToQString("Morvane failed: ") + message);
+  if (ok) {
+    Label2->setVisible(false);
+    return true;
   }
-  return ok;
+  DeleteFileIfExists(BytesToPath(newTao));
+  DeleteFileIfExists(BytesToPath(newTa2));
+  if (run.Cancelled)
+    missingResultsText_ = "The AOT computation was cancelled.";
+  else
+    ShowWarning(AnsiToQString("Morvane failed: ") + message);
+  // Whatever is on show now comes from an earlier run.
+  Label2->setVisible(FileExists(BytesToPath(resultFolder_ + baseName_ + ".tao")));
+  return false;
 }
 
 // ---- results
@@ -464,20 +510,20 @@ void TAotFrm::AddRow(double x, const std::string& xText) {
   rowX_.push_back(x);
 }
 
-bool TAotFrm::ForEachRecord(const RecordVisitor& visit) {
+bool TAotFrm::ForEachRecord(const TMorvaneChannels& channels, const RecordVisitor& visit) {
   std::vector<std::string> records;
   if (!ReadRecords(records)) {
-    ShowWarningBox(kNotComputed);
+    // Without results the last computation's own reason, when it gave one.
+    const std::string why = missingResultsText_.value_or(kNotComputed);
+    if (!why.empty()) ShowWarningBox(why);
     return false;
   }
-  const int m = AotFilterCount(data_);
-  const bool vapourChannel = m < static_cast<int>(data_.FilterList.size());
   for (const std::string& record : records) {
     double dateTime = 0, julian = 0;
     if (!RecordTime(record, dateTime, julian)) continue;
     const double x = CBJulian->isChecked() ? julian : dateTime;
     AddRow(x, XText(dateTime, julian).toStdString());
-    visit(record, x, StringGrid1->rowCount() - 1, LayoutOf(record, m, vapourChannel));
+    visit(record, x, StringGrid1->rowCount() - 1, LayoutOf(record, channels));
   }
   return true;
 }
@@ -498,6 +544,7 @@ void TAotFrm::LoadResults() {
   GfxChart->SetBottomDateTime(!CBJulian->isChecked(), "dd/mm hh:nn");
   ChartRatio->SetBottomDateTime(!CBJulian->isChecked(), "dd/mm hh:nn");
   // One column per filter but the vapour channel, in the data set's order; k counts them.
+  const TMorvaneChannels channels = MorvaneChannels(data_, AotInstrumentCode(data_), workFolder_);
   std::vector<int> filterOfColumn;
   for (size_t i = 0; i < data_.FilterList.size(); ++i) {
     const TFilter& f = *data_.FilterList[i];
@@ -520,9 +567,10 @@ void TAotFrm::LoadResults() {
   }
   ApplyFilterChecks();
 
-  ForEachRecord([&](const std::string& record, double x, int row, const TResultLayout& layout) {
+  ForEachRecord(channels, [&](const std::string& record, double x, int row, const TResultLayout& layout) {
     for (size_t k = 0; k < filterOfColumn.size(); ++k) {
-      const std::optional<double> v = ValueColumn(record, layout.AotColumn(static_cast<int>(k)));
+      const int place = channels.PlaceOf(static_cast<size_t>(filterOfColumn[k]));
+      const std::optional<double> v = place < 0 ? std::nullopt : ValueColumn(record, layout.AotColumn(place));
       if (!v) continue;
       filterSeries_[static_cast<size_t>(filterOfColumn[k])]->AddXY(x, *v);
       StringGrid1->setItem(row, static_cast<int>(k) + 1, new QTableWidgetItem(FloatText(RoundToDecimals(*v, 3))));
@@ -550,7 +598,8 @@ void TAotFrm::LoadWaterVapour() {
   StringGrid1->setColumnWidth(1, 50);
   waterVapourSeries_ = GfxChart->AddLineSeries("Water vapor");
   StyleSeries(waterVapourSeries_, QColor(0, 0, 0xFF));
-  ForEachRecord([&](const std::string& record, double x, int row, const TResultLayout& layout) {
+  const TMorvaneChannels channels = MorvaneChannels(data_, AotInstrumentCode(data_), workFolder_);
+  ForEachRecord(channels, [&](const std::string& record, double x, int row, const TResultLayout& layout) {
     // Rows without the vapour layout carry no water vapour at all.
     const std::optional<double> w = layout.Vapour ? ValueColumn(record, layout.WaterVapourColumn()) : std::nullopt;
     if (!w) return;
@@ -620,17 +669,19 @@ void TAotFrm::FollowUndoZoom(TChart& to) {
 void TAotFrm::EraseInBox(double x1, double y1, double x2, double y2) {
   if (x1 > x2) std::swap(x1, x2);
   if (y1 > y2) std::swap(y1, y2);
+  // The first grid row of each x, found once for all the points.
+  std::map<double, int> rowOfX;
+  for (size_t r = 0; r < rowX_.size(); ++r) rowOfX.emplace(rowX_[r], static_cast<int>(r) + 1);
   auto erase = [&](TChartSeries* s, int column) {
+    std::vector<int> gone;
     for (int i = s->Count() - 1; i >= 0; --i) {
       const double x = s->XValue(i), y = s->YValue(i);
       if (x < x1 || x > x2 || y < y1 || y > y2) continue;
-      s->Delete(i);
-      for (size_t r = 0; r < rowX_.size(); ++r)
-        if (rowX_[r] == x) {
-          delete StringGrid1->takeItem(static_cast<int>(r) + 1, column);
-          break;
-        }
+      gone.push_back(i);
+      const auto row = rowOfX.find(x);
+      if (row != rowOfX.end()) delete StringGrid1->takeItem(row->second, column);
     }
+    s->Delete(std::move(gone));
   };
   if (RbLvlWv->isChecked()) {
     if (waterVapourSeries_) erase(waterVapourSeries_, 1);

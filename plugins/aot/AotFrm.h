@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "plugins/aot/AotRun.h"
-#include "station/ChartServices.h"
+#include "common/chart/ChartServices.h"
 
 class QAction;
 class QCheckBox;
@@ -85,6 +85,9 @@ class TAotFrm : public QDialog {
   void ReadSiteValues();
   void SiteValueLeft(QLineEdit* edit);
   bool StoreSiteValue(QLineEdit* edit);
+  // The number of a pressure or ozone edit, nothing when it is empty (not given); false when it is out
+  // of its range: the user is told and the edit shows the value kept before.
+  bool TakeManualValue(QLineEdit* edit, std::optional<int>& value);
   bool ExportSunData(std::string& nsuFile);
   void ApplyFilterChecks();
   void SetFilterChecks(int mode);  // 0 invert, 1 all, 2 none
@@ -102,7 +105,7 @@ class TAotFrm : public QDialog {
   bool ReadRecords(std::vector<std::string>& records) const;
   // Each readable record of the result file as a new table row; false (with the warning) without one.
   using RecordVisitor = std::function<void(const std::string& record, double x, int row, const TResultLayout&)>;
-  bool ForEachRecord(const RecordVisitor& visit);
+  bool ForEachRecord(const TMorvaneChannels& channels, const RecordVisitor& visit);
 
   TBgrData& data_;
   TAotHost host_;
@@ -120,4 +123,6 @@ class TAotFrm : public QDialog {
   std::unique_ptr<TExtraGraph_Box> box_;
   bool syncing_ = false;
   int pressureValue_ = -1, ozoneValue_ = 300;
+  // Why the last computation left no results, when it said so itself ("" once it was shown).
+  std::optional<std::string> missingResultsText_;
 };

@@ -17,6 +17,7 @@
 #include "common/FileUtils.h"
 #include "common/Instrument.h"
 #include "common/analysis/BgrData.h"
+#include "morvane/core/Tables.h"
 
 const char kDailyOzoneFileName[] = "ozonodiario.dat";
 
@@ -24,6 +25,15 @@ std::string AotWorkFolder() {
   const std::filesystem::path folder = UserDataDir(true) / "Aot";
   ForceDirectories(folder);
   return IncludeTrailingSlash(PathToBytes(folder));
+}
+
+std::string AotResultFolder(const std::string& dataFileName) {
+  const std::string dir = ExtractFileDir(dataFileName);
+  std::error_code ec;
+  std::filesystem::path folder = std::filesystem::absolute(BytesToPath(dir.empty() ? "." : dir), ec);
+  const std::filesystem::path real = std::filesystem::weakly_canonical(folder, ec);
+  folder = ec ? folder.lexically_normal() : real;
+  return IncludeTrailingSlash(PathToBytes(BytesToPath(AotWorkFolder()) / "Results" / folder.relative_path()));
 }
 
 std::string FindMorvane() {
@@ -45,11 +55,30 @@ bool IsWaterVapourFilter(const TFilter& filter) {
   return filter.FilterDef && filter.FilterDef->Wavelength >= 926 && filter.FilterDef->Wavelength <= 946;
 }
 
-int AotFilterCount(const TBgrData& data) {
-  int m = static_cast<int>(data.FilterList.size());
-  for (const auto& f : data.FilterList)
-    if (f->FilterDef && f->FilterDef->Wavelength > 926 && f->FilterDef->Wavelength < 946) return m - 1;
-  return m;
+int TMorvaneChannels::PlaceOf(size_t filterIndex) const {
+  const auto at = std::find(Computed.begin(), Computed.end(), static_cast<int>(filterIndex) + 1);
+  return at == Computed.end() ? -1 : static_cast<int>(at - Computed.begin());
+}
+
+TMorvaneChannels MorvaneChannels(const TBgrData& data, int code, const std::string& workFolder) {
+  TMorvaneChannels channels;
+  std::string table = workFolder + "instruments.dat";
+  if (!FileExists(BytesToPath(table))) table = PathToBytes(InstalledDataFile("morvane/instruments.dat"));
+  try {
+    const morvane::InstrumentDesc instrument = morvane::ReadInstrument(table, code);
+    for (int position = 1; position <= instrument.nwl; ++position)
+      if (position != instrument.vapour) channels.Computed.push_back(position);
+    channels.Vapour = instrument.vapour >= 1;
+    return channels;
+  } catch (const morvane::Failure&) {
+  }
+  for (size_t i = 0; i < data.FilterList.size(); ++i) {
+    if (IsWaterVapourFilter(*data.FilterList[i]))
+      channels.Vapour = true;
+    else
+      channels.Computed.push_back(static_cast<int>(i) + 1);
+  }
+  return channels;
 }
 
 int AotInstrumentCode(const TBgrData& data) {
@@ -182,18 +211,22 @@ std::optional<double> ValueColumn(const std::string& record, int column) {
   return ParseENumber(record.substr(start, 15));
 }
 
-TResultLayout LayoutOf(const std::string& record, int m, bool instrumentHasVapour) {
+TResultLayout LayoutOf(const std::string& record, const TMorvaneChannels& channels) {
   TResultLayout layout;
-  layout.M = m;
-  std::string r = record;
-  while (!r.empty() && (r.back() == ' ' || r.back() == '\r')) r.pop_back();
-  const int columns = r.size() > 64 ? static_cast<int>((r.size() - 64 + 14) / 15) : 0;
-  if (columns == 2 * m + 10)
+  const int n = static_cast<int>(channels.Computed.size());
+  layout.Computed = n;
+  size_t end = record.size();
+  while (end > 0 && (record[end - 1] == ' ' || record[end - 1] == '\r')) --end;
+  const int columns = end > 64 ? static_cast<int>((end - 64 + 14) / 15) : 0;
+  if (columns == 2 * n + 10) {
     layout.Vapour = true;
-  else if (columns == m + 4)
+  } else if (columns == 2 * n + 8) {
     layout.Vapour = false;
-  else
-    layout.Vapour = instrumentHasVapour;
+  } else if (columns == n + 4) {
+    layout.SecondPass = false;
+  } else {
+    layout.Vapour = channels.Vapour;  // a line cut short: the layout Morvane writes for the instrument
+  }
   return layout;
 }
 

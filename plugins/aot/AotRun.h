@@ -14,6 +14,10 @@ class QWidget;
 // Morvane's work folder: the per-user "Aot" folder (it finds its tables there first, then in the
 // installed data folder). Created when missing.
 std::string AotWorkFolder();
+// Where the results of the data files of one folder are kept: the work folder's "Results" followed by
+// that folder's full path, so that data files of the same name in other folders keep their own.
+// Ends in '/'; not created.
+std::string AotResultFolder(const std::string& dataFileName);
 // The program: "morvane" beside the station program, else on PATH; empty when there is none.
 std::string FindMorvane();
 
@@ -22,8 +26,6 @@ bool AotBaseName(const std::string& dataFileName, std::string& base);
 
 // A filter of the water-vapour channel (926 to 946 nm inclusive).
 bool IsWaterVapourFilter(const TFilter& filter);
-// Filters Morvane computes an optical thickness for: every filter but the water-vapour channel.
-int AotFilterCount(const TBgrData& data);
 
 // Everything a parameter file holds, as the window knows it.
 struct TAotParameters {
@@ -63,17 +65,35 @@ std::optional<double> ParseENumber(const std::string& field);
 // first character): characters 65 + 15 x (column - 1) on; nothing past the end of the line.
 std::optional<double> ValueColumn(const std::string& record, int column);
 
-// Where the values of a record lie, as Morvane writes them: its rows carry the second pass and the
-// water vapour only when the instrument has a water-vapour channel.
-struct TResultLayout {
+// What Morvane computes for an instrument: the positions (from 1, in the instrument's order, which is
+// the order of the data set's filters) it gives an optical thickness, and whether it computes the
+// water vapour.
+struct TMorvaneChannels {
+  std::vector<int> Computed;
   bool Vapour = false;
-  int M = 0;  // optical-thickness columns per pass
-  int AotColumn(int k) const { return Vapour ? M + k + 1 : k + 1; }  // second pass when there is one
-  int AlphaColumn() const { return Vapour ? 2 * M + 6 : M + 2; }
-  int WaterVapourColumn() const { return Vapour ? 2 * M + 10 : 0; }
+  // The place of the data set's filter `filterIndex` among the computed ones; -1 for none.
+  int PlaceOf(size_t filterIndex) const;
 };
-// The layout of one record: from its number of value columns when that tells, else from the filters.
-TResultLayout LayoutOf(const std::string& record, int m, bool instrumentHasVapour);
+// As the "instruments.dat" that Morvane reads (the work folder's, else the installed one) describes the
+// instrument `code`; when that file does not know it, every filter of the data set but the
+// water-vapour filter, with the vapour when there is such a filter.
+TMorvaneChannels MorvaneChannels(const TBgrData& data, int code, const std::string& workFolder);
+
+// Where the values of a record lie. Morvane writes, for n computed wavelengths and one combination, the
+// optical thickness of the first then of the second pass (n columns each), beta, alpha, SD and r2 of
+// each pass, then, with the water vapour, that of each pass; a record of the first pass alone holds n
+// optical thicknesses and one beta, alpha, SD and r2.
+struct TResultLayout {
+  int Computed = 0;  // n
+  bool SecondPass = true;
+  bool Vapour = false;
+  int AotColumn(int place) const { return SecondPass ? Computed + place + 1 : place + 1; }
+  int AlphaColumn() const { return SecondPass ? 2 * Computed + 6 : Computed + 2; }
+  int WaterVapourColumn() const { return Vapour ? 2 * Computed + 10 : 0; }
+};
+// The layout of one record: from its number of value columns when that tells, else Morvane's layout
+// for the channels.
+TResultLayout LayoutOf(const std::string& record, const TMorvaneChannels& channels);
 
 // The date-time of a record laid out as a ".tao" line (year 1-5, month 6-9, day 10-13, hour 14-17,
 // minute 18-21, seconds 22-28, truncated) and its day number (29-41); false when unreadable.

@@ -1,6 +1,6 @@
 #include "plugins/merrow/MerrowChart.h"
 
-#include "station/ChartServices.h"
+#include "common/chart/ChartServices.h"
 
 #include <QColor>
 
@@ -22,6 +22,8 @@ void ResetChart(TChart& chart)
     chart.SetBottomDateTime(true, "dd/mm hh:nn");
     chart.SetValueFormat(TChart::Left, "#,##0.#");
     chart.SetAxisAutomatic(TChart::Bottom);
+    // The right button moves along the time axis only.
+    chart.SetPanning(TChart::PanHorizontal);
     chart.FreeAllSeries();
 }
 

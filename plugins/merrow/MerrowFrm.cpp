@@ -8,7 +8,7 @@
 #include "common/analysis/Q5xReader.h"
 #include "common/analysis/RadioAboutBox.h"
 #include "plugins/merrow/MerrowChart.h"
-#include "station/ChartServices.h"
+#include "common/chart/ChartServices.h"
 
 #include <QApplication>
 #include <QButtonGroup>

@@ -12,8 +12,8 @@
 #include "common/analysis/Q5xReader.h"
 #include "plugins/radiometre/CalibrationFrm.h"
 #include "plugins/radiometre/RadImport.h"
-#include "station/ChartServices.h"
-#include "station/HtmlHelp.h"
+#include "common/chart/ChartServices.h"
+#include "common/chart/HtmlHelp.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

@@ -42,11 +42,6 @@ __attribute__((visibility("default"))) int32_t _Execute(int32_t) {
     ShowWarningBox("No data in memory.");
     return -1;
   }
-  // The calibration files of a download that was never saved would have no folder of their own.
-  if (file->FileName.empty()) {
-    ShowWarningBox("The data file has no name yet: save it before the calibration.");
-    return -1;
-  }
   SetLegacyDataFolder(file->FileName);
   auto data = std::make_unique<TBgrData>();
   gBgrData = data.get();

@@ -4,7 +4,7 @@
 // grow these operations; until the running build has one, the nearest operation it has stands in.
 #include <QString>
 
-#include "station/ChartServices.h"
+#include "common/chart/ChartServices.h"
 
 namespace tessaly_chart {
 

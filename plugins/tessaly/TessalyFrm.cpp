@@ -8,6 +8,9 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -22,6 +25,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <unordered_set>
 
 #include "common/DateTime.h"
 #include "common/DecimalSep.h"
@@ -48,9 +52,80 @@ std::string Fixed(double value, int decimals, int precision) {
 
 QString Q(const std::string& s) { return ToQ(s); }
 
+// The tool bar's pictures, drawn so that each says what its button shows or does.
+enum class ToolPicture { Counts, Triplets, Langley, Filters, Position, Zoom, Delete };
+
+QIcon ToolIcon(ToolPicture picture) {
+  QPixmap pixmap(24, 24);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QPen axes(QColor(90, 90, 90), 1.5);
+  auto frame = [&] {
+    p.setPen(axes);
+    p.drawLine(3, 2, 3, 21);
+    p.drawLine(3, 21, 22, 21);
+  };
+  auto crosses = [&](const QList<QPointF>& at, const QColor& colour) {
+    p.setPen(QPen(colour, 1.5));
+    for (const QPointF& c : at) {
+      p.drawLine(c + QPointF(-2, 0), c + QPointF(2, 0));
+      p.drawLine(c + QPointF(0, -2), c + QPointF(0, 2));
+    }
+  };
+  switch (picture) {
+    case ToolPicture::Counts:
+      frame();
+      crosses({{7, 17}, {11, 12}, {15, 8}, {19, 5}}, QColor(0, 90, 200));
+      break;
+    case ToolPicture::Triplets:
+      frame();
+      crosses({{8, 8}, {8, 12}, {8, 16}, {17, 10}, {17, 13}, {17, 15}}, QColor(0, 140, 60));
+      break;
+    case ToolPicture::Langley:
+      frame();
+      p.setPen(QPen(QColor(200, 40, 40), 1.5));
+      p.drawLine(4, 5, 22, 17);
+      crosses({{8, 7}, {13, 11}, {18, 14}}, QColor(0, 90, 200));
+      break;
+    case ToolPicture::Filters:
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(120, 60, 200));
+      p.drawRect(4, 4, 4, 16);
+      p.setBrush(QColor(40, 160, 60));
+      p.drawRect(10, 4, 4, 16);
+      p.setBrush(QColor(220, 50, 50));
+      p.drawRect(16, 4, 4, 16);
+      break;
+    case ToolPicture::Position:
+      p.setPen(QPen(QColor(180, 30, 30), 1.5));
+      p.setBrush(QColor(230, 70, 70));
+      p.drawEllipse(QPointF(12, 9), 5, 5);
+      p.drawLine(QPointF(12, 14), QPointF(12, 22));
+      break;
+    case ToolPicture::Zoom:
+      p.setPen(QPen(QColor(40, 40, 40), 2));
+      p.drawEllipse(QPointF(10, 10), 6, 6);
+      p.drawLine(QPointF(14.5, 14.5), QPointF(21, 21));
+      break;
+    case ToolPicture::Delete:
+      crosses({{7, 16}, {12, 12}, {17, 8}}, QColor(0, 90, 200));
+      p.setPen(QPen(QColor(210, 30, 30), 2.5));
+      p.drawLine(4, 4, 20, 20);
+      p.drawLine(20, 4, 4, 20);
+      break;
+  }
+  return QIcon(pixmap);
+}
+
 }  // namespace
 
 void TDataValueLst::SetDataValue(double value, double time) {
+  // The triplets come in time order: a later time is a new item without a search.
+  if (Items.empty() || time > Items.back().Time) {
+    Items.push_back(TDateValue{value, time});
+    return;
+  }
   for (TDateValue& item : Items)
     if (item.Time == time) {
       item.Value = value;
@@ -162,24 +237,25 @@ void TTessalyFrm::BuildWindow() {
 
   BtnToolBar = new QToolBar(this);
   BtnToolBar->setObjectName("BtnToolBar");
-  auto tool = [this](const char* name, const char* text, auto slot) {
+  auto tool = [this](const char* name, const char* text, ToolPicture picture, auto slot) {
     auto* b = new QToolButton;
     b->setObjectName(name);
     b->setText(text);
+    b->setIcon(ToolIcon(picture));
     b->setToolTip(text);
     connect(b, &QToolButton::clicked, this, slot);
     BtnToolBar->addWidget(b);
     return b;
   };
-  CNViewBtn = tool("CNViewBtn", "DC", [this] { SetChartKind(KindCounts); });
-  BgrTripletViewBtn = tool("BgrTripletViewBtn", "Triplets", [this] { SetChartKind(KindTriplets); });
-  BgrLinesViewBtn = tool("BgrLinesViewBtn", "Bouguer", [this] { SetChartKind(KindLangley); });
+  CNViewBtn = tool("CNViewBtn", "DC", ToolPicture::Counts, [this] { SetChartKind(KindCounts); });
+  BgrTripletViewBtn = tool("BgrTripletViewBtn", "Triplets", ToolPicture::Triplets, [this] { SetChartKind(KindTriplets); });
+  BgrLinesViewBtn = tool("BgrLinesViewBtn", "Bouguer", ToolPicture::Langley, [this] { SetChartKind(KindLangley); });
   BtnToolBar->addSeparator();
-  FiltersEditBtn = tool("FiltersEditBtn", "Filters", [this] { FiltersEdit(); });
-  SitePosBtn = tool("SitePosBtn", "Position", [this] { SitePosition(); });
+  FiltersEditBtn = tool("FiltersEditBtn", "Filters", ToolPicture::Filters, [this] { FiltersEdit(); });
+  SitePosBtn = tool("SitePosBtn", "Position", ToolPicture::Position, [this] { SitePosition(); });
   BtnToolBar->addSeparator();
-  ZoomValuesBtn = tool("ZoomValuesBtn", "Zoom", [this] { SetDeleteMode(false); });
-  SupprValuesBtn = tool("SupprValuesBtn", "Delete", [this] { SetDeleteMode(true); });
+  ZoomValuesBtn = tool("ZoomValuesBtn", "Zoom", ToolPicture::Zoom, [this] { SetDeleteMode(false); });
+  SupprValuesBtn = tool("SupprValuesBtn", "Delete", ToolPicture::Delete, [this] { SetDeleteMode(true); });
   ZoomValuesBtn->setCheckable(true);
   SupprValuesBtn->setCheckable(true);
   SeeEtiquettesTextMnu = new QAction("&Text labels", this);
@@ -298,10 +374,11 @@ void TTessalyFrm::ShowSiteLabels() {
 
 void TTessalyFrm::ShowToolBarCaptions(bool on) {
   showToolBarCaption_ = on;
-  BtnToolBar->setToolButtonStyle(on ? Qt::ToolButtonTextOnly : Qt::ToolButtonIconOnly);
-  // Without icons of their own the buttons keep their texts; the style says what the user chose.
+  const Qt::ToolButtonStyle style = on ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly;
+  BtnToolBar->setToolButtonStyle(style);
+  // Buttons added as widgets do not follow the tool bar's style.
   for (QToolButton* b : {CNViewBtn, BgrTripletViewBtn, BgrLinesViewBtn, FiltersEditBtn, SitePosBtn, ZoomValuesBtn, SupprValuesBtn})
-    b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    b->setToolButtonStyle(style);
   SeeEtiquettesTextMnu->setChecked(on);
 }
 
@@ -334,7 +411,9 @@ void TTessalyFrm::DrawChart() {
   GfxChart->SetExactDateTime(false);
 
   TChartSeries* temperature = nullptr;
-  std::set<double> temperatureAt;
+  // One temperature point per x, whichever filter brought it first.
+  std::unordered_set<double> temperatureAt;
+  temperatureAt.reserve(static_cast<size_t>(data_.GetNbTotalCN()));
   if (kind != KindTriplets) {
     temperature = tessaly_chart::AddRightPointSeries(*GfxChart, "Temperature");
     temperature->SetColor(Qt::darkGray);
@@ -472,17 +551,12 @@ void TTessalyFrm::OnMouseMove(int x, int y) {
   // The hint: the title of a series that has a point under the mouse, 20 pixels below it.
   Label7->setVisible(false);
   for (const TChartSeries* series : shown_) {
-    if (!series->Series->isVisible()) continue;
-    for (int i = 0; i < series->Count(); ++i) {
-      const double px = GfxChart->XValueToScreen(series->XValue(i)), py = GfxChart->YValueToScreen(series->YValue(i));
-      if (std::abs(px - x) <= 3 && std::abs(py - y) <= 3) {
-        Label7->setText(series->Title());
-        Label7->adjustSize();
-        Label7->move(x, y + 20);
-        Label7->setVisible(true);
-        break;
-      }
-    }
+    if (series->Clicked(x, y, 3) < 0) continue;
+    Label7->setText(series->Title());
+    Label7->adjustSize();
+    Label7->move(x, y + 20);
+    Label7->setVisible(true);
+    break;
   }
 }
 
@@ -686,9 +760,12 @@ void TTessalyFrm::SaveBgrResultBtnClick() {
   if (!StringGrid1->isEnabled()) return;
   std::vector<std::string> cells;
   for (int k = 0; k < StringGrid1->rowCount(); ++k) {
-    // Morvane reads the file: '.' whatever the decimal separator.
-    const std::string cell = NormaliseRealText(FromQ(StringGrid1->item(k, 2)->text()), '.');
-    if (cell.empty()) {
+    // A cell is a real number as a whole ("1-2" or "1 2" are typing slips, not 1); Morvane reads the
+    // file: '.' whatever the decimal separator.
+    const std::string text = FromQ(StringGrid1->item(k, 2)->text());
+    double value = 0;
+    const std::string cell = NormaliseRealText(text, '.');
+    if (!TryReadReal(text, value) || cell.empty()) {
       ShowWarningBox("Error : Some datas are not real. Save canceled");
       return;
     }

@@ -303,11 +303,17 @@ int TPlugInsList::RunPlugIn(TPlugIns& plugIn)
     return 1;
 }
 
-int TPlugInsList::RunByName(const std::string& name)
+TPlugIns* TPlugInsList::FindByName(const std::string& name)
 {
     std::string wanted = Upper(name);
     if (fs::path(wanted).extension().empty()) wanted += ".SO";
     for (auto& plugIn : items_)
-        if (Upper(fs::path(plugIn->FileName).filename().string()) == wanted) return RunPlugIn(*plugIn);
-    return 0;
+        if (Upper(fs::path(plugIn->FileName).filename().string()) == wanted) return plugIn.get();
+    return nullptr;
+}
+
+int TPlugInsList::RunByName(const std::string& name)
+{
+    TPlugIns* plugIn = FindByName(name);
+    return plugIn ? RunPlugIn(*plugIn) : 0;
 }

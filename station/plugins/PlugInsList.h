@@ -67,7 +67,10 @@ public:
 
     // 0 when the plug-in has nothing to run, else 1.
     int RunPlugIn(TPlugIns& plugIn);
-    // Runs the plug-in whose library file name matches (".so" added when the name has no extension).
+    // The plug-in whose library file name matches, case-insensitively (".so" added when the name has
+    // no extension); null when none does.
+    TPlugIns* FindByName(const std::string& name);
+    // Runs the plug-in FindByName finds; 0 when there is none.
     int RunByName(const std::string& name);
 
     // Relative names of every "*.so" under the folder and its sub-folders, sorted.

@@ -69,6 +69,21 @@ TEST_F(Batch, FailuresEndWithStatusOne)
     r = Zelt("-ASCII '" + (home.Root() / "empty.Q5").string() + "' '" + (home.Root() / "out").string() + "'");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::is_empty(home.Root() / "out"));
+    // So is one whose memory after the parameter block is erased.
+    ScopedTestHome::Write(home.Root() / "erased.Q5", std::string(256, '\0') + std::string(4096, '\xFF'));
+    r = Zelt("-ASCII '" + (home.Root() / "erased.Q5").string() + "' '" + (home.Root() / "out").string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_empty(home.Root() / "out"));
+
+    // A file that is not a data file: no record can be read from it, which is said, and nothing written.
+    std::string noise;
+    uint32_t x = 12345;
+    for (int i = 0; i < 3000; ++i) noise += static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    ScopedTestHome::Write(home.Root() / "noise.Q5", noise);
+    r = Zelt("-ASCII '" + (home.Root() / "noise.Q5").string() + "' '" + (home.Root() / "out").string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("noise.Q5\nNo record could be read from the file."), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_empty(home.Root() / "out"));
 }
 
 TEST_F(Batch, FileNamesInMessagesReachStandardErrorIntact)

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QChart>
+#include <QGraphicsTextItem>
 #include <QMouseEvent>
 #include <QPdfWriter>
 #include <QXYSeries>
@@ -15,19 +16,17 @@
 #include <string>
 
 #include "common/tests/PlatformTestEnv.h"
-#include "station/ChartServices.h"
+#include "common/chart/ChartServices.h"
+#include "common/tests/support/WindowTestDriver.h"
 
 namespace {
 
 QApplication* App()
 {
-    static int argc = 1;
-    static char name[] = "station_chart_tests";
-    static char* argv[] = {name, nullptr};
     // Labels must not follow the machine's zone: run the tests half an hour off a whole hour.
     ::setenv("TZ", "Asia/Kolkata", 1);
     ::tzset();
-    static QApplication* app = new QApplication(argc, argv);
+    static QApplication* app = &window_test::TestApplication("station_chart_tests");
     return app;
 }
 
@@ -268,4 +267,49 @@ TEST_F(Chart, ASecondChartFollowsTheZoomOfTheFirst)
     EXPECT_FALSE(other.Zoomed());
     EXPECT_DOUBLE_EQ(other.AxisMinimum(TChart::Bottom), At(10, 0));
     EXPECT_DOUBLE_EQ(other.AxisMaximum(TChart::Bottom), At(11, 0));
+}
+
+// What the user reads on a chart with many series: every legend entry whole, no tick reading "-0.0",
+// and a pointer on the last point of the bottom axis drawn whole, not cut at the plot's edge.
+TEST_F(Chart, LegendNamesTicksAndEdgePointersAreShownWhole)
+{
+    QStringList names{"Temperature"};
+    for (int nm : {1640, 1020, 940, 870, 675, 500, 440, 380, 340, 1641, 1642, 1643}) names << QString("%1 nm").arg(nm);
+    auto fill = [&](TChart& c) {
+        c.resize(900, 500);
+        for (const QString& name : names) c.AddPointSeries(name)->SetColor(Qt::darkGray);
+        TChartSeries* edge = c.Series(1);
+        edge->SetColor(Qt::red);
+        edge->SetPointerStyle(psCross);
+        edge->AddXY(0, -0.9);
+        edge->AddXY(10, 0.3);
+        c.SetValueFormat(TChart::Left, "#,##0.0");
+    };
+    fill(*chart);
+    // Switching the bottom axis to date-times and back (the julian-date box of the windows) leaves
+    // nothing behind: the chart looks as one that never switched.
+    chart->SetBottomDateTime(true, "dd/mm hh:nn");
+    Settle();
+    chart->SetBottomDateTime(false);
+    Settle();
+    TChart plain;
+    fill(plain);
+    plain.show();
+    plain.Repaint();
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    const QImage image = chart->Grab();
+    EXPECT_TRUE(image == plain.Grab()) << "the switched chart differs";
+
+    QStringList texts;
+    for (QGraphicsItem* item : chart->scene()->items())
+        if (auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->isVisible()) texts << text->toPlainText();
+    for (const QString& name : names) EXPECT_TRUE(texts.contains(name)) << name.toStdString() << " cut or missing";
+    for (const QString& text : texts) EXPECT_NE(text.trimmed(), "-0.0");
+    EXPECT_TRUE(texts.contains("0.0"));
+
+    // The cross is 7 pixels wide: its arms reach 3 pixels either side of the point.
+    const double x = chart->XValueToScreen(10), y = chart->YValueToScreen(0.3);
+    EXPECT_DOUBLE_EQ(x, chart->PlotArea().right());
+    EXPECT_TRUE(IsColour(image.pixel(int(std::lround(x)) + 2, int(std::lround(y))), Qt::red)) << "right arm cut";
+    EXPECT_TRUE(IsColour(image.pixel(int(std::lround(x)), int(std::lround(y)) - 2), Qt::red)) << "upper arm cut";
 }

@@ -41,8 +41,9 @@
 #include "common/Zelt.h"
 #include "common/Evenement.h"
 #include "common/tests/PlatformTestEnv.h"
+#include "common/tests/support/WindowTestDriver.h"
 #include "station/ConfFrm.h"
-#include "station/HtmlHelp.h"
+#include "common/chart/HtmlHelp.h"
 #include "station/StationSettings.h"
 #include "station/ZELTFrm.h"
 #include "station/windows/ScnInfoFrm.h"
@@ -59,10 +60,7 @@ namespace {
 
 QApplication* App()
 {
-    static int argc = 1;
-    static char name[] = "station_window_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
+    static QApplication* app = &window_test::TestApplication("station_window_tests");
     return app;
 }
 

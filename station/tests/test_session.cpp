@@ -97,7 +97,7 @@ protected:
 
     // The instrument played here announces its parameter block once, as soon as the station holds
     // the line, and never again: the station must take it although it came before any timer ran.
-    void DownloadFromAnInstrumentThatSpeaksAtOnce(const std::vector<std::string>& options)
+    void DownloadFromAnInstrumentThatSpeaksAtOnce(const std::vector<std::string>& options, int status = 0)
     {
         linktest::Pty line;
         line.CloseSlave();  // the master now sees a hang-up until the station opens the port
@@ -137,7 +137,7 @@ protected:
             return instrument.SessionStarted();
         }, 5000)) << "the station never answered the announcement\n" << all();
         ASSERT_TRUE(zelt.WaitExit(30000, playInstrument)) << all();
-        EXPECT_EQ(zelt.Status(), 0) << all();
+        EXPECT_EQ(zelt.Status(), status) << all();
         EXPECT_EQ(instrument.SessionsEnded(), 1) << all();
         for (int i = 0; i < 5; ++i) {
             const std::string sent = "SEND record " + std::to_string(i);
@@ -223,6 +223,84 @@ TEST_F(Session, InstrumentThatSpeaksTheMomentThePortOpensIsDownloaded)
 
 TEST_F(Session, InstrumentThatSpeaksBeforeAQueuedPlugInStartIsDownloaded)
 {
-    // The plug-in start waits in the task queue for the timer; the instrument does not.
-    DownloadFromAnInstrumentThatSpeaksAtOnce({"-RUN=none"});
+    // The plug-in start waits in the task queue for the timer; the instrument does not. The plug-in
+    // asked for is not there: the download is still done, and the run says it failed.
+    DownloadFromAnInstrumentThatSpeaksAtOnce({"-RUN=none"}, 1);
+}
+
+// Runs without a screen end by themselves, with a status that says how they went and the reason on
+// standard error: a port that cannot be opened, a port on which nothing answers, an instrument that
+// never ends a record. With automatic reconnection the station keeps trying, as it was asked.
+TEST_F(Session, PortThatCannotBeOpenedEndsTheRun)
+{
+    ScopedTestHome::Write(ini, "[General]\r\nAutoReconnect=0\r\n");
+    const std::string port = (root / "ttyNOPE").string();
+    ZeltProcess zelt;
+    zelt.Start(root, {"-CONFIG=" + ini.string(), "-COM=" + port, "-NOSPLASH"});
+    ASSERT_TRUE(zelt.WaitExit(10000)) << "still waiting\n" << zelt.Err();
+    EXPECT_EQ(zelt.Status(), 1) << zelt.Err();
+    EXPECT_NE(zelt.Err().find("ERROR: Unable to open port " + port), std::string::npos) << zelt.Err();
+}
+
+TEST_F(Session, WithAutomaticReconnectionAPortThatCannotBeOpenedIsTriedEverySevenSeconds)
+{
+    ScopedTestHome::Write(ini, "[General]\r\nAutoReconnect=1\r\n");
+    const std::string port = (root / "ttyNOPE").string();
+    ZeltProcess zelt;
+    zelt.Start(root, {"-CONFIG=" + ini.string(), "-COM=" + port, "-NOSPLASH"});
+    // At once, then seven seconds later: two attempts told once each, and the run goes on.
+    EXPECT_FALSE(zelt.WaitExit(9500)) << zelt.Err();
+    const std::string err = zelt.Err();
+    size_t told = 0;
+    for (size_t at = 0; (at = err.find("ERROR: Unable to open port " + port, at)) != std::string::npos; ++at) ++told;
+    EXPECT_EQ(told, 2u) << err;
+}
+
+TEST_F(Session, PortOnWhichNothingAnswersIsGivenUpAfterTheTimeOuts)
+{
+    ScopedTestHome::Write(ini, "[General]\r\nAutoReconnect=0\r\n");
+    linktest::Pty line;  // open, but no instrument behind it
+    ZeltProcess zelt;
+    QElapsedTimer took;
+    took.start();
+    zelt.Start(root, {"-CONFIG=" + ini.string(), "-COM=" + line.SlaveName, "-NOSPLASH"});
+    ASSERT_TRUE(zelt.WaitExit(40000, [&] { line.ReadNow(); })) << "still waiting\n" << zelt.Err();
+    EXPECT_EQ(zelt.Status(), 1) << zelt.Err();
+    EXPECT_GE(took.elapsed(), 19000);  // four silences of five seconds, as for a connected link
+    EXPECT_NE(zelt.Err().find("ERROR: No answer on " + line.SlaveName + " for 20 s"), std::string::npos)
+        << zelt.Err();
+}
+
+TEST_F(Session, InstrumentThatNeverEndsARecordIsLetGoAfterTheRetries)
+{
+    ScopedTestHome::Write(ini, "[General]\r\nAutoRecord=1\r\nWriteTransReport=1\r\n");
+    linktest::Pty line;
+    ZeltProcess zelt;
+    zelt.Start(root, {"-CONFIG=" + ini.string(), "-COM=" + line.SlaveName, "-NOSPLASH"});
+    ASSERT_TRUE(zelt.WaitErr("active communication port")) << zelt.Err();
+    // The parameter block and the clock as an instrument gives them; then every record asked for is
+    // a frame that never ends.
+    line.Write(zsim::ReplyFrame("SSIM1000000" + zsim::ToHex(zsim::MakeParamBlock(0x14, "SP140042"))) + "\r");
+    const std::string endless(64, 'A');
+    bool recordAsked = false;
+    const bool ended = zelt.WaitExit(30000, [&] {
+        const std::string asked = line.ReadNow();
+        if (asked.find("HT") != std::string::npos) line.Write(zsim::ReplyFrame("h120000010326") + "\r");
+        if (!recordAsked && asked.find("aT") != std::string::npos) {
+            recordAsked = true;
+            line.Write("\x02" "1");
+        }
+        // Offered once a poll, never waited for: the station may stop reading at any time.
+        if (recordAsked && ::write(line.Master, endless.data(), endless.size()) < 0 && errno != EAGAIN) return;
+        usleep(5000);
+    });
+    ASSERT_TRUE(ended) << "still connected\n" << zelt.Err();
+    EXPECT_EQ(zelt.Status(), 1) << zelt.Err();
+    const std::string err = zelt.Err();
+    size_t overlong = 0;
+    for (size_t at = 0; (at = err.find("ERROR: Event frame without end after ", at)) != std::string::npos; ++at)
+        ++overlong;
+    EXPECT_EQ(overlong, 4u) << err;  // asked again three times, then let go
+    EXPECT_NE(err.find("End of the transmission."), std::string::npos) << err;
+    EXPECT_NE(ScopedTestHome::Read(UserData() / "Transmission.log").find(",End:Timeout,"), std::string::npos);
 }

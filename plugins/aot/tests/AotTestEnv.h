@@ -47,6 +47,10 @@ class Station : public PlugInStation {
     if (!cal.Save()) throw std::runtime_error("calibration file not written");
   }
   std::filesystem::path AotFolder() const { return home.Root() / "data" / "zelt" / "Aot"; }
+  // Where the results of the current data file's folder are kept.
+  std::filesystem::path ResultFolder() const {
+    return AotFolder() / "Results" / std::filesystem::weakly_canonical(std::filesystem::path(path).parent_path()).relative_path();
+  }
 };
 
 inline QString Cell(QWidget& w, int row, int column) {

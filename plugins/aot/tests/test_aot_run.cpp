@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
-#include <QXYSeries>
 #include <chrono>
 #include <csignal>
 
@@ -59,7 +58,7 @@ TEST(AotRun, MorvaneFailureKeepsTheEarlierResults) {
   Station station;
   station.LoadSunDays("SITE0601.q5", kDay);
   Station::WriteCalibration(12);
-  const auto tao = station.AotFolder() / "SITE0601.tao";
+  const auto tao = station.ResultFolder() / "SITE0601.tao";
   {
     ScopedPromptScript prompts;
     station.Run([](QWidget&) {});
@@ -75,16 +74,21 @@ TEST(AotRun, MorvaneFailureKeepsTheEarlierResults) {
     driven = true;
     // The earlier results are shown without running Morvane.
     EXPECT_TRUE(w.findChild<QLabel*>("Label2")->isVisible());
-    const int points = SeriesOf(w, "GfxChart")[0]->count();
+    const int points = SeriesOf(w, "GfxChart")[0]->Count();
     ASSERT_GT(points, 0);
     Trigger(w, "Restartcalculation1");
-    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->count(), points);
+    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->Count(), points);
+    // They still come from the earlier computation.
+    EXPECT_TRUE(w.findChild<QLabel*>("Label2")->isVisible());
   });
   EXPECT_TRUE(driven);
   const auto texts = prompts.Texts();
   ASSERT_EQ(texts.size(), 1u);
   EXPECT_EQ(texts[0].rfind("Morvane failed: morvane:", 0), 0u) << texts[0];
   EXPECT_NE(texts[0].find("calibr12.cal"), std::string::npos) << texts[0];
+  // Morvane's own words, in its UTF-8.
+  const std::string shown = prompts.Asked()[0].shown;
+  EXPECT_NE(shown.find("l\xC3\xADnea 1 de calibrado rechazada"), std::string::npos) << shown;
   EXPECT_EQ(ScopedTestHome::Read(tao), before);
   EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "run/SITE0601.tao"));
 }
@@ -113,14 +117,15 @@ TEST(AotRun, CancelEndsASlowRun) {
   bool driven = false;
   station.Run([&](QWidget& w) {
     driven = true;
-    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->count(), 0);
+    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->Count(), 0);
   });
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   EXPECT_TRUE(driven);
   const pid_t pid = std::stoi(ScopedTestHome::Read(pidFile));
   EXPECT_NE(::kill(pid, 0), 0) << "the stand-in still runs";
-  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{kNotComputed});
-  EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "SITE0601.tao"));
+  // Said as it happened: nothing about the calibration.
+  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"The AOT computation was cancelled."});
+  EXPECT_FALSE(std::filesystem::exists(station.ResultFolder() / "SITE0601.tao"));
 }
 
 // A program that crashes, or that ends well without writing its results, is a failure too.
@@ -137,7 +142,7 @@ TEST(AotRun, CrashOrMissingResultIsAFailure) {
     ScopedPromptScript prompts;
     station.Run([](QWidget&) {});
     EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{message, kNotComputed}));
-    EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "SITE0601.tao"));
+    EXPECT_FALSE(std::filesystem::exists(station.ResultFolder() / "SITE0601.tao"));
   }
 }
 
@@ -147,7 +152,7 @@ TEST(AotRun, ReadsColumnsAsMorvaneWritesThem) {
   Station station;
   station.LoadSunDays("SITE0601.q5", kDay);
   Station::WriteCalibration(12);
-  std::filesystem::create_directories(station.AotFolder());
+  std::filesystem::create_directories(station.ResultFolder());
   // Eight optical thicknesses (M = 8: 940 nm is the vapour channel), then beta, alpha, SD, r2.
   std::vector<std::string> full, odd;
   for (int i = 1; i <= 8; ++i) full.push_back(E(0.1 * i));
@@ -156,9 +161,9 @@ TEST(AotRun, ReadsColumnsAsMorvaneWritesThem) {
   for (double v : {0.08, 1.3, 0.01, 0.99}) odd.push_back(E(v));
   const std::vector<std::string> cut = {E(0.5), E(0.5), E(0.5)};  // a line that ends early
   const std::string header = "Year Month Day Hour Min Sec Julian Mass Temp Cloud ";
-  ScopedTestHome::Write(station.AotFolder() / "SITE0601.tao",
+  ScopedTestHome::Write(station.ResultFolder() / "SITE0601.tao",
                         header + "\r\n" + Record(full, 9) + "\r\n" + Record(odd, 10) + "\r\n\r\n" + Record(cut, 11) + "\r\n");
-  ScopedTestHome::Write(station.AotFolder() / "SITE0601.ta2", header + "\r\n " + Record(full, 9) + "\r\n");
+  ScopedTestHome::Write(station.ResultFolder() / "SITE0601.ta2", header + "\r\n " + Record(full, 9) + "\r\n");
 
   ScopedPromptScript prompts;
   station.Run([&](QWidget& w) {
@@ -166,13 +171,13 @@ TEST(AotRun, ReadsColumnsAsMorvaneWritesThem) {
     EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "inputpar.dat"));  // nothing computed
     auto series = SeriesOf(w, "GfxChart");
     ASSERT_EQ(series.size(), 8u);
-    ASSERT_EQ(series[0]->count(), 2);
-    EXPECT_DOUBLE_EQ(series[0]->at(0).y(), 0.1);
-    EXPECT_DOUBLE_EQ(series[0]->at(1).y(), 0.5);
-    EXPECT_DOUBLE_EQ(series[7]->at(0).y(), 0.8);
-    for (int k : {1, 2, 3}) EXPECT_EQ(series[static_cast<size_t>(k)]->count(), 1) << k;
-    EXPECT_EQ(series[4]->count(), 2);
-    EXPECT_EQ(series[5]->count(), 2);
+    ASSERT_EQ(series[0]->Count(), 2);
+    EXPECT_DOUBLE_EQ(series[0]->YValue(0), 0.1);
+    EXPECT_DOUBLE_EQ(series[0]->YValue(1), 0.5);
+    EXPECT_DOUBLE_EQ(series[7]->YValue(0), 0.8);
+    for (int k : {1, 2, 3}) EXPECT_EQ(series[static_cast<size_t>(k)]->Count(), 1) << k;
+    EXPECT_EQ(series[4]->Count(), 2);
+    EXPECT_EQ(series[5]->Count(), 2);
     EXPECT_EQ(w.findChild<QTableWidget*>("StringGrid1")->rowCount(), 4);
     for (int c = 1; c <= 8; ++c) EXPECT_EQ(Cell(w, 3, c), "") << c;  // nothing past the end of its line
     EXPECT_EQ(Cell(w, 2, 2), "");
@@ -181,13 +186,13 @@ TEST(AotRun, ReadsColumnsAsMorvaneWritesThem) {
 
     w.findChild<QRadioButton*>("RBLvl15")->setChecked(true);
     auto ratio = SeriesOf(w, "ChartRatio");
-    ASSERT_EQ(ratio[0]->count(), 1);
-    EXPECT_DOUBLE_EQ(ratio[0]->at(0).y(), 1.3);
-    EXPECT_DOUBLE_EQ(SeriesOf(w, "GfxChart")[2]->at(0).y(), 0.3);
+    ASSERT_EQ(ratio[0]->Count(), 1);
+    EXPECT_DOUBLE_EQ(ratio[0]->YValue(0), 1.3);
+    EXPECT_DOUBLE_EQ(SeriesOf(w, "GfxChart")[2]->YValue(0), 0.3);
 
     // These rows carry no water vapour.
     w.findChild<QRadioButton*>("RbLvlWv")->setChecked(true);
-    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->count(), 0);
+    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->Count(), 0);
   });
   EXPECT_TRUE(prompts.Texts().empty());
 }

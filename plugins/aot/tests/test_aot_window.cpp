@@ -17,7 +17,6 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QValueAxis>
-#include <QXYSeries>
 
 #include "common/AsciiExport.h"
 #include "common/IniFile.h"
@@ -115,10 +114,10 @@ TEST_F(AotWindow, ControlsCarryTheirNames) {
     Trigger(w, "Invertselection1");
     EXPECT_EQ(list->item(2)->checkState(), Qt::Unchecked);
     EXPECT_EQ(list->item(3)->checkState(), Qt::Checked);
-    EXPECT_FALSE(SeriesOf(w, "GfxChart")[2]->isVisible());
-    EXPECT_TRUE(SeriesOf(w, "GfxChart")[3]->isVisible());
+    EXPECT_FALSE(SeriesOf(w, "GfxChart")[2]->Visible());
+    EXPECT_TRUE(SeriesOf(w, "GfxChart")[3]->Visible());
     Trigger(w, "Selectall1");
-    EXPECT_TRUE(SeriesOf(w, "GfxChart")[2]->isVisible());
+    EXPECT_TRUE(SeriesOf(w, "GfxChart")[2]->Visible());
 
     if (const char* shot = std::getenv("ZELT_AOT_SCREENSHOT")) {
       w.resize(1000, 640);
@@ -178,6 +177,51 @@ TEST_F(AotWindow, PressureAndOzoneOfTheSite) {
   });
 }
 
+// The pressure is typed into the edit as it comes once "Manual pressure" is ticked; a pressure or an
+// ozone out of its range is refused, the value kept before stays, and nothing is computed with it.
+TEST_F(AotWindow, ManualValuesAreTypedAndOutOfRangeOnesRefused) {
+  const char kPressureRefused[] = "The pressure must be a positive number of hPa, up to 1100.";
+  const char kOzoneRefused[] = "The ozone must be a number of Dobson units from 50 to 800.";
+  ScopedPromptScript prompts({PromptYes});
+  const auto parameters = station.AotFolder() / "inputpar.dat";
+  station.Run([&](QWidget& w) {
+    auto* pressure = w.findChild<QLineEdit*>("EPression");
+    Click(w, "CBPression");
+    ASSERT_TRUE(pressure->isEnabled());
+    QTest::keyClicks(pressure, "850");
+    EXPECT_EQ(pressure->text().toStdString(), "850");
+    LeaveEdit(w, "EPression", pressure->text());  // Yes: computed with it
+    EXPECT_EQ(Lines(parameters).at(12), "850");
+
+    pressure->clear();
+    QTest::keyClicks(pressure, "0");
+    LeaveEdit(w, "EPression", pressure->text());
+    EXPECT_EQ(pressure->text().toStdString(), "850");
+
+    auto* ozone = w.findChild<QLineEdit*>("EOzone");
+    Click(w, "CBOzone");
+    ozone->selectAll();
+    QTest::keyClicks(ozone, "5000");
+    LeaveEdit(w, "EOzone", ozone->text());
+    EXPECT_EQ(ozone->text().toStdString(), "300");
+
+    // Typed and not left: the computation refuses it as well.
+    const std::string before = ScopedTestHome::Read(parameters);
+    pressure->setText("2000");
+    Trigger(w, "Restartcalculation1");
+    EXPECT_EQ(ScopedTestHome::Read(parameters), before);
+    EXPECT_EQ(pressure->text().toStdString(), "850");
+    Click(w, "CBOzone");  // unticked: back to the usual ozone, nothing to ask when the window closes
+  });
+  EXPECT_EQ(prompts.Texts(),
+            (std::vector<std::string>{kAskCompute, kPressureRefused, kOzoneRefused, kPressureRefused}));
+  TIniFile infos{station.home.Root() / "data/zelt/Calibration/infos.ini"};
+  const std::vector<std::string> sections = infos.ReadSections();
+  ASSERT_EQ(sections.size(), 1u);
+  EXPECT_EQ(infos.ReadString(sections[0], "SitePression", ""), "850");
+  EXPECT_EQ(infos.ReadString(sections[0], "SiteOzone", "none"), "none");
+}
+
 // Erasing with a rubber band over every point empties the series and their table cells; the zoom of one
 // chart is followed by the other, and so is its undoing.
 TEST_F(AotWindow, EraseAndLinkedZoom) {
@@ -199,10 +243,10 @@ TEST_F(AotWindow, EraseAndLinkedZoom) {
     ASSERT_FALSE(grid->item(1, 1)->text().isEmpty());
     Click(w, "EraseBtn");
     Drag(w, "GfxChart", {-0.02, -0.02}, {1.02, 1.02});
-    for (QXYSeries* s : SeriesOf(w, "GfxChart")) EXPECT_EQ(s->count(), 0) << s->name().toStdString();
+    for (TChartSeries* s : SeriesOf(w, "GfxChart")) EXPECT_EQ(s->Count(), 0) << s->Title().toStdString();
     EXPECT_TRUE(grid->item(1, 1) == nullptr || grid->item(1, 1)->text().isEmpty());
     EXPECT_FALSE(grid->item(1, 0)->text().isEmpty());  // the time stays
-    EXPECT_GT(SeriesOf(w, "ChartRatio")[0]->count(), 0);  // Alpha is not erased
+    EXPECT_GT(SeriesOf(w, "ChartRatio")[0]->Count(), 0);  // Alpha is not erased
   });
   EXPECT_TRUE(prompts.Texts().empty());
 }
@@ -222,18 +266,14 @@ TEST_F(AotWindow, SitePositionAndOpen) {
     EXPECT_EQ(lines[4], "30.5");
     EXPECT_EQ(lines[6], "2373");
 
-    WhenShown("OpenDialog1", [&](QWidget& d) {
-      auto& dialog = static_cast<QFileDialog&>(d);
-      dialog.selectFile(QString::fromStdString((station.AotFolder() / "SITE0601.ta2").string()));
-      static_cast<QDialog&>(dialog).accept();
-    });
-    const int level1 = SeriesOf(w, "GfxChart")[0]->count();
+    WhenFileDialogShown("OpenDialog1", (station.ResultFolder() / "SITE0601.ta2").string());
+    const int level1 = SeriesOf(w, "GfxChart")[0]->Count();
     Trigger(w, "Open1");
     // The screened records: no more than Level 1 has, one character to the right.
-    const int screened = SeriesOf(w, "GfxChart")[0]->count();
+    const int screened = SeriesOf(w, "GfxChart")[0]->Count();
     EXPECT_GT(screened, 0);
     EXPECT_LE(screened, level1);
-    EXPECT_EQ(screened, static_cast<int>(Lines(station.AotFolder() / "SITE0601.ta2").size()) - 1);
+    EXPECT_EQ(screened, static_cast<int>(Lines(station.ResultFolder() / "SITE0601.ta2").size()) - 1);
   });
   EXPECT_TRUE(prompts.Texts().empty());
 }
@@ -247,7 +287,7 @@ TEST_F(AotWindow, AsciiExportOfTheTable) {
     WhenShown("SaveDialog1", [&](QWidget& d) {
       auto& dialog = static_cast<QFileDialog&>(d);
       EXPECT_EQ(dialog.selectedFiles().value(0).toStdString(), txt.string());
-      static_cast<QDialog&>(dialog).accept();
+      AnswerFileDialog(dialog);
     });
     Click(w, "Button2");
   });

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPointingDevice>
+#include "common/tests/support/WindowTestDriver.h"
 #include "station/windows/tests/TestApp.h"
 
 #include <gtest/gtest.h>
@@ -27,15 +28,7 @@ TModalDriver::~TModalDriver() = default;
 
 void TModalDriver::ChooseFile(const std::string& path)
 {
-    steps_.push_back({"", [path](QWidget* w) {
-                          auto* dialog = static_cast<QFileDialog*>(w);
-                          // The whole path typed into the name box, then "Open" or "Save".
-                          // (A file picked in the list before would count first: the selection goes.)
-                          dialog->selectFile(QString::fromStdString(path));
-                          if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit"))
-                              name->setText(QString::fromStdString(path));
-                          static_cast<QDialog*>(dialog)->accept();
-                      }});
+    steps_.push_back({"", [path](QWidget* w) { window_test::AnswerFileDialog(*w, path); }});
 }
 
 void TModalDriver::CancelFileDialog()
@@ -55,7 +48,7 @@ void TModalDriver::Tick()
 {
     if (steps_.empty()) return;
     QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || !modal->isVisible()) return;
+    if (!modal || !modal->isVisible() || actedOn_.contains(modal)) return;
     const Step& step = steps_.front();
     const bool wanted = step.objectName.empty() ? qobject_cast<QFileDialog*>(modal) != nullptr
                                                 : modal->objectName().toStdString() == step.objectName;
@@ -72,9 +65,13 @@ void TModalDriver::Tick()
     ++handled_;
     // Acted on after this tick returns: a timer does not fire again while its own slot runs, and
     // the action may open the next modal window.
+    // The action may run the event loop while it waits (a file dialog lists its folder, a window
+    // opens the next dialog): the window it acts on is not taken for a later step meanwhile.
     QPointer<QWidget> target(modal);
-    QTimer::singleShot(0, this, [current, target] {
+    actedOn_.insert(modal);
+    QTimer::singleShot(0, this, [this, current, target] {
         if (target) current.act(target);
+        actedOn_.remove(target.data());
     });
 }
 

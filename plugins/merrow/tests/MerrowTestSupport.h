@@ -3,6 +3,7 @@
 // window it expects (an open or save dialog, or a window by object name), acts on it, and the next
 // step waits for the next one.
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 
 #include <deque>
@@ -37,6 +38,7 @@ private:
     QTimer timer_;
     std::deque<Step> steps_;
     int handled_ = 0;
+    QSet<QWidget*> actedOn_;   // windows an action is still working on
 };
 
 // The test program's application. The mouse device is made first, so that the application does not

@@ -76,9 +76,16 @@ TEST_F(StationRunsMerrow, OpenDialogComesUpAndWaits)
     EXPECT_EQ(zelt.state(), QProcess::Running) << errors;
 }
 
-TEST_F(StationRunsMerrow, AnotherPlugInNameOpensNoViewer)
+// A name that no plug-in has opens no viewer; without a screen nobody would see that nothing happened,
+// so the run says so and ends with status 1.
+TEST_F(StationRunsMerrow, AnotherPlugInNameOpensNoViewerAndEndsTheRun)
 {
     Start("nosuch");
     const qint64 pid = zelt.processId();
     EXPECT_FALSE(WaitFor([&] { return ThreadNames(pid).find("QFileInfoGather") != std::string::npos; }, 3000));
+    ASSERT_TRUE(zelt.state() == QProcess::NotRunning || zelt.waitForFinished(10000)) << "still running\n" << errors;
+    errors += zelt.readAllStandardError().toStdString();
+    EXPECT_EQ(zelt.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(zelt.exitCode(), 1) << errors;
+    EXPECT_NE(errors.find("ERROR: No plug-in named nosuch in "), std::string::npos) << errors;
 }

@@ -7,10 +7,11 @@
 #include "common/analysis/ErreurFrm.h"
 #include "plugins/merrow/MerrowChart.h"
 #include "plugins/merrow/tests/MerrowTestSupport.h"
-#include "station/ChartServices.h"
+#include "common/chart/ChartServices.h"
 #include "station/windows/tests/TestApp.h"
 
 #include <QCheckBox>
+#include <QGraphicsTextItem>
 #include <QFileDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -53,6 +54,18 @@ protected:
     }
 
     std::string Path(const char* name) { return dir.filePath(name).toStdString(); }
+
+    // The zenith sample's curves of both positions, on show.
+    std::unique_ptr<TMerrowFrm> ShowCurvesOfBothPositions()
+    {
+        auto w = Open("zenith-day.q5x");
+        w->CLBPosition->item(1)->setCheckState(Qt::Checked);
+        w->RadioButton5->click();
+        w->resize(1100, 680);
+        w->show();
+        QApplication::processEvents();
+        return w;
+    }
 
     // Exports through the save dialog and compares with a golden file.
     void ExpectExport(TMerrowFrm& window, const std::string& golden)
@@ -268,6 +281,41 @@ TEST_F(MerrowWindowTest, ZoneRemovesAcquisitionsByTheirInfraredCount)
     EXPECT_EQ(data.SerieList.Count(), 11);
 }
 
+// The right button moves along the time axis only; "Unzoom" after a pan returns to the whole view; the
+// legend of the curves names every series it lists.
+TEST_F(MerrowWindowTest, PanAlongTimeUnzoomAndCurveLegend)
+{
+    auto w = ShowCurvesOfBothPositions();
+    TChart* chart = w->GfxChart;
+    const double x0 = chart->AxisMinimum(TChart::Bottom), x1 = chart->AxisMaximum(TChart::Bottom);
+    const double y0 = chart->AxisMinimum(TChart::Left), y1 = chart->AxisMaximum(TChart::Left);
+    const QPoint centre = chart->PlotArea().center().toPoint();
+    QWidget* viewport = chart->viewport();
+    Mouse(viewport, QEvent::MouseButtonPress, Qt::RightButton, centre);
+    Mouse(viewport, QEvent::MouseMove, Qt::RightButton, centre + QPoint(-120, 80));
+    Mouse(viewport, QEvent::MouseButtonRelease, Qt::RightButton, centre + QPoint(-120, 80));
+    EXPECT_GT(chart->AxisMinimum(TChart::Bottom), x0);
+    EXPECT_DOUBLE_EQ(chart->AxisMinimum(TChart::Left), y0);
+    EXPECT_DOUBLE_EQ(chart->AxisMaximum(TChart::Left), y1);
+    w->Button2->click();
+    EXPECT_DOUBLE_EQ(chart->AxisMinimum(TChart::Bottom), x0);
+    EXPECT_DOUBLE_EQ(chart->AxisMaximum(TChart::Bottom), x1);
+    EXPECT_DOUBLE_EQ(chart->AxisMinimum(TChart::Left), y0);
+
+    QApplication::processEvents();
+    QStringList shown;
+    for (QGraphicsItem* item : chart->scene()->items())
+        if (auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->isVisible()) shown << text->toPlainText();
+    int listed = 0;
+    for (int i = 0; i < chart->SeriesCount(); ++i) {
+        const QString title = chart->Series(i)->Title();
+        EXPECT_FALSE(title.isEmpty());
+        EXPECT_TRUE(shown.contains(title)) << title.toStdString() << " not in the legend whole";
+        ++listed;
+    }
+    EXPECT_GT(listed, 10);
+}
+
 TEST_F(MerrowWindowTest, FailedLoadsWarnAndKeepTheDataOnShow)
 {
     auto w = Open("cold-night.q5x");
@@ -389,12 +437,7 @@ TEST_F(MerrowWindowTest, AboutBoxAndControlNames)
 
 TEST_F(MerrowWindowTest, Screenshot)
 {
-    auto w = Open("zenith-day.q5x");
-    w->CLBPosition->item(1)->setCheckState(Qt::Checked);
-    w->RadioButton5->click();
-    w->resize(1100, 680);
-    w->show();
-    QApplication::processEvents();
+    auto w = ShowCurvesOfBothPositions();
     const QImage shot = w->grab().toImage();
     EXPECT_EQ(shot.width(), 1100);
     const char* bin = std::getenv("ZELT_BIN_DIR");

@@ -31,7 +31,7 @@
 #include "common/IniFile.h"
 #include "common/Prompt.h"
 #include "common/analysis/tests/support/PlugInTestHost.h"
-#include "station/ChartServices.h"
+#include "common/chart/ChartServices.h"
 
 namespace fs = std::filesystem;
 
@@ -58,13 +58,7 @@ W* Child(QWidget& w, const char* name)
 
 void ChooseFile(const char* dialog, const std::string& path)
 {
-    WhenShown(dialog, [path](QWidget& w) {
-        auto& fd = static_cast<QFileDialog&>(w);
-        fd.selectFile(QString::fromStdString(path));
-        // A name in the folder already on show is taken from the name field.
-        if (auto* edit = fd.findChild<QLineEdit*>("fileNameEdit")) edit->setText(QString::fromStdString(path));
-        static_cast<QDialog&>(fd).accept();
-    });
+    plugin_test::WhenFileDialogShown(dialog, path);
 }
 
 std::string Golden(const std::string& name) { return std::string(ZELT_TEST_SOURCE_DIR) + "/plugins/radiometre/tests/golden/" + name; }
@@ -314,9 +308,7 @@ TEST_F(Station, FileThatIsNotARadiometerFileKeepsTheOpenDialogGoingUntilCancelle
     int dialogs = 0;
     WhenShown("OpenDialog1", [&](QWidget& w) {
         ++dialogs;
-        auto& fd = static_cast<QFileDialog&>(w);
-        fd.selectFile(QString::fromStdString(bogus.string()));
-        static_cast<QDialog&>(fd).accept();
+        plugin_test::AnswerFileDialog(w, bogus.string());
         WhenShown("OpenDialog1", [&](QWidget& again) {
             ++dialogs;
             static_cast<QDialog&>(again).reject();
@@ -353,10 +345,7 @@ TEST_F(Station, OpeningAFileThatIsCancelledOrFailsKeepsTheWayBackToTheDownload)
         EXPECT_FALSE(reopen->isEnabled());
         // A file that fails empties the window; once the dialog is cancelled the download can be re-opened.
         WhenShown("OpenDialog1", [&](QWidget& d) {
-            auto& fd = static_cast<QFileDialog&>(d);
-            fd.selectFile(QString::fromStdString(bogus.string()));
-            if (auto* edit = fd.findChild<QLineEdit*>("fileNameEdit")) edit->setText(QString::fromStdString(bogus.string()));
-            static_cast<QDialog&>(fd).accept();
+            plugin_test::AnswerFileDialog(d, bogus.string());
             WhenShown("OpenDialog1", [](QWidget& again) { static_cast<QDialog&>(again).reject(); });
         });
         w.findChild<QAction*>("Ouvrir1")->trigger();

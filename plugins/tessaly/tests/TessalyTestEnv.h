@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QPoint>
 #include <QWidget>
-#include <QXYSeries>
 #include <functional>
 #include <vector>
 
@@ -20,7 +19,13 @@ class Station : public PlugInStation {
 };
 
 // The main chart's series, in chart order.
-inline std::vector<QXYSeries*> ChartSeries(QWidget& window) { return SeriesOf(window, "GfxChart"); }
+inline std::vector<TChartSeries*> ChartSeries(QWidget& window) { return SeriesOf(window, "GfxChart"); }
+
+// Where a point of a series is drawn, in pixels of the chart's viewport.
+inline QPoint PixelOf(QWidget& window, const TChartSeries* series, QPointF point) {
+  auto* chart = window.findChild<TChart*>("GfxChart");
+  return QPoint(qRound(chart->XValueToScreen(point.x())), qRound(chart->YValueToScreen(point.y(), series)));
+}
 
 // Delete mode, then a rubber band dragged with the left button from centre - half to centre + half.
 void DeleteByBox(QWidget& window, QPoint centre, int half);

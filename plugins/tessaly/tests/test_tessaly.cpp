@@ -3,6 +3,7 @@
 // delete), the exports against golden files, and Morvane reading the calibration on the same data.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -66,13 +67,81 @@ TEST(TessalyRun, RefusesWithoutDataOrSunCounts) {
       keep->Events.Delete(i);
   station.Run([&](QWidget&) { opened = true; });
   EXPECT_FALSE(opened);
-  // A download that was never saved has no folder for its calibration.
+  EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{"No data in memory.", "The Q5 file data  doesn't contain SUN digital count."}));
+}
+
+// A download not yet saved has no file name: its calibration is kept under the user's folder all the same.
+TEST(TessalyRun, ADownloadNotYetSavedIsCalibrated) {
+  Station station;
   station.LoadSunDays("days.Q5", kDays);
   station.file->FileName.clear();
-  station.Run([&](QWidget&) { opened = true; });
-  EXPECT_FALSE(opened);
-  EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{"No data in memory.", "The Q5 file data  doesn't contain SUN digital count.",
-                                                       "The data file has no name yet: save it before the calibration."}));
+  ScopedPromptScript prompts({PromptYes});
+  bool opened = false;
+  station.Run([&](QWidget& w) {
+    opened = true;
+    ChooseDate(2025, 6, 20);
+    Click(w, "Button1");
+    Click(w, "SaveBgrResultBtn");  // confirmed
+  });
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{"Confirm overwriting coefficients ?", "Save done"}));
+  const std::string calib = ScopedTestHome::Read(station.home.Root() / "data" / "zelt" / "Calibration" / "calibr12.cal");
+  EXPECT_EQ(calib.rfind("2025 6 20 0 0 ", 0), 0u) << calib;
+}
+
+// A coefficient typed with a slip is no number: the save is refused and the file keeps what it had.
+TEST(TessalyRun, AMistypedCoefficientCancelsTheSave) {
+  Station station;
+  station.LoadSunDays("days.Q5", kDays);
+  const std::filesystem::path file = station.home.Root() / "data" / "zelt" / "Calibration" / "calibr12.cal";
+  ScopedPromptScript prompts({PromptYes});
+  station.Run([&](QWidget& w) {
+    auto* grid = w.findChild<QTableWidget*>("StringGrid1");
+    ChooseDate(2025, 6, 20);
+    Click(w, "Button1");
+    for (const char* slip : {"1-2", "1 2", "1.2.3", "", "12x"}) {
+      grid->item(0, 2)->setText(slip);
+      Click(w, "SaveBgrResultBtn");
+      EXPECT_FALSE(std::filesystem::exists(file)) << slip;
+    }
+    grid->item(0, 2)->setText("20190,5");
+    Click(w, "SaveBgrResultBtn");  // confirmed
+  });
+  std::vector<std::string> expected(5, "Error : Some datas are not real. Save canceled");
+  expected.insert(expected.end(), {"Confirm overwriting coefficients ?", "Save done"});
+  EXPECT_EQ(prompts.Texts(), expected);
+  EXPECT_EQ(ScopedTestHome::Read(file).rfind("2025 6 20 20190.5 0 ", 0), 0u) << ScopedTestHome::Read(file);
+}
+
+// "Text labels" shows and hides the captions under the tool bar's pictures.
+TEST(TessalyRun, TextLabelsShowAndHideTheCaptionsUnderPictures) {
+  Station station;
+  station.LoadSunDays("days.Q5", kDays);
+  station.Run([&](QWidget& w) {
+    auto* bar = w.findChild<QWidget*>("BtnToolBar");
+    auto* labels = w.findChild<QAction*>("SeeEtiquettesTextMnu");
+    ASSERT_NE(labels, nullptr);
+    EXPECT_FALSE(labels->isChecked());
+    QApplication::processEvents();
+    const QImage pictures = bar->grab().toImage();
+    for (const char* name : {"CNViewBtn", "BgrTripletViewBtn", "BgrLinesViewBtn", "FiltersEditBtn", "SitePosBtn",
+                             "ZoomValuesBtn", "SupprValuesBtn"}) {
+      auto* b = w.findChild<QToolButton*>(name);
+      EXPECT_FALSE(b->icon().isNull()) << name;
+      EXPECT_EQ(b->toolButtonStyle(), Qt::ToolButtonIconOnly) << name;
+    }
+    labels->trigger();
+    QApplication::processEvents();
+    EXPECT_TRUE(labels->isChecked());
+    const QImage captions = bar->grab().toImage();
+    EXPECT_NE(captions, pictures);  // the captions show
+    auto* dc = w.findChild<QToolButton*>("CNViewBtn");
+    EXPECT_EQ(dc->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    EXPECT_GT(dc->sizeHint().height(), dc->iconSize().height() + dc->fontMetrics().height() - 2);
+    labels->trigger();
+    QApplication::processEvents();
+    EXPECT_EQ(bar->grab().toImage(), pictures);
+  });
 }
 
 TEST(TessalyRun, KindsDeletionCalibrationAndReload) {
@@ -88,19 +157,19 @@ TEST(TessalyRun, KindsDeletionCalibrationAndReload) {
     total = Text(w, "NbCNTotalLbl").toInt();
     EXPECT_GT(total, 9 * 3 * 100);
     // Kind 0: the temperature, then one series per filter, longest wavelength first.
-    std::vector<QXYSeries*> series = ChartSeries(w);
+    std::vector<TChartSeries*> series = ChartSeries(w);
     ASSERT_EQ(series.size(), 10u);
-    EXPECT_EQ(series[0]->name(), "Temperature");
-    EXPECT_EQ(series[1]->name(), "1640 nm");
-    EXPECT_EQ(series[9]->name(), "340 nm");
-    EXPECT_EQ(series[1]->count() * 9, total);
+    EXPECT_EQ(series[0]->Title(), "Temperature");
+    EXPECT_EQ(series[1]->Title(), "1640 nm");
+    EXPECT_EQ(series[9]->Title(), "340 nm");
+    EXPECT_EQ(series[1]->Count() * 9, total);
 
     // Kind 1: one dispersion per triplet; the readings of a triplet were shifted 30 s apart.
     Click(w, "BgrTripletViewBtn");
     series = ChartSeries(w);
     ASSERT_EQ(series.size(), 9u);
-    EXPECT_EQ(series[0]->count() * 3 * 9, total);
-    EXPECT_LT(series[0]->at(0).y(), 5.0);
+    EXPECT_EQ(series[0]->Count() * 3 * 9, total);
+    EXPECT_LT(series[0]->YValue(0), 5.0);
 
     // Kind 2: ln(count) against air mass; a rectangle around the first point of the 870 nm series
     // in delete mode takes it away, and only it.
@@ -108,20 +177,19 @@ TEST(TessalyRun, KindsDeletionCalibrationAndReload) {
     QApplication::processEvents();  // the chart lays its axes out
     series = ChartSeries(w);
     ASSERT_EQ(series.size(), 10u);
-    QXYSeries* s870 = series[4];
-    ASSERT_EQ(s870->name(), "870 nm");
-    const int before = s870->count();
-    auto* view = w.findChild<QChartView*>("GfxChart");
-    const QPointF target = s870->at(0);
-    const QPoint pixel = view->mapFromScene(view->chart()->mapToPosition(target, s870));
+    TChartSeries* s870 = series[4];
+    ASSERT_EQ(s870->Title(), "870 nm");
+    const int before = s870->Count();
+    const QPointF target = s870->Points().at(0);
+    const QPoint pixel = PixelOf(w, s870, target);
     DeleteByBox(w, pixel, 2);
     series = ChartSeries(w);
     int removed = 0;
-    for (QXYSeries* s : series) {
-      if (s->name() == "870 nm") {
-        EXPECT_LT(s->count(), before);
+    for (TChartSeries* s : series) {
+      if (s->Title() == "870 nm") {
+        EXPECT_LT(s->Count(), before);
       }
-      for (int i = 0; i < s->count(); ++i) EXPECT_FALSE(s->at(i) == target && s->name() == "870 nm");
+      for (int i = 0; i < s->Count(); ++i) EXPECT_FALSE(s->Points().at(i) == target && s->Title() == "870 nm");
     }
     removed = total - Text(w, "NbCNTotalLbl").toInt();
     EXPECT_GE(removed, 1);
@@ -187,8 +255,7 @@ TEST(TessalyRun, ExportsMatchTheGoldenFiles) {
       WhenShown("SaveASCIIDialog", [&](QWidget& dialog) {
         auto& files = static_cast<QFileDialog&>(dialog);
         EXPECT_EQ(files.selectedFiles().value(0).section('/', -1), names[k]);
-        files.selectFile(QString::fromStdString(out));
-        static_cast<QDialog&>(files).done(QDialog::Accepted);
+        AnswerFileDialog(files, out);
       });
       w.findChild<QAction*>("ExportGfxASCIIVal")->trigger();
       EXPECT_EQ(ScopedTestHome::Read(out), Golden(names[k])) << names[k];

@@ -90,14 +90,14 @@ TEST(TessalyWindow, TripletBoxCoordinatesAboutAndState) {
     w.findChild<QAbstractButton*>("BgrTripletViewBtn")->click();
     QApplication::processEvents();  // the chart lays its axes out
     auto* view = w.findChild<QChartView*>("GfxChart");
-    std::vector<QXYSeries*> series = ChartSeries(w);
+    std::vector<TChartSeries*> series = ChartSeries(w);
     ASSERT_EQ(series.size(), 9u);
     const int total = w.findChild<QLabel*>("NbCNTotalLbl")->text().toInt();
     // The first triplet of the morning at 340 nm: its spread stands apart from the other filters'.
-    QXYSeries* s340 = series[8];
-    ASSERT_EQ(s340->name(), "340 nm");
-    const int triplets = s340->count();
-    const QPoint pixel = view->mapFromScene(view->chart()->mapToPosition(s340->at(0), s340));
+    TChartSeries* s340 = series[8];
+    ASSERT_EQ(s340->Title(), "340 nm");
+    const int triplets = s340->Count();
+    const QPoint pixel = PixelOf(w, s340, s340->Points().at(0));
     // The coordinates window follows the mouse.
     Action(w, "SeeCoordWindowsMnu")->trigger();
     QTest::mouseMove(view->viewport(), pixel);
@@ -106,8 +106,8 @@ TEST(TessalyWindow, TripletBoxCoordinatesAboutAndState) {
     // The whole triplet of that filter only.
     EXPECT_EQ(w.findChild<QLabel*>("NbCNTotalLbl")->text().toInt(), total - 3);
     series = ChartSeries(w);
-    EXPECT_EQ(series[8]->count(), triplets - 1);
-    for (int k = 0; k < 8; ++k) EXPECT_EQ(series[static_cast<size_t>(k)]->count(), triplets) << k;
+    EXPECT_EQ(series[8]->Count(), triplets - 1);
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(series[static_cast<size_t>(k)]->Count(), triplets) << k;
 
     WhenShown("AboutBox", [](QWidget& about) {
       EXPECT_EQ(about.findChild<QLabel*>("Version")->text(), "5.12");
@@ -132,21 +132,20 @@ TEST(TessalyWindow, BoxInCountsMatchesThePlottedCounts) {
   station.LoadSunDays("days.Q5", kDays);
   ScopedPromptScript prompts;
   RunLaidOut(station, [&](QWidget& w) {
-    auto* view = w.findChild<QChartView*>("GfxChart");
-    std::vector<QXYSeries*> series = ChartSeries(w);
+    std::vector<TChartSeries*> series = ChartSeries(w);
     ASSERT_EQ(series.size(), 10u);
     // In June the counts are plotted 3 % below the recorded ones (the Sun is far): a box drawn around
     // what is shown takes the point.
-    QXYSeries* s870 = series[4];
-    ASSERT_EQ(s870->name(), "870 nm");
-    const int before = s870->count();
-    const QPoint pixel = view->mapFromScene(view->chart()->mapToPosition(s870->at(before / 2), s870));
+    TChartSeries* s870 = series[4];
+    ASSERT_EQ(s870->Title(), "870 nm");
+    const int before = s870->Count();
+    const QPoint pixel = PixelOf(w, s870, s870->Points().at(before / 2));
     DeleteByBox(w, pixel, 2);
     series = ChartSeries(w);
     // The point, and the other readings of its triplet where they lie under the box too (30 s apart).
-    EXPECT_LT(series[4]->count(), before);
-    EXPECT_GE(series[4]->count(), before - 3);
-    EXPECT_EQ(series[3]->count(), before);
+    EXPECT_LT(series[4]->Count(), before);
+    EXPECT_GE(series[4]->Count(), before - 3);
+    EXPECT_EQ(series[3]->Count(), before);
   });
 }
 
@@ -169,13 +168,13 @@ TEST(TessalyWindow, TripletsOfZeroCountsShowNoSpread) {
   ScopedPromptScript prompts;
   station.Run([](QWidget& w) {
     w.findChild<QAbstractButton*>("BgrTripletViewBtn")->click();
-    std::vector<QXYSeries*> series = ChartSeries(w);
+    std::vector<TChartSeries*> series = ChartSeries(w);
     ASSERT_EQ(series.size(), 9u);
-    ASSERT_EQ(series[0]->name(), "1640 nm");
-    EXPECT_EQ(series[0]->count(), 1);
-    EXPECT_EQ(series[1]->count(), 2);
+    ASSERT_EQ(series[0]->Title(), "1640 nm");
+    EXPECT_EQ(series[0]->Count(), 1);
+    EXPECT_EQ(series[1]->Count(), 2);
     // 9900, 10000, 10100: a spread of 2 % of the mean.
-    EXPECT_NEAR(series[1]->at(0).y(), 2.0, 1e-4);
+    EXPECT_NEAR(series[1]->YValue(0), 2.0, 1e-4);
   });
 }
 
@@ -201,10 +200,10 @@ TEST(TessalyWindow, ColourAndPrintDialogs) {
     });
     w.findChild<QAbstractButton*>("FiltersEditBtn")->click();
     bool found = false;
-    for (QXYSeries* s : ChartSeries(w))
-      if (s->name() == "870 nm") {
+    for (TChartSeries* s : ChartSeries(w))
+      if (s->Title() == "870 nm") {
         found = true;
-        EXPECT_EQ(s->color(), QColor(0x12, 0x34, 0x56));
+        EXPECT_EQ(s->Color(), QColor(0x12, 0x34, 0x56));
       }
     EXPECT_TRUE(found);
 

@@ -1,13 +1,9 @@
-// The one QApplication of a window test program, made on first use.
+// The one QApplication of a window test program, made on first use, with the modal watchdog of the
+// window test driver running.
 #pragma once
 
 #include <QApplication>
 
-inline QApplication& TestApplication()
-{
-    static int argc = 1;
-    static char name[] = "zelt-window-test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+#include "common/tests/support/WindowTestDriver.h"
+
+inline QApplication& TestApplication() { return window_test::TestApplication("zelt-window-test"); }

@@ -26,21 +26,19 @@
 #include "common/FileUtils.h"
 #include "common/Instrument.h"
 #include "common/Q5File.h"
+#include "common/chart/ChartServices.h"
 #include "common/StaParametre.h"
 #include "common/tests/DescTestEnv.h"
 #include "common/tests/PlatformTestEnv.h"
+#include "common/tests/support/WindowTestDriver.h"
 #include "station/plugins/PlugInsList.h"
 
 namespace plugin_test {
 
-// The test program's application, made once before any widget; `program` is its program name.
-inline QApplication& TestApplication(const char* program) {
-  static int argc = 1;
-  static std::string name = program;
-  static char* argv[] = {name.data(), nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+using window_test::AnswerFileDialog;
+using window_test::TestApplication;
+using window_test::WhenFileDialogShown;
+using window_test::WhenShown;
 
 // The build's programs (q5gen, zelt, morvane, ...).
 inline std::string BinDir() {
@@ -70,32 +68,13 @@ class TestHost : public TPlugInHostWindow {
   int reloads = 0;
 };
 
-// Runs `action` once a top-level widget named `name` is visible: polled from the event loop, so also
-// from inside a modal window's nested loop. The watch deletes itself once it has acted; the pointer
-// returned lets a caller drop a watch whose window never came.
-inline QPointer<QTimer> WhenShown(const QString& name, const std::function<void(QWidget&)>& action) {
-  auto* timer = new QTimer;
-  timer->setInterval(20);
-  QObject::connect(timer, &QTimer::timeout, [timer, name, action] {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->objectName() == name && w->isVisible()) {
-        timer->stop();
-        timer->deleteLater();
-        action(*w);
-        return;
-      }
-  });
-  timer->start();
-  return timer;
-}
-
-// The series of the chart named `chart`, as Qt Charts holds them, in chart order.
-inline std::vector<QXYSeries*> SeriesOf(QWidget& window, const char* chart) {
-  std::vector<QXYSeries*> out;
-  auto* view = window.findChild<QChartView*>(chart);
+// The series of the chart named `chart`, in chart order, with their points as the chart services keep
+// them (Qt Charts' own series carry only names, colours and visibility).
+inline std::vector<TChartSeries*> SeriesOf(QWidget& window, const char* chart) {
+  std::vector<TChartSeries*> out;
+  auto* view = window.findChild<TChart*>(chart);
   if (!view) return out;
-  for (QAbstractSeries* s : view->chart()->series())
-    if (auto* xy = qobject_cast<QXYSeries*>(s)) out.push_back(xy);
+  for (int i = 0; i < view->SeriesCount(); ++i) out.push_back(view->Series(i));
   return out;
 }
 

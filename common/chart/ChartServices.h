@@ -4,9 +4,16 @@
 // fraction, labelled in UT), zoom by dragging with undo, right-button pan, conversions between
 // screen pixels and values, printing, a canvas the callers may draw on (replaced by the next repaint)
 // and its mouse events. Used by the throughput chart of the main window and by the plug-in windows.
+//
+// Qt Charts lays out every point of its own series again on each change, and a point series as one
+// graphics item a point: hundreds of thousands of points would take minutes. So the points live here,
+// and one plot item draws them (each pointer once per pixel); Qt Charts draws the axes and the legend,
+// its series holding the names, colours and visibility but no points.
 #include <QChartView>
 #include <QColor>
 #include <QImage>
+#include <QList>
+#include <QPointF>
 #include <QString>
 #include <QStringList>
 
@@ -21,6 +28,7 @@ class QValueAxis;
 class QXYSeries;
 class QChart;
 class TChart;
+class TChartPlot;
 
 enum class TSeriesKind { Line, Point };
 
@@ -33,10 +41,15 @@ public:
     virtual ~TChartSeries() = default;
 
     void AddXY(double x, double y);
-    int Count() const;
-    double XValue(int i) const;
-    double YValue(int i) const;
+    // Points added together (one drawing for all of them).
+    void AddPoints(const QList<QPointF>& points);
+    int Count() const { return static_cast<int>(FPoints.size()); }
+    double XValue(int i) const { return FPoints[i].x(); }
+    double YValue(int i) const { return FPoints[i].y(); }
+    const QList<QPointF>& Points() const { return FPoints; }
     void Delete(int i);
+    // Deletes the points at these indexes (any order, repeats allowed) in one pass.
+    void Delete(std::vector<int> indexes);
     void Clear();
     void SetTitle(const QString& title);
     QString Title() const;
@@ -51,18 +64,27 @@ public:
     bool Visible() const;
     // The vertical axis the series is drawn against (TChart::Left or TChart::Right).
     int VerticalAxis() const { return FVertical; }
-    // The index of the point drawn within a few pixels of (x, y) of the chart view, or -1.
-    int Clicked(int x, int y) const;
+    // The index of the point drawn within `pixels` of (x, y) of the chart view, or -1.
+    int Clicked(int x, int y, double pixels = 4.0) const;
+    bool PointerVisible() const { return FPointerVisible; }
+    bool LineVisible() const { return Kind == TSeriesKind::Line && FLineVisible; }
+    // The pointer as drawn at each point (empty when pointers are hidden).
+    const QImage& PointerImage() const { return FPointerImage; }
 
+    // Names, colour and visibility for Qt Charts' legend; it holds no points.
     QXYSeries* Series;
     TSeriesKind Kind;
     int PointerStyle = psCircle;
 
 private:
     void UpdatePointer();
+    void PointsChanged();
     TChart& FChart;
     int FVertical;
     bool FPointerVisible;
+    bool FLineVisible = true;
+    QList<QPointF> FPoints;
+    QImage FPointerImage;
 };
 
 // The two kinds under the names the windows use.
@@ -148,6 +170,8 @@ public:
     QRectF PlotArea() const;
 
     void Repaint();
+    // The points or styles of a series changed: drawn again with the next paint.
+    void PlotChanged();
     QImage Grab();
     void CopyToClipboard();
     // Draws the whole chart as shown, scaled to fit the device's page (a printer, a PDF writer).
@@ -176,19 +200,19 @@ private:
     void PushZoom();
     QXYSeries* NewSeries(TSeriesKind kind, const QString& title);
     void Rescale();
-    void UpdateTimeLabels();
-    QAbstractAxis* AxisObject(Axis axis) const;
+    void UpdateTickLabels();
+    void UpdateTickLabels(Axis axis);
+    QStringList TickLabels(Axis axis, std::vector<double>& values) const;
     QValueAxis* ValueAxis(Axis axis) const;
     void AttachAxes(TChartSeries& series);
     void UpdateRightAxis();
 
     QChart* FChart;
-    QValueAxis* FLeft;
-    QValueAxis* FRight;
-    QValueAxis* FBottomValue;
-    QCategoryAxis* FBottomTime;
+    QCategoryAxis* FAxes[3];
+    TChartPlot* FPlot;
     QString FTimeFormat = QStringLiteral("hh:nn");
     bool FDateTime = false;
+    int FDecimals[3] = {-1, -1, -1};  // -1: as many as the tick step needs
     bool FAuto[kAxes] = {true, true, true};
     double FMin[kAxes] = {0, 0, 0}, FMax[kAxes] = {1, 1, 1};
     std::vector<std::unique_ptr<TChartSeries>> FSeries;
@@ -200,7 +224,7 @@ private:
     };
     std::vector<Ranges> FZoomStack;
     QPoint FDragStart, FDragNow;
-    bool FDragging = false, FPanDragging = false;
+    bool FDragging = false, FPanDragging = false, FPanned = false;
     QImage FCanvas;
     bool FCanvasDirty = false;
 };

@@ -1,9 +1,10 @@
-#include "station/ChartServices.h"
+#include "common/chart/ChartServices.h"
 
 #include <QApplication>
 #include <QCategoryAxis>
 #include <QChart>
 #include <QClipboard>
+#include <QGraphicsItem>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
@@ -11,6 +12,7 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QScatterSeries>
 #include <QValueAxis>
 
@@ -24,17 +26,18 @@ namespace {
 
 constexpr int kPointerSize = 7;
 
-// The drawn pointer of the styles that Qt's marker shapes lack (triangles and crosses).
+// The pointer drawn at each point of a series, in its colour.
 QImage PointerImage(int style, const QColor& color)
 {
     QImage image(kPointerSize, kPointerSize, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setRenderHint(QPainter::Antialiasing, style == psCircle);
     p.setPen(QPen(color, 1));
     p.setBrush(color);
     const int m = kPointerSize - 1, c = kPointerSize / 2;
     switch (style) {
+    case psRectangle: p.drawRect(0, 0, m, m); break;
     case psTriangle: p.drawPolygon(QPolygon({QPoint(c, 0), QPoint(m, m), QPoint(0, m)})); break;
     case psDownTriangle: p.drawPolygon(QPolygon({QPoint(0, 0), QPoint(m, 0), QPoint(c, m)})); break;
     case psCross:
@@ -45,14 +48,9 @@ QImage PointerImage(int style, const QColor& color)
         p.drawLine(0, 0, m, m);
         p.drawLine(0, m, m, 0);
         break;
-    default: break;
+    default: p.drawEllipse(QRectF(0.5, 0.5, m - 1, m - 1)); break;
     }
     return image;
-}
-
-bool DrawnPointer(int style)
-{
-    return style == psTriangle || style == psDownTriangle || style == psCross || style == psDiagCross;
 }
 
 // The step between two date-time labels, in seconds: the smallest of the usual steps that keeps
@@ -69,6 +67,90 @@ double TimeStep(double spanSeconds, int count)
 
 }  // namespace
 
+// ---- the plot: every series' lines and pointers, drawn from the points kept here ------------------
+
+// One graphics item over the plot area of the chart. Pointers may reach half their size past the
+// area (a point on the edge is drawn whole); lines stay inside it.
+class TChartPlot : public QGraphicsItem {
+public:
+    TChartPlot(QChart* chart, const std::vector<std::unique_ptr<TChartSeries>>& series, const TChart& owner)
+        : QGraphicsItem(chart), FChart(chart), FSeries(series), FOwner(owner)
+    {
+        setZValue(100);  // over Qt's (empty) series and the grid
+    }
+    QRectF boundingRect() const override { return Margin(FChart->plotArea()); }
+    void AreaChanged() { prepareGeometryChange(); }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override;
+
+private:
+    static QRectF Margin(const QRectF& area)
+    {
+        const double m = kPointerSize / 2 + 1;
+        return area.adjusted(-m, -m, m, m);
+    }
+    QChart* FChart;
+    const std::vector<std::unique_ptr<TChartSeries>>& FSeries;
+    const TChart& FOwner;
+};
+
+void TChartPlot::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*)
+{
+    const QRectF area = FChart->plotArea();
+    if (area.width() <= 0 || area.height() <= 0) return;
+    const double x0 = FOwner.AxisMinimum(TChart::Bottom), x1 = FOwner.AxisMaximum(TChart::Bottom);
+    if (!(x1 > x0)) return;
+    const QRect pointerClip = Margin(area).toAlignedRect();
+    const int cells = pointerClip.width() * pointerClip.height();
+    std::vector<bool> drawn;
+    for (const auto& s : FSeries) {
+        if (!s->Visible() || s->Count() == 0) continue;
+        const auto vertical = static_cast<TChart::Axis>(s->VerticalAxis());
+        const double y0 = FOwner.AxisMinimum(vertical), y1 = FOwner.AxisMaximum(vertical);
+        if (!(y1 > y0)) continue;
+        const double sx = area.width() / (x1 - x0), sy = area.height() / (y1 - y0);
+        const double left = area.left(), top = area.top();
+        auto map = [&](const QPointF& p) { return QPointF(left + (p.x() - x0) * sx, top + (y1 - p.y()) * sy); };
+        const QList<QPointF>& points = s->Points();
+        if (s->LineVisible()) {
+            // Consecutive points on one pixel add nothing to the line.
+            QPolygonF line;
+            line.reserve(points.size());
+            QPoint last(std::numeric_limits<int>::min(), 0);
+            for (const QPointF& p : points) {
+                const QPointF q = map(p);
+                if (!std::isfinite(q.x()) || !std::isfinite(q.y())) continue;
+                const QPoint pixel = q.toPoint();
+                if (pixel == last) continue;
+                last = pixel;
+                line << q;
+            }
+            painter->save();
+            painter->setClipRect(area);
+            painter->setPen(s->Series->pen());
+            painter->drawPolyline(line);
+            painter->restore();
+        }
+        const QImage& pointer = s->PointerImage();
+        if (pointer.isNull()) continue;
+        // Each pointer once per pixel: the picture is the same, the cost bounded by the area.
+        drawn.assign(static_cast<size_t>(cells), false);
+        const int half = pointer.width() / 2;
+        for (const QPointF& p : points) {
+            const QPointF q = map(p);
+            if (!(q.x() >= pointerClip.left() && q.x() <= pointerClip.right() && q.y() >= pointerClip.top() &&
+                  q.y() <= pointerClip.bottom()))
+                continue;
+            const int px = static_cast<int>(std::lround(q.x())), py = static_cast<int>(std::lround(q.y()));
+            const int cx = std::clamp(px - pointerClip.left(), 0, pointerClip.width() - 1);
+            const int cy = std::clamp(py - pointerClip.top(), 0, pointerClip.height() - 1);
+            const size_t cell = static_cast<size_t>(cy) * static_cast<size_t>(pointerClip.width()) + static_cast<size_t>(cx);
+            if (drawn[cell]) continue;
+            drawn[cell] = true;
+            painter->drawImage(px - half, py - half, pointer);
+        }
+    }
+}
+
 // ---- series -------------------------------------------------------------------------------------------
 
 TChartSeries::TChartSeries(TChart& chart, QXYSeries* series, TSeriesKind kind, int verticalAxis)
@@ -76,12 +158,50 @@ TChartSeries::TChartSeries(TChart& chart, QXYSeries* series, TSeriesKind kind, i
 {
 }
 
-void TChartSeries::AddXY(double x, double y) { Series->append(x, y); }
-int TChartSeries::Count() const { return static_cast<int>(Series->count()); }
-double TChartSeries::XValue(int i) const { return Series->at(i).x(); }
-double TChartSeries::YValue(int i) const { return Series->at(i).y(); }
-void TChartSeries::Delete(int i) { Series->remove(i); }
-void TChartSeries::Clear() { Series->clear(); }
+void TChartSeries::PointsChanged() { FChart.PlotChanged(); }
+
+void TChartSeries::AddXY(double x, double y)
+{
+    FPoints.append(QPointF(x, y));
+    PointsChanged();
+}
+
+void TChartSeries::AddPoints(const QList<QPointF>& points)
+{
+    FPoints.append(points);
+    PointsChanged();
+}
+
+void TChartSeries::Delete(int i)
+{
+    FPoints.remove(i);
+    PointsChanged();
+}
+
+void TChartSeries::Delete(std::vector<int> indexes)
+{
+    std::sort(indexes.begin(), indexes.end());
+    indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
+    QList<QPointF> kept;
+    kept.reserve(FPoints.size() - static_cast<qsizetype>(indexes.size()));
+    size_t next = 0;
+    for (int i = 0; i < FPoints.size(); ++i) {
+        if (next < indexes.size() && indexes[next] == i) {
+            ++next;
+            continue;
+        }
+        kept.append(FPoints[i]);
+    }
+    FPoints = std::move(kept);
+    PointsChanged();
+}
+
+void TChartSeries::Clear()
+{
+    FPoints.clear();
+    PointsChanged();
+}
+
 void TChartSeries::SetTitle(const QString& title) { Series->setName(title); }
 QString TChartSeries::Title() const { return Series->name(); }
 QColor TChartSeries::Color() const { return Series->color(); }
@@ -110,22 +230,20 @@ void TChartSeries::SetPointerVisible(bool on)
 
 void TChartSeries::UpdatePointer()
 {
-    if (Kind == TSeriesKind::Line) Series->setPointsVisible(FPointerVisible);
-    const bool drawn = FPointerVisible && DrawnPointer(PointerStyle);
-    Series->setLightMarker(drawn ? PointerImage(PointerStyle, Series->color()) : QImage());
-    if (auto* scatter = qobject_cast<QScatterSeries*>(Series)) {
-        // A point series without pointers shows nothing; with a drawn pointer the shape stays hidden.
-        scatter->setMarkerSize(FPointerVisible ? kPointerSize : 0);
-        if (!FPointerVisible) scatter->setLightMarker(QImage());
-    }
+    FPointerImage = FPointerVisible ? ::PointerImage(PointerStyle, Series->color()) : QImage();
+    // The legend shows the series' colour; a point series' legend shape follows the pointer.
+    if (auto* scatter = qobject_cast<QScatterSeries*>(Series)) scatter->setMarkerSize(FPointerVisible ? kPointerSize : 0);
+    FChart.PlotChanged();
 }
 
 void TChartSeries::SetLineVisible(bool on)
 {
     if (Kind != TSeriesKind::Line) return;
+    FLineVisible = on;
     QPen pen = Series->pen();
     pen.setStyle(on ? Qt::SolidLine : Qt::NoPen);
     Series->setPen(pen);
+    FChart.PlotChanged();
 }
 
 void TChartSeries::SetShowInLegend(bool on)
@@ -134,41 +252,55 @@ void TChartSeries::SetShowInLegend(bool on)
     for (QLegendMarker* m : Series->chart()->legend()->markers(Series)) m->setVisible(on);
 }
 
-void TChartSeries::SetVisible(bool on) { Series->setVisible(on); }
+void TChartSeries::SetVisible(bool on)
+{
+    Series->setVisible(on);
+    FChart.PlotChanged();
+}
+
 bool TChartSeries::Visible() const { return Series->isVisible(); }
 
-int TChartSeries::Clicked(int x, int y) const
+int TChartSeries::Clicked(int x, int y, double pixels) const
 {
     if (!Visible()) return -1;
-    constexpr double kNear = 4.0;
+    // The square of `pixels` around (x, y) in values, then the points within it.
     const auto vertical = static_cast<TChart::Axis>(FVertical);
+    const double xa = FChart.ScreenToValue(TChart::Bottom, x - pixels), xb = FChart.ScreenToValue(TChart::Bottom, x + pixels);
+    const double ya = FChart.ScreenToValue(vertical, y + pixels), yb = FChart.ScreenToValue(vertical, y - pixels);
+    const double xlo = std::min(xa, xb), xhi = std::max(xa, xb), ylo = std::min(ya, yb), yhi = std::max(ya, yb);
     for (int i = Count() - 1; i >= 0; --i) {
-        const double px = FChart.ValueToScreen(TChart::Bottom, XValue(i));
-        const double py = FChart.ValueToScreen(vertical, YValue(i));
-        if (std::abs(px - x) <= kNear && std::abs(py - y) <= kNear) return i;
+        const QPointF& p = FPoints[i];
+        if (p.x() >= xlo && p.x() <= xhi && p.y() >= ylo && p.y() <= yhi) return i;
     }
     return -1;
 }
 
 // ---- chart --------------------------------------------------------------------------------------------
 
-TChart::TChart(QWidget* parent)
-    : QChartView(parent), FChart(new QChart()), FLeft(new QValueAxis()), FRight(new QValueAxis()),
-      FBottomValue(new QValueAxis()), FBottomTime(new QCategoryAxis())
+TChart::TChart(QWidget* parent) : QChartView(parent), FChart(new QChart())
 {
     setChart(FChart);
-    FChart->addAxis(FBottomValue, Qt::AlignBottom);
-    FChart->addAxis(FLeft, Qt::AlignLeft);
-    FChart->addAxis(FRight, Qt::AlignRight);
-    FRight->setVisible(false);
-    // Labels at the ticks we choose, in UT (never the local time zone).
-    FBottomTime->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    const Qt::Alignment sides[kAxes] = {Qt::AlignBottom, Qt::AlignLeft, Qt::AlignRight};
+    for (int a = 0; a < kAxes; ++a) {
+        // Labels at the ticks we choose: nice steps, never "-0", date-times in UT.
+        FAxes[a] = new QCategoryAxis();
+        FAxes[a]->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+        FChart->addAxis(FAxes[a], sides[a]);
+    }
+    FAxes[Right]->setVisible(false);
+    // The legend beside the plot, one entry a line: names are never cut, however many series.
+    FChart->legend()->setAlignment(Qt::AlignRight);
+    FPlot = new TChartPlot(FChart, FSeries, *this);
+    connect(FChart, &QChart::plotAreaChanged, this, [this] {
+        FPlot->AreaChanged();
+        UpdateTickLabels();
+    });
     setRenderHint(QPainter::Antialiasing);
 }
 
 TChart::~TChart()
 {
-    // The chart owns the series and axes; the wrappers go first.
+    // The chart owns the series, axes and the plot; the wrappers go first.
     FSeries.clear();
 }
 
@@ -178,31 +310,21 @@ void TChart::SetLegendVisible(bool on) { FChart->legend()->setVisible(on); }
 void TChart::SetColor(const QColor& color) { FChart->setBackgroundBrush(color); }
 QColor TChart::Color() const { return FChart->backgroundBrush().color(); }
 
-QAbstractAxis* TChart::AxisObject(Axis axis) const
-{
-    if (axis == Left) return FLeft;
-    if (axis == Right) return FRight;
-    return FDateTime ? static_cast<QAbstractAxis*>(FBottomTime) : static_cast<QAbstractAxis*>(FBottomValue);
-}
+void TChart::PlotChanged() { FPlot->update(); }
 
-QValueAxis* TChart::ValueAxis(Axis axis) const
-{
-    if (axis == Left) return FLeft;
-    if (axis == Right) return FRight;
-    return FDateTime ? FBottomTime : FBottomValue;
-}
+QValueAxis* TChart::ValueAxis(Axis axis) const { return FAxes[axis]; }
 
 void TChart::AttachAxes(TChartSeries& series)
 {
     for (QAbstractAxis* a : series.Series->attachedAxes()) series.Series->detachAxis(a);
-    series.Series->attachAxis(AxisObject(Bottom));
-    series.Series->attachAxis(AxisObject(static_cast<Axis>(series.VerticalAxis())));
+    series.Series->attachAxis(FAxes[Bottom]);
+    series.Series->attachAxis(FAxes[series.VerticalAxis()]);
 }
 
 void TChart::UpdateRightAxis()
 {
     const bool used = std::any_of(FSeries.begin(), FSeries.end(), [](const auto& s) { return s->VerticalAxis() == Right; });
-    FRight->setVisible(used);
+    FAxes[Right]->setVisible(used);
 }
 
 QXYSeries* TChart::NewSeries(TSeriesKind kind, const QString& title)
@@ -218,7 +340,7 @@ QXYSeries* TChart::NewSeries(TSeriesKind kind, const QString& title)
 TChartSeries* TChart::Add(std::unique_ptr<TChartSeries> series)
 {
     AttachAxes(*series);
-    if (series->Kind == TSeriesKind::Point) series->SetPointerStyle(psCircle);
+    series->SetPointerStyle(psCircle);
     FSeries.push_back(std::move(series));
     UpdateRightAxis();
     return FSeries.back().get();
@@ -249,6 +371,7 @@ void TChart::FreeAllSeries()
     FSeries.clear();
     FChart->removeAllSeries();
     UpdateRightAxis();
+    PlotChanged();
 }
 
 void TChart::SetAxisRange(Axis axis, double minimum, double maximum)
@@ -265,38 +388,24 @@ void TChart::SetAxisAutomatic(Axis axis)
     Rescale();
 }
 
-double TChart::AxisMinimum(Axis axis) const { return ValueAxis(axis)->min(); }
-double TChart::AxisMaximum(Axis axis) const { return ValueAxis(axis)->max(); }
+double TChart::AxisMinimum(Axis axis) const { return FAxes[axis]->min(); }
+double TChart::AxisMaximum(Axis axis) const { return FAxes[axis]->max(); }
 
-void TChart::SetAxisTitle(Axis axis, const QString& title)
-{
-    if (axis == Bottom) {
-        FBottomValue->setTitleText(title);
-        FBottomTime->setTitleText(title);
-    } else {
-        ValueAxis(axis)->setTitleText(title);
-    }
-}
+void TChart::SetAxisTitle(Axis axis, const QString& title) { FAxes[axis]->setTitleText(title); }
 
-QString TChart::AxisTitle(Axis axis) const { return ValueAxis(axis)->titleText(); }
+QString TChart::AxisTitle(Axis axis) const { return FAxes[axis]->titleText(); }
 
 void TChart::SetValueFormat(Axis axis, const QString& pattern)
 {
     const int dot = pattern.indexOf('.');
-    const int decimals = dot < 0 ? 0 : static_cast<int>(pattern.size() - dot - 1);
-    const QString format = QStringLiteral("%.%1f").arg(decimals);
-    (axis == Bottom ? FBottomValue : ValueAxis(axis))->setLabelFormat(format);
+    FDecimals[axis] = dot < 0 ? 0 : static_cast<int>(pattern.size() - dot - 1);
+    UpdateTickLabels(axis);
 }
 
 void TChart::SetBottomDateTime(bool on, const QString& format)
 {
     FTimeFormat = format;
-    if (on != FDateTime) {
-        FChart->removeAxis(AxisObject(Bottom));
-        FDateTime = on;
-        FChart->addAxis(AxisObject(Bottom), Qt::AlignBottom);
-        for (auto& s : FSeries) AttachAxes(*s);
-    }
+    FDateTime = on;
     Rescale();
 }
 
@@ -305,7 +414,7 @@ QStringList TChart::BottomDateTimeLabels() const
     QStringList labels;
     if (!FDateTime) return labels;
     // Labels made unique with zero-width spaces are shown without them.
-    for (QString label : FBottomTime->categoriesLabels()) labels << label.remove(QChar(0x200B));
+    for (QString label : FAxes[Bottom]->categoriesLabels()) labels << label.remove(QChar(0x200B));
     return labels;
 }
 
@@ -317,7 +426,7 @@ void TChart::Rescale()
     for (auto& s : FSeries) {
         if (!s->Visible()) continue;
         const int v = s->VerticalAxis();
-        for (const QPointF& p : s->Series->points()) {
+        for (const QPointF& p : s->Points()) {
             lo[Bottom] = std::min(lo[Bottom], p.x());
             hi[Bottom] = std::max(hi[Bottom], p.x());
             lo[v] = std::min(lo[v], p.y());
@@ -341,31 +450,81 @@ void TChart::Rescale()
                 }
             }
         }
-        ValueAxis(static_cast<Axis>(a))->setRange(mn, mx);
+        FAxes[a]->setRange(mn, mx);
     }
-    UpdateTimeLabels();
+    UpdateTickLabels();
+    PlotChanged();
 }
 
-void TChart::UpdateTimeLabels()
+// The labelled values of an axis over its range and their texts: whole multiples of a step of 1, 2 or
+// 5 times a power of ten (date-times: of the usual time steps from midnight UT), about one every 90
+// pixels across and 40 up.
+QStringList TChart::TickLabels(Axis axis, std::vector<double>& values) const
 {
-    if (!FDateTime) return;
-    const double mn = FBottomTime->min(), mx = FBottomTime->max();
-    for (const QString& label : FBottomTime->categoriesLabels()) FBottomTime->remove(label);
-    const double width = std::max(PlotArea().width(), double(viewport()->width()) * 0.8);
-    const int count = std::max(2, static_cast<int>(width / 90));
-    const double step = TimeStep((mx - mn) * 86400.0, count);
-    // Ticks on whole multiples of the step from midnight UT, in whole seconds.
-    const double first = std::ceil(std::round(mn * 86400.0 * 1000.0) / 1000.0 / step) * step;
-    FBottomTime->setStartValue(mn - 1e-9);
-    QStringList used;
-    for (double t = first; t / 86400.0 <= mx + 1e-9; t += step) {
-        QString label = QString::fromStdString(FormatDateTime(FTimeFormat.toStdString(), t / 86400.0));
+    QStringList labels;
+    values.clear();
+    const double mn = FAxes[axis]->min(), mx = FAxes[axis]->max();
+    if (!(mx > mn) || !std::isfinite(mn) || !std::isfinite(mx)) return labels;
+    const QRectF area = PlotArea();
+    const bool across = axis == Bottom;
+    const double pixels = across ? std::max(area.width(), double(viewport()->width()) * 0.8)
+                                 : std::max(area.height(), double(viewport()->height()) * 0.7);
+    const int count = std::max(2, static_cast<int>(pixels / (across ? 90 : 40)));
+    auto add = [&](QString label, double value) {
         // The axis needs distinct labels: the same text twice gets an invisible mark.
-        while (used.contains(label)) label += QChar(0x200B);
-        used << label;
-        FBottomTime->append(label, t / 86400.0);
+        while (labels.contains(label)) label += QChar(0x200B);
+        labels << label;
+        values.push_back(value);
+    };
+    if (across && FDateTime) {
+        const double step = TimeStep((mx - mn) * 86400.0, count);
+        // Ticks on whole multiples of the step from midnight UT, in whole seconds.
+        const double first = std::ceil(std::round(mn * 86400.0 * 1000.0) / 1000.0 / step);
+        for (double k = first; k * step / 86400.0 <= mx + 1e-9; ++k)
+            add(QString::fromStdString(FormatDateTime(FTimeFormat.toStdString(), k * step / 86400.0)), k * step / 86400.0);
+        return labels;
     }
-    FBottomTime->setRange(mn, mx);
+    const double raw = (mx - mn) / count;
+    double step = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if (raw <= m * std::pow(10.0, std::floor(std::log10(raw))) * (1 + 1e-9)) {
+            step = m * std::pow(10.0, std::floor(std::log10(raw)));
+            break;
+        }
+    int decimals = std::max(0, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
+    if (FDecimals[axis] >= 0) {
+        // The format's decimals: no step finer than they show.
+        step = std::max(step, std::pow(10.0, -FDecimals[axis]));
+        decimals = FDecimals[axis];
+    }
+    for (double k = std::ceil(mn / step - 1e-9); k * step <= mx + step * 1e-9; ++k) {
+        QString text = QString::number(k * step, 'f', decimals);
+        // A tick a rounding error below zero reads 0, not -0.
+        if (text.startsWith('-') && text.count(QRegularExpression("[1-9]")) == 0) text.remove(0, 1);
+        add(text, k * step);
+    }
+    return labels;
+}
+
+void TChart::UpdateTickLabels()
+{
+    for (int a = 0; a < kAxes; ++a) UpdateTickLabels(static_cast<Axis>(a));
+}
+
+void TChart::UpdateTickLabels(Axis axis)
+{
+    QCategoryAxis* a = FAxes[axis];
+    std::vector<double> values;
+    const QStringList labels = TickLabels(axis, values);
+    // Unchanged labels are left alone: a new set moves the plot area, which asks for labels again.
+    bool same = labels == a->categoriesLabels();
+    for (int i = 0; same && i < labels.size(); ++i) same = a->endValue(labels[i]) == values[static_cast<size_t>(i)];
+    if (same) return;
+    const double mn = a->min(), mx = a->max();
+    for (const QString& label : a->categoriesLabels()) a->remove(label);
+    a->setStartValue(mn - 1e-9 * std::max(1.0, std::abs(mn)));
+    for (int i = 0; i < labels.size(); ++i) a->append(labels[i], values[static_cast<size_t>(i)]);
+    a->setRange(mn, mx);
 }
 
 void TChart::Repaint()
@@ -466,6 +625,11 @@ void TChart::UndoZoom()
 
 void TChart::ScrollAxis(Axis axis, double delta)
 {
+    // A pan is a change of view like a zoom: undoing the zoom returns to the view before it.
+    if (FPanDragging && !FPanned) {
+        FPanned = true;
+        if (FZoomStack.empty()) PushZoom();
+    }
     const double mn = AxisMinimum(axis), mx = AxisMaximum(axis);
     FAuto[axis] = false;
     FMin[axis] = mn + delta;
@@ -531,7 +695,7 @@ void TChart::resizeEvent(QResizeEvent* event)
     QChartView::resizeEvent(event);
     FCanvas = QImage();
     FCanvasDirty = false;
-    UpdateTimeLabels();
+    UpdateTickLabels();
 }
 
 void TChart::mousePressEvent(QMouseEvent* event)
@@ -543,6 +707,7 @@ void TChart::mousePressEvent(QMouseEvent* event)
         FDragStart = FDragNow = p;
     } else if (event->button() == Qt::RightButton && FPanning != PanNone) {
         FPanDragging = true;
+        FPanned = false;
         FDragStart = p;
     }
     event->accept();
@@ -563,7 +728,7 @@ void TChart::mouseMoveEvent(QMouseEvent* event)
             const double dy[2] = {ScreenToValue(Left, FDragStart.y()) - ScreenToValue(Left, p.y()),
                                   ScreenToValue(Right, FDragStart.y()) - ScreenToValue(Right, p.y())};
             ScrollAxis(Left, dy[0]);
-            if (FRight->isVisible()) ScrollAxis(Right, dy[1]);
+            if (FAxes[Right]->isVisible()) ScrollAxis(Right, dy[1]);
         }
         FDragStart = p;
     }

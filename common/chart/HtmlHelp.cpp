@@ -1,4 +1,4 @@
-#include "station/HtmlHelp.h"
+#include "common/chart/HtmlHelp.h"
 
 #include <QTextBrowser>
 #include <QUrl>

@@ -1,0 +1,43 @@
+#include "station/UnattendedRun.h"
+
+#include <QCoreApplication>
+
+#include "station/StationCore.h"
+#include "station/ZELTFrm.h"
+#include "station/link/Transmission.h"
+
+TUnattendedRun::TUnattendedRun(TZELTFrm& frm) : FFrm(frm)
+{
+    FFrm.EchoMemoToStderr = true;
+    FFrm.Core().GiveUpWithoutAnswer = true;
+    // An unknown plug-in name runs nothing; nobody would see that nothing happened, so it is told now.
+    const std::string& name = FFrm.PlugInName();
+    FPlugInMissing = !name.empty() && !FFrm.HasPlugIn(name);
+    if (FPlugInMissing) FFrm.MemoLine("ERROR: No plug-in named " + name + " in " + FFrm.PlugInsFolder());
+    connect(&FPoll, &QTimer::timeout, this, &TUnattendedRun::Check);
+    FPoll.start(200);
+}
+
+void TUnattendedRun::Check()
+{
+    TStationCore& core = FFrm.Core();
+    const bool connectionAsked = core.Settings.AutoConnect;
+    if (connectionAsked) {
+        if (core.Transmissions().Count() > 0 && !core.Connected()) return QCoreApplication::exit(DownloadStatus());
+        if (core.GaveUpWithoutAnswer()) return QCoreApplication::exit(1);
+        if (core.PortLost() && !core.Settings.AutoReconnect) {
+            FFrm.MemoLine("ERROR: No connection: the port could not be opened.");
+            return QCoreApplication::exit(1);
+        }
+    } else if (FPlugInMissing) {
+        return QCoreApplication::exit(1);
+    }
+}
+
+int TUnattendedRun::DownloadStatus() const
+{
+    // A download that did not end well, or data that could not be saved, is a failure; so is a plug-in
+    // that was asked for as well and is not there.
+    const TTransmission* t = FFrm.Core().Transmissions().Item(0);
+    return t->EndStatus == 0 && !FFrm.Core().Modified && !FPlugInMissing ? 0 : 1;
+}

@@ -1,0 +1,100 @@
+// The window test driver that every window test answers its dialogs with: a file dialog is answered
+// however its focus and file type stand, and a window that never comes or never closes fails the test
+// at once instead of leaving it waiting.
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
+
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTimer>
+
+#include "common/tests/PlatformTestEnv.h"
+#include "common/tests/support/WindowTestDriver.h"
+#include "station/windows/tests/TestApp.h"
+
+namespace {
+
+using window_test::AnswerFileDialog;
+using window_test::WhenShown;
+
+class WindowDriver : public ::testing::Test {
+protected:
+    void SetUp() override { TestApplication(); }
+    ScopedTestHome home;
+};
+
+// An open dialog as the plug-ins make one: two file types, the first of which hides the file, and the
+// name box with the focus when the test gets to it.
+TEST_F(WindowDriver, FileDialogIsAnsweredWhateverHasTheFocusAndWhateverTypeIsShown)
+{
+    const auto file = home.Root() / "SITE0601.ta2";
+    ScopedTestHome::Write(file, "result\n");
+    ScopedTestHome::Write(home.Root() / "SITE0601.tao", "result\n");
+    QFileDialog dialog(nullptr, "Open", QString::fromStdString(home.Root().string()), "*.tao (*.tao);;*.ta2 (*.ta2)");
+    dialog.setObjectName("OpenDialog1");
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    WhenShown("OpenDialog1", [&](QWidget& w) {
+        auto* nameBox = w.findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(nameBox, nullptr);
+        w.activateWindow();
+        nameBox->setFocus();
+        AnswerFileDialog(w, file.string());
+    });
+    QElapsedTimer took;
+    took.start();
+    ASSERT_EQ(dialog.exec(), QDialog::Accepted);
+    EXPECT_EQ(dialog.selectedFiles().value(0).toStdString(), file.string());
+    EXPECT_LT(took.elapsed(), 10000);
+}
+
+// A save dialog keeps the name it proposes when the test gives none.
+TEST_F(WindowDriver, SaveDialogTakesTheProposedName)
+{
+    const auto proposed = home.Root() / "export.txt";
+    QFileDialog dialog(nullptr, "ASCII Export", QString::fromStdString(proposed.string()), "*.txt (*.txt)");
+    dialog.setObjectName("SaveDialog1");
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    WhenShown("SaveDialog1", [](QWidget& w) { AnswerFileDialog(w); });
+    ASSERT_EQ(dialog.exec(), QDialog::Accepted);
+    EXPECT_EQ(dialog.selectedFiles().value(0).toStdString(), proposed.string());
+}
+
+// A window that never comes fails the test with its name, and the window open in its place is
+// closed so that the test goes on.
+TEST_F(WindowDriver, WindowThatNeverComesFailsAndClosesTheOneInItsPlace)
+{
+    QDialog other;
+    other.setObjectName("SomethingElse");
+    QElapsedTimer took;
+    took.start();
+    int result = -1;
+    EXPECT_NONFATAL_FAILURE(
+        {
+            WhenShown("ExpectedDialog", [](QWidget&) {}, 300);
+            result = other.exec();
+        },
+        "window 'ExpectedDialog' not shown within 0 s ('SomethingElse' is open instead: closed)");
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_LT(took.elapsed(), 5000);
+}
+
+// A dialog the test answered that stays open fails the test and is cancelled.
+TEST_F(WindowDriver, DialogThatStaysOpenAfterItsAnswerFailsAndIsClosed)
+{
+    QDialog stubborn;
+    stubborn.setObjectName("Stubborn");
+    int result = -1;
+    EXPECT_NONFATAL_FAILURE(
+        {
+            WhenShown("Stubborn", [](QWidget&) { /* answered, but nothing closes it */ });
+            result = stubborn.exec();
+        },
+        "window 'Stubborn' still open 10 s after the test answered it");
+    EXPECT_EQ(result, QDialog::Rejected);
+}
+
+}  // namespace
