@@ -30,7 +30,6 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QXYSeries>
 
 #include <algorithm>
 #include <cmath>
@@ -64,9 +63,6 @@ double JulianDay(double dateTime)
 }
 
 const char* const kTitles[] = {"Digital Count", "Radiance", "Temperature"};
-
-// Pixels of a point's marker, as a point series draws it.
-constexpr qreal kPointSize = 7;
 
 // Lines of the store's warning box at most, the "... and N more" line included.
 constexpr size_t kWarningLines = 20;
@@ -441,7 +437,9 @@ void TRadiometreFrm::DrawChart()
     for (TFilter* f : filters) {
         const QString name = AnsiToQString(f->GetName());
         if (SerieKind == 0) {
-            TChartSeries* s = AddPoints(name, ColorOf(f->Color), psCross);
+            TPointSeries* s = GfxChart->AddPointSeries(name);
+            s->SetColor(ColorOf(f->Color));
+            s->SetPointerStyle(psCross);
             f->PointSeries = s;
         } else {
             for (size_t i = 0; i < positions.size(); ++i) {
@@ -456,14 +454,11 @@ void TRadiometreFrm::DrawChart()
     }
     TChartSeries* black = nullptr;
     if (CBBlack->isChecked() && ChartKind == ViewTemp) {
-        const QColor grey(102, 102, 102);
-        black = SerieKind == 0 ? AddPoints("Black", grey, psCircle) : GfxChart->AddLineSeries("Black");
-        black->SetColor(grey);
+        black = SerieKind == 0 ? static_cast<TChartSeries*>(GfxChart->AddPointSeries("Black"))
+                               : GfxChart->AddLineSeries("Black");
+        black->SetColor(QColor(102, 102, 102));
     }
     GfxChart->SetBottomDateTime(!CBJulien->isChecked(), "dd/mm hh:nn");
-    // Points are gathered per series and handed over at once: a chart series redraws its markers at
-    // every point added, which made a year of data take hours.
-    std::map<TChartSeries*, QList<QPointF>> points;
     for (TCNSerie* s : FData.SerieList) {
         if (!PositionChecked(s->Position)) continue;
         const double x = XOf(*s);
@@ -474,7 +469,7 @@ void TRadiometreFrm::DrawChart()
             TChartSeries* target = SerieKind == 0 ? f->PointSeries : (curve < f->IrCurves.size() ? f->IrCurves[curve] : nullptr);
             double y = 0;
             if (!target || !ValueOf(*cn, y)) continue;
-            points[target].append(QPointF(x, y));
+            target->AddXY(x, y);
             lowest = std::min(lowest, y);
             highest = std::max(highest, y);
         }
@@ -482,14 +477,13 @@ void TRadiometreFrm::DrawChart()
             double t = s->BlackTemp;
             if (t < -999) t = FData.FindNearestBlackTemp(*s).Value;
             if (t >= -999) {
-                points[black].append(QPointF(x, t));
+                black->AddXY(x, t);
                 lowest = std::min(lowest, t);
                 highest = std::max(highest, t);
             }
         }
         s->Caution = false;
     }
-    for (auto& [series, list] : points) series->Series->replace(list);
     GfxChart->SetAxisTitle(TChart::Bottom, "Time of mesurement");
     GfxChart->SetAxisTitle(TChart::Left, kTitles[ChartKind]);
     if (lowest == 1.7E308) lowest = 0;
@@ -500,20 +494,6 @@ void TRadiometreFrm::DrawChart()
     GfxChart->SetAxisAutomatic(TChart::Bottom);
     GfxChart->Repaint();
     if (FErrors.HasMessages()) FErrors.show();
-}
-
-TChartSeries* TRadiometreFrm::AddPoints(const QString& title, const QColor& color, int pointer)
-{
-    // Points as a line series with its line hidden: a point series makes an item of every point,
-    // which takes minutes to make and to free for a year of acquisitions.
-    TLineSeries* s = GfxChart->AddLineSeries(title);
-    s->SetColor(color);
-    s->SetLineVisible(false);
-    s->SetPointerStyle(pointer);
-    s->SetPointerVisible(true);
-    // A drawn pointer fills the marker size; a circle is drawn from it as a radius, so it takes less.
-    s->Series->setMarkerSize(pointer == psCircle ? kPointSize * 0.7 : kPointSize);
-    return s;
 }
 
 void TRadiometreFrm::RemoveZone(double x1, double y1, double x2, double y2)

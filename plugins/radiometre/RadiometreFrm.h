@@ -12,7 +12,6 @@
 
 class QAction;
 class QCheckBox;
-class QColor;
 class QFileDialog;
 class QLabel;
 class QListWidget;
@@ -23,7 +22,6 @@ class QTableWidget;
 class QTabWidget;
 class QToolButton;
 class TChart;
-class TChartSeries;
 class TExtraGraph_Box;
 class THTMLHelp;
 class TQ5File;
@@ -72,7 +70,6 @@ private:
     bool OpenLoop(bool* tried = nullptr);
     void PrepareWindow();
     void SetChartKind(ENumChartKind kind);
-    TChartSeries* AddPoints(const QString& title, const QColor& color, int pointer);
     void SetCalibrationButtons(bool warnWhenMissing);
     std::string StorePath() const;
     std::vector<TFilter*> CheckedFilters() const;
