@@ -3,13 +3,14 @@
 // Each run is a child process of this program (its peak memory from getrusage); sides alternate, the
 // median of each is kept.
 //
-//   zelt-radstore-bench [--keys N,N,...] [--records N] [--runs N] [--max-memory X]
+//   zelt-radstore-bench [--keys N,N,...] [--records N] [--runs N] [--max-memory X] [--max-download-mb M]
 //     --keys        store sizes in keys (default 20000,200000): 5 keys a date (3 filters, TEMP, USETEMP)
 //     --records     records of the download shown alone, one every 2 minutes (default 262800: a year;
 //                   0: none)
 //     --runs        runs of each side (default 3)
 //     --max-memory  fail (exit status 1) when the largest store's peak memory beyond the window alone
 //                   exceeds X times the store's size
+//     --max-download-mb  fail when the window over the long download peaks above M megabytes
 //
 // Figures per store: the window shown (plug-in started, data and store loaded, window on screen) and the
 // calibration editor shown (menu "Calibration" to the editor on screen, every date listed), each beside
@@ -205,7 +206,7 @@ struct Figure {
     std::vector<double> window, editor, baseline, peakMB;
 };
 
-int Parent(const char* self, std::vector<int> sizes, long records, int runs, double maxMemory)
+int Parent(const char* self, std::vector<int> sizes, long records, int runs, double maxMemory, double maxDownloadMB)
 {
     const fs::path bin = fs::path(self).parent_path();  // self: this program's absolute path
     char pattern[] = "/tmp/zelt-radstore-bench-XXXXXX";
@@ -287,6 +288,10 @@ int Parent(const char* self, std::vector<int> sizes, long records, int runs, dou
         if (!run.ok) status = 1;
         std::printf("download of %ld records (%.1f MB): window shown %.2f s, start to closed %.2f s, peak %.1f MB\n",
                     records, static_cast<double>(fs::file_size(longData)) / 1e6, run.Value("window"), total, run.peakMB);
+        if (maxDownloadMB > 0) {
+            std::printf("peak memory over the download: %.1f MB (at most %.1f)\n", run.peakMB, maxDownloadMB);
+            if (run.peakMB > maxDownloadMB) status = 1;
+        }
     }
     std::error_code ec;
     fs::remove_all(work, ec);
@@ -302,7 +307,7 @@ int main(int argc, char** argv)
     std::vector<int> sizes = {20000, 200000};
     int runs = 3;
     long records = 262800;
-    double maxMemory = 0;
+    double maxMemory = 0, maxDownloadMB = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--keys") {
@@ -315,13 +320,16 @@ int main(int argc, char** argv)
             runs = std::max(1, std::atoi(argv[i + 1]));
         } else if (option == "--max-memory") {
             maxMemory = std::atof(argv[i + 1]);
+        } else if (option == "--max-download-mb") {
+            maxDownloadMB = std::atof(argv[i + 1]);
         } else {
-            std::fprintf(stderr, "usage: zelt-radstore-bench [--keys N,N,...] [--records N] [--runs N] [--max-memory X]\n");
+            std::fprintf(stderr, "usage: zelt-radstore-bench [--keys N,N,...] [--records N] [--runs N] [--max-memory X] "
+                         "[--max-download-mb M]\n");
             return 2;
         }
     }
     std::sort(sizes.begin(), sizes.end());
     std::error_code ec;
     const std::string self = fs::read_symlink("/proc/self/exe", ec).string();
-    return Parent(self.c_str(), sizes, records, runs, maxMemory);
+    return Parent(self.c_str(), sizes, records, runs, maxMemory, maxDownloadMB);
 }
