@@ -1,6 +1,7 @@
 #include "common/DataPaths.h"
 
 #include "common/FileUtils.h"
+#include "common/InstallLayout.h"
 
 #include <cstdlib>
 #include <pwd.h>
@@ -45,7 +46,8 @@ fs::path InstalledDataDir()
 {
   std::string value;
   if (EnvValue("ZELT_DATA_DIR", value)) return fs::path(value);
-  return fs::path(ZELT_BUILD_DATA_DIR);
+  const fs::path installed = zelt_install::InstalledDataFolder();
+  return installed.empty() ? fs::path(ZELT_BUILD_DATA_DIR) : installed;
 }
 
 fs::path InstalledDataFile(const std::string& name)
@@ -67,15 +69,20 @@ fs::path UserConfigDir()
 
 fs::path ProgramDir()
 {
+  const fs::path program = zelt_install::RunningProgramDir();
+  if (!program.empty()) return program;
   std::error_code ec;
-  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec && exe.has_parent_path()) return exe.parent_path();
   return fs::current_path(ec);
 }
 
 fs::path PlugInDir()
 {
-  return ProgramDir() / "PlugIns";
+  // The build tree keeps the plug-ins beside the programs; an installed program has its own folder.
+  const fs::path beside = ProgramDir() / "PlugIns";
+  std::error_code ec;
+  if (fs::is_directory(beside, ec)) return beside;
+  const fs::path installed = zelt_install::InstalledPlugInsFolder();
+  return installed.empty() ? beside : installed;
 }
 
 fs::path WritableFileBeside(const fs::path& folder, const std::string& name)

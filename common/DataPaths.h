@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <string>
 
-// Installed data folder (description files, Morvane's tables, help pages): the folder compiled in
-// at build time (the build tree's data/), replaced by the environment variable ZELT_DATA_DIR when
-// it is set and not empty.
+// Installed data folder (description files, Morvane's tables, help pages): share/zelt of an installed
+// program's tree, else the folder compiled in at build time (the build tree's data/); the environment
+// variable ZELT_DATA_DIR, when set and not empty, replaces both.
 std::filesystem::path InstalledDataDir();
 // A file of the installed data folder: InstalledDataDir() / name.
 std::filesystem::path InstalledDataFile(const std::string& name);
@@ -20,7 +20,7 @@ std::filesystem::path UserConfigDir();
 
 // Folder of the running program (from /proc/self/exe); the current folder when it cannot be found.
 std::filesystem::path ProgramDir();
-// Plug-in folder: "PlugIns" beside the program.
+// Plug-in folder: "PlugIns" beside the program (the build tree), else the installed plug-ins folder.
 std::filesystem::path PlugInDir();
 
 // A file the station writes beside a program or plug-in: `folder / name` when that folder is

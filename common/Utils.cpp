@@ -12,10 +12,12 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <stdexcept>
 
+#include "common/DataPaths.h"
 #include "common/FileUtils.h"
 
 namespace fs = std::filesystem;
@@ -369,10 +371,60 @@ bool OpenFileWithShell(const std::string& path)
     return false;
 }
 
-bool RegisterFileAssociation(const std::string& type, const std::string& program, int iconIndex,
+namespace {
+
+// A program path as one argument of a desktop entry's Exec key: quoted, with the characters that the
+// quoting and the key's string escapes reserve escaped ('%' doubled). Empty for a path that no entry
+// can hold (a line break).
+std::string DesktopExecArgument(const std::string& path)
+{
+    std::string arg = "\"";
+    for (const char c : path) {
+        switch (c) {
+        case '\n': case '\r': return {};
+        case '\\': arg += "\\\\\\\\"; break;
+        case '"': case '`': case '$': arg += "\\\\"; arg += c; break;
+        case '%': arg += "%%"; break;
+        default: arg += c;
+        }
+    }
+    return arg + "\"";
+}
+
+// A value of a desktop entry's string key (a path), with its escapes.
+std::string DesktopStringValue(const std::string& text)
+{
+    std::string value;
+    for (const char c : text) {
+        if (c == '\\') value += "\\\\";
+        else if (c == '\n') value += "\\n";
+        else if (c == '\r') value += "\\r";
+        else if (c == '\t') value += "\\t";
+        else value += c;
+    }
+    if (!value.empty() && value[0] == ' ') value.replace(0, 1, "\\s");
+    return value;
+}
+
+std::string XmlText(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        if (c == '&') out += "&amp;";
+        else if (c == '<') out += "&lt;";
+        else if (c == '>') out += "&gt;";
+        else out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+bool RegisterFileAssociation(const std::string& type, const std::string& program, int /*iconIndex*/,
                              const std::string& description)
 {
-    // The desktop's association store: a MIME type for the extension and a desktop entry that opens it.
+    // The desktop's association store: a MIME type for the extension and a desktop entry of the program
+    // that opens it. Both are written again whenever they differ (the program moved, was installed).
     const std::string ext = !type.empty() && type[0] == '.' ? type.substr(1) : type;
     if (ext.empty())
         return false;
@@ -391,15 +443,25 @@ bool RegisterFileAssociation(const std::string& type, const std::string& program
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                       "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
                       "  <mime-type type=\"" + mime + "\">\n"
-                      "    <comment>" + comment + "</comment>\n"
-                      "    <glob pattern=\"*." + ext + "\" case-sensitive=\"false\"/>\n"
+                      "    <comment>" + XmlText(comment) + "</comment>\n"
+                      "    <glob pattern=\"*." + XmlText(ext) + "\" case-sensitive=\"false\"/>\n"
                       "  </mime-type>\n</mime-info>\n";
     if (!WriteIfChanged(base / "mime" / "packages" / ("zelt-" + ext + ".xml"), xml, changed))
         return false;
     if (!program.empty()) {
-        std::string entry = "[Desktop Entry]\nType=Application\nName=" + comment + "\nExec=\"" + program
-                            + "\" %F\nIcon=" + program + "," + std::to_string(iconIndex) + "\nMimeType=" + mime
-                            + ";\nNoDisplay=true\n";
+        const std::string exec = DesktopExecArgument(program);
+        if (exec.empty())
+            return false;
+        // The icon of the installed data folder (the Windows icon index has no meaning here).
+        const fs::path icon = InstalledDataDir() / "zelt.svg";
+        std::error_code ec;
+        std::string name = fs::path(program).stem().string();
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+        std::string entry = "[Desktop Entry]\nType=Application\nName=" + name + "\nComment=Opens " + comment
+                            + "s\nExec=" + exec + " %F\n";
+        if (fs::is_regular_file(icon, ec))
+            entry += "Icon=" + DesktopStringValue(icon.string()) + "\n";
+        entry += "MimeType=" + mime + ";\nCategories=Science;\nTerminal=false\n";
         if (!WriteIfChanged(base / "applications" / ("zelt-" + ext + ".desktop"), entry, changed))
             return false;
     }

@@ -3,24 +3,21 @@
 #include "common/Prompt.h"
 #include "common/analysis/Q5xReader.h"
 
+#include <QBuffer>
+
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static ScopedPromptScript silence({}, false);
     static radio::TRadData set;   // the site is read once
-    const std::string bytes(reinterpret_cast<const char*>(data), size);
-    radio::TQ5xDocument document;
-    radio::TQ5xError error;
-    if (!radio::ReadQ5xDocument(bytes, document, error)) {
-        if (error.Reason.empty()) __builtin_trap();
-        return 0;
-    }
+    QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
     for (radio::TQ5xVariant variant : {radio::TQ5xVariant::Viewer, radio::TQ5xVariant::Radiometre}) {
         set.Clear();
-        const radio::TImportDataXml import(document, "fuzz.q5x", set, variant);
+        const radio::TImportDataXml import(buffer, "fuzz.q5x", set, variant);
         if (import.Status == radio::TImportDataXml::StatusUnreadable && import.Error.Reason.empty()) __builtin_trap();
         if (set.FilterList.Count() > radio::kMaxFilters) __builtin_trap();
         for (const radio::TCNSerie* serie : set.SerieList)

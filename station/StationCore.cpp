@@ -602,6 +602,7 @@ void TStationCore::ProcessReceivedData(void*, const char* data, int count)
     std::string chunk = count > 0 && data ? std::string(data, size_t(count)) : std::string();
 
     if (!FConnected) {
+        if (OneSessionOnly && FTransmissions->Count() > 0) return;
         if (Settings.TypeCom == TypeComModem) {
             ModemLines(chunk);
             return;

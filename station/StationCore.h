@@ -69,6 +69,9 @@ public:
     // port on which nothing arrives for as long as the supervision's time-outs and retries last is
     // given up (closed; tried again with automatic reconnection).
     bool GiveUpWithoutAnswer = false;
+    // An unattended run takes one session: once a download has ended, what the instrument starts after
+    // it is left alone (the run is ending).
+    bool OneSessionOnly = false;
     bool GaveUpWithoutAnswer() const { return FGaveUp; }
     void SetConnected(bool value);
     void EndFailedSession(int endStatus);

@@ -10,6 +10,7 @@ TUnattendedRun::TUnattendedRun(TZELTFrm& frm) : FFrm(frm)
 {
     FFrm.EchoMemoToStderr = true;
     FFrm.Core().GiveUpWithoutAnswer = true;
+    FFrm.Core().OneSessionOnly = true;
     // An unknown plug-in name runs nothing; nobody would see that nothing happened, so it is told now.
     const std::string& name = FFrm.PlugInName();
     FPlugInMissing = !name.empty() && !FFrm.HasPlugIn(name);
@@ -29,7 +30,8 @@ void TUnattendedRun::Check()
             FFrm.MemoLine("ERROR: No connection: the port could not be opened.");
             return QCoreApplication::exit(1);
         }
-    } else if (FPlugInMissing) {
+    } else if (FPlugInMissing || FFrm.AutoRunRefused()) {
+        // The plug-in is not there, or refused to run (its message is on standard error).
         return QCoreApplication::exit(1);
     }
 }

@@ -6,7 +6,8 @@
 // - with 1 at once when the port cannot be opened or is lost, or when nothing answers on it for as long
 //   as the supervision's time-outs and retries last (with automatic reconnection the station keeps trying
 //   instead, as the user asked);
-// - with 1 at once when a plug-in alone was asked for and it is not there.
+// - with 1 at once when a plug-in alone was asked for and it is not there or refuses to run; one that
+//   runs leaves the window up, as on a screen, until it is closed.
 #include <QObject>
 #include <QTimer>
 

@@ -527,8 +527,8 @@ void TZELTFrm::AutoRunPlugIn()
     if (!name.empty()) {
         if (FCore->Connected())
             MemoLine("The plug-in " + name + " is not run during a transmission.");
-        else if (FPlugIns)
-            FPlugIns->RunByName(name);
+        else if (FPlugIns && FPlugIns->RunByName(name))
+            FAutoRunRefused = FPlugIns->LastExecuteResult() < 0;
     }
     FCore->Tasks().EndCurrent();
 }

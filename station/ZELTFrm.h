@@ -52,6 +52,8 @@ public:
     const std::string& PlugInName() const { return FPlugInName; }
     // The plug-ins folder holds a plug-in of this name (as -RUN= gives it).
     bool HasPlugIn(const std::string& name) const;
+    // The plug-in of -RUN= was started and refused to run or failed (its _Execute result was negative).
+    bool AutoRunRefused() const { return FAutoRunRefused; }
     std::string PlugInsFolder() const;
 
     // ---- settings ----
@@ -173,6 +175,7 @@ private:
     std::string FVersion;
     std::string FStartFile;
     std::string FPlugInName;
+    bool FAutoRunRefused = false;
     int FSortCounters[4] = {0, 0, 0, 0};
     bool FClosingAfterSave = false;
 };

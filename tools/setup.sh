@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev gfortran
   socat ser2net microsocks dante-server xvfb
+  desktop-file-utils shared-mime-info
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,8 +1,9 @@
 #pragma once
 // Reader of ".q5x" radiometer files: the XML form of an instrument's infrared channels. The file is
-// read once, linearly, into a small document model holding only what the format uses (the instrument,
-// its filter elements, the acquisitions and their measures), with a nesting limit far above a valid
-// file's; TImportDataXml then builds the radiometer data set from that model. No window code here.
+// read once, linearly and as a stream: the instrument and its filter elements are kept, each
+// acquisition is handed over as soon as its element ends and then forgotten, so that memory follows
+// the data set, not the file. Element nesting is limited far above a valid file's. TImportDataXml
+// builds the radiometer data set from what is read. No window code here.
 //
 // Malformed files never raise: a file that cannot be read or parsed, a date that is not one, or a
 // position, filter number or mirror count that is not an integer, makes the import fail with the
@@ -10,9 +11,11 @@
 #include "common/analysis/RadioDataSet.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+class QIODevice;
 class QString;
 
 namespace radio {
@@ -23,7 +26,8 @@ constexpr int kQ5xMaxDepth = 256;
 struct TQ5xMeasure {
     std::string Id, T, F;        // attributes "id", "t", "f"
     bool HasF = false;
-    std::string Text;            // the element's own text
+    // The element's first run of text: "12" of <m>12<x/>34</m>, "34" of <m><x/>34</m>.
+    std::string Text;
     bool HasChildNodes = false;  // text or elements inside
     long long Line = 0;
 };
@@ -43,12 +47,16 @@ struct TQ5xFilterElement {
     long long Line = 0;
 };
 
-struct TQ5xDocument {
+// What is kept of a file besides its acquisitions.
+struct TQ5xHeader {
     bool HasIns = false, HasData = false;
     std::string InstrumentId;    // last "n" of "ins"
     std::vector<TQ5xFilterElement> Filters;
-    std::vector<TQ5xAcquisition> Acquisitions;
 };
+
+// Called with every child element of "data" as soon as it is read, the empty ones included. The
+// acquisition is reused for the next one: keep what is needed, not the reference.
+using TQ5xAcquisitionObserver = std::function<void(const TQ5xAcquisition&)>;
 
 // Where and why a file could not be read.
 struct TQ5xError {
@@ -62,9 +70,11 @@ struct TQ5xError {
     QString MessageText() const;
 };
 
-// Parses a whole document from memory or from a file. False with the error on a malformed file.
-bool ReadQ5xDocument(const std::string& bytes, TQ5xDocument& document, TQ5xError& error);
-bool LoadQ5xDocument(const std::string& fileName, TQ5xDocument& document, TQ5xError& error);
+// Reads a whole document from a device (from its start), handing over each acquisition. False
+// with the error on a malformed file; the line of an encoding error is the line of the first byte
+// that is not UTF-8 in a UTF-8 file, and none in a file of another encoding.
+bool ReadQ5x(QIODevice& device, TQ5xHeader& header, const TQ5xAcquisitionObserver& onAcquisition,
+             TQ5xError& error);
 
 // Text of a measure value: XML white space trimmed, then an optional sign, digits with at most one
 // decimal mark ("." or ","; only "." with dotOnly) and an optional exponent. Anything else gives
@@ -97,17 +107,18 @@ public:
         StatusNoFilters = 3,
     };
 
-    TImportDataXml(const std::string& fileName, TRadData& data, TQ5xVariant variant = TQ5xVariant::Viewer);
-    // The same from a document already read.
-    TImportDataXml(const TQ5xDocument& document, const std::string& fileName, TRadData& data,
-                   TQ5xVariant variant = TQ5xVariant::Viewer);
+    // Reads the file; `observer`, when given, also sees every acquisition element as it is read.
+    TImportDataXml(const std::string& fileName, TRadData& data, TQ5xVariant variant = TQ5xVariant::Viewer,
+                   const TQ5xAcquisitionObserver& observer = {});
+    // The same from a device; `fileName` names it in the messages.
+    TImportDataXml(QIODevice& device, const std::string& fileName, TRadData& data,
+                   TQ5xVariant variant = TQ5xVariant::Viewer, const TQ5xAcquisitionObserver& observer = {});
 
     int Status = StatusOk;
     TQ5xError Error;
 
 private:
-    void Import(const TQ5xDocument& document, TRadData& data, TQ5xVariant variant);
-    bool ImportAcquisition(const TQ5xAcquisition& acquisition, TRadData& data, TQ5xVariant variant);
+    void Read(QIODevice& device, TRadData& data, TQ5xVariant variant, const TQ5xAcquisitionObserver& observer);
     bool Fail(long long line, const std::string& element, const std::string& reason);
 };
 

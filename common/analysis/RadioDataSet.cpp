@@ -3,6 +3,7 @@
 #include "common/SettingsStore.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <utility>
 
 namespace radio {
@@ -88,6 +89,17 @@ void TRadData::DeleteSerie(TCNSerie* serie)
 {
     const int index = SerieList.IndexOf(serie);
     if (index >= 0) SerieList.Delete(index);
+}
+
+void TRadData::DeleteSeries(const std::vector<TCNSerie*>& series)
+{
+    const std::unordered_set<const TCNSerie*> doomed(series.begin(), series.end());
+    for (TCNSerie* s : TakeAll(SerieList)) {
+        if (doomed.count(s))
+            delete s;
+        else
+            SerieList.Add(s);
+    }
 }
 
 }  // namespace radio

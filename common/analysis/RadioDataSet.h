@@ -98,6 +98,8 @@ public:
     void Swap(TRadData& other);
     // Removes one series from the list and frees it with its counts.
     void DeleteSerie(TCNSerie* serie);
+    // The same for several, in one pass over the list.
+    void DeleteSeries(const std::vector<TCNSerie*>& series);
 };
 
 }  // namespace radio

@@ -1,5 +1,6 @@
 #include "morvane/core/Tables.h"
 
+#include "common/InstallLayout.h"
 #include "morvane/core/FortranIO.h"
 
 #include <cmath>
@@ -30,8 +31,12 @@ std::string TablePath(const std::string &name) {
   if (std::filesystem::exists(name, ec))
     return name;
   const char *env = std::getenv("ZELT_DATA_DIR");
-  std::string dir = (env && *env) ? env : MORVANE_DEFAULT_DATA_DIR;
-  return (std::filesystem::path(dir) / "morvane" / name).string();
+  std::filesystem::path dir = zelt_install::InstalledDataFolder();
+  if (env && *env)
+    dir = env;
+  else if (dir.empty())
+    dir = MORVANE_DEFAULT_DATA_DIR;
+  return (dir / "morvane" / name).string();
 }
 
 InstrumentDesc ReadInstrument(const std::string &path, int code) {

@@ -8,6 +8,8 @@
 #include "common/analysis/Q5xReader.h"
 #include "common/analysis/RadioAboutBox.h"
 #include "plugins/merrow/MerrowChart.h"
+#include "plugins/merrow/MerrowTable.h"
+#include "plugins/merrow/MerrowTree.h"
 #include "common/chart/ChartServices.h"
 
 #include <QApplication>
@@ -26,14 +28,13 @@
 #include <QRadioButton>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <map>
-#include <set>
+#include <unordered_map>
 
 using radio::TCN;
 using radio::TCNSerie;
@@ -102,7 +103,6 @@ TMerrowFrm::TMerrowFrm(radio::TRadData& data, radio::TErreurFrm& errors, TMerrow
     CreateControls();
     if (OpenLoop()) {
         Prepare();
-        BuildTree();
     } else {
         ShowWarning("No data in memory. You must load a file before use plugin.");
     }
@@ -140,15 +140,21 @@ void TMerrowFrm::CreateControls()
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName("PageControl1");
     body->addWidget(PageControl1, 1);
-    TreeView1 = new QTreeWidget;
+    // Models that make each text when it is shown: a long file costs little in either view.
+    FTree = new TMerrowTree(FData, this);
+    TreeView1 = new QTreeView;
     TreeView1->setObjectName("TreeView1");
     TreeView1->setHeaderHidden(true);
+    TreeView1->setUniformRowHeights(true);
+    TreeView1->setModel(FTree);
     PageControl1->addTab(TreeView1, "Tree diagram");
-    StringGrid1 = new QTableWidget;
+    FTable = new TMerrowTable(this);
+    StringGrid1 = new QTableView;
     StringGrid1->setObjectName("StringGrid1");
     StringGrid1->horizontalHeader()->hide();
     StringGrid1->verticalHeader()->hide();
     StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGrid1->setModel(FTable);
     PageControl1->addTab(StringGrid1, "Table");
 
     auto* graphic = new QWidget;
@@ -268,9 +274,12 @@ bool TMerrowFrm::OpenLoop()
 
 bool TMerrowFrm::LoadFile(const std::string& path)
 {
-    // Read into a data set of its own: a file that fails leaves the one on show whole.
+    // Read into a data set of its own: a file that fails leaves the one on show whole. The tree's
+    // outline is taken in the same reading.
     radio::TRadData fresh;
-    const radio::TImportDataXml import(path, fresh);
+    TMerrowOutline outline;
+    const radio::TImportDataXml import(path, fresh, radio::TQ5xVariant::Viewer,
+                                       [&outline](const radio::TQ5xAcquisition& a) { outline.Add(a); });
     switch (import.Status) {
     case radio::TImportDataXml::StatusOk:
         break;
@@ -287,9 +296,11 @@ bool TMerrowFrm::LoadFile(const std::string& path)
         ShowWarning(AnsiToQString("Unable to read the file ") + import.Error.MessageText());
         return false;
     }
-    // The chart still holds the series of the filters about to be freed: clear it first.
+    // The chart and the table still show the filters and series about to be freed: clear them first.
     GfxChart->FreeAllSeries();
+    FTable->Clear();
     FData.Swap(fresh);
+    FTree->Show(std::move(outline));
     return true;
 }
 
@@ -313,9 +324,7 @@ void TMerrowFrm::Prepare()
 
 void TMerrowFrm::Ouvrir1Click()
 {
-    if (!OpenLoop()) return;
-    Prepare();
-    BuildTree();
+    if (OpenLoop()) Prepare();
 }
 
 void TMerrowFrm::Apropos1Click()
@@ -324,69 +333,34 @@ void TMerrowFrm::Apropos1Click()
     about.exec();
 }
 
-// ---- tree ---------------------------------------------------------------------------------------------
-
-void TMerrowFrm::BuildTree()
-{
-    TreeView1->clear();
-    radio::TQ5xDocument document;
-    radio::TQ5xError error;
-    // Built from the file itself; a file changed meanwhile shows what it reads up to its fault.
-    radio::LoadQ5xDocument(FFileName, document, error);
-    for (const radio::TQ5xAcquisition& a : document.Acquisitions) {
-        double when = 0;
-        const std::string title =
-            radio::Q5xDateTime(a.D, a.H, when) ? radio::Q5xDateTimeText(when) : a.D + " " + a.H;
-        auto* top = new QTreeWidgetItem(TreeView1, {Q(title)});
-        for (const radio::TQ5xMeasure& m : a.Measures) {
-            std::string text;
-            if (m.Id == "EL_RAD") {
-                int32_t number = 0;
-                const TFilter* filter = radio::Q5xInteger(m.F, number) ? FData.FindFilter(number) : nullptr;
-                // A filter the file does not describe is named by its number.
-                const std::string name = filter ? filter->GetName() : "filter " + m.F;
-                text = m.T + " " + name + " : " + radio::ShortestRealText(radio::Q5xNumber(m.Text, radio::kMissing));
-            } else if (m.Id == "EL_TEMPHEAD") {
-                text = "Head temp.:" + m.Text + " \xB0" "C";
-            } else if (m.Id == "EL_HUM") {
-                text = "Head humidity: " + m.Text + " %";
-            } else {
-                text = "Unknown measure";
-            }
-            new QTreeWidgetItem(top, {Q(text)});
-        }
-    }
-}
-
 // ---- table and chart ----------------------------------------------------------------------------------
 
-bool TMerrowFrm::PositionChecked(int position) const
+std::map<int, int> TMerrowFrm::CheckedPositions() const
 {
-    const QString text = QString::number(position);
+    std::map<int, int> checked;
     for (int i = 0; i < CLBPosition->count(); ++i)
-        if (CLBPosition->item(i)->text() == text) return CLBPosition->item(i)->checkState() == Qt::Checked;
-    return false;
+        if (CLBPosition->item(i)->checkState() == Qt::Checked) checked.emplace(CLBPosition->item(i)->text().toInt(), i);
+    return checked;
 }
 
-int TMerrowFrm::PositionIndex(int position) const
+std::set<const TFilter*> TMerrowFrm::CheckedFilters() const
 {
-    const QString text = QString::number(position);
-    for (int i = 0; i < CLBPosition->count(); ++i)
-        if (CLBPosition->item(i)->text() == text) return i;
-    return -1;
-}
-
-bool TMerrowFrm::FilterChecked(const TFilter* filter) const
-{
-    if (!filter) return false;
-    const QString text = QString::number(filter->Number());
+    // Each filter goes by the first item of its number (two filters of one number share it).
+    std::map<int, bool> byNumber;
     for (int i = 0; i < CLBFiltre->count(); ++i)
-        if (CLBFiltre->item(i)->text() == text) return CLBFiltre->item(i)->checkState() == Qt::Checked;
-    return false;
+        byNumber.emplace(CLBFiltre->item(i)->text().toInt(), CLBFiltre->item(i)->checkState() == Qt::Checked);
+    std::set<const TFilter*> checked;
+    for (const TFilter* f : FData.FilterList) {
+        const auto item = byNumber.find(f->Number());
+        if (item != byNumber.end() && item->second) checked.insert(f);
+    }
+    return checked;
 }
 
 void TMerrowFrm::FillTableAndChart()
 {
+    using Column = TMerrowTable::TColumn;
+    using Kind = TMerrowTable::TColumnKind;
     const bool curves = FSerieKind == 1;
     const bool ir = CBIr->isChecked(), mir = CBMir->isChecked();
     const bool black = CBBlack->isChecked(), head = CBHead->isChecked(), hum = CBHum->isChecked();
@@ -403,30 +377,16 @@ void TMerrowFrm::FillTableAndChart()
         lowest = std::min(lowest, v);
         highest = std::max(highest, v);
     };
+    const std::map<int, int> positions = CheckedPositions();
+    const std::set<const TFilter*> filters = CheckedFilters();
 
-    // Rows: the distinct date-times of the acquisitions of a checked position, ascending.
-    std::vector<double> times;
-    for (const TCNSerie* s : FData.SerieList)
-        if (PositionChecked(s->Position)) times.push_back(s->DateTime);
-    std::sort(times.begin(), times.end());
-    times.erase(std::unique(times.begin(), times.end()), times.end());
-    FCells.clear();
-    FColWidths.clear();
-    std::vector<std::string> headers = {"Date/Hour", "Pos."};
-    FColWidths = {110, 30};
-    auto addColumn = [&headers, this](const std::string& title, int width) {
-        headers.push_back(title);
-        FColWidths.push_back(width);
-        return static_cast<int>(headers.size()) - 1;
-    };
-    const int blackCol = black ? addColumn("Black", 50) : -1;
-    const int headCol = head ? addColumn("Head", 50) : -1;
-    const int humCol = hum ? addColumn("Humidity", 50) : -1;
-
-    std::map<const TFilter*, int> irCol, mirCol;
+    std::vector<Column> columns = {{Kind::Date, "Date/Hour", 110}, {Kind::Position, "Pos.", 30}};
+    if (black) columns.push_back({Kind::Black, "Black", 50});
+    if (head) columns.push_back({Kind::Head, "Head", 50});
+    if (hum) columns.push_back({Kind::Humidity, "Humidity", 50});
     const int positionCount = CLBPosition->count();
     for (TFilter* f : FData.FilterList) {
-        if (!FilterChecked(f)) continue;
+        if (!filters.count(f)) continue;
         const QString name = Q(f->GetName());
         if (curves) {
             for (int p = 0; p < positionCount; ++p) {
@@ -440,80 +400,66 @@ void TMerrowFrm::FillTableAndChart()
         } else if (ir || mir) {
             f->PointSeries = AddSeries(*GfxChart, false, name, f->Color);
         }
-        if (ir) irCol[f] = addColumn(f->GetName() + " IR", 70);
-        if (mir) mirCol[f] = addColumn(f->GetName() + " MIR", 70);
+        if (ir) columns.push_back({Kind::Ir, f->GetName() + " IR", 70, f});
+        if (mir) columns.push_back({Kind::Mir, f->GetName() + " MIR", 70, f});
     }
     TChartSeries* blackSeries = black ? AddGreySeries(*GfxChart, curves, "Black") : nullptr;
     TChartSeries* headSeries = head ? AddGreySeries(*GfxChart, curves, "Head") : nullptr;
     TChartSeries* humSeries = hum ? AddGreySeries(*GfxChart, curves, "Humidity") : nullptr;
+    const int fixedColumns = columns.size() < 3 ? 1 : 2;
 
-    FCells.assign(times.size() + 1, std::vector<std::string>(headers.size()));
-    FCells[0] = headers;
-    std::map<std::string, size_t> rowOf;
-    for (size_t r = 0; r < times.size(); ++r) {
-        const std::string text = radio::Q5xDateTimeText(times[r]);
-        FCells[r + 1][0] = text;
-        rowOf.emplace(text, r + 1);
-    }
-    FFixedCols = headers.size() < 3 ? 1 : 2;
-
+    // The points of every series are gathered first and handed to the chart whole.
+    std::unordered_map<TChartSeries*, QList<QPointF>> points;
+    // Rows: every acquisition of a checked position, by date-time, file order among equal ones.
+    std::vector<const TCNSerie*> rows;
     for (TCNSerie* s : FData.SerieList) {
-        if (!PositionChecked(s->Position)) continue;
-        std::vector<std::string>& row = FCells[rowOf[radio::Q5xDateTimeText(s->DateTime)]];
-        row[1] = std::to_string(s->Position);
-        const int curve = PositionIndex(s->Position);
+        const auto position = positions.find(s->Position);
+        if (position == positions.end()) continue;
+        rows.push_back(s);
+        const size_t curve = static_cast<size_t>(position->second);
         const double x = s->DateTime;
         for (const TCN* cn : *s) {
             TFilter* f = cn->Filter;
-            if (!FilterChecked(f)) continue;
+            if (!filters.count(f)) continue;
             if (ir) {
-                row[static_cast<size_t>(irCol[f])] = radio::ShortestRealText(cn->Count);
-                TChartSeries* target = curves ? f->IrCurves[static_cast<size_t>(curve)] : f->PointSeries;
-                target->AddXY(x, cn->Count);
+                points[curves ? f->IrCurves[curve] : f->PointSeries].append(QPointF(x, cn->Count));
                 follow(cn->Count);
             }
             // A missing mirror count is neither written nor drawn.
             if (mir && cn->MirrorCount != radio::kMissing) {
-                row[static_cast<size_t>(mirCol[f])] = radio::ShortestRealText(cn->MirrorCount);
-                TChartSeries* target = curves ? f->MirCurves[static_cast<size_t>(curve)] : f->PointSeries;
-                target->AddXY(x, cn->MirrorCount);
+                points[curves ? f->MirCurves[curve] : f->PointSeries].append(QPointF(x, cn->MirrorCount));
                 follow(cn->MirrorCount);
             }
         }
-        auto value = [&](TChartSeries* series, int col, float v) {
+        auto value = [&](TChartSeries* series, float v) {
             if (!series || v == static_cast<float>(radio::kMissing)) return;
-            series->AddXY(x, v);
+            points[series].append(QPointF(x, v));
             follow(v);
-            row[static_cast<size_t>(col)] = FormatFixedSignificant(v, 3, 0, DecimalSeparator());
         };
-        value(blackSeries, blackCol, s->BlackTemp);
-        value(headSeries, headCol, s->HeadTemp);
-        value(humSeries, humCol, s->Humidity);
+        value(blackSeries, s->BlackTemp);
+        value(headSeries, s->HeadTemp);
+        value(humSeries, s->Humidity);
         s->Caution = false;
     }
+    for (auto& [series, list] : points) series->AddPoints(list);
     SetLeftAxis(*GfxChart, lowest, highest);
     GfxChart->Repaint();
-    ShowGrid();
+
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const TCNSerie* a, const TCNSerie* b) { return a->DateTime < b->DateTime; });
+    FTable->Reset(std::move(columns), std::move(rows), fixedColumns);
+    for (int c = 0; c < FTable->Columns(); ++c) StringGrid1->setColumnWidth(c, FTable->ColumnWidth(c));
     if (FErrors.HasMessages()) FErrors.show();
 }
 
-void TMerrowFrm::ShowGrid()
+std::vector<std::vector<std::string>> TMerrowFrm::Cells() const
 {
-    StringGrid1->clear();
-    const int rows = static_cast<int>(FCells.size());
-    const int cols = FCells.empty() ? 0 : static_cast<int>(FCells[0].size());
-    StringGrid1->setRowCount(rows);
-    StringGrid1->setColumnCount(cols);
-    const QBrush fixed = palette().button();
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < cols; ++c) {
-            auto* item = new QTableWidgetItem(Q(FCells[static_cast<size_t>(r)][static_cast<size_t>(c)]));
-            if (r == 0 || c < FFixedCols) item->setBackground(fixed);
-            StringGrid1->setItem(r, c, item);
-        }
-    }
-    for (int c = 0; c < cols; ++c) StringGrid1->setColumnWidth(c, FColWidths[static_cast<size_t>(c)]);
+    std::vector<std::vector<std::string>> cells;
+    for (int r = 0; r < FTable->Rows(); ++r) cells.push_back(FTable->Row(r));
+    return cells;
 }
+
+int TMerrowFrm::FixedCols() const { return FTable->FixedColumns(); }
 
 // ---- chart tools --------------------------------------------------------------------------------------
 
@@ -582,20 +528,24 @@ void TMerrowFrm::GfxChartMouseUp(Qt::MouseButton button, int x, int y)
 
 void TMerrowFrm::RemoveZone(double x1, double y1, double x2, double y2)
 {
+    const std::map<int, int> positions = CheckedPositions();
+    const std::set<const TFilter*> filters = CheckedFilters();
     std::vector<TCNSerie*> doomed;
     for (TCNSerie* s : FData.SerieList) {
-        if (!PositionChecked(s->Position) || s->DateTime < x1 || s->DateTime > x2) continue;
+        if (!positions.count(s->Position) || s->DateTime < x1 || s->DateTime > x2) continue;
         for (const TCN* cn : *s) {
             // The infrared count decides, whichever curve was drawn in the zone.
-            if (FilterChecked(cn->Filter) && cn->Count >= y1 && cn->Count <= y2) {
+            if (filters.count(cn->Filter) && cn->Count >= y1 && cn->Count <= y2) {
                 doomed.push_back(s);
                 break;
             }
         }
     }
-    for (TCNSerie* s : doomed) FData.DeleteSerie(s);
+    // The table shows the series until it is filled again. The tree shows the file, which the
+    // removal does not change.
+    FTable->Clear();
+    FData.DeleteSeries(doomed);
     FillTableAndChart();
-    BuildTree();
 }
 
 // ---- export -------------------------------------------------------------------------------------------
@@ -617,8 +567,8 @@ void TMerrowFrm::Button1Click()
 bool TMerrowFrm::WriteExport(const std::string& path)
 {
     std::string text;
-    for (const auto& row : FCells) {
-        for (const std::string& cell : row) text += cell + FOptions.ListSeparator;
+    for (int r = 0; r < FTable->Rows(); ++r) {
+        for (const std::string& cell : FTable->Row(r)) text += cell + FOptions.ListSeparator;
         text += "\r\n";
     }
     std::string error;

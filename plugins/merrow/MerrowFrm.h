@@ -6,7 +6,9 @@
 
 #include <QDialog>
 
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,9 +22,9 @@ class QAction;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
-class QTableWidget;
+class QTableView;
 class QToolButton;
-class QTreeWidget;
+class QTreeView;
 class TChart;
 
 namespace radio {
@@ -32,6 +34,9 @@ class TErreurFrm;
 class TExtraGraph_Box;
 
 namespace merrow {
+
+class TMerrowTable;
+class TMerrowTree;
 
 // What the window takes from the host.
 struct TMerrowOptions {
@@ -52,8 +57,8 @@ public:
     int SerieKind() const { return FSerieKind; }
     bool ZoneTool() const { return FZoneTool; }
     // The grid as text: row 0 the headers.
-    const std::vector<std::vector<std::string>>& Cells() const { return FCells; }
-    int FixedCols() const { return FFixedCols; }
+    std::vector<std::vector<std::string>> Cells() const;
+    int FixedCols() const;
 
     // Handlers, named after their controls.
     void Ouvrir1Click();
@@ -74,8 +79,8 @@ public:
     QAction* Export1 = nullptr;       // Files / Export (no action)
     QAction* Apropos1 = nullptr;      // Help / About
     QTabWidget* PageControl1 = nullptr;
-    QTreeWidget* TreeView1 = nullptr;
-    QTableWidget* StringGrid1 = nullptr;
+    QTreeView* TreeView1 = nullptr;
+    QTableView* StringGrid1 = nullptr;
     TChart* GfxChart = nullptr;
     QToolButton* SpeedButton1 = nullptr;   // zone tool
     QToolButton* SpeedButton2 = nullptr;   // zoom tool
@@ -98,12 +103,10 @@ private:
     bool OpenLoop();
     bool LoadFile(const std::string& path);
     void Prepare();
-    void BuildTree();
     void FillTableAndChart();
-    void ShowGrid();
-    bool PositionChecked(int position) const;
-    bool FilterChecked(const radio::TFilter* filter) const;
-    int PositionIndex(int position) const;
+    // The checked positions, and the place of each in the position list.
+    std::map<int, int> CheckedPositions() const;
+    std::set<const radio::TFilter*> CheckedFilters() const;
     void RemoveZone(double x1, double y1, double x2, double y2);
     void FreeZoneBox();
     bool WriteExport(const std::string& path);
@@ -119,9 +122,8 @@ private:
     int FPressX = 0, FPressY = 0;
     std::unique_ptr<TExtraGraph_Box> FBox;   // the zone being drawn
     bool FFilling = false;   // list changes while the window fills them are not clicks
-    std::vector<std::vector<std::string>> FCells;
-    std::vector<int> FColWidths;
-    int FFixedCols = 1;
+    TMerrowTable* FTable = nullptr;   // the grid's model
+    TMerrowTree* FTree = nullptr;     // the tree's model
 };
 
 }  // namespace merrow

@@ -258,6 +258,7 @@ void TPlugInsList::PlugInMenuClick()
 
 int TPlugInsList::RunPlugIn(TPlugIns& plugIn)
 {
+    lastExecuteResult_ = -1;
     if (!plugIn.Library) return 0;
     QWidget* form = host_.HostForm();
     if (host_.TransferInProgress()) {
@@ -289,7 +290,9 @@ int TPlugInsList::RunPlugIn(TPlugIns& plugIn)
         if (initialized && execute) {
             if (plugIn.Extended && plugIn.ExtInfo.HideMainForm && form) form->hide();
             int32_t result = -1;
-            if (GuardedCall(plugIn.FileName, [&] { result = execute(0); }) && result == 0) {
+            const bool ran = GuardedCall(plugIn.FileName, [&] { result = execute(0); });
+            lastExecuteResult_ = ran ? result : -1;
+            if (ran && result == 0) {
                 if (!plugIn.Extended || plugIn.ExtInfo.ReloadData) host_.ReloadCurrentDataFile();
                 closeForm = plugIn.Extended && plugIn.ExtInfo.CloseMainForm;
             }

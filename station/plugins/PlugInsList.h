@@ -67,6 +67,8 @@ public:
 
     // 0 when the plug-in has nothing to run, else 1.
     int RunPlugIn(TPlugIns& plugIn);
+    // What the last run's _Execute returned (negative: the plug-in refused, failed or did not start).
+    int32_t LastExecuteResult() const { return lastExecuteResult_; }
     // The plug-in whose library file name matches, case-insensitively (".so" added when the name has
     // no extension); null when none does.
     TPlugIns* FindByName(const std::string& name);
@@ -90,6 +92,7 @@ private:
     std::vector<std::unique_ptr<TPlugIns>> items_;
     std::vector<QWidget*> formsWithMenus_;
     TPlugInContext context_{};
+    int32_t lastExecuteResult_ = -1;
 };
 
 // The caption of a 256-byte length-prefixed buffer.

@@ -79,6 +79,17 @@ TEST_F(Program, PlugInRunWithoutAScreenClosesTheWindowAndEndsTheProgram)
     EXPECT_EQ(seen.find("plain"), std::string::npos) << seen;
 }
 
+// A plug-in that refuses to run (here its initialisation says no) leaves nothing to wait for: without a
+// screen the run ends with status 1.
+TEST_F(Program, PlugInThatRefusesToRunEndsTheRunWithStatusOne)
+{
+    Start({"-RUN=refusing"});
+    ASSERT_TRUE(zelt.waitForFinished(20000)) << "still running\n" << ScopedTestHome::Read(report);
+    EXPECT_EQ(zelt.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(zelt.exitCode(), 1) << zelt.readAllStandardError().toStdString();
+    EXPECT_NE(ScopedTestHome::Read(report).find("refusing init"), std::string::npos) << ScopedTestHome::Read(report);
+}
+
 TEST_F(Program, PlugInThatLeavesTheWindowOpenKeepsTheProgramGoing)
 {
     Start({"-run=PLAIN.so"});

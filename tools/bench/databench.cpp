@@ -14,62 +14,18 @@
 // Memory growth: each figure's peak beyond the same command on a data file of one record (the program's
 // own memory: libraries, description lists), over the file size. It is what the targets hold on any file
 // size, so that a small file in a quick check shows a regression as a large one would.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "tools/bench/ChildRun.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Run {
-    double seconds = 0;
-    double peakMB = 0;
-    bool ok = false;
-};
-
-// Runs a program to its end: wall time and its own peak resident memory.
-Run Measure(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    Run run;
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return run;
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) < 0) return run;
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakMB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (!run.ok) std::fprintf(stderr, "failed: %s\n", args[0].c_str());
-    return run;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 struct Figure {
     std::string name;
@@ -113,12 +69,12 @@ int main(int argc, char** argv)
     if (given.empty()) {
         file = work / "bench.q5";
         const long long size = static_cast<long long>(megabytes * 1e6);
-        if (!Measure({(bin / "q5gen").string(), "--size", std::to_string(size), "--damaged",
+        if (!RunChild({(bin / "q5gen").string(), "--size", std::to_string(size), "--damaged",
                       std::to_string(size / 100000), "--erased", "4096", file.string()}).ok)
             return 1;
     }
     const fs::path single = work / "single.q5";
-    if (!Measure({(bin / "q5gen").string(), "--records", "1", single.string()}).ok) return 1;
+    if (!RunChild({(bin / "q5gen").string(), "--records", "1", single.string()}).ok) return 1;
     const double fileMB = static_cast<double>(fs::file_size(file)) / (1024.0 * 1024.0);
     std::printf("data file %s: %.1f MB, %d runs each side\n", file.c_str(), fileMB * 1.048576, runs);
 
@@ -142,13 +98,13 @@ int main(int argc, char** argv)
     // The window alone (start, show, end) is Qt's own memory, not counted against the file.
     std::vector<double> alone;
     bool ok = true;
-    for (int r = 0; r < runs; ++r) alone.push_back(Measure({zelt}).peakMB);
+    for (int r = 0; r < runs; ++r) alone.push_back(RunChild({zelt}).peakMB);
     figures[1].memoryBase = Median(alone);
     const auto ownCommands = commandsOn(single);
     for (size_t f = 0; f < figures.size(); ++f) {
         std::vector<double> own;
         for (int r = 0; r < runs; ++r) {
-            const Run run = Measure(ownCommands[f]);
+            const TChildRun run = RunChild(ownCommands[f]);
             ok = ok && run.ok;
             own.push_back(run.peakMB);
         }
@@ -156,8 +112,8 @@ int main(int argc, char** argv)
     }
     for (size_t f = 0; f < figures.size(); ++f)
         for (int r = 0; r < runs; ++r) {
-            const Run base = Measure(baseline);
-            const Run run = Measure(commands[f]);
+            const TChildRun base = RunChild(baseline);
+            const TChildRun run = RunChild(commands[f]);
             ok = ok && base.ok && run.ok;
             figures[f].baseline.push_back(base.seconds);
             figures[f].seconds.push_back(run.seconds);

@@ -49,6 +49,8 @@ const char* kUsage =
     "usage: zelt-simulator (--pty [--link PATH] | --device PATH | --tcp PORT) [options]\n"
     "  --q5 FILE           memory image from a data file (default: the embedded image)\n"
     "  --records N         embedded image with N records (default 12)\n"
+    "  --id ID             embedded image of that instrument model instead: q5gen's N records of it, one\n"
+    "                      every 10 minutes before the image's end (SP0B0001: the infrared radiometer)\n"
     "  --sun-days N        embedded image: also direct-sun triplets (NSU) every 15 minutes over the N\n"
     "                      whole days (UTC) before the image's end, at the site of the parameter block,\n"
     "                      made by q5gen's sun days (counts V0 x exp(-air mass x optical depth))\n"
@@ -74,7 +76,7 @@ const char* kUsage =
 
 struct Config {
   enum Mode { None, Pty, Device, Tcp } mode = None;
-  std::string link, device, q5, writeImage, log;
+  std::string link, device, q5, writeImage, log, identifier;
   int tcpPort = 0;
   int records = 12;
   int sunDays = 0;
@@ -101,6 +103,7 @@ bool ParseArgs(int argc, char** argv, Config& c) {
     else if (a == "--tcp") { c.mode = Config::Tcp; c.tcpPort = std::stoi(value()); }
     else if (a == "--q5") c.q5 = value();
     else if (a == "--records") c.records = std::stoi(value());
+    else if (a == "--id") c.identifier = value();
     else if (a == "--sun-days") c.sunDays = std::stoi(value());
     else if (a == "--sun-noise") c.sunNoise = std::stod(value());
     else if (a == "--sun-temp") c.sunTemperature = std::stod(value());
@@ -179,6 +182,18 @@ int OpenListener(int& port) {
 
 }  // namespace
 
+// The memory image of q5gen's file made with `options`.
+bool GeneratedImage(const q5gen::Options& options, zsim::Image& image, std::string& error) {
+  std::string bytes;
+  q5gen::Report report;
+  if (!q5gen::Generate(options, bytes, report, error)) return false;
+  if (!zsim::ParseDataFile(zsim::Bytes(bytes.begin(), bytes.end()), image)) {
+    error = "q5gen made no data";
+    return false;
+  }
+  return true;
+}
+
 // Sun triplets of whole days before the image's end, with the parameter block that gives their site.
 bool AddSunDays(zsim::Image& image, int64_t end, const Config& cfg, std::string& error) {
   q5gen::Options options;
@@ -188,16 +203,22 @@ bool AddSunDays(zsim::Image& image, int64_t end, const Config& cfg, std::string&
   options.sunTemperature = cfg.sunTemperature;
   options.interval = 900;
   options.start = end - end % 86400 - static_cast<int64_t>(days) * 86400;
-  std::string bytes;
-  q5gen::Report report;
-  if (!q5gen::Generate(options, bytes, report, error)) return false;
   zsim::Image sun;
-  if (!zsim::ParseDataFile(zsim::Bytes(bytes.begin(), bytes.end()), sun)) {
-    error = "sun days: no data";
-    return false;
-  }
+  if (!GeneratedImage(options, sun, error)) return false;
   image.param = sun.param;
   image.records.insert(image.records.end(), sun.records.begin(), sun.records.end());
+  zsim::SortNewestFirst(image);
+  return true;
+}
+
+// q5gen's records of another instrument model, the newest ten minutes before the image's end.
+bool ModelImage(zsim::Image& image, int64_t end, const Config& cfg, std::string& error) {
+  q5gen::Options options;
+  options.identifier = cfg.identifier;
+  options.records = cfg.records;
+  options.interval = 600;
+  options.start = end - 600 * static_cast<int64_t>(cfg.records);
+  if (!GeneratedImage(options, image, error)) return false;
   zsim::SortNewestFirst(image);
   return true;
 }
@@ -221,13 +242,19 @@ int main(int argc, char** argv) {
     zsim::SortNewestFirst(image);
   } else {
     const int64_t end = cfg.imageTime > 0 ? cfg.imageTime : static_cast<int64_t>(NowUtc());
-    image = zsim::DefaultImage(end, cfg.records);
-    if (cfg.sunDays > 0) {
-      std::string error;
-      if (!AddSunDays(image, end, cfg, error)) {
+    std::string error;
+    if (!cfg.identifier.empty()) {
+      if (cfg.sunDays > 0) error = "--sun-days goes with the embedded sun photometer only, not with --id";
+      if (!error.empty() || !ModelImage(image, end, cfg, error)) {
         std::fprintf(stderr, "zelt-simulator: %s\n", error.c_str());
         return 1;
       }
+    } else {
+      image = zsim::DefaultImage(end, cfg.records);
+    }
+    if (cfg.sunDays > 0 && !AddSunDays(image, end, cfg, error)) {
+      std::fprintf(stderr, "zelt-simulator: %s\n", error.c_str());
+      return 1;
     }
   }
   if (!cfg.writeImage.empty()) {

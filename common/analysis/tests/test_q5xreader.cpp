@@ -167,7 +167,8 @@ TEST_F(Q5xReaderTest, AcquisitionRules)
         "<m id=\"EL_RAD\" t=\"IR\" f=\"7\">5</m>"       // no such filter
         "<m id=\"EL_RAD\" t=\"IR\" f=\"1\">-9999</m>"   // missing: not stored
         "<m id=\"EL_RAD\" t=\"IR\" f=\"2\"/>"           // no text: skipped
-        "<m id=\"EL_RAD\" t=\"IR\" f=\"2\">17<x/></m>"   // text beside an element
+        "<m id=\"EL_RAD\" t=\"IR\" f=\"2\">17<x/>34</m>"   // mixed content: the first text
+        "<m id=\"EL_RAD\" t=\"MIR\" f=\"1\">1</m>"      // a second mirror count: the first counts
         "</a>"
         "<b></b><c>   </c>"                             // empty acquisitions are skipped
         "<a><d>2024-03-05</d><h>10:30:00</h><m id=\"EL_RAD\" t=\"IR\" f=\"1\">1</m></a>";
@@ -264,8 +265,12 @@ TEST_F(Q5xReaderTest, DamagedFilesFailWithLineAndElement)
         {"mismatched tags", head + "<a></b></data></q5x>", 3, "a"},
         {"two roots", "<q5x/><q5x/>", 1, ""},
         {"undeclared entity", head + "<a>&nothing;</a></data></q5x>", 3, "a"},
-        // The decoder finds bad bytes ahead of the parser: the error names the start.
-        {"invalid UTF-8", head + "<a><d>2024-03-05</d>\xB0</a></data></q5x>", 1, ""},
+        // The decoder reads ahead of the parser: the line is that of the bad byte, and no element.
+        {"invalid UTF-8", head + "<a><d>2024-03-05</d>\xB0</a></data></q5x>", 3, ""},
+        {"truncated UTF-8", head + "<a>\n\r\n\r<d>\xE2\x82</d></a></data></q5x>", 6, ""},
+        {"surrogate in UTF-8", head + "\n<a><d>\xED\xA0\x80</d></a></data></q5x>", 4, ""},
+        // A fault of the markup before a bad byte is the one named.
+        {"mismatched before a bad byte", head + "<a></b>\n\n\xB0</data></q5x>", 3, "a"},
         {"unknown encoding", "<?xml version=\"1.0\" encoding=\"no-such-code\"?><q5x/>", 1, ""},
         {"empty file", "", 1, ""},
     };
@@ -359,6 +364,38 @@ TEST_F(Q5xReaderTest, DeepNestingIsRefusedInLinearTime)
     TImportDataXml bomb(Write("huge.q5x", huge), set);
     EXPECT_EQ(bomb.Status, TImportDataXml::StatusUnreadable);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST_F(Q5xReaderTest, ManyMeasuresInOneAcquisitionReadInLinearTime)
+{
+    // 20,000 infrared counts with their mirror counts, each on a filter of its own: in one acquisition,
+    // and spread over 10,000 acquisitions. Both read in about the same time, the best of three.
+    constexpr int counts = 20000;
+    std::string one = kAcq, spread;
+    for (int f = 1; f <= counts; ++f) {
+        const std::string pair = "<m id=\"EL_RAD\" t=\"IR\" f=\"" + std::to_string(f) + "\">" + std::to_string(f) +
+                                 ".5</m><m id=\"EL_RAD\" t=\"MIR\" f=\"" + std::to_string(f) + "\">" +
+                                 std::to_string(30000 + f) + "</m>";
+        one += pair;
+        spread += (f % 2 ? kAcq : "") + pair + (f % 2 ? "" : "</a>");
+    }
+    one += "</a>";
+    auto best = [&](const std::string& acquisitions, int series) {
+        double fastest = 1e9;
+        for (int run = 0; run < 3; ++run) {
+            TRadData set;
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(Import(acquisitions, set), 0);
+            fastest = std::min(fastest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            EXPECT_EQ(set.SerieList.Count(), series);
+            EXPECT_EQ(set.GetNbTotalCN(), counts);
+            const TCNSerie* last = set.SerieList[series - 1];
+            EXPECT_DOUBLE_EQ((*last)[last->Count() - 1]->MirrorCount, 30000 + counts);
+        }
+        return fastest;
+    };
+    const double inOne = best(one, 1), inMany = best(spread, counts / 2);
+    EXPECT_LT(inOne, 3 * inMany + 0.05) << inOne << " s in one acquisition, " << inMany << " s in many";
 }
 
 TEST_F(Q5xReaderTest, SwapKeepsThePreviousSetOnFailure)

@@ -20,9 +20,9 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QTabWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -90,6 +90,15 @@ protected:
         QApplication::sendEvent(widget, &event);
     }
 
+    // The text of a top node of the tree, or of its measure node `child`.
+    static QString TreeText(TMerrowFrm& w, int top, int child = -1)
+    {
+        const QAbstractItemModel* model = w.TreeView1->model();
+        const QModelIndex node = model->index(top, 0);
+        return (child < 0 ? node : model->index(child, 0, node)).data().toString();
+    }
+    static int TreeNodes(TMerrowFrm& w) { return w.TreeView1->model()->rowCount(); }
+
     static QStringList Texts(QListWidget* list, bool checkedOnly = false)
     {
         QStringList texts;
@@ -141,20 +150,23 @@ TEST_F(MerrowWindowTest, SampleFileFillsTreeTableAndChart)
     EXPECT_EQ(cells[1][1], "0");
     EXPECT_EQ(cells[1][3], "-5.330");   // head temperature, three decimals
     EXPECT_EQ(w->FixedCols(), 2);
-    EXPECT_EQ(w->StringGrid1->columnCount(), 11);
+    const QAbstractItemModel* grid = w->StringGrid1->model();
+    EXPECT_EQ(grid->columnCount(), 11);
+    EXPECT_EQ(grid->rowCount(), 145);
     EXPECT_EQ(w->StringGrid1->columnWidth(0), 110);
-    EXPECT_EQ(w->StringGrid1->item(1, 0)->text(), "15/01/2025 00:05:00");
+    EXPECT_EQ(grid->index(1, 0).data().toString(), "15/01/2025 00:05:00");
+    EXPECT_EQ(grid->index(144, 10).data().toString(), QString::fromStdString(cells[144][10]));
 
     // The tree shows every acquisition of the file with its measures.
-    ASSERT_EQ(w->TreeView1->topLevelItemCount(), 168);
-    QTreeWidgetItem* first = w->TreeView1->topLevelItem(0);
-    EXPECT_EQ(first->text(0), "15/01/2025 00:00:30");
-    ASSERT_EQ(first->childCount(), 9);
-    EXPECT_EQ(first->child(0)->text(0), QString::fromUtf8("Head temp.:-5.33 °C"));
-    EXPECT_EQ(first->child(1)->text(0), "Unknown measure");   // the black-body temperature
-    EXPECT_EQ(first->child(2)->text(0), "Head humidity: 93.0 %");
-    EXPECT_EQ(first->child(3)->text(0), "IR 8700 nm : 30162.8");
-    EXPECT_EQ(first->child(4)->text(0), "MIR 8700 nm : 29977");
+    ASSERT_EQ(TreeNodes(*w), 168);
+    EXPECT_EQ(TreeText(*w, 0), "15/01/2025 00:00:30");
+    ASSERT_EQ(w->TreeView1->model()->rowCount(w->TreeView1->model()->index(0, 0)), 9);
+    EXPECT_EQ(TreeText(*w, 0, 0), QString::fromUtf8("Head temp.:-5.33 °C"));
+    EXPECT_EQ(TreeText(*w, 0, 1), "Unknown measure");   // the black-body temperature
+    EXPECT_EQ(TreeText(*w, 0, 2), "Head humidity: 93.0 %");
+    EXPECT_EQ(TreeText(*w, 0, 3), "IR 8700 nm : 30162.8");
+    EXPECT_EQ(TreeText(*w, 0, 4), "MIR 8700 nm : 29977");
+    EXPECT_EQ(TreeText(*w, 167, 8), "MIR 12000 nm : 29970");
 
     ExpectExport(*w, "zenith-day-points.txt");
     EXPECT_EQ(prompts.Texts().back(), "Export finished");
@@ -248,7 +260,7 @@ TEST_F(MerrowWindowTest, ZoneRemovesAcquisitionsByTheirInfraredCount)
     EXPECT_EQ(data.SerieList.IndexOf(target), -1);
     EXPECT_EQ(w->Cells().size(), 12u);
     EXPECT_EQ(chart->Series(0)->Count(), 11);
-    EXPECT_EQ(w->TreeView1->topLevelItemCount(), 12);   // the tree shows the file
+    EXPECT_EQ(TreeNodes(*w), 12);   // the tree shows the file
 
     // A zone around a mirror point in the curves view removes nothing: the infrared count decides.
     w->CBMir->click();
@@ -351,7 +363,91 @@ TEST_F(MerrowWindowTest, FailedLoadsWarnAndKeepTheDataOnShow)
     w->Ouvrir1Click();
     EXPECT_EQ(data.SerieList.Count(), 168);
     EXPECT_EQ(data.FilterList.Count(), 3);
-    EXPECT_EQ(w->TreeView1->topLevelItemCount(), 168);
+    EXPECT_EQ(TreeNodes(*w), 168);
+}
+
+TEST_F(MerrowWindowTest, EncodingErrorsNameTheLineOfTheBadByte)
+{
+    auto w = Open("cold-night.q5x");
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<q5x><ins><f id=\"1\">8700</f></ins>\n";
+    const std::string acquisition = "<a><d>2024-03-05</d><h>10:20:30</h><m id=\"EL_RAD\" t=\"IR\" f=\"1\">5</m></a>\n";
+    // A bad byte on the third line of a small file.
+    const std::string small = Path("small.q5x");
+    WriteFileAtomically(small, head + "<data><a><d>2024-03-05</d>\xB0</a></data></q5x>\n");
+    // And on line 20001 of a long one, far beyond what the decoder reads ahead.
+    std::string text = head + "<data>\n";
+    for (int line = 4; line < 20001; ++line) text += acquisition;
+    text += "<a><d>2024-03-05</d><h>10:20:30</h><m id=\"EL_TEMPHEAD\">\xE9t\xE9</m></a>\n</data></q5x>\n";
+    const std::string large = Path("large.q5x");
+    WriteFileAtomically(large, text);
+    TModalDriver driver;
+    for (const std::string& f : {small, large}) driver.ChooseFile(f);
+    driver.CancelFileDialog();
+    w->Ouvrir1Click();
+    EXPECT_TRUE(driver.Done());
+    const std::vector<std::string> texts = prompts.Texts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "Unable to read the file " + small + ", line 3: Encountered incorrectly encoded content.");
+    EXPECT_EQ(texts[1], "Unable to read the file " + large + ", line 20001: Encountered incorrectly encoded content.");
+}
+
+TEST_F(MerrowWindowTest, AcquisitionsAtTheSameTimeKeepTheirOwnRows)
+{
+    // The sky and the black body at the same second (two mirror positions), then the sky again.
+    const std::string file = Path("mirror.q5x");
+    auto acquisition = [](const char* time, int position, const char* ir, const char* mir, const char* head) {
+        return std::string("<a><d>2024-03-05</d><h>") + time + "</h><p>" + std::to_string(position) +
+               "</p><m id=\"EL_TEMPHEAD\">" + head + "</m><m id=\"EL_RAD\" t=\"IR\" f=\"1\">" + ir +
+               "</m><m id=\"EL_RAD\" t=\"MIR\" f=\"1\">" + mir + "</m></a>";
+    };
+    WriteFileAtomically(file, "<q5x><ins><f id=\"1\">8700</f></ins><data>" +
+                                  acquisition("10:00:00", 0, "100.5", "200", "1.5") +
+                                  acquisition("10:00:00", 1, "300.5", "400", "2.5") +
+                                  acquisition("10:10:00", 0, "500.5", "600", "3.5") + "</data></q5x>");
+    TModalDriver driver;
+    driver.ChooseFile(file);
+    TMerrowFrm w(data, errors, {});
+    ASSERT_TRUE(w.Loaded());
+    w.CLBPosition->item(1)->setCheckState(Qt::Checked);
+    w.CBBlack->click();
+    w.CBHum->click();
+    const std::vector<std::vector<std::string>> expected = {
+        {"Date/Hour", "Pos.", "Head", "8700 nm IR", "8700 nm MIR"},
+        {"05/03/2024 10:00:00", "0", "1.500", "100.5", "200"},
+        {"05/03/2024 10:00:00", "1", "2.500", "300.5", "400"},
+        {"05/03/2024 10:10:00", "0", "3.500", "500.5", "600"}};
+    EXPECT_EQ(w.Cells(), expected);
+    EXPECT_EQ(w.StringGrid1->model()->index(2, 1).data().toString(), "1");
+
+    // The export keeps both.
+    const std::string out = Path("mirror.txt");
+    TModalDriver save;
+    save.ChooseFile(out);
+    w.Button1Click();
+    EXPECT_TRUE(save.Done());
+    EXPECT_EQ(ReadBytes(out), "Date/Hour,Pos.,Head,8700 nm IR,8700 nm MIR,\r\n"
+                              "05/03/2024 10:00:00,0,1.500,100.5,200,\r\n"
+                              "05/03/2024 10:00:00,1,2.500,300.5,400,\r\n"
+                              "05/03/2024 10:10:00,0,3.500,500.5,600,\r\n");
+}
+
+TEST_F(MerrowWindowTest, MixedContentReadsTheFirstText)
+{
+    const std::string file = Path("mixed.q5x");
+    WriteFileAtomically(file, "<q5x><ins><f id=\"1\">8700</f></ins><data><a><d>2024-03-05</d><h>10:00:00</h>"
+                              "<m id=\"EL_TEMPHEAD\">1.5<x/>9</m>"
+                              "<m id=\"EL_RAD\" t=\"IR\" f=\"1\">12<x/>34</m>"
+                              "<m id=\"EL_RAD\" t=\"MIR\" f=\"1\"><!-- mirror -->56<x>7</x>78</m>"
+                              "</a></data></q5x>");
+    TModalDriver driver;
+    driver.ChooseFile(file);
+    TMerrowFrm w(data, errors, {});
+    ASSERT_TRUE(w.Loaded());
+    EXPECT_EQ(w.Cells()[1], (std::vector<std::string>{"05/03/2024 10:00:00", "0", "", "1.500", "", "12", "56"}))
+        << w.Cells()[1][5];
+    EXPECT_EQ(TreeText(w, 0, 0), QString::fromUtf8("Head temp.:1.5 °C"));
+    EXPECT_EQ(TreeText(w, 0, 1), "IR 8700 nm : 12");
+    EXPECT_EQ(TreeText(w, 0, 2), "MIR 8700 nm : 56");
 }
 
 TEST_F(MerrowWindowTest, NoFileNoWindow)

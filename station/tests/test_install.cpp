@@ -1,0 +1,201 @@
+// The system installed by `cmake --install` into a temporary prefix, its programs then run from there
+// as a new user runs them: from another folder, without any environment variable that points at the
+// build or the data, and with the installed files (not the build tree's) doing the work.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/tests/PlatformTestEnv.h"
+#include "common/tests/StationProcess.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+class Installed : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        prefix = home.Root() / "installed";
+        const Outcome install = RunCommand(ZELT_CMAKE_COMMAND, {"--install", ZELT_BUILD_DIR, "--prefix", prefix.string()},
+                                       QProcessEnvironment::systemEnvironment());
+        ASSERT_EQ(install.status, 0) << install.out << install.err;
+        work = home.Root() / "work";
+        fs::create_directories(work);
+    }
+
+    // A new user's environment with nothing that points at the build or its data.
+    QProcessEnvironment UserEnvironment() const
+    {
+        QProcessEnvironment env = FreshAccountEnvironment(home);
+        for (const char* name : {"ZELT_DATA_DIR", "ZELT_BIN_DIR", "ZELT_SOURCE_DIR", "LD_LIBRARY_PATH"})
+            env.remove(name);
+        return env;
+    }
+
+    Outcome RunCommand(const std::string& program, const std::vector<std::string>& args, const QProcessEnvironment& env,
+                   int ms = 60000) const
+    {
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(QString::fromStdString(work.empty() ? home.Root().string() : work.string()));
+        QStringList list;
+        for (const std::string& a : args) list << QString::fromStdString(a);
+        process.start(QString::fromStdString(program), list);
+        Outcome r;
+        if (!process.waitForStarted(10000)) {
+            r.err = "not started: " + program;
+            return r;
+        }
+        if (!process.waitForFinished(ms)) {
+            StopProcess(process);
+            r.err = "still running after " + std::to_string(ms / 1000) + " s: " + program;
+        } else if (process.exitStatus() == QProcess::NormalExit) {
+            r.status = process.exitCode();
+        }
+        r.out += process.readAllStandardOutput().toStdString();
+        r.err += process.readAllStandardError().toStdString();
+        return r;
+    }
+    Outcome RunInstalled(const std::string& program, const std::vector<std::string>& args) const
+    {
+        return RunCommand((prefix / "bin" / program).string(), args, UserEnvironment());
+    }
+
+    ScopedTestHome home;
+    fs::path prefix, work;
+};
+
+}  // namespace
+
+TEST_F(Installed, LaysOutProgramsLibrariesPlugInsAndData)
+{
+    for (const char* file : {"bin/zelt", "bin/morvane", "lib/libzeltcore.so", "lib/libzeltanalysis.so",
+                             "lib/libzeltchart.so", "lib/zelt/PlugIns/tessaly.so", "lib/zelt/PlugIns/aot.so",
+                             "lib/zelt/PlugIns/merrow.so", "lib/zelt/PlugIns/radiometre.so",
+                             "lib/zelt/PlugIns/radiometre.ini", "share/zelt/InsList.dat", "share/zelt/ScnList.dat",
+                             "share/zelt/SP0A0000.PAR", "share/zelt/morvane/instruments.dat",
+                             "share/zelt/help/index.html", "share/zelt/help/radiometre.html",
+                             "share/zelt/q5x/cold-night.q5x", "share/zelt/zelt.svg"})
+        EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
+    // Nothing installed points into the build tree.
+    const Outcome elf = RunCommand("readelf", {"-d", (prefix / "bin" / "zelt").string(),
+                                           (prefix / "lib" / "zelt" / "PlugIns" / "radiometre.so").string()},
+                               QProcessEnvironment::systemEnvironment());
+    EXPECT_EQ(elf.out.find(ZELT_BUILD_DIR), std::string::npos) << elf.out;
+    EXPECT_NE(elf.out.find("$ORIGIN"), std::string::npos) << elf.out;
+}
+
+// A batch conversion by the installed program reads the installed description files: a parameter name
+// changed there shows in the parameter dump.
+TEST_F(Installed, BatchConversionUsesTheInstalledDescriptionFiles)
+{
+    const fs::path par = prefix / "share" / "zelt" / "SP0A0000.PAR";
+    std::string text = ReadFile(par);
+    const size_t at = text.find("Instrument_type");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 15, "Instrument_kind");
+    ScopedTestHome::Write(par, text);
+
+    const std::string sample = std::string(ZELT_TEST_SOURCE_DIR) + "/station/tests/golden/sample.Q5";
+    fs::copy_file(sample, work / "sample.Q5");
+    fs::create_directories(work / "out");
+    const Outcome run = RunInstalled("zelt", {"-PAR", "sample.Q5", "out"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(work / "out" / "sample_PAR.TXT").rfind("Instrument_kind = 0A", 0), 0u)
+        << ReadFile(work / "out" / "sample_PAR.TXT").substr(0, 80);
+    const Outcome ascii = RunInstalled("zelt", {"-ASCII", "sample.Q5", "out"});
+    ASSERT_EQ(ascii.status, 0) << ascii.err;
+    EXPECT_FALSE(fs::is_empty(work / "out"));
+}
+
+// The installed Morvane finds its tables in the installed data folder: it computes, and a table taken
+// away from there is missed by its installed path.
+TEST_F(Installed, MorvaneReadsTheInstalledTables)
+{
+    const Outcome usage = RunInstalled("morvane", {});
+    EXPECT_EQ(usage.status, 2) << usage.err;
+
+    // A run whose folder holds no table of its own.
+    const fs::path golden = fs::path(ZELT_TEST_SOURCE_DIR) / "morvane" / "tests" / "golden" / "vapour_screened";
+    for (const auto& e : fs::directory_iterator(golden / "input")) fs::copy_file(e.path(), work / e.path().filename());
+    ASSERT_FALSE(fs::exists(work / "instruments.dat"));
+    const Outcome run = RunInstalled("morvane", {"inputpar.dat", "/G0"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(ReadFile(work / "result.tao"), ReadFile(golden / "expected" / "result.tao"));
+
+    const fs::path instruments = prefix / "share" / "zelt" / "morvane" / "instruments.dat";
+    fs::remove(instruments);
+    const Outcome missing = RunInstalled("morvane", {"inputpar.dat", "/G0"});
+    EXPECT_NE(missing.status, 0);
+    EXPECT_NE((missing.out + missing.err).find(instruments.string()), std::string::npos) << missing.out << missing.err;
+}
+
+// The installed station program loads the installed plug-ins with the installed libraries, writes a
+// desktop entry that names itself and an icon that exists (and passes desktop-file-validate), and the
+// radiometer plug-in finds its default calibrations beside itself.
+TEST_F(Installed, PlugInRunsFromTheInstalledTree)
+{
+    const std::string q5gen = std::string(ZELT_TEST_BIN_DIR) + "/q5gen";
+    const Outcome made = RunCommand(q5gen, {"--id", "SP0B0001", "--records", "36", "--interval", "300", "--start",
+                                        "2025-06-21T04:00:00", (work / "ird.q5").string()},
+                                QProcessEnvironment::systemEnvironment());
+    ASSERT_EQ(made.status, 0) << made.err;
+
+    QProcess zelt;
+    zelt.setProcessEnvironment(UserEnvironment());
+    zelt.setWorkingDirectory(QString::fromStdString(work.string()));
+    zelt.start(QString::fromStdString((prefix / "bin" / "zelt").string()), {"-NOSPLASH", "-RUN=radiometre", "ird.q5"});
+    ASSERT_TRUE(zelt.waitForStarted(10000));
+    const std::string maps = "/proc/" + std::to_string(zelt.processId()) + "/maps";
+    const std::string plugIn = (prefix / "lib" / "zelt" / "PlugIns" / "radiometre.so").string();
+    QElapsedTimer waited;
+    waited.start();
+    std::string mapped;
+    while (waited.elapsed() < 20000 && zelt.state() == QProcess::Running) {
+        mapped = ReadFile(maps);
+        if (mapped.find(plugIn) != std::string::npos) break;
+        zelt.waitForFinished(100);
+    }
+    std::string err;
+    // The window is up and waits for its user; what it said on the way shows on standard error.
+    zelt.waitForFinished(2000);
+    err = zelt.readAllStandardError().toStdString();
+    EXPECT_EQ(zelt.state(), QProcess::Running) << err;
+    StopProcess(zelt);
+    ASSERT_NE(mapped.find(plugIn), std::string::npos) << "the installed plug-in was never loaded\n" << err;
+    for (const char* library : {"libzeltcore.so", "libzeltanalysis.so", "libzeltchart.so"})
+        EXPECT_NE(mapped.find((prefix / "lib" / library).string()), std::string::npos) << library;
+    EXPECT_EQ(mapped.find(ZELT_BUILD_DIR), std::string::npos) << "a file of the build tree is loaded";
+    EXPECT_EQ(err.find("Calibration missing"), std::string::npos) << err;
+
+    const fs::path entry = home.Root() / "data" / "applications" / "zelt-q5.desktop";
+    const std::string text = ReadFile(entry);
+    EXPECT_NE(text.find("Exec=\"" + (prefix / "bin" / "zelt").string() + "\" %F\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Icon=" + (prefix / "share" / "zelt" / "zelt.svg").string() + "\n"), std::string::npos) << text;
+    const Outcome valid = RunCommand("desktop-file-validate", {entry.string()}, QProcessEnvironment::systemEnvironment());
+    EXPECT_EQ(valid.status, 0) << valid.out << valid.err;
+    EXPECT_EQ(valid.out + valid.err, "");
+}
