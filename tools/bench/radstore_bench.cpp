@@ -19,12 +19,6 @@
 // largest store's times to the smallest's, against the ratio of their sizes, shows whether time grows
 // with the number of keys only. Last, the window over a long download of the model (a year by default),
 // calibrated, from start to closed.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -32,7 +26,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -43,8 +36,7 @@
 #include <vector>
 
 #include "common/analysis/tests/support/PlugInTestHost.h"
-
-extern char** environ;
+#include "tools/bench/ChildRun.h"
 
 namespace fs = std::filesystem;
 
@@ -140,51 +132,15 @@ int Baseline(const std::string& store)
 
 // ------------------------------------------------------------------ parent: the figures
 
-struct Run {
-    double peakMB = 0;
-    bool ok = false;
-    std::string out;
-    double Value(const std::string& name) const
-    {
-        std::istringstream lines(out);
-        std::string key;
-        double value = 0;
-        while (lines >> key >> value)
-            if (key == name) return value;
-        return 0;
-    }
-};
-
-// Runs a program to its end: its standard output and its own peak resident memory.
-Run Measure(const std::vector<std::string>& args, const fs::path& outFile)
+// A figure the child printed as "name value".
+double Value(const TChildRun& run, const std::string& name)
 {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    Run run;
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return run;
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) < 0) return run;
-    run.peakMB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    std::ifstream in(outFile);
-    run.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!run.ok) std::fprintf(stderr, "failed: %s %s\n", args[0].c_str(), args.size() > 1 ? args[1].c_str() : "");
-    return run;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+    std::istringstream lines(run.output);
+    std::string key;
+    double value = 0;
+    while (lines >> key >> value)
+        if (key == name) return value;
+    return 0;
 }
 
 // A store of `keys` keys in the section of site 0/0/12: one date every 5 keys, filters 1 to 3.
@@ -230,19 +186,19 @@ int Parent(const char* self, std::vector<int> sizes, long records, int runs, dou
     bool ok = true;
     const fs::path out = work / "out.txt";
     for (int r = 0; r < runs; ++r) {
-        const Run alone = Measure({self, "--child", data.string()}, out);
+        const TChildRun alone = RunChild({self, "--child", data.string()}, out.string());
         ok = ok && alone.ok;
-        aloneWindow.push_back(alone.Value("window"));
-        aloneEditor.push_back(alone.Value("editor"));
+        aloneWindow.push_back(Value(alone, "window"));
+        aloneEditor.push_back(Value(alone, "editor"));
         aloneMB.push_back(alone.peakMB);
         for (Figure& f : figures) {
             const std::string store = (work / ("store" + std::to_string(f.keys) + ".ini")).string();
-            const Run base = Measure({self, "--baseline", store}, out);
-            const Run run = Measure({self, "--child", data.string(), store}, out);
+            const TChildRun base = RunChild({self, "--baseline", store}, out.string());
+            const TChildRun run = RunChild({self, "--child", data.string(), store}, out.string());
             ok = ok && base.ok && run.ok;
-            f.baseline.push_back(base.Value("baseline"));
-            f.window.push_back(run.Value("window"));
-            f.editor.push_back(run.Value("editor"));
+            f.baseline.push_back(Value(base, "baseline"));
+            f.window.push_back(Value(run, "window"));
+            f.editor.push_back(Value(run, "editor"));
             f.peakMB.push_back(run.peakMB);
         }
     }
@@ -282,12 +238,11 @@ int Parent(const char* self, std::vector<int> sizes, long records, int runs, dou
         const fs::path store = work / "one.ini";
         std::ofstream(store, std::ios::binary) << "[0/0/12]\r\n45658-1=810.57;1332.22;1;1;2500;0\r\n45658-TEMP=21.5\r\n";
         if (std::system(command.c_str()) != 0) return 1;
-        const auto start = std::chrono::steady_clock::now();
-        const Run run = Measure({self, "--child", longData.string(), store.string()}, out);
-        const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const TChildRun run = RunChild({self, "--child", longData.string(), store.string()}, out.string());
+        const double total = run.seconds;
         if (!run.ok) status = 1;
         std::printf("download of %ld records (%.1f MB): window shown %.2f s, start to closed %.2f s, peak %.1f MB\n",
-                    records, static_cast<double>(fs::file_size(longData)) / 1e6, run.Value("window"), total, run.peakMB);
+                    records, static_cast<double>(fs::file_size(longData)) / 1e6, Value(run, "window"), total, run.peakMB);
         if (maxDownloadMB > 0) {
             std::printf("peak memory over the download: %.1f MB (at most %.1f)\n", run.peakMB, maxDownloadMB);
             if (run.peakMB > maxDownloadMB) status = 1;
