@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <functional>
 #include <sys/stat.h>
 #include <unordered_set>
 
@@ -18,14 +19,14 @@ char Lower(char c)
 }
 
 // A name folded to its lookup form (names match without case).
-std::string Fold(const std::string& name)
+std::string Fold(std::string_view name)
 {
   std::string folded(name);
   for (char& c : folded) c = Lower(c);
   return folded;
 }
 
-std::string KeyOf(const std::string& foldedSection, const std::string& ident)
+std::string KeyOf(const std::string& foldedSection, std::string_view ident)
 {
   return foldedSection + '\n' + Fold(ident);  // a section name holds no line end
 }
@@ -35,12 +36,17 @@ bool IsBlank(char c)
   return c == ' ' || c == '\t';
 }
 
-std::string TrimBlanks(const std::string& s)
+std::string_view TrimmedView(std::string_view s)
 {
   size_t b = 0, e = s.size();
   while (b < e && IsBlank(s[b])) ++b;
   while (e > b && IsBlank(s[e - 1])) --e;
   return s.substr(b, e - b);
+}
+
+std::string TrimBlanks(const std::string& s)
+{
+  return std::string(TrimmedView(s));
 }
 
 bool HasLineEnd(const std::string& s)
@@ -100,12 +106,17 @@ bool ParseInt32(const std::string& text, int32_t& out)
 
 }  // namespace
 
-bool IniNameEquals(const std::string& a, const std::string& b)
+bool IniNameEquals(std::string_view a, std::string_view b)
 {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
     if (Lower(a[i]) != Lower(b[i])) return false;
   return true;
+}
+
+bool IniTextToInt(const std::string& text, int32_t& value)
+{
+  return ParseInt32(text, value);
 }
 
 // ---------------------------------------------------------------- TCustomIniFile
@@ -181,10 +192,17 @@ bool TCustomIniFile::ValueExists(const std::string& section, const std::string& 
   return TryReadString(section, ident, value);
 }
 
+void TCustomIniFile::ForEachValue(const std::string& section, const ValueVisitor& visit)
+{
+  for (const auto& key : ReadSection(section)) visit(key, ReadString(section, key, ""));
+}
+
 std::vector<std::string> TCustomIniFile::ReadSectionValues(const std::string& section)
 {
   std::vector<std::string> result;
-  for (const auto& key : ReadSection(section)) result.push_back(key + "=" + ReadString(section, key, ""));
+  ForEachValue(section, [&result](std::string_view name, std::string_view value) {
+    result.push_back(std::string(name) + "=" + std::string(value));
+  });
   return result;
 }
 
@@ -210,28 +228,38 @@ TIniFile TIniFile::FromBytes(const std::string& bytes)
   return ini;
 }
 
-TIniFile::Line TIniFile::ParseLine(std::string text, std::string eol, size_t from)
+const char* TIniFile::EolText(Line::Eol eol)
+{
+  return eol == Line::CrLf ? "\r\n" : eol == Line::Lf ? "\n" : "";
+}
+
+TIniFile::Line TIniFile::ParseLine(std::string text, Line::Eol eol, size_t from)
 {
   Line line;
   line.text = std::move(text);
-  line.eol = std::move(eol);
+  line.eol = eol;
   const std::string& t = line.text;
   size_t b = std::min(from, t.size());
   while (b < t.size() && IsBlank(t[b])) ++b;
   if (b >= t.size() || t[b] == ';' || t[b] == '#') return line;
+  auto setName = [&line](size_t begin, size_t end) {
+    const std::string_view all(line.text);
+    const std::string_view name = TrimmedView(all.substr(begin, end - begin));
+    line.nameBegin = static_cast<uint32_t>(name.data() - all.data());
+    line.nameLength = static_cast<uint32_t>(name.size());
+  };
   if (t[b] == '[') {
     size_t close = t.find(']', b + 1);
     line.kind = Line::Section;
-    line.name = TrimBlanks(t.substr(b + 1, close == std::string::npos ? std::string::npos : close - b - 1));
+    setName(b + 1, close == std::string::npos ? t.size() : close);
     return line;
   }
   size_t eq = t.find('=', b);
   if (eq == std::string::npos) return line;
-  std::string name = TrimBlanks(t.substr(b, eq - b));
-  if (name.empty()) return line;
+  setName(b, eq);
+  if (line.nameLength == 0) return line;
   line.kind = Line::Key;
-  line.name = std::move(name);
-  line.valuePos = eq + 1;
+  line.valuePos = static_cast<uint32_t>(eq + 1);
   return line;
 }
 
@@ -239,24 +267,26 @@ void TIniFile::Parse(const std::string& bytes)
 {
   DropIndex();
   lines_.clear();
+  lines_.reserve(static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
   // A byte-order mark written by some editors is kept but not read as part of the first line.
   const size_t bom = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   size_t pos = 0;
   while (pos < bytes.size()) {
     size_t nl = bytes.find('\n', pos);
     if (nl == std::string::npos) {
-      lines_.push_back(ParseLine(bytes.substr(pos), "", pos == 0 ? bom : 0));
+      lines_.push_back(ParseLine(bytes.substr(pos), Line::NoEol, pos == 0 ? bom : 0));
       break;
     }
     size_t end = nl;
-    std::string eol = "\n";
+    Line::Eol eol = Line::Lf;
     if (end > pos && bytes[end - 1] == '\r') {
       --end;
-      eol = "\r\n";
+      eol = Line::CrLf;
     }
-    lines_.push_back(ParseLine(bytes.substr(pos, end - pos), std::move(eol), pos == 0 ? bom : 0));
+    lines_.push_back(ParseLine(bytes.substr(pos, end - pos), eol, pos == 0 ? bom : 0));
     pos = nl + 1;
   }
+  lines_.shrink_to_fit();
 }
 
 std::string TIniFile::Bytes() const
@@ -264,7 +294,7 @@ std::string TIniFile::Bytes() const
   std::string out;
   for (const auto& line : lines_) {
     out += line.text;
-    out += line.eol;
+    out += EolText(line.eol);
   }
   return out;
 }
@@ -308,10 +338,10 @@ void TIniFile::Refresh()
   for (const auto& change : journal_) Apply(change);
 }
 
-std::string TIniFile::LineEnd() const
+TIniFile::Line::Eol TIniFile::LineEnd() const
 {
   for (const auto& line : lines_)
-    if (!line.eol.empty()) return line.eol;
+    if (line.eol != Line::NoEol) return line.eol;
   return newEol_;
 }
 
@@ -319,10 +349,10 @@ void TIniFile::IndexLine(size_t i) const
 {
   const Line& line = lines_[i];
   if (line.kind == Line::Section) {
-    indexSection_ = Fold(line.name);
+    indexSection_ = Fold(line.name());
     sectionIndex_.emplace(indexSection_, i);  // the first of that name stays
   } else if (line.kind == Line::Key && !sectionIndex_.empty()) {  // keys before any section are not read
-    keyIndex_.emplace(KeyOf(indexSection_, line.name), i);
+    keyIndex_.emplace(KeyOf(indexSection_, line.name()), i);
   }
 }
 
@@ -360,7 +390,7 @@ void TIniFile::ApplyWrite(const std::string& section, const std::string& ident, 
     line.text = line.text.substr(0, line.valuePos) + value;
     return;
   }
-  const std::string eol = LineEnd();
+  const Line::Eol eol = LineEnd();
   Line keyLine = ParseLine(ident + "=" + value, eol);
   // After the last key of the first section of that name, else a new section at the end.
   size_t insertAt = std::string::npos;
@@ -370,34 +400,59 @@ void TIniFile::ApplyWrite(const std::string& section, const std::string& ident, 
       if (lines_[j].kind == Line::Key) insertAt = j + 1;
   }
   if (insertAt == std::string::npos) {
-    if (!lines_.empty() && lines_.back().eol.empty()) lines_.back().eol = eol;
+    if (!lines_.empty() && lines_.back().eol == Line::NoEol) lines_.back().eol = eol;
     lines_.push_back(ParseLine("[" + section + "]", eol));
     IndexLine(lines_.size() - 1);
     lines_.push_back(std::move(keyLine));
     IndexLine(lines_.size() - 1);
     return;
   }
-  if (lines_[insertAt - 1].eol.empty()) lines_[insertAt - 1].eol = eol;
+  if (lines_[insertAt - 1].eol == Line::NoEol) lines_[insertAt - 1].eol = eol;
   const bool atEnd = insertAt == lines_.size();
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(keyLine));
-  if (atEnd)
+  if (atEnd) {
     IndexLine(insertAt);  // the last section is the one written: the indexes still hold
-  else
-    DropIndex();
+    return;
+  }
+  // The lines after it moved down by one; the new key is the first of its name (none was found).
+  ShiftIndex([insertAt](size_t i) { return i >= insertAt ? i + 1 : i; });
+  keyIndex_.emplace(KeyOf(Fold(section), ident), insertAt);
+}
+
+void TIniFile::ShiftIndex(const std::function<size_t(size_t)>& moved)
+{
+  for (auto* index : {&sectionIndex_, &keyIndex_})
+    for (auto& entry : *index) entry.second = moved(entry.second);
 }
 
 void TIniFile::ApplyDelete(const std::string& section, const std::string& ident)
 {
+  BuildIndex();
+  const auto first = sectionIndex_.find(Fold(section));
+  if (first == sectionIndex_.end()) return;
+  // Every line of that name in every block of the section, from its first block on.
+  std::vector<size_t> removed;
   bool inSection = false;
-  std::vector<Line> kept;
-  kept.reserve(lines_.size());
-  for (auto& line : lines_) {
-    if (line.kind == Line::Section) inSection = IniNameEquals(line.name, section);
-    else if (inSection && line.kind == Line::Key && IniNameEquals(line.name, ident)) continue;
-    kept.push_back(std::move(line));
+  for (size_t i = first->second; i < lines_.size(); ++i) {
+    const Line& line = lines_[i];
+    if (line.kind == Line::Section) inSection = IniNameEquals(line.name(), section);
+    else if (inSection && line.kind == Line::Key && IniNameEquals(line.name(), ident)) removed.push_back(i);
   }
-  lines_ = std::move(kept);
-  DropIndex();
+  if (removed.empty()) return;
+  size_t to = removed.front();
+  for (size_t from = removed.front(), r = 0; from < lines_.size(); ++from) {
+    if (r < removed.size() && removed[r] == from) {
+      ++r;
+      continue;
+    }
+    lines_[to++] = std::move(lines_[from]);
+  }
+  lines_.resize(to);
+  // No line of that name is left in the section; the others moved up by the lines removed before them.
+  keyIndex_.erase(KeyOf(Fold(section), ident));
+  ShiftIndex([&removed](size_t i) {
+    return i - static_cast<size_t>(std::lower_bound(removed.begin(), removed.end(), i) - removed.begin());
+  });
 }
 
 void TIniFile::ApplyErase(const std::string& section)
@@ -406,7 +461,7 @@ void TIniFile::ApplyErase(const std::string& section)
   std::vector<Line> kept;
   kept.reserve(lines_.size());
   for (auto& line : lines_) {
-    if (line.kind == Line::Section) inSection = IniNameEquals(line.name, section);
+    if (line.kind == Line::Section) inSection = IniNameEquals(line.name(), section);
     if (!inSection) kept.push_back(std::move(line));
   }
   lines_ = std::move(kept);
@@ -442,24 +497,68 @@ std::vector<std::string> TIniFile::ReadSections()
   std::vector<std::string> names;
   std::unordered_set<std::string> seen;
   for (const auto& line : lines_)
-    if (line.kind == Line::Section && seen.insert(Fold(line.name)).second) names.push_back(line.name);
+    if (line.kind == Line::Section && seen.insert(Fold(line.name())).second) names.emplace_back(line.name());
   return names;
+}
+
+namespace {
+
+// FNV-1a of a name folded to lower case.
+uint64_t FoldedHash(std::string_view name)
+{
+  uint64_t hash = 14695981039346656037ull;
+  for (char c : name) hash = (hash ^ static_cast<unsigned char>(Lower(c))) * 1099511628211ull;
+  return hash;
+}
+
+}  // namespace
+
+void TIniFile::ForEachKey(const std::string& section, const std::function<void(const Line&)>& visit)
+{
+  Refresh();
+  const std::string s = TrimBlanks(section);
+  std::vector<uint32_t> keys;  // the section's key lines, in file order
+  bool inSection = false;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const Line& line = lines_[i];
+    if (line.kind == Line::Section) inSection = IniNameEquals(line.name(), s);
+    else if (inSection && line.kind == Line::Key) keys.push_back(static_cast<uint32_t>(i));
+  }
+  // A name met before is skipped. Found by sorting (hash, line) pairs rather than by a set of names,
+  // which would take several times the file's size for a large section.
+  std::vector<std::pair<uint64_t, uint32_t>> byHash;
+  byHash.reserve(keys.size());
+  for (uint32_t i : keys) byHash.emplace_back(FoldedHash(lines_[i].name()), i);
+  std::sort(byHash.begin(), byHash.end());
+  std::vector<uint32_t> repeated;
+  for (size_t run = 0; run < byHash.size();) {
+    size_t end = run + 1;
+    while (end < byHash.size() && byHash[end].first == byHash[run].first) ++end;
+    for (size_t j = run + 1; j < end; ++j)
+      for (size_t k = run; k < j; ++k)
+        if (IniNameEquals(lines_[byHash[k].second].name(), lines_[byHash[j].second].name())) {
+          repeated.push_back(byHash[j].second);
+          break;
+        }
+    run = end;
+  }
+  std::sort(repeated.begin(), repeated.end());
+  for (uint32_t i : keys)
+    if (!std::binary_search(repeated.begin(), repeated.end(), i)) visit(lines_[i]);
 }
 
 std::vector<std::string> TIniFile::ReadSection(const std::string& section)
 {
-  Refresh();
-  std::string s = TrimBlanks(section);
   std::vector<std::string> keys;
-  bool inSection = false;
-  for (const auto& line : lines_) {
-    if (line.kind == Line::Section) inSection = IniNameEquals(line.name, s);
-    if (!inSection || line.kind != Line::Key) continue;
-    bool seen = false;
-    for (const auto& k : keys) seen = seen || IniNameEquals(k, line.name);
-    if (!seen) keys.push_back(line.name);
-  }
+  ForEachKey(section, [&keys](const Line& line) { keys.emplace_back(line.name()); });
   return keys;
+}
+
+void TIniFile::ForEachValue(const std::string& section, const ValueVisitor& visit)
+{
+  ForEachKey(section, [&visit](const Line& line) {
+    visit(line.name(), std::string_view(line.text).substr(line.valuePos));
+  });
 }
 
 bool TIniFile::EraseSection(const std::string& section)

@@ -6,7 +6,9 @@
 // and renames it over the target, so a failed save leaves the old file whole.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -43,7 +45,10 @@ class TCustomIniFile {
   bool WriteFloat(const std::string& section, const std::string& ident, double value);
   bool SectionExists(const std::string& section);
   bool ValueExists(const std::string& section, const std::string& ident);
-  // "Key=Value" texts of a section, in order.
+  // Each name of a section once, in order, with the value ReadString gives.
+  using ValueVisitor = std::function<void(std::string_view name, std::string_view value)>;
+  virtual void ForEachValue(const std::string& section, const ValueVisitor& visit);
+  // "Key=Value" texts of a section, in order, as ForEachValue gives them.
   std::vector<std::string> ReadSectionValues(const std::string& section);
 };
 
@@ -66,6 +71,7 @@ class TIniFile : public TCustomIniFile {
   bool WriteString(const std::string& section, const std::string& ident, const std::string& value) override;
   std::vector<std::string> ReadSections() override;
   std::vector<std::string> ReadSection(const std::string& section) override;
+  void ForEachValue(const std::string& section, const ValueVisitor& visit) override;  // in one pass
   bool EraseSection(const std::string& section) override;
   bool DeleteKey(const std::string& section, const std::string& ident) override;
   bool UpdateFile() override;
@@ -79,7 +85,7 @@ class TIniFile : public TCustomIniFile {
   void DiscardChanges();
   // Line end of lines this object adds to a file that has none yet (default CR LF; a file that has
   // lines keeps its own).
-  void SetNewLineEnd(const std::string& eol) { newEol_ = eol; }
+  void SetNewLineEnd(const std::string& eol) { newEol_ = eol == "\n" ? Line::Lf : Line::CrLf; }
   // False when the file existed but could not be read at construction or at a later reload.
   bool LoadedOk() const { return loadedOk_; }
 
@@ -87,12 +93,16 @@ class TIniFile : public TCustomIniFile {
 
  private:
   TIniFile() = default;
+  // One line of the file: its text and where its name and value lie in it (48 bytes and the text,
+  // so that a file of a few megabytes stays about twice its size in memory).
   struct Line {
-    std::string text;  // without its line end
-    std::string eol;   // "\r\n", "\n" or "" (last line)
+    std::string text;            // without its line end
+    uint32_t nameBegin = 0;      // section or key name, blanks trimmed
+    uint32_t nameLength = 0;
+    uint32_t valuePos = 0;       // for keys: first byte after '='
+    enum Eol : uint8_t { NoEol, Lf, CrLf } eol = NoEol;
     enum Kind : uint8_t { Other, Section, Key } kind = Other;
-    std::string name;      // section or key name, blanks trimmed
-    size_t valuePos = 0;   // for keys: first byte after '='
+    std::string_view name() const { return std::string_view(text).substr(nameBegin, nameLength); }
   };
   struct Change {
     enum Op : uint8_t { Write, Delete, Erase } op;
@@ -107,7 +117,8 @@ class TIniFile : public TCustomIniFile {
   };
 
   void Parse(const std::string& bytes);
-  static Line ParseLine(std::string text, std::string eol, size_t from = 0);
+  static Line ParseLine(std::string text, Line::Eol eol, size_t from = 0);
+  static const char* EolText(Line::Eol eol);
   FileStamp Stamp() const;
   bool LoadFromDisk();
   void Refresh();
@@ -115,7 +126,7 @@ class TIniFile : public TCustomIniFile {
   void ApplyWrite(const std::string& section, const std::string& ident, const std::string& value);
   void ApplyDelete(const std::string& section, const std::string& ident);
   void ApplyErase(const std::string& section);
-  std::string LineEnd() const;
+  Line::Eol LineEnd() const;
   // Index of the key line in the first section of that name that holds it, or npos.
   size_t FindKey(const std::string& section, const std::string& ident) const;
   // Lookups by name cost the same whatever the size of the file: the first section line of each name
@@ -124,6 +135,10 @@ class TIniFile : public TCustomIniFile {
   void BuildIndex() const;
   void DropIndex() { indexed_ = false; }
   void IndexLine(size_t i) const;
+  // After lines were inserted or removed: every indexed line number through `moved`.
+  void ShiftIndex(const std::function<size_t(size_t)>& moved);
+  // The first key line of each name in the section's blocks, in file order.
+  void ForEachKey(const std::string& section, const std::function<void(const Line&)>& visit);
 
   std::filesystem::path path_;
   bool hasFile_ = false;
@@ -134,9 +149,11 @@ class TIniFile : public TCustomIniFile {
   mutable std::string indexSection_;  // folded name of the last section line indexed
   std::vector<Change> journal_;
   FileStamp stamp_;
-  std::string newEol_ = "\r\n";
+  Line::Eol newEol_ = Line::CrLf;
   std::string lastError_;
 };
 
 // Helpers shared with the settings store.
-bool IniNameEquals(const std::string& a, const std::string& b);
+bool IniNameEquals(std::string_view a, std::string_view b);
+// A value as ReadInteger reads it (decimal or hex, blanks around); false for any other text.
+bool IniTextToInt(const std::string& text, int32_t& value);

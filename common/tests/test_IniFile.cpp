@@ -228,3 +228,26 @@ TEST(IniFile, AnyBytesParseAndRebuildIdentically)
       for (const auto& k : any.ReadSection(s)) any.ReadString(s, k, "");
   }
 }
+
+TEST(IniFile, LookupsStayRightWhileKeysComeAndGoInsideTheFile)
+{
+  TIniFile ini = TIniFile::FromBytes("[A]\nk1=1\nK1=dup\n[B]\nx=1\ny=2\n[a]\nk2=2\n[C]\nz=3\n");
+  // A name is met once, with its first value, across the blocks of a section and whatever its case.
+  EXPECT_EQ(ini.ReadSection("A"), (std::vector<std::string>{"k1", "k2"}));
+  EXPECT_EQ(ini.ReadSectionValues("a"), (std::vector<std::string>{"k1=1", "k2=2"}));
+  // Keys added inside the file and deleted from it move the lines after them.
+  ini.WriteString("A", "new", "n");
+  ini.WriteString("B", "w", "4");
+  ini.DeleteKey("A", "K1");
+  ini.WriteString("B", "y", "22");
+  ini.DeleteKey("B", "x");
+  ini.WriteString("C", "z", "33");
+  EXPECT_EQ(ini.Bytes(), "[A]\nnew=n\n[B]\ny=22\nw=4\n[a]\nk2=2\n[C]\nz=33\n");
+  TIniFile fresh = TIniFile::FromBytes(ini.Bytes());
+  for (TIniFile* f : {&ini, &fresh})
+    for (const char* section : {"A", "B", "C"})
+      for (const std::string& key : fresh.ReadSection(section))
+        EXPECT_EQ(f->ReadString(section, key, "?"), fresh.ReadString(section, key, "!")) << section << key;
+  EXPECT_EQ(ini.ReadString("A", "k2", ""), "2");
+  EXPECT_FALSE(ini.ValueExists("A", "k1"));
+}

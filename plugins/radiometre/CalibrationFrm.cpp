@@ -16,10 +16,14 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace radio {
 
@@ -78,6 +82,14 @@ TfCalibration::TfCalibration(TRadiometreData& data, const TCalibrationStore& sto
     StringGrid1 = Named(new QTableWidget(FData.FilterList.Count(), 8, GroupBox1), "StringGrid1");
     StringGrid1->setHorizontalHeaderLabels({"Filtre", "Nom", "a", "b", "n", "d", "S", "&"});
     StringGrid1->verticalHeader()->hide();
+    // Wide enough for every coefficient column with a value such as "-1.23456E-5" in it.
+    int gridWidth = 2 * StringGrid1->frameWidth() + StringGrid1->verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < 8; ++c) {
+        const int width = c == 0 ? 50 : 90;
+        StringGrid1->setColumnWidth(c, width);
+        gridWidth += width;
+    }
+    StringGrid1->setMinimumWidth(gridWidth);
     for (int r = 0; r < FData.FilterList.Count(); ++r) {
         const TFilter* f = FData.FilterList[r];
         for (int c = 0; c < 2; ++c) {
@@ -102,11 +114,28 @@ TfCalibration::TfCalibration(TRadiometreData& data, const TCalibrationStore& sto
     connect(StringGrid1, &QTableWidget::itemChanged, this, [this] { SetModified(); });
 
     // FormShow
-    for (const TCalibr* c : FData.Calibrations) Insert(c->DayNumber());
+    FillList();
     GroupBox1->setVisible(ListBox1->count() > 0);
     if (ListBox1->count() > 0) ListBox1->setCurrentRow(0);
     Button3->setEnabled(false);
-    resize(760, 420);
+    resize(sizeHint().expandedTo(QSize(760, 420)));
+}
+
+void TfCalibration::FillList()
+{
+    // The order one insertion after the other gives (latest first, a later equal day before an
+    // earlier one), made with one sort rather than a search per item.
+    std::vector<std::pair<int, int>> days;  // day, place in the data set
+    for (const TCalibr* c : FData.Calibrations) days.emplace_back(c->DayNumber(), static_cast<int>(days.size()));
+    std::sort(days.begin(), days.end(), [](const auto& a, const auto& b) { return a > b; });
+    for (const auto& [day, place] : days) ListBox1->addItem(ItemOfDay(day));
+}
+
+QListWidgetItem* TfCalibration::ItemOfDay(int day)
+{
+    auto* item = new QListWidgetItem(DateOfDay(day).toString("dd/MM/yyyy"));
+    item->setData(Qt::UserRole, day);
+    return item;
 }
 
 void TfCalibration::SetModified()
@@ -129,9 +158,7 @@ void TfCalibration::Insert(int day)
     int position = 0;
     for (int i = 0; i < ListBox1->count(); ++i)
         if (DayOfRow(i) > day) ++position;
-    auto* item = new QListWidgetItem(DateOfDay(day).toString("dd/MM/yyyy"));
-    item->setData(Qt::UserRole, day);
-    ListBox1->insertItem(position, item);
+    ListBox1->insertItem(position, ItemOfDay(day));
 }
 
 void TfCalibration::ShowSelected()
@@ -166,14 +193,18 @@ void TfCalibration::NewClick()
 {
     const int day = static_cast<int>(std::floor(NowUTC()));
     if (RowOfDay(day) >= 0) return;
-    Current = FData.GetCalibration(day);
+    TCalibr* created = FData.GetCalibration(day);
     for (int r = 0; r < StringGrid1->rowCount(); ++r) {
         const int filter = StringGrid1->item(r, 0)->text().toInt();
-        if (!Current->FindCoef(filter)) Current->AddCoef(filter);
+        if (!created->FindCoef(filter)) created->AddCoef(filter);
     }
-    // The new date's keys, by filter number, with zeros that read back without a warning.
-    const TCalibr& calibration = *Current;
-    Store([&](TCustomIniFile& ini) { TCalibrations::Save(ini, FData.InstrumentId, calibration); });
+    // The new date's keys, by filter number, with zeros that read back without a warning. A date
+    // the store did not take is not one.
+    if (!Store([&](TCustomIniFile& ini) { TCalibrations::Save(ini, FData.StoreSection(), *created); })) {
+        FData.Calibrations.Remove(created);
+        return;
+    }
+    Current = created;
     Insert(day);
     GroupBox1->setVisible(true);
     {
@@ -188,7 +219,7 @@ void TfCalibration::DeleteClick()
     if (!Current || ListBox1->currentRow() < 0) return;
     if (!AskYesNo("Are you sure to clear calibration ? (can't be canceled)", false)) return;
     const TCalibr& calibration = *Current;
-    if (!Store([&](TCustomIniFile& ini) { TCalibrations::EraseKeys(ini, FData.InstrumentId, calibration); })) return;
+    if (!Store([&](TCustomIniFile& ini) { TCalibrations::EraseKeys(ini, FData.StoreSection(), calibration); })) return;
     {
         const QSignalBlocker block(ListBox1);
         delete ListBox1->takeItem(ListBox1->currentRow());
@@ -231,26 +262,36 @@ void TfCalibration::SaveClick()
 {
     if (!Current) return;
     const int day = DayOfDate(DateTimePicker1->date());
-    if (day != Current->DayNumber()) {
-        if (RowOfDay(day) >= 0) {
-            ShowWarning("A calibration already exist for this date ");
-            FFilling = true;
-            DateTimePicker1->setDate(DateOfDay(Current->DayNumber()));
-            FFilling = false;
-            return;
-        }
-        const TCalibr& old = *Current;
-        if (!Store([&](TCustomIniFile& ini) { TCalibrations::EraseKeys(ini, FData.InstrumentId, old); })) return;
-        Current->Date = day;
+    const bool moved = day != Current->DayNumber();
+    if (moved && RowOfDay(day) >= 0) {
+        ShowWarning("A calibration already exist for this date ");
+        FFilling = true;
+        DateTimePicker1->setDate(DateOfDay(Current->DayNumber()));
+        FFilling = false;
+        return;
+    }
+    // The form goes into a copy: the data set takes it only once the store holds it. After a failed
+    // write the editor shows again what the store holds, and the window computes with that.
+    TCalibr edited(day);
+    edited.Assign(*Current);
+    edited.Date = day;
+    ReadForm(edited);
+    const TCalibr& old = *Current;
+    // A move deletes the old date's keys in the same write: both happen, or neither.
+    if (!Store([&](TCustomIniFile& ini) {
+            if (moved) TCalibrations::EraseKeys(ini, FData.StoreSection(), old);
+            TCalibrations::Save(ini, FData.StoreSection(), edited);
+        })) {
+        ShowSelected();
+        return;
+    }
+    Current->Assign(edited);
+    if (moved) {
         const QSignalBlocker block(ListBox1);
         delete ListBox1->takeItem(ListBox1->currentRow());
         Insert(day);
         ListBox1->setCurrentRow(RowOfDay(day));
     }
-    ReadForm(*Current);
-    std::string error;
-    if (!FData.SaveCalibrations(FStore.PrepareWrite(), *Current, error))
-        ShowWarning("The calibrations cannot be saved: " + error);
     Button3->setEnabled(false);
 }
 

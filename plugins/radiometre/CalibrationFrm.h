@@ -14,6 +14,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 class QTableWidget;
 
@@ -32,6 +33,8 @@ public:
     void ShowSelected();  // the selected date's calibration in the group
 
 private:
+    void FillList();
+    static QListWidgetItem* ItemOfDay(int day);
     void Insert(int day);
     int DayOfRow(int row) const;
     int RowOfDay(int day) const;

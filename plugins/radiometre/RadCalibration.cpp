@@ -8,6 +8,8 @@
 #include <cmath>
 #include <limits>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace radio {
 
@@ -39,6 +41,44 @@ TCoef* TCalibr::AddCoef(int filter)
     coef->Filter = filter;
     Add(coef);
     return coef;
+}
+
+void TCalibr::Assign(const TCalibr& other)
+{
+    Date = other.Date;
+    Tcal = other.Tcal;
+    UseTemp = other.UseTemp;
+    Clear();
+    for (const TCoef* coef : other) {
+        TCoef* copy = AddCoef(coef->Filter);
+        for (int i = 0; i < kCoefCount; ++i) copy->Value(i) = coef->Value(i);
+    }
+}
+
+TCalibrationKey TCalibrationKey::Parse(const std::string& name)
+{
+    TCalibrationKey key;
+    const size_t dash = name.find('-');
+    if (dash == std::string::npos) return key;
+    if (!Q5xInteger(name.substr(0, dash), key.Day)) {
+        key.Status = BadDay;
+        return key;
+    }
+    const std::string suffix = UpperCase(name.substr(dash + 1, 10));
+    if (suffix == "TEMP") key.Kind = Temp;
+    else if (suffix == "USETEMP") key.Kind = UseTemp;
+    else if (!Q5xInteger(name.substr(dash + 1), key.Filter)) {
+        key.Status = BadFilter;
+        return key;
+    }
+    key.Status = Ok;
+    return key;
+}
+
+bool TCalibrationKey::SameSlot(const TCalibrationKey& other) const
+{
+    return Status == Ok && other.Status == Ok && Day == other.Day && Kind == other.Kind &&
+           (Kind != Coef || Filter == other.Filter);
 }
 
 TCalibr* TCalibrations::GetCalibration(double date)
@@ -112,73 +152,120 @@ std::string CoefText(double value)
     return text;
 }
 
+namespace {
+
+// The fields of a value between ';', empty ones included ("1;2;3;4;5;" has six, the last empty).
+std::vector<std::string> CoefFields(const std::string& value)
+{
+    std::vector<std::string> fields;
+    size_t from = 0;
+    for (size_t semicolon; (semicolon = value.find(';', from)) != std::string::npos; from = semicolon + 1)
+        fields.push_back(value.substr(from, semicolon - from));
+    fields.push_back(value.substr(from));
+    return fields;
+}
+
+// The section's key names, each with what it names.
+std::vector<std::pair<std::string, TCalibrationKey>> SectionKeys(TCustomIniFile& ini, const std::string& section)
+{
+    std::vector<std::pair<std::string, TCalibrationKey>> keys;
+    for (std::string& name : ini.ReadSection(section)) {
+        const TCalibrationKey key = TCalibrationKey::Parse(name);
+        keys.emplace_back(std::move(name), key);
+    }
+    return keys;
+}
+
+}  // namespace
+
 void TCalibrations::Load(TCustomIniFile& ini, const std::string& section, std::vector<std::string>& warnings)
 {
     Clear();
     auto warn = [&](const std::string& key, const std::string& why) {
         warnings.push_back("Calibration key \"" + key + "\" of [" + section + "]: " + why);
     };
-    for (const std::string& key : ini.ReadSection(section)) {
-        const size_t dash = key.find('-');
-        if (dash == std::string::npos) continue;
-        int32_t day = 0;
-        if (!Q5xInteger(key.substr(0, dash), day)) {
+    // The calibration of each day and the coefficient records already read, by day and filter.
+    std::unordered_map<int32_t, TCalibr*> byDay;
+    std::unordered_set<int64_t> coefsRead;
+    ini.ForEachValue(section, [&](std::string_view name, std::string_view text) {
+        const std::string key(name), value(text);
+        const TCalibrationKey parsed = TCalibrationKey::Parse(key);
+        if (parsed.Status == TCalibrationKey::Ignored) return;
+        if (parsed.Status == TCalibrationKey::BadDay) {
             warn(key, "the day number is not an integer; key ignored");
-            continue;
+            return;
         }
-        const std::string suffix = UpperCase(key.substr(dash + 1, 10));
-        int32_t filter = 0;
-        const bool isTemp = suffix == "TEMP", isUseTemp = suffix == "USETEMP";
-        if (!isTemp && !isUseTemp && !Q5xInteger(key.substr(dash + 1), filter)) {
+        if (parsed.Status == TCalibrationKey::BadFilter) {
             warn(key, "the filter number is not an integer; key ignored");
-            continue;
+            return;
         }
-        TCalibr* calibration = GetCalibration(day);
-        const std::string value = ini.ReadString(section, key, "");
-        if (isTemp) {
+        TCalibr*& calibration = byDay[parsed.Day];
+        if (!calibration) {
+            calibration = new TCalibr(parsed.Day);
+            Add(calibration);
+        }
+        if (parsed.Kind == TCalibrationKey::Temp) {
             if (!ReadCalibrationReal(value, calibration->Tcal)) {
                 calibration->Tcal = 29;
                 warn(key, "\"" + value + "\" is not a number; 29 taken");
             }
-        } else if (isUseTemp) {
-            calibration->UseTemp = ini.ReadBool(section, key, false);
-        } else if (calibration->FindCoef(filter)) {
+        } else if (parsed.Kind == TCalibrationKey::UseTemp) {
+            int32_t flag = 0;
+            calibration->UseTemp = IniTextToInt(value, flag) && flag != 0;
+        } else if (!coefsRead.insert((int64_t{parsed.Day} << 32) | static_cast<uint32_t>(parsed.Filter)).second) {
             // "39083-1" and "39083-01" name one filter: the first key holds, as the save writes one.
-            warn(key, "a second key for filter " + std::to_string(filter) + "; key ignored");
+            warn(key, "a second key for filter " + std::to_string(parsed.Filter) + "; key ignored");
         } else {
-            TCoef* coef = calibration->AddCoef(filter);
-            const std::vector<std::string> fields = SplitString(value, ';', false, false);
+            TCoef* coef = calibration->AddCoef(parsed.Filter);
+            const std::vector<std::string> fields = CoefFields(value);
             if (fields.size() <= 5) {
                 warn(key, "fewer than six coefficients; all taken as 0");
-                continue;
+                return;
             }
-            for (int i = 0; i < kCoefCount; ++i)
-                if (!ReadCalibrationReal(fields[static_cast<size_t>(i)], coef->Value(i))) {
+            // An empty field (a value ending in ';') is 0.
+            for (int i = 0; i < kCoefCount; ++i) {
+                const std::string& field = fields[static_cast<size_t>(i)];
+                if (!field.empty() && !ReadCalibrationReal(field, coef->Value(i))) {
                     coef->Value(i) = 0;
                     warn(key, "coefficient " + std::to_string(i + 1) + " is not a number; 0 taken");
                 }
+            }
         }
-    }
+    });
 }
 
 void TCalibrations::Save(TCustomIniFile& ini, const std::string& section, const TCalibr& calibration)
 {
     const int day = calibration.DayNumber();
+    const std::string temp = std::to_string(day) + "-TEMP", useTemp = std::to_string(day) + "-USETEMP";
+    std::vector<std::pair<std::string, TCalibrationKey>> written;
+    for (const TCoef* coef : calibration) written.emplace_back(CoefKey(day, coef->Filter), TCalibrationKey{});
+    written.emplace_back(temp, TCalibrationKey{});
+    written.emplace_back(useTemp, TCalibrationKey{});
+    for (auto& [name, key] : written) key = TCalibrationKey::Parse(name);
+    // Another spelling of a key written here would be read first, and its old value with it.
+    for (const auto& [name, key] : SectionKeys(ini, section)) {
+        if (key.Status != TCalibrationKey::Ok || key.Day != day) continue;
+        for (const auto& [mine, slot] : written)
+            if (key.SameSlot(slot) && !IniNameEquals(name, mine)) {
+                ini.DeleteKey(section, name);
+                break;
+            }
+    }
     for (const TCoef* coef : calibration) {
         std::string value;
         for (int i = 0; i < kCoefCount; ++i) value += (i ? ";" : "") + CoefText(coef->Value(i));
         ini.WriteString(section, CoefKey(day, coef->Filter), value);
     }
-    ini.WriteFloat(section, std::to_string(day) + "-TEMP", calibration.Tcal);
-    ini.WriteString(section, std::to_string(day) + "-USETEMP", calibration.UseTemp ? "1" : "0");
+    ini.WriteFloat(section, temp, calibration.Tcal);
+    ini.WriteString(section, useTemp, calibration.UseTemp ? "1" : "0");
 }
 
 void TCalibrations::EraseKeys(TCustomIniFile& ini, const std::string& section, const TCalibr& calibration)
 {
     const int day = calibration.DayNumber();
-    for (const TCoef* coef : calibration) ini.DeleteKey(section, CoefKey(day, coef->Filter));
-    ini.DeleteKey(section, std::to_string(day) + "-TEMP");
-    ini.DeleteKey(section, std::to_string(day) + "-USETEMP");
+    for (const auto& [name, key] : SectionKeys(ini, section))
+        if (key.Status == TCalibrationKey::Ok && key.Day == day) ini.DeleteKey(section, name);
 }
 
 TCalibrationStore::TCalibrationStore(std::filesystem::path pluginFolder)

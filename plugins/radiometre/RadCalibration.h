@@ -38,6 +38,21 @@ public:
     int DayNumber() const;
     TCoef* FindCoef(int filter) const;
     TCoef* AddCoef(int filter);
+    // Date, Tcal, USETEMP and a copy of every coefficient record of `other`.
+    void Assign(const TCalibr& other);
+};
+
+// What a store key names: "<day>-TEMP", "<day>-USETEMP" or "<day>-<filter>". Day and filter are
+// decimal integers, so "39083-1", "039083-1" and "39083-01" name one coefficient record.
+struct TCalibrationKey {
+    enum Status { Ignored, BadDay, BadFilter, Ok } Status = Ignored;  // Ignored: no "-" in the name
+    enum Kind { Temp, UseTemp, Coef } Kind = Coef;
+    int32_t Day = 0;
+    int32_t Filter = 0;
+
+    static TCalibrationKey Parse(const std::string& name);
+    // True when both name the same value of the same day.
+    bool SameSlot(const TCalibrationKey& other) const;
 };
 
 // The calibrations of one instrument, in the order the store names them.
@@ -51,11 +66,13 @@ public:
     void Remove(TCalibr* calibration);
 
     // Reads `section` key by key, replacing what the list held. A key or value that cannot be read
-    // is left out (or its field read as the default) and named in `warnings`; the rest loads.
+    // is left out (or its field read as the default) and named in `warnings`; the rest loads. Time
+    // and memory grow with the number of keys only.
     void Load(TCustomIniFile& ini, const std::string& section, std::vector<std::string>& warnings);
     // Writes the keys of one calibration (coefficients with '.', Tcal with the process separator).
+    // Keys the loader would read before them (the same values under other spellings) are deleted.
     static void Save(TCustomIniFile& ini, const std::string& section, const TCalibr& calibration);
-    // Deletes the keys of one calibration's day: D-F of each coefficient, D-TEMP and D-USETEMP.
+    // Deletes every key the loader reads into the calibration's day, whatever its spelling.
     static void EraseKeys(TCustomIniFile& ini, const std::string& section, const TCalibr& calibration);
     // "<day>-<filter>"
     static std::string CoefKey(int day, int filter) { return std::to_string(day) + "-" + std::to_string(filter); }

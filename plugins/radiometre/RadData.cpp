@@ -23,20 +23,31 @@ void TRadiometreData::Clear()
     TRadData::Clear();
     Calibrations.Clear();
     InstrumentId.clear();
+    JoinedSection.clear();
+    FStoreSection.clear();
 }
 
-void TRadiometreData::LoadCalibrations(const std::filesystem::path& path, std::vector<std::string>& warnings)
+bool TRadiometreData::LoadCalibrations(const std::filesystem::path& path, std::vector<std::string>& warnings,
+                                       std::string& error)
 {
     Calibrations.Clear();
+    FStoreSection.clear();
     TIniFile ini(path);
-    Calibrations.Load(ini, InstrumentId, warnings);
+    if (!ini.LoadedOk()) {
+        error = ini.LastError();
+        return false;
+    }
+    if (!JoinedSection.empty() && !ini.SectionExists(InstrumentId) && ini.SectionExists(JoinedSection))
+        FStoreSection = JoinedSection;
+    Calibrations.Load(ini, StoreSection(), warnings);
+    return true;
 }
 
 bool TRadiometreData::SaveCalibrations(const std::filesystem::path& path, const TCalibr& calibration,
                                        std::string& error)
 {
     TIniFile ini(path);
-    TCalibrations::Save(ini, InstrumentId, calibration);
+    TCalibrations::Save(ini, StoreSection(), calibration);
     if (ini.UpdateFile()) return true;
     error = ini.LastError();
     ini.DiscardChanges();

@@ -21,13 +21,21 @@ class TRadiometreData : public TRadData {
 public:
     TCalibrations Calibrations;
     std::function<void(const std::string&)> OnCaution;
+    // The section older stores give the instrument (a site's ids joined without separator, "007" for
+    // "0/0/7"); empty when there is none.
+    std::string JoinedSection;
 
     // Frees filters, series and calibrations and forgets the instrument identifier, so that the
     // calibrations of the next data never land in the section of the previous instrument.
     void Clear();
 
-    // Empties the calibrations and reads the instrument's section of the store (`path`).
-    void LoadCalibrations(const std::filesystem::path& path, std::vector<std::string>& warnings);
+    // The store section of the calibrations: the instrument identifier, or the joined section when
+    // the store had only that one at the last load.
+    const std::string& StoreSection() const { return FStoreSection.empty() ? InstrumentId : FStoreSection; }
+
+    // Empties the calibrations and reads the instrument's section of the store (`path`). False, with
+    // the reason, when the file exists but cannot be read.
+    bool LoadCalibrations(const std::filesystem::path& path, std::vector<std::string>& warnings, std::string& error);
     // Writes one calibration into the store (`path`); false with the reason when the file cannot be saved.
     bool SaveCalibrations(const std::filesystem::path& path, const TCalibr& calibration, std::string& error);
 
@@ -42,6 +50,7 @@ public:
     bool GetTemperature(const TCN& cn, double& celsius);
 
 private:
+    std::string FStoreSection;
     TNearest FindNearest(const TCNSerie& serie, const std::function<bool(const TCNSerie&, double&)>& value) const;
     void Caution(TCNSerie& serie, const std::string& text);
 };

@@ -44,6 +44,34 @@ const TScnElement_MesFilter* InfraredElement(const TScnElement* el, const char* 
     return m && m->Filter && m->Filter->Group == group ? m : nullptr;
 }
 
+// One acquisition of an event and the infrared counts it holds.
+void AddSerie(TRadiometreData& data, const TEvenement& event)
+{
+    auto* serie = new TCNSerie;
+    serie->HeadTemp = static_cast<float>(FirstValue(event, "EL_TEMPHEAD"));
+    serie->BlackTemp = static_cast<float>(FirstValue(event, "EL_TEMPBLACK"));
+    const double position = FirstValue(event, "EL_POSITION");
+    serie->Position = position == kMissing ? 0 : static_cast<int32_t>(std::trunc(position));
+    serie->DateTime = event.Date;
+    data.SerieList.Add(serie);
+    for (const TScnElement* el : event) {
+        const TScnElement_MesFilter* ir = InfraredElement(el, "IR");
+        if (!ir) continue;
+        auto* cn = new TCN;
+        cn->Serie = serie;
+        cn->FilterNumber = ir->Filter->Position;
+        cn->Filter = data.FindFilter(cn->FilterNumber);
+        cn->Count = ir->Value;
+        for (const TScnElement* other : event)
+            if (const TScnElement_MesFilter* mir = InfraredElement(other, "MIR"))
+                if (mir->Filter->Position == cn->FilterNumber) {
+                    cn->MirrorCount = std::trunc(mir->Value);
+                    break;
+                }
+        serie->Add(cn);
+    }
+}
+
 }  // namespace
 
 std::string SiteSection(const TSite& site)
@@ -66,35 +94,18 @@ TImportHostData::TImportHostData(TRadiometreData& data, const TQ5File* file, con
         return;
     }
     for (int e = file->Events.Count() - 1; e >= 0; --e) {
-        const TEvenement& event = *file->Events[e];
-        if (!event.Valid || event.Count() == 0) continue;
-        auto* serie = new TCNSerie;
-        serie->HeadTemp = static_cast<float>(FirstValue(event, "EL_TEMPHEAD"));
-        serie->BlackTemp = static_cast<float>(FirstValue(event, "EL_TEMPBLACK"));
-        const double position = FirstValue(event, "EL_POSITION");
-        serie->Position = position == kMissing ? 0 : static_cast<int32_t>(std::trunc(position));
-        serie->DateTime = event.Date;
-        data.SerieList.Add(serie);
-        for (const TScnElement* el : event) {
-            const TScnElement_MesFilter* ir = InfraredElement(el, "IR");
-            if (!ir) continue;
-            auto* cn = new TCN;
-            cn->Serie = serie;
-            cn->FilterNumber = ir->Filter->Position;
-            cn->Filter = data.FindFilter(cn->FilterNumber);
-            cn->Count = ir->Value;
-            for (const TScnElement* other : event)
-                if (const TScnElement_MesFilter* mir = InfraredElement(other, "MIR"))
-                    if (mir->Filter->Position == cn->FilterNumber) {
-                        cn->MirrorCount = std::trunc(mir->Value);
-                        break;
-                    }
-            serie->Add(cn);
-        }
+        TEvenement& event = *file->Events[e];
+        // Elements decoded for this import only are freed once read: a year of records would
+        // otherwise keep them all, several hundred megabytes.
+        const bool decodedBefore = event.ElementsBuilt();
+        if (event.Valid && event.Count() > 0) AddSerie(data, event);
+        if (!decodedBefore) event.ReleaseElements();
     }
     if (data.GetNbTotalCN() == 0) Status = StatusNoCounts;
     if (stationParams) ApplySiteParams(data.Site, *stationParams, -100);
     data.InstrumentId = SiteSection(data.Site);
+    data.JoinedSection = std::to_string(data.Site.CountryId) + std::to_string(data.Site.DistrictId) +
+                         std::to_string(data.Site.SiteNumber);
 }
 
 }  // namespace radio

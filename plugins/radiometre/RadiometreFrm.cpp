@@ -64,6 +64,12 @@ double JulianDay(double dateTime)
 
 const char* const kTitles[] = {"Digital Count", "Radiance", "Temperature"};
 
+// Lines of the store's warning box at most, the "... and N more" line included.
+constexpr size_t kWarningLines = 20;
+
+// Radiance and temperature cells: three decimals, every integer digit kept.
+std::string ThreeDecimals(double value) { return FormatFixedSignificant(value, 3, 0, DecimalSeparator()); }
+
 }  // namespace
 
 TRadiometreFrm::TRadiometreFrm(TRadiometreData& data, TErreurFrm& errors, const TRadiometreHost& host,
@@ -131,6 +137,7 @@ void TRadiometreFrm::BuildControls()
     for (QWidget* w : std::initializer_list<QWidget*>{RadioButton1, RadioButton2, RadioButton3, CBBlack, CBJulien, Button1})
         side->addWidget(w);
     RadioButton1->setChecked(true);
+    CBBlack->setVisible(false);
 
     // Pages.
     PageControl1 = Named(new QTabWidget(this), "PageControl1");
@@ -190,7 +197,7 @@ void TRadiometreFrm::BuildControls()
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
 
     auto kind = [this](ENumChartKind k) {
-        ChartKind = k;
+        SetChartKind(k);
         Refresh();
     };
     connect(RadioButton1, &QRadioButton::clicked, this, [kind] { kind(ViewCN); });
@@ -236,10 +243,15 @@ int TRadiometreFrm::LoadData(const std::string& fileName)
         status = TImportHostData(FData, FHost.DataFile(), FHost.StationParams).Status;
     }
     std::vector<std::string> warnings;
-    FData.LoadCalibrations(BytesToPath(StorePath()), warnings);
+    std::string error;
+    if (!FData.LoadCalibrations(BytesToPath(StorePath()), warnings, error))
+        ShowWarning(TextWithFileName("The calibrations cannot be read from ", StorePath(), ": " + error));
     if (!warnings.empty()) {
+        // A box that fits on the screen: the first lines, then how many more.
         QString text = TextWithFileName("Some calibrations of ", StorePath(), " could not be read:");
-        for (const std::string& w : warnings) text += AnsiToQString("\n" + w);
+        const size_t shown = warnings.size() > kWarningLines ? kWarningLines - 1 : warnings.size();
+        for (size_t i = 0; i < shown; ++i) text += AnsiToQString("\n" + warnings[i]);
+        if (shown < warnings.size()) text += QString("\n... and %1 more").arg(warnings.size() - shown);
         ShowWarning(text);
     }
     if (status == 1) ShowWarning("Unknown instrument");
@@ -304,12 +316,19 @@ void TRadiometreFrm::PrepareWindow()
     SpeedButton2->setChecked(true);
     GfxChart->SetAllowZoom(true);
     RadioButton1->setChecked(true);
-    ChartKind = ViewCN;
+    SetChartKind(ViewCN);
     RadioButton4->setChecked(true);
     SerieKind = 0;
     const QSignalBlocker blockPages(PageControl1);
     PageControl1->setCurrentWidget(TabSheet2);
     Refresh();
+}
+
+void TRadiometreFrm::SetChartKind(ENumChartKind kind)
+{
+    ChartKind = kind;
+    // The black body's temperature goes with the temperatures only.
+    CBBlack->setVisible(kind == ViewTemp);
 }
 
 void TRadiometreFrm::Refresh()
@@ -375,13 +394,13 @@ void TRadiometreFrm::FillTable()
         if (!PositionChecked(s->Position)) continue;
         std::vector<std::string>& line = grid[rows[s->DateTime]];
         line[1] = std::to_string(s->Position);
-        if (black && s->BlackTemp != kMissing) line[2] = FormatFixed(s->BlackTemp, 3);
+        if (black && s->BlackTemp != kMissing) line[2] = ThreeDecimals(s->BlackTemp);
         for (size_t c = 0; c < filters.size(); ++c)
             for (const TCN* cn : *s) {
                 if (cn->FilterNumber != filters[c]->Number()) continue;
                 double y = 0;
                 if (ChartKind == ViewCN) line[firstFilter + c] = ShortestRealText(cn->Count);
-                else if (ValueOf(*cn, y)) line[firstFilter + c] = FormatFixed(y, 3);
+                else if (ValueOf(*cn, y)) line[firstFilter + c] = ThreeDecimals(y);
             }
         s->Caution = false;
     }
@@ -606,7 +625,7 @@ void TRadiometreFrm::Calibration1Click()
     SetCalibrationButtons(true);
     if (FData.Calibrations.Count() == 0) {
         RadioButton1->setChecked(true);
-        ChartKind = ViewCN;
+        SetChartKind(ViewCN);
     }
     Refresh();
 }

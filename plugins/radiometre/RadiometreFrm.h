@@ -69,6 +69,7 @@ private:
     // True once a file loaded; `tried` is set once a chosen file was loaded, whether it failed or not.
     bool OpenLoop(bool* tried = nullptr);
     void PrepareWindow();
+    void SetChartKind(ENumChartKind kind);
     void SetCalibrationButtons(bool warnWhenMissing);
     std::string StorePath() const;
     std::vector<TFilter*> CheckedFilters() const;

@@ -28,6 +28,7 @@ protected:
     ScopedTestHome home;
     TRadiometreData data;
     std::vector<std::string> warnings;
+    std::string error;
 };
 
 TEST_F(StoreTest, ReadsCalibrationsInStoreOrder)
@@ -38,7 +39,7 @@ TEST_F(StoreTest, ReadsCalibrationsInStoreOrder)
         "39000-2=1;2;3;4;5\r\n39000-TEMP=warm\r\nNOTE=ignored\r\n"
         "[12345]\r\n39083-1=9;9;9;9;9;9\r\n");
     data.InstrumentId = "1234";
-    data.LoadCalibrations(path, warnings);
+    ASSERT_TRUE(data.LoadCalibrations(path, warnings, error)) << error;
     ASSERT_EQ(data.Calibrations.Count(), 2);
     const TCalibr* first = data.Calibrations[0];
     EXPECT_EQ(first->DayNumber(), 39083);
@@ -68,7 +69,7 @@ TEST_F(StoreTest, MalformedKeysAndValuesAreNamedAndTheRestLoads)
         "-4=1;2;3;4;5;6\n"
         "39083-03=9;9;9;9;9;9\n");  // filter 3 again
     data.InstrumentId = "7";
-    data.LoadCalibrations(path, warnings);
+    ASSERT_TRUE(data.LoadCalibrations(path, warnings, error)) << error;
     ASSERT_EQ(data.Calibrations.Count(), 1);
     const TCalibr* c = data.Calibrations[0];
     ASSERT_NE(c->FindCoef(3), nullptr);
@@ -90,14 +91,13 @@ TEST_F(StoreTest, SavingKeepsExponentsSignsAndTheOtherKeys)
     SetDecimalSeparator(',');
     const auto path = Write("; kept\n[5]\n39083-1=1;2;3;4;5;6\n40000-1=7;7;7;7;7;7\n");
     data.InstrumentId = "5";
-    data.LoadCalibrations(path, warnings);
+    ASSERT_TRUE(data.LoadCalibrations(path, warnings, error)) << error;
     TCalibr* c = data.Calibrations[0];
     TCoef* coef = c->FindCoef(1);
     coef->a = 1.5e-5;
     coef->b = -1234.5;
     coef->n = 1e20;
     c->Tcal = 22.25;
-    std::string error;
     ASSERT_TRUE(data.SaveCalibrations(path, *c, error)) << error;
     TIniFile ini(path);
     EXPECT_EQ(ini.ReadString("5", "39083-1", ""), "1.5E-5;-1234.5;1E20;4;5;6");
@@ -108,7 +108,7 @@ TEST_F(StoreTest, SavingKeepsExponentsSignsAndTheOtherKeys)
 
     TRadiometreData again;
     again.InstrumentId = "5";
-    again.LoadCalibrations(path, warnings);
+    ASSERT_TRUE(again.LoadCalibrations(path, warnings, error)) << error;
     EXPECT_DOUBLE_EQ(again.Calibrations[0]->FindCoef(1)->a, 1.5e-5);
     EXPECT_DOUBLE_EQ(again.Calibrations[0]->FindCoef(1)->b, -1234.5);
     EXPECT_DOUBLE_EQ(again.Calibrations[0]->Tcal, 22.25);
@@ -133,7 +133,6 @@ TEST_F(StoreTest, UserFileWithTheCopyBesideThePlugInAsFallback)
     data.InstrumentId = "1";
     TCalibr* c = data.GetCalibration(39083);
     c->Tcal = 25;
-    std::string error;
     ASSERT_TRUE(data.SaveCalibrations(user, *c, error));
     EXPECT_EQ(ScopedTestHome::Read(plugins / "radiometre.ini"), "[1]\n39083-TEMP=20\n");
 }

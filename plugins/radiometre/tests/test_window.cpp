@@ -19,8 +19,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <set>
 #include <filesystem>
 #include <functional>
 
@@ -355,4 +359,245 @@ TEST_F(Station, OpeningAFileThatIsCancelledOrFailsKeepsTheWayBackToTheDownload)
         EXPECT_FALSE(reopen->isEnabled());
     });
     EXPECT_TRUE(Contains(prompts.Texts(), "Unknown instrument"));
+}
+
+namespace {
+
+// A download of the radiometer model at site 0/0/12 with its user's store holding `store`.
+class Calibrated : public Station {
+protected:
+    fs::path Store() const { return home.Root() / "data" / "zelt" / "radiometre.ini"; }
+    void WriteStore(const std::string& text)
+    {
+        fs::create_directories(Store().parent_path());
+        ScopedTestHome::Write(Store(), text);
+    }
+    void Start(const std::string& site, const std::string& store)
+    {
+        Download("--id SP0B0001 --records 36 --interval 300 --start 2025-06-21T04:00:00 --param SITE=" + site);
+        WriteStore(store);
+    }
+    // Runs the editor from the window's "Calibration" menu; `drive` gets it once shown.
+    static void Edit(QWidget& window, const std::function<void(QWidget&)>& drive)
+    {
+        bool shown = false;
+        WhenShown("fCalibration", [&](QWidget& editor) {
+            shown = true;
+            drive(editor);
+            if (editor.isVisible()) editor.close();
+        });
+        window.findChild<QAction*>("Calibration1")->trigger();
+        EXPECT_TRUE(shown);
+    }
+    int Count(const std::string& text) const
+    {
+        int n = 0;
+        for (const std::string& t : prompts.Texts()) n += t.find(text) != std::string::npos;
+        return n;
+    }
+};
+
+// One calibration of 1 January 2025 for the three filters of the model.
+const char kOneCalibration[] =
+    "45658-1=810.57;1332.22;1;1;2500;0\r\n45658-2=478.63;1199;1;1;3000;0\r\n45658-3=500;1200;1;1;2800;0\r\n"
+    "45658-TEMP=21.5\r\n45658-USETEMP=0\r\n";
+
+std::vector<std::string> Keys(const fs::path& store, const std::string& section)
+{
+    TIniFile ini(store);
+    std::vector<std::string> keys = ini.ReadSection(section);
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
+}  // namespace
+
+TEST_F(Calibrated, AWriteTheStoreRefusesLeavesTheEditorAndTheWindowOnWhatTheStoreHolds)
+{
+    Start("12", std::string("[0/0/12]\r\n") + kOneCalibration);
+    const std::string before = ScopedTestHome::Read(Store());
+    Run([&](QWidget& w) {
+        Child<QRadioButton>(w, "RadioButton2")->click();
+        auto* chart = ChartOf(w);
+        ASSERT_EQ(chart->Title(), "Radiance");
+        ASSERT_GT(chart->Series(0)->Count(), 0);
+        const double stored = chart->Series(0)->YValue(0);
+        Edit(w, [&](QWidget& editor) {
+            auto* list = Child<QListWidget>(editor, "ListBox1");
+            auto* grid = Child<QTableWidget>(editor, "StringGrid1");
+            auto* picker = Child<QDateEdit>(editor, "DateTimePicker1");
+            auto* save = Child<QPushButton>(editor, "Button3");
+            ASSERT_EQ(list->count(), 1);
+            // Writes fail as on a full disk (root too): new coefficients, a new date, a move.
+            grid->item(0, 2)->setText("999.5");
+            ScopedTestHome::WithFileSizeLimit(16, [&] { save->click(); });
+            EXPECT_EQ(grid->item(0, 2)->text(), "810.57");
+            EXPECT_FALSE(save->isEnabled());
+            ScopedTestHome::WithFileSizeLimit(16, [&] { Child<QPushButton>(editor, "Button1")->click(); });
+            EXPECT_EQ(list->count(), 1);
+            picker->setDate(QDate(2025, 2, 2));
+            ScopedTestHome::WithFileSizeLimit(16, [&] { save->click(); });
+            EXPECT_EQ(picker->date(), QDate(2025, 1, 1));
+            EXPECT_EQ(list->item(0)->text(), "01/01/2025");
+            EXPECT_FALSE(save->isEnabled());
+        });
+        EXPECT_EQ(ScopedTestHome::Read(Store()), before);
+        // The window computes with the stored coefficients.
+        ASSERT_GT(chart->Series(0)->Count(), 0);
+        EXPECT_EQ(chart->Series(0)->YValue(0), stored);
+    });
+    EXPECT_EQ(Count("The calibrations cannot be saved in " + Store().string()), 3);
+}
+
+TEST_F(Calibrated, CalibrationsUnderTheSiteIdsJoinedWithoutSeparatorAreFoundAndKeptThere)
+{
+    Start("7", std::string("[007]\r\n") + kOneCalibration);
+    Run([&](QWidget& w) {
+        EXPECT_TRUE(Child<QRadioButton>(w, "RadioButton2")->isEnabled());
+        Edit(w, [&](QWidget& editor) {
+            EXPECT_EQ(Child<QLabel>(editor, "Label2")->text(), "0/0/7");
+            ASSERT_EQ(Child<QListWidget>(editor, "ListBox1")->count(), 1);
+            auto* grid = Child<QTableWidget>(editor, "StringGrid1");
+            EXPECT_EQ(grid->item(1, 2)->text(), "478.63");
+            grid->item(1, 2)->setText("478.5");
+            Child<QPushButton>(editor, "Button3")->click();
+        });
+    });
+    EXPECT_EQ(Count("Calibration missing"), 0);
+    TIniFile ini(Store());
+    EXPECT_EQ(ini.ReadString("007", "45658-2", ""), "478.5;1199;1;1;3000;0");
+    EXPECT_FALSE(ini.SectionExists("0/0/7"));
+}
+
+TEST_F(Calibrated, DeletingOrMovingACalibrationRemovesItsKeysUnderEverySpelling)
+{
+    Start("12",
+          "[0/0/12]\r\n45658-01=1;1;1;1;1;1\r\n045658-2=2;2;2;2;2;2\r\n45658-3=3;3;3;3;3;3\r\n"
+          "045658-temp=20\r\n45658-USETEMP=1\r\n"
+          "45700-01=7;7;7;7;7;7\r\n45700-2=7;7;7;7;7;7\r\n045700-3=7;7;7;7;7;7\r\n45700-TEMP=21\r\n045700-UseTemp=0\r\n");
+    Run([&](QWidget& w) {
+        Edit(w, [&](QWidget& editor) {
+            auto* list = Child<QListWidget>(editor, "ListBox1");
+            ASSERT_EQ(list->count(), 2);
+            EXPECT_EQ(list->item(1)->text(), "01/01/2025");
+            list->setCurrentRow(1);
+            prompts.Queue(PromptYes);
+            Child<QPushButton>(editor, "Button2")->click();
+            ASSERT_EQ(list->count(), 1);
+            // The one left (12 February 2025): a new value for filter 1, moved to 1 March.
+            Child<QTableWidget>(editor, "StringGrid1")->item(0, 2)->setText("8");
+            Child<QDateEdit>(editor, "DateTimePicker1")->setDate(QDate(2025, 3, 1));
+            Child<QPushButton>(editor, "Button3")->click();
+            EXPECT_EQ(list->item(0)->text(), "01/03/2025");
+        });
+    });
+    EXPECT_EQ(Keys(Store(), "0/0/12"),
+              (std::vector<std::string>{"45717-1", "45717-2", "45717-3", "45717-TEMP", "45717-USETEMP"}));
+    // The next run finds the moved calibration alone, with its saved values.
+    Run([&](QWidget& w) {
+        Edit(w, [&](QWidget& editor) {
+            auto* list = Child<QListWidget>(editor, "ListBox1");
+            ASSERT_EQ(list->count(), 1);
+            EXPECT_EQ(list->item(0)->text(), "01/03/2025");
+            EXPECT_EQ(Child<QTableWidget>(editor, "StringGrid1")->item(0, 2)->text(), "8");
+        });
+    });
+}
+
+TEST_F(Calibrated, SavingOverAnotherSpellingOfAKeyIsWhatTheNextRunReads)
+{
+    Start("12", "[0/0/12]\r\n45658-01=1;1;1;1;1;1\r\n45658-2=2;2;2;2;2;2\r\n45658-3=3;3;3;3;3;3\r\n"
+                "45658-TEMP=20\r\n45658-USETEMP=0\r\n");
+    Run([&](QWidget& w) {
+        Edit(w, [&](QWidget& editor) {
+            Child<QTableWidget>(editor, "StringGrid1")->item(0, 2)->setText("5");
+            Child<QPushButton>(editor, "Button3")->click();
+        });
+    });
+    Run([&](QWidget& w) {
+        Edit(w, [&](QWidget& editor) {
+            EXPECT_EQ(Child<QTableWidget>(editor, "StringGrid1")->item(0, 2)->text(), "5");
+        });
+    });
+    EXPECT_EQ(Count("a second key"), 0);
+}
+
+TEST_F(Calibrated, AnUnreadableStoreIsNamedWithItsReasonAndAValueEndingInASemicolonKeepsSixFields)
+{
+    Download("--id SP0B0001 --records 36 --interval 300 --start 2025-06-21T04:00:00 --param SITE=12");
+    fs::create_directories(Store());  // a folder where the file should be
+    Run([&](QWidget& w) { EXPECT_FALSE(Child<QRadioButton>(w, "RadioButton2")->isEnabled()); });
+    const std::vector<std::string> texts = prompts.Texts();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_NE(texts.front().find("The calibrations cannot be read from " + Store().string()), std::string::npos)
+        << texts.front();
+    EXPECT_NE(texts.front().find(std::strerror(EISDIR)), std::string::npos) << texts.front();
+
+    fs::remove(Store());
+    WriteStore("[0/0/12]\r\n45658-1=810.57;1332.22;1;1;2500;\r\n45658-TEMP=21.5\r\n");
+    const size_t asked = prompts.Texts().size();
+    Run([&](QWidget& w) {
+        Edit(w, [&](QWidget& editor) {
+            auto* grid = Child<QTableWidget>(editor, "StringGrid1");
+            const char* expected[] = {"810.57", "1332.22", "1", "1", "2500", "0"};
+            for (int c = 0; c < 6; ++c) EXPECT_EQ(grid->item(0, 2 + c)->text(), expected[c]) << c;
+        });
+    });
+    EXPECT_EQ(prompts.Texts().size(), asked) << prompts.Texts().back();
+}
+
+TEST_F(Calibrated, TheStoresWarningBoxShowsItsFirstLinesAndHowManyMore)
+{
+    std::string store = "[0/0/12]\r\n";
+    for (int i = 0; i < 50; ++i) store += "day" + std::to_string(i) + "-1=1;2;3;4;5;6\r\n";
+    Start("12", store);
+    Run([](QWidget&) {});
+    std::string box;
+    for (const std::string& t : prompts.Texts())
+        if (t.find("could not be read") != std::string::npos) box = t;
+    ASSERT_FALSE(box.empty());
+    EXPECT_LE(std::count(box.begin(), box.end(), '\n'), 20) << box;
+    EXPECT_NE(box.find("\"day0-1\""), std::string::npos) << box;
+    EXPECT_EQ(box.substr(box.rfind('\n') + 1), "... and 31 more");
+}
+
+TEST_F(Calibrated, BlackTemperatureGoesWithTemperaturesTheEditorShowsEveryColumnAndCellsKeepThreeDecimals)
+{
+    // A small gain: radiances in the thousands.
+    Start("12", "[0/0/12]\r\n45658-1=810.57;1332.22;1;1;0.0123;0\r\n45658-TEMP=21.5\r\n45658-USETEMP=0\r\n");
+    Run([&](QWidget& w) {
+        auto* black = Child<QCheckBox>(w, "CBBlack");
+        EXPECT_FALSE(black->isVisible());
+        Child<QRadioButton>(w, "RadioButton2")->click();
+        EXPECT_FALSE(black->isVisible());
+        Child<QRadioButton>(w, "RadioButton3")->click();
+        EXPECT_TRUE(black->isVisible());
+        Child<QRadioButton>(w, "RadioButton1")->click();
+        EXPECT_FALSE(black->isVisible());
+
+        Edit(w, [&](QWidget& editor) {
+            auto* grid = Child<QTableWidget>(editor, "StringGrid1");
+            ASSERT_EQ(grid->columnCount(), 8);
+            for (int c = 0; c < 8; ++c)
+                EXPECT_LE(grid->columnViewportPosition(c) + grid->columnWidth(c), grid->viewport()->width())
+                    << grid->horizontalHeaderItem(c)->text().toStdString();
+        });
+
+        // The radiances of filter 1 (the first filter column) in the table, three decimals each.
+        Child<QRadioButton>(w, "RadioButton2")->click();
+        std::multiset<std::string> plotted;
+        bool large = false;
+        const TChartSeries* first = ChartOf(w)->Series(0);
+        for (int i = 0; i < first->Count(); ++i) {
+            plotted.insert(QString::number(first->YValue(i), 'f', 3).toStdString());
+            large = large || std::fabs(first->YValue(i)) >= 1000;
+        }
+        ASSERT_TRUE(large);
+        Child<QTabWidget>(w, "PageControl1")->setCurrentIndex(0);
+        auto* table = Child<QTableWidget>(w, "StringGrid1");
+        ASSERT_EQ(table->horizontalHeaderItem(2)->text(), "10800 nm");
+        std::multiset<std::string> shown;
+        for (int r = 0; r < table->rowCount(); ++r) shown.insert(table->item(r, 2)->text().toStdString());
+        EXPECT_EQ(shown, plotted);
+    });
 }
