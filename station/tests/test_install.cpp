@@ -9,8 +9,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,14 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 struct Outcome {
     int status = -1;
@@ -113,7 +103,7 @@ TEST_F(Installed, LaysOutProgramsLibrariesPlugInsAndData)
 TEST_F(Installed, BatchConversionUsesTheInstalledDescriptionFiles)
 {
     const fs::path par = prefix / "share" / "zelt" / "SP0A0000.PAR";
-    std::string text = ReadFile(par);
+    std::string text = ScopedTestHome::Read(par);
     const size_t at = text.find("Instrument_type");
     ASSERT_NE(at, std::string::npos);
     text.replace(at, 15, "Instrument_kind");
@@ -124,8 +114,8 @@ TEST_F(Installed, BatchConversionUsesTheInstalledDescriptionFiles)
     fs::create_directories(work / "out");
     const Outcome run = RunInstalled("zelt", {"-PAR", "sample.Q5", "out"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(ReadFile(work / "out" / "sample_PAR.TXT").rfind("Instrument_kind = 0A", 0), 0u)
-        << ReadFile(work / "out" / "sample_PAR.TXT").substr(0, 80);
+    EXPECT_EQ(ScopedTestHome::Read(work / "out" / "sample_PAR.TXT").rfind("Instrument_kind = 0A", 0), 0u)
+        << ScopedTestHome::Read(work / "out" / "sample_PAR.TXT").substr(0, 80);
     const Outcome ascii = RunInstalled("zelt", {"-ASCII", "sample.Q5", "out"});
     ASSERT_EQ(ascii.status, 0) << ascii.err;
     EXPECT_FALSE(fs::is_empty(work / "out"));
@@ -144,7 +134,7 @@ TEST_F(Installed, MorvaneReadsTheInstalledTables)
     ASSERT_FALSE(fs::exists(work / "instruments.dat"));
     const Outcome run = RunInstalled("morvane", {"inputpar.dat", "/G0"});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_EQ(ReadFile(work / "result.tao"), ReadFile(golden / "expected" / "result.tao"));
+    EXPECT_EQ(ScopedTestHome::Read(work / "result.tao"), ScopedTestHome::Read(golden / "expected" / "result.tao"));
 
     const fs::path instruments = prefix / "share" / "zelt" / "morvane" / "instruments.dat";
     fs::remove(instruments);
@@ -175,7 +165,7 @@ TEST_F(Installed, PlugInRunsFromTheInstalledTree)
     waited.start();
     std::string mapped;
     while (waited.elapsed() < 20000 && zelt.state() == QProcess::Running) {
-        mapped = ReadFile(maps);
+        mapped = ScopedTestHome::Read(maps);
         if (mapped.find(plugIn) != std::string::npos) break;
         zelt.waitForFinished(100);
     }
@@ -192,7 +182,7 @@ TEST_F(Installed, PlugInRunsFromTheInstalledTree)
     EXPECT_EQ(err.find("Calibration missing"), std::string::npos) << err;
 
     const fs::path entry = home.Root() / "data" / "applications" / "zelt-q5.desktop";
-    const std::string text = ReadFile(entry);
+    const std::string text = ScopedTestHome::Read(entry);
     EXPECT_NE(text.find("Exec=\"" + (prefix / "bin" / "zelt").string() + "\" %F\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Icon=" + (prefix / "share" / "zelt" / "zelt.svg").string() + "\n"), std::string::npos) << text;
     const Outcome valid = RunCommand("desktop-file-validate", {entry.string()}, QProcessEnvironment::systemEnvironment());
