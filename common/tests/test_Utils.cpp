@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "common/DataPaths.h"
 #include "common/DateTime.h"
 #include "common/DecimalSep.h"
 #include "common/Utils.h"
@@ -352,10 +353,26 @@ TEST(RegisterFileAssociation, WritesTheDesktopEntries)
     const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", dir.Path().c_str(), 1);
     EXPECT_TRUE(RegisterFileAssociation(".q5", "/opt/zelt/zelt", 0, "ZELT data file"));
+    // A program that moved (another build, an install) writes the entry again, with its own path: one
+    // that the desktop's quoting reserves characters of.
+    const std::string moved = "/opt/new place/\"odd\" $dir %1 `x` \\/zelt";
+    EXPECT_TRUE(RegisterFileAssociation(".q5", moved, 0, "ZELT data file"));
     setenv("PATH", path.c_str(), 1);
     const std::string entry = ReadText(dir.File("applications/zelt-q5.desktop"));
-    EXPECT_NE(entry.find("Exec=\"/opt/zelt/zelt\" %F"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("Exec=\"/opt/new place/\\\\\"odd\\\\\" \\\\$dir %%1 \\\\`x\\\\` \\\\\\\\/zelt\" %F\n"),
+              std::string::npos) << entry;
     EXPECT_NE(entry.find("MimeType=application/x-zelt-q5;"), std::string::npos);
+    // The icon of the data folder, named by its path, and nothing the desktop's checker refuses.
+    EXPECT_NE(entry.find("Icon=" + (InstalledDataDir() / "zelt.svg").string() + "\n"), std::string::npos) << entry;
+    EXPECT_EQ(entry.find("NoDisplay"), std::string::npos) << entry;
+    const std::string checker = "desktop-file-validate '" + dir.File("applications/zelt-q5.desktop") + "' 2>&1";
+    std::string said;
+    if (FILE* p = ::popen(checker.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, p)) said += buffer;
+        EXPECT_EQ(::pclose(p), 0) << said;
+    }
+    EXPECT_EQ(said, "");
     const std::string mime = ReadText(dir.File("mime/packages/zelt-q5.xml"));
     EXPECT_NE(mime.find("<glob pattern=\"*.q5\""), std::string::npos);
     EXPECT_NE(mime.find("ZELT data file"), std::string::npos);
