@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -62,4 +64,17 @@ inline double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// A temporary folder for a benchmark (made from `pattern`, ending in XXXXXX), set up as a fresh user's
+// for the children: their settings and logs stay in it, and their windows have no screen. Empty when
+// the folder cannot be made.
+inline std::filesystem::path FreshBenchUser(std::string pattern)
+{
+    if (!mkdtemp(pattern.data())) return {};
+    const std::filesystem::path work = pattern;
+    setenv("XDG_CONFIG_HOME", (work / "config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return work;
 }

@@ -58,13 +58,8 @@ int main(int argc, char** argv)
         }
     }
     const fs::path bin = ZELT_BENCH_BIN_DIR;
-    char pattern[] = "/tmp/zelt-databench-XXXXXX";
-    if (!mkdtemp(pattern)) return 1;
-    const fs::path work = pattern;
-    // A fresh user: settings and logs of the runs stay in the temporary folder; windows without a screen.
-    setenv("XDG_CONFIG_HOME", (work / "config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const fs::path work = FreshBenchUser("/tmp/zelt-databench-XXXXXX");
+    if (work.empty()) return 1;
     fs::path file = given;
     if (given.empty()) {
         file = work / "bench.q5";

@@ -65,13 +65,8 @@ int main(int argc, char** argv)
         ++i;
     }
     const fs::path bin = ZELT_BENCH_BIN_DIR;
-    char pattern[] = "/tmp/zelt-q5x-bench-XXXXXX";
-    if (!mkdtemp(pattern)) return 1;
-    const fs::path work = pattern;
-    // A fresh user: settings stay in the temporary folder; windows without a screen.
-    setenv("XDG_CONFIG_HOME", (work / "config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const fs::path work = FreshBenchUser("/tmp/zelt-q5x-bench-XXXXXX");
+    if (work.empty()) return 1;
     const fs::path out = work / "out.txt";
     const std::string gen = (bin / "zelt-q5xgen").string();
     const fs::path file = work / "series.q5x", tiny = work / "tiny.q5x", wide = work / "wide.q5x",
