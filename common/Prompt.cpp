@@ -5,10 +5,18 @@
 #include <QMessageBox>
 #include <QString>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
 ScopedPromptScript* gScript = nullptr;
+bool gOffscreenChosen = false;
+
+bool IsSet(const char* name)
+{
+  const char* value = std::getenv(name);
+  return value && *value;
+}
 
 // Windows-1252 in 0x80-0x9F; 0 marks the five unassigned bytes, shown as their Latin-1 code.
 const char16_t kCp1252High[32] = {
@@ -110,6 +118,19 @@ bool PromptHasScreen()
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return false;
   QString platform = QGuiApplication::platformName();
   return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+bool ChooseOffscreenWithoutDisplay()
+{
+  if (IsSet("QT_QPA_PLATFORM") || IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY")) return false;
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  gOffscreenChosen = true;
+  return true;
+}
+
+bool OffscreenChosenForNoDisplay()
+{
+  return gOffscreenChosen;
 }
 
 void ShowWarning(const QString& text)

@@ -43,6 +43,14 @@ struct PromptRecord {
 // "offscreen" or "minimal"), false when they go to standard error.
 bool PromptHasScreen();
 
+// Call before the QApplication is made. With neither an X nor a Wayland display and no platform named
+// by the user (cron, a remote shell) the window system would abort the program at start: the
+// offscreen platform is chosen instead. Returns true when it was chosen here.
+bool ChooseOffscreenWithoutDisplay();
+// True once ChooseOffscreenWithoutDisplay() has chosen the offscreen platform in this process: nobody
+// can see a window, not even a test driving it, so nothing may wait for one.
+bool OffscreenChosenForNoDisplay();
+
 // Scripted answers for tests: while one of these exists, prompts show nothing and are recorded.
 // Each question takes the next queued answer (its default answer when the queue is empty); messages
 // take none and answer PromptOk. Scripts nest; the innermost one answers.

@@ -3,7 +3,7 @@
 // (an offscreen or minimal platform) a start that asks for something (an automatic connection, a
 // plug-in run) is an unattended run that ends by itself (station/UnattendedRun.h), a plug-in run
 // keeping it going until the window is closed (a plug-in may close it); a start that asks for
-// neither ends at once.
+// neither ends at once. With no display at all (cron) the program picks the offscreen platform itself.
 #include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -70,6 +70,7 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
     if (HasBatchOption(args)) return RunBatch(argc, argv, args);
 
+    ChooseOffscreenWithoutDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName("ZELT Win");
     // The settings object loads the script list of the parameter folder; the program keeps it.

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/tests/PlatformTestEnv.h"
+#include "station/tests/ZeltProcess.h"
 
 namespace fs = std::filesystem;
 
@@ -107,4 +108,20 @@ TEST_F(Program, StartThatAsksForNothingEndsAtOnce)
     ASSERT_TRUE(zelt.waitForFinished(10000));
     EXPECT_EQ(zelt.exitCode(), 0);
     EXPECT_EQ(ScopedTestHome::Read(report).find("execute"), std::string::npos);
+}
+
+// From cron: no display, no platform named, a home that nobody prepared. The program starts without a
+// screen by itself instead of aborting in the window system.
+TEST(ProgramFromCron, StartsWithoutADisplayAndEndsWithItsStatus)
+{
+    ScopedTestHome home;
+    const std::string zelt = std::string(ZELT_TEST_BIN_DIR) + "/zelt";
+
+    const ZeltRun idle = RunAsCron(zelt, "-NOSPLASH", home.Root() / "idle");
+    EXPECT_EQ(idle.status, 0) << idle.err;
+    EXPECT_EQ(idle.err.find("display"), std::string::npos) << idle.err;
+
+    const ZeltRun missing = RunAsCron(zelt, "-RUN=nosuchplugin", home.Root() / "missing");
+    EXPECT_EQ(missing.status, 1) << missing.err;
+    EXPECT_NE(missing.err.find("No plug-in named nosuchplugin"), std::string::npos) << missing.err;
 }
