@@ -41,12 +41,21 @@ void Calibration::Load(const std::string &path, int nwl) {
       continue;
     Line line{0, std::vector<double>(static_cast<size_t>(nwl))};
     const bool ok = !rec.slash && ParseDatedRecord(rec, static_cast<size_t>(nwl), true, line.n, line.c.data());
+    auto refused = [&](const std::string &why) {
+      return Failure(FailureKind::Calibration,
+                     path + ": línea " + std::to_string(r.LineNumber()) + " de calibrado rechazada (" + why + ")");
+    };
     // Any other date's constants would stand in for this line's without a word: the run stops.
     if (!ok)
-      throw Failure(FailureKind::Calibration,
-                    path + ": línea " + std::to_string(r.LineNumber()) + " de calibrado rechazada (se esperan año, mes, día y " +
-                        std::to_string(nwl) + " constantes separadas por blancos" +
-                        (text.find(',') != std::string::npos ? "; ¿coma decimal?" : "") + ")");
+      throw refused("se esperan año, mes, día y " + std::to_string(nwl) + " constantes separadas por blancos" +
+                    (text.find(',') != std::string::npos ? "; ¿coma decimal?" : ""));
+    // An extraterrestrial count is positive: a negative one would pass for a transmittance of 0 on every
+    // record. A 0 stands for a filter not calibrated yet, as a new calibration date starts.
+    const size_t k = static_cast<size_t>(std::find_if(line.c.begin(), line.c.end(), [](double c) { return c < 0; }) -
+                                         line.c.begin());
+    if (k < line.c.size())
+      throw refused("la constante " + std::to_string(k + 1) + " es " + std::string(rec.items[3 + k]) +
+                    ", y un recuento extraterrestre no es negativo");
     lines_.push_back(std::move(line));
   }
   if (lines_.empty())

@@ -15,8 +15,8 @@ bool ParseDatedRecord(const ListRecord &rec, size_t values, bool exact, double &
 class Calibration {
 public:
   // Reads "year month day c1 .. c_nwl" lines; blank lines are skipped. Throws Failure(Calibration) naming
-  // the file and line when a line has another field count (decimal commas among them) or an impossible
-  // date, and when the file cannot be read or has no line.
+  // the file and line when a line has another field count (decimal commas among them), an impossible
+  // date or a negative constant, and when the file cannot be read or has no line.
   void Load(const std::string &path, int nwl);
 
   // Constants at time n (days since 2000-01-01 0 h): before the first date the first line, after the

@@ -266,22 +266,30 @@ TEST_F(ProgramTest, SiteIntegersAndCalibrationLinesAreChecked) {
     EXPECT_EQ(RunProgram(dir.path(), {"inputpar.dat", "/G0"}).status, 0) << pressure;
   }
 
-  // A calibration line with another field count, or with decimal commas, stops the run; blank lines do not.
+  // A calibration line with another field count, with decimal commas or with a negative constant (no
+  // extraterrestrial count is) stops the run; blank lines do not, nor a 0 (a filter not calibrated yet).
   WriteFile(dir.file("inputpar.dat"), param(kLat, kLon, kAlt));
   const std::string good = "2020 1 1 1e6 1e6 1e6 1e6 \n";
-  for (const std::string &bad : {std::string("2020 6 1 2e6 2e6 2e6\n"), std::string("2020 6 1 2e6 2e6 2e6 2e6 2e6\n"),
-                                 std::string("2020 6 1 2000000,5 2000000,5 2000000,5 2000000,5\n")}) {
+  const std::pair<std::string, std::string> badLines[] = {
+      {"2020 6 1 2e6 2e6 2e6\n", "se esperan"},
+      {"2020 6 1 2e6 2e6 2e6 2e6 2e6\n", "se esperan"},
+      {"2020 6 1 2000000,5 2000000,5 2000000,5 2000000,5\n", "¿coma decimal?"},
+      {"2020 6 1 2e6 2e6 2e6 -5 \n", "la constante 4 es -5"}};
+  for (const auto &[bad, why] : badLines) {
     std::filesystem::remove(dir.file("result.tao"));
     WriteFile(dir.file("cal.cal"), good + bad);
     const Outcome o = RunProgram(dir.path(), {"inputpar.dat", "/G0"});
     EXPECT_EQ(o.status, 5) << bad;
     EXPECT_NE(o.err.find("cal.cal: línea 2 de calibrado rechazada"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find(why), std::string::npos) << o.err;
     EXPECT_FALSE(Exists("result.tao"));
   }
-  WriteFile(dir.file("cal.cal"), "\n" + good + "  \n\n");
-  const Outcome o = RunProgram(dir.path(), {"inputpar.dat", "/G0"});
-  EXPECT_EQ(o.status, 0) << o.err;
-  EXPECT_EQ(ReadLines(dir.file("result.tao")).size(), 12u);
+  for (const std::string &cal : {"\n" + good + "  \n\n", good + "2020 6 1 2e6 0 2e6 2e6 \n"}) {
+    WriteFile(dir.file("cal.cal"), cal);
+    const Outcome o = RunProgram(dir.path(), {"inputpar.dat", "/G0"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(ReadLines(dir.file("result.tao")).size(), 12u);
+  }
 }
 
 // Result files written before the output path was made faster: every byte must stay. Each case folder

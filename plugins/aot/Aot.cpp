@@ -10,7 +10,6 @@
 #include "common/ScnType.h"
 #include "common/StaParametre.h"
 #include "common/analysis/BgrData.h"
-#include "common/analysis/CalibFile.h"
 #include "common/analysis/ImportData.h"
 #include "common/analysis/PlugInEntry.h"
 #include "common/analysis/SmallDialogs.h"
@@ -24,13 +23,6 @@ TListScn* gScnList = nullptr;
 TQ5File* CurrentFile() {
   if (!gContext || !gContext->CurrentDataFile) return nullptr;
   return *static_cast<TQ5File* const*>(gContext->CurrentDataFile);
-}
-
-bool CalibrationExists(int siteNumber) {
-  const std::string name = TCalibFile::FileNameFor(siteNumber);
-  if (FileExists(BytesToPath(name))) return true;
-  const std::string legacy = LegacyCalibrationFolder();
-  return !legacy.empty() && FileExists(BytesToPath(legacy + ExtractFileName(name)));
 }
 
 // The data set of the run, known to the shared units while it lives.
@@ -67,15 +59,7 @@ int32_t Execute() {
     ShowWarningBox("Please install AOT binaries");
     return -3;
   }
-  const int site = run.data.Site->SiteNumber;
-  if (!CalibrationExists(site)) {
-    // The classic text, then the file this station looks for and where it comes from.
-    ShowWarning(TextWithFileName("No calibration file for this instrument (..\\Calibration\\calibr" +
-                                     std::to_string(site) + ".cal)\n",
-                                 TCalibFile::FileNameFor(site),
-                                 " does not exist: the Bouguer-Langley calibration writes it."));
-    return -4;
-  }
+  if (!AotCalibrationFound(run.data.Site->SiteNumber)) return -4;
   host.DataFile = file;
   host.ScnList = gScnList;
   host.ConfirmWrite = gContext->ConfirmWrite != 0;

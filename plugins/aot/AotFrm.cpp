@@ -33,7 +33,6 @@
 #include "common/Q5File.h"
 #include "common/ScnType.h"
 #include "common/analysis/BgrData.h"
-#include "common/analysis/CalibFile.h"
 #include "common/analysis/ExtraGraph.h"
 #include "common/analysis/SmallDialogs.h"
 #include "common/analysis/ZeltUtils.h"
@@ -141,11 +140,22 @@ TAotFrm::TAotFrm(TBgrData& data, const TAotHost& host, const std::string& baseNa
   }
   connect(CLBFiltre, &QListWidget::itemChanged, this, [this] { ApplyFilterChecks(); });
 
-  if (FileExists(BytesToPath(resultFolder_ + baseName_ + ".tao")))
+  if (ResultsBelongToDataFile()) {
     Label2->setVisible(true);
-  else
+  } else {
+    // Results of another file of this name (replaced since, or copied over) must not pass for its own.
+    for (const char* extension : {".tao", ".ta2", kResultSourceExtension})
+      DeleteFileIfExists(BytesToPath(resultFolder_ + baseName_ + extension));
     Compute();
+  }
   LoadResults();
+}
+
+bool TAotFrm::ResultsBelongToDataFile() const {
+  std::string source;
+  return host_.DataFile && FileExists(BytesToPath(resultFolder_ + baseName_ + ".tao")) &&
+         ReadFileBytes(BytesToPath(resultFolder_ + baseName_ + kResultSourceExtension), source) &&
+         !source.empty() && source == AotDataIdentity(*host_.DataFile);
 }
 
 TAotFrm::~TAotFrm() = default;
@@ -394,6 +404,12 @@ bool TAotFrm::Compute() {
   if ((CBPression->isChecked() && !TakeManualValue(EPression, pressure)) ||
       (CBOzone->isChecked() && !TakeManualValue(EOzone, ozone)))
     return false;
+  // Removed since the window opened: said as at opening, not in Morvane's words.
+  if (!AotCalibrationFound(data_.Site->SiteNumber)) {
+    missingResultsText_ = "";
+    MarkEarlierResults();
+    return false;
+  }
   std::string nsuFile;
   if (!ExportSunData(nsuFile)) {
     ShowWarning(TextWithFileName("Unable to write the sun measurements for Morvane in ", workFolder_ + "Ascii/"));
@@ -413,10 +429,7 @@ bool TAotFrm::Compute() {
 
   TAotParameters p;
   p.InstrumentCode = AotInstrumentCode(data_);
-  p.CalibrationFile = TCalibFile::FileNameFor(data_.Site->SiteNumber);
-  if (!FileExists(BytesToPath(p.CalibrationFile)) && !LegacyCalibrationFolder().empty() &&
-      FileExists(BytesToPath(LegacyCalibrationFolder() + ExtractFileName(p.CalibrationFile))))
-    p.CalibrationFile = LegacyCalibrationFolder() + ExtractFileName(p.CalibrationFile);
+  p.CalibrationFile = AotCalibrationFile(data_.Site->SiteNumber);
   p.OutputFile = newTao;
   p.Lat = data_.Site->Lat;
   p.Lon = data_.Site->Lon;
@@ -449,10 +462,14 @@ bool TAotFrm::Compute() {
       ok = false;
       message = TextWithFileName("Unable to keep the results in ", resultFolder_, ": ") +
                 FileNameToQString((ec1 ? ec1 : ec2).message());
-    } else if (RBLvl1->isChecked()) {
-      resultFile_ = tao;
-    } else if (RBLvl15->isChecked()) {
-      resultFile_ = ta2;
+    } else {
+      // Without it the results are computed again at the next opening: nothing worse.
+      WriteFileAtomically(BytesToPath(resultFolder_ + baseName_ + kResultSourceExtension),
+                          host_.DataFile ? AotDataIdentity(*host_.DataFile) : std::string());
+      if (RBLvl1->isChecked())
+        resultFile_ = tao;
+      else if (RBLvl15->isChecked())
+        resultFile_ = ta2;
     }
   }
   if (ok) {
@@ -465,9 +482,13 @@ bool TAotFrm::Compute() {
     missingResultsText_ = "The AOT computation was cancelled.";
   else
     ShowWarning(AnsiToQString("Morvane failed: ") + message);
+  MarkEarlierResults();
+  return false;
+}
+
+void TAotFrm::MarkEarlierResults() {
   // Whatever is on show now comes from an earlier run.
   Label2->setVisible(FileExists(BytesToPath(resultFolder_ + baseName_ + ".tao")));
-  return false;
 }
 
 // ---- results

@@ -80,6 +80,10 @@ class TAotFrm : public QDialog {
   void done(int result) override;
 
  private:
+  // Whether the kept results were computed from the data file as it is now.
+  bool ResultsBelongToDataFile() const;
+  // After a computation that gave nothing: "Data from a previous computation" when results are kept.
+  void MarkEarlierResults();
   void BuildMenus();
   void BuildControls();
   void ReadSiteValues();

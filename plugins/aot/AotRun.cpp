@@ -1,6 +1,7 @@
 #include "plugins/aot/AotRun.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
@@ -16,10 +17,14 @@
 #include "common/DateTime.h"
 #include "common/FileUtils.h"
 #include "common/Instrument.h"
+#include "common/Prompt.h"
+#include "common/Q5File.h"
 #include "common/analysis/BgrData.h"
+#include "common/analysis/CalibFile.h"
 #include "morvane/core/Tables.h"
 
 const char kDailyOzoneFileName[] = "ozonodiario.dat";
+const char kResultSourceExtension[] = ".source";
 
 std::string AotWorkFolder() {
   const std::filesystem::path folder = UserDataDir(true) / "Aot";
@@ -40,6 +45,31 @@ std::string FindMorvane() {
   const std::filesystem::path beside = ProgramDir() / "morvane";
   if (FileExists(beside) && ::access(beside.c_str(), X_OK) == 0) return PathToBytes(beside);
   return QStandardPaths::findExecutable("morvane").toStdString();
+}
+
+std::string AotCalibrationFile(int siteNumber) {
+  const std::string name = TCalibFile::FileNameFor(siteNumber);
+  const std::string legacy = LegacyCalibrationFolder();
+  if (FileExists(BytesToPath(name)) || legacy.empty() || !FileExists(BytesToPath(legacy + ExtractFileName(name))))
+    return name;
+  return legacy + ExtractFileName(name);
+}
+
+bool AotCalibrationFound(int siteNumber) {
+  if (FileExists(BytesToPath(AotCalibrationFile(siteNumber)))) return true;
+  // The classic text, then the file this station looks for and where it comes from.
+  ShowWarning(TextWithFileName("No calibration file for this instrument (..\\Calibration\\calibr" +
+                                   std::to_string(siteNumber) + ".cal)\n",
+                               TCalibFile::FileNameFor(siteNumber),
+                               " does not exist: the Bouguer-Langley calibration writes it."));
+  return false;
+}
+
+std::string AotDataIdentity(const TQ5File& file) {
+  if (!file.Image || file.ImageLength <= 0) return {};
+  const QByteArray digest = QCryptographicHash::hash(
+      QByteArrayView(file.Image.get(), file.ImageLength), QCryptographicHash::Sha256);
+  return std::to_string(file.ImageLength) + " " + digest.toHex().toStdString();
 }
 
 bool AotBaseName(const std::string& dataFileName, std::string& base) {

@@ -9,6 +9,7 @@
 
 class TBgrData;
 class TFilter;
+class TQ5File;
 class QWidget;
 
 // Morvane's work folder: the per-user "Aot" folder (it finds its tables there first, then in the
@@ -20,6 +21,19 @@ std::string AotWorkFolder();
 std::string AotResultFolder(const std::string& dataFileName);
 // The program: "morvane" beside the station program, else on PATH; empty when there is none.
 std::string FindMorvane();
+
+// The calibration file Morvane reads for a site: the per-user one, else the one of the legacy folder
+// beside the data files when only that one exists.
+std::string AotCalibrationFile(int siteNumber);
+// Whether the site has a calibration file; when not, the user is told which file is missing and what
+// writes it.
+bool AotCalibrationFound(int siteNumber);
+
+// What results were computed from: the data file's bytes as the station holds them (their count and
+// digest). Empty without bytes, which no results can then be told to belong to.
+std::string AotDataIdentity(const TQ5File& file);
+// The extension of the file beside the results that holds that identity.
+extern const char kResultSourceExtension[];
 
 // The base of a data file's name without its ".q5" extension (any case); false for any other name.
 bool AotBaseName(const std::string& dataFileName, std::string& base);

@@ -769,6 +769,11 @@ void TTessalyFrm::SaveBgrResultBtnClick() {
       ShowWarningBox("Error : Some datas are not real. Save canceled");
       return;
     }
+    // An extraterrestrial count is positive: a 0 leaves the filter uncalibrated, a negative one Morvane refuses.
+    if (!TryReadReal(cell, value) || !(value > 0)) {
+      ShowWarningBox("Error : Some datas are not positive. Save canceled");
+      return;
+    }
     cells.push_back(cell);
   }
   if (!AskConfirmation("Confirm overwriting coefficients ?")) return;

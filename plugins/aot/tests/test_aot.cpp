@@ -272,6 +272,74 @@ TEST(AotPlugIn, SameNamedDataFilesOfOtherFoldersKeepTheirOwnResults) {
     }
 }
 
+// A data file replaced by another of its name (copied over it, written again) gets its results computed
+// again: the earlier ones are not shown as its own. Opened again unchanged, it keeps them.
+TEST(AotPlugIn, ResultsAreReusedOnlyForTheDataFileAsItIsNow) {
+  Station station;
+  Station::WriteCalibration(12);
+  const char site[] = " --interval 1800 --param SITE=12 --param LAT=28.31 --param LON=-16.50";
+  std::filesystem::create_directories(station.home.Root() / "c");
+  station.LoadSunDays("other.Q5", std::string("--sun-days 1 --start 2025-06-20") + site);
+  const std::filesystem::path other = station.path;
+  station.LoadSunDays("c/X.Q5", std::string("--sun-days 1 --start 2025-06-14") + site);
+  const std::filesystem::path data = station.path;
+  struct Opening {
+    const char* says;
+    bool previous;
+    const char* firstDay;  // in the table, then in the result file
+    const char* firstRecord;
+  };
+  const Opening openings[] = {{"computed", false, "14/06/2025", " 2025   6  14"},
+                              {"another file copied over it", false, "20/06/2025", " 2025   6  20"},
+                              {"opened again unchanged", true, "20/06/2025", " 2025   6  20"}};
+  ScopedPromptScript prompts;
+  for (const Opening& o : openings) {
+    SCOPED_TRACE(o.says);
+    if (&o == &openings[1]) std::filesystem::copy_file(other, data, std::filesystem::copy_options::overwrite_existing);
+    station.path = data.string();
+    station.LoadFile();
+    bool driven = false;
+    station.Run([&](QWidget& w) {
+      driven = true;
+      EXPECT_EQ(w.findChild<QLabel*>("Label2")->isVisible(), o.previous);
+      EXPECT_TRUE(Cell(w, 1, 0).startsWith(o.firstDay)) << Cell(w, 1, 0).toStdString();
+    });
+    EXPECT_TRUE(driven);
+    const std::vector<std::string> tao = Lines(station.ResultFolder() / "X.tao");
+    ASSERT_GT(tao.size(), 1u);
+    EXPECT_EQ(tao[1].substr(0, 13), o.firstRecord);
+  }
+  EXPECT_TRUE(prompts.Texts().empty()) << prompts.Texts().front();
+}
+
+// "Restart calculation" once the calibration file is gone says so as the opening does, before any run of
+// Morvane; the earlier results stay on show.
+TEST(AotPlugIn, RestartWithoutTheCalibrationFileSaysSoAsTheOpeningDoes) {
+  Station station;
+  station.LoadSunDays("SITE0601.q5", kDay);
+  Station::WriteCalibration(12);
+  ScopedPromptScript prompts;
+  bool driven = false;
+  station.Run([&](QWidget& w) {
+    driven = true;
+    const std::string results = ScopedTestHome::Read(station.ResultFolder() / "SITE0601.tao");
+    std::filesystem::remove(station.AotFolder() / "inputpar.dat");
+    std::filesystem::remove(station.home.Root() / "data/zelt/Calibration/calibr12.cal");
+    Trigger(w, "Restartcalculation1");
+    EXPECT_FALSE(std::filesystem::exists(station.AotFolder() / "inputpar.dat"));  // Morvane never ran
+    EXPECT_EQ(ScopedTestHome::Read(station.ResultFolder() / "SITE0601.tao"), results);
+    EXPECT_TRUE(w.findChild<QLabel*>("Label2")->isVisible());
+    EXPECT_TRUE(Cell(w, 1, 0).startsWith("20/06/2025")) << Cell(w, 1, 0).toStdString();
+  });
+  EXPECT_TRUE(driven);
+  station.Run([](QWidget&) { ADD_FAILURE() << "no window expected"; });
+  const std::vector<std::string> texts = prompts.Texts();
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0], texts[1]);
+  EXPECT_EQ(texts[0].rfind("No calibration file for this instrument (..\\Calibration\\calibr12.cal)\n", 0), 0u)
+      << texts[0];
+}
+
 // Refusals before the window: no data, a name that is not a ".q5", no Morvane, no calibration file.
 TEST(AotPlugIn, RefusesWithItsMessages) {
   Station station;

@@ -14,6 +14,7 @@
 
 #include "common/AsciiExport.h"
 #include "common/Prompt.h"
+#include "plugins/aot/AotRun.h"
 #include "plugins/aot/tests/AotTestEnv.h"
 
 using namespace aot_test;
@@ -164,6 +165,8 @@ TEST(AotRun, ReadsColumnsAsMorvaneWritesThem) {
   ScopedTestHome::Write(station.ResultFolder() / "SITE0601.tao",
                         header + "\r\n" + Record(full, 9) + "\r\n" + Record(odd, 10) + "\r\n\r\n" + Record(cut, 11) + "\r\n");
   ScopedTestHome::Write(station.ResultFolder() / "SITE0601.ta2", header + "\r\n " + Record(full, 9) + "\r\n");
+  // Results of this very data file.
+  ScopedTestHome::Write(station.ResultFolder() / (std::string("SITE0601") + kResultSourceExtension), AotDataIdentity(*station.file));
 
   ScopedPromptScript prompts;
   station.Run([&](QWidget& w) {

@@ -50,6 +50,15 @@ std::string Golden(const std::string& name) {
   return ScopedTestHome::Read(std::filesystem::path(ZELT_TEST_SOURCE_DIR) / "plugins" / "tessaly" / "tests" / "golden" / name);
 }
 
+// Manual edit on, and every filter's extraterrestrial count typed in its cell (the sun days' own).
+void TypeV0(QWidget& w) {
+  auto* manual = w.findChild<QCheckBox*>("CheckBox1");
+  if (!manual->isChecked()) manual->click();
+  auto* grid = w.findChild<QTableWidget*>("StringGrid1");
+  for (int r = 0; r < grid->rowCount(); ++r)
+    grid->item(r, 2)->setText(QString::number(kV0.at(grid->item(r, 1)->text().section(' ', 0, 0).toInt())));
+}
+
 }  // namespace
 
 TEST(TessalyRun, RefusesWithoutDataOrSunCounts) {
@@ -81,36 +90,45 @@ TEST(TessalyRun, ADownloadNotYetSavedIsCalibrated) {
     opened = true;
     ChooseDate(2025, 6, 20);
     Click(w, "Button1");
+    TypeV0(w);
     Click(w, "SaveBgrResultBtn");  // confirmed
   });
   EXPECT_TRUE(opened);
   EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{"Confirm overwriting coefficients ?", "Save done"}));
   const std::string calib = ScopedTestHome::Read(station.home.Root() / "data" / "zelt" / "Calibration" / "calibr12.cal");
-  EXPECT_EQ(calib.rfind("2025 6 20 0 0 ", 0), 0u) << calib;
+  EXPECT_EQ(calib.rfind("2025 6 20 20190 26323 ", 0), 0u) << calib;
 }
 
-// A coefficient typed with a slip is no number: the save is refused and the file keeps what it had.
-TEST(TessalyRun, AMistypedCoefficientCancelsTheSave) {
+// A coefficient typed with a slip is no number, and an extraterrestrial count is a positive one: either
+// refuses the save (a new date's zeros too) and the file keeps what it had.
+TEST(TessalyRun, ACoefficientThatIsNoPositiveNumberCancelsTheSave) {
   Station station;
   station.LoadSunDays("days.Q5", kDays);
   const std::filesystem::path file = station.home.Root() / "data" / "zelt" / "Calibration" / "calibr12.cal";
   ScopedPromptScript prompts({PromptYes});
+  const std::vector<const char*> slips = {"1-2", "1 2", "1.2.3", "", "12x"}, notPositive = {"-5", "0", "-0", "0,0"};
   station.Run([&](QWidget& w) {
     auto* grid = w.findChild<QTableWidget*>("StringGrid1");
     ChooseDate(2025, 6, 20);
     Click(w, "Button1");
-    for (const char* slip : {"1-2", "1 2", "1.2.3", "", "12x"}) {
-      grid->item(0, 2)->setText(slip);
-      Click(w, "SaveBgrResultBtn");
-      EXPECT_FALSE(std::filesystem::exists(file)) << slip;
-    }
+    Click(w, "SaveBgrResultBtn");  // the new date's zeros
+    EXPECT_FALSE(std::filesystem::exists(file));
+    TypeV0(w);
+    for (const auto& cells : {slips, notPositive})
+      for (const char* typed : cells) {
+        grid->item(0, 2)->setText(typed);
+        Click(w, "SaveBgrResultBtn");
+        EXPECT_FALSE(std::filesystem::exists(file)) << typed;
+      }
     grid->item(0, 2)->setText("20190,5");
     Click(w, "SaveBgrResultBtn");  // confirmed
   });
-  std::vector<std::string> expected(5, "Error : Some datas are not real. Save canceled");
+  std::vector<std::string> expected(1, "Error : Some datas are not positive. Save canceled");
+  expected.insert(expected.end(), slips.size(), "Error : Some datas are not real. Save canceled");
+  expected.insert(expected.end(), notPositive.size(), "Error : Some datas are not positive. Save canceled");
   expected.insert(expected.end(), {"Confirm overwriting coefficients ?", "Save done"});
   EXPECT_EQ(prompts.Texts(), expected);
-  EXPECT_EQ(ScopedTestHome::Read(file).rfind("2025 6 20 20190.5 0 ", 0), 0u) << ScopedTestHome::Read(file);
+  EXPECT_EQ(ScopedTestHome::Read(file).rfind("2025 6 20 20190.5 26323 ", 0), 0u) << ScopedTestHome::Read(file);
 }
 
 // "Text labels" shows and hides the captions under the tool bar's pictures.
