@@ -462,8 +462,18 @@ bool RegisterFileAssociation(const std::string& type, const std::string& program
         if (fs::is_regular_file(icon, ec))
             entry += "Icon=" + DesktopStringValue(icon.string()) + "\n";
         entry += "MimeType=" + mime + ";\nCategories=Science;\nTerminal=false\n";
-        if (!WriteIfChanged(base / "applications" / ("zelt-" + ext + ".desktop"), entry, changed))
+        const fs::path applications = base / "applications";
+        const std::string entryName = "zelt-" + ext + ".desktop";
+        bool entryChanged = false;
+        if (!WriteIfChanged(applications / entryName, entry, entryChanged))
             return false;
+        // File managers find the programs of a type in the folder's cache, not in the entries: it is
+        // made again when the entry changed or when it does not know the entry (written by an older run).
+        std::string cache;
+        if (entryChanged || !ReadFileBytes(applications / "mimeinfo.cache", cache) ||
+            cache.find(entryName) == std::string::npos)
+            QProcess::startDetached(QStringLiteral("update-desktop-database"),
+                                    {QString::fromLocal8Bit(applications.string().c_str())});
     }
     if (changed) {
         // Tell the desktop that associations changed (tools may be absent: not an error).

@@ -510,10 +510,15 @@ std::string TStationCore::AutoRecordName() const
     localtime_r(&t, &tm);
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02d%02d%02d%02d", tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min);
-    const std::string base = IncludeTrailingSlash(Settings.AutoRecordPath) + Settings.BaseASCIIName + stamp;
+    const std::string base = RecordFolder() + Settings.BaseASCIIName + stamp;
     std::string name = base + ".Q5";
     for (int i = 1; FileExists(name); ++i) name = base + "_" + std::to_string(i) + ".Q5";
     return name;
+}
+
+std::string TStationCore::RecordFolder() const
+{
+    return IncludeTrailingSlash(Settings.AutoRecordPath.empty() ? LogFolder : Settings.AutoRecordPath);
 }
 
 // ---- download -----------------------------------------------------------------------------------------
@@ -956,33 +961,48 @@ void TStationCore::EndOfTransfer()
     Q5File->Rebuild();
     // The instrument's filters give the ASCII columns their titles: attach it before the export.
     Q5File->AttachInstrument(gInstrumentList ? gInstrumentList->FindByID(Q5File->InstrumentId) : nullptr);
-    if (Settings.AutoRecord && Q5File->NbEvt() > 0) {
-        const std::string name = AutoRecordName();
-        SetQ5FileName(name);
-        if (Q5File->SaveToFile(name)) {
-            Modified = false;
-            LogInfoToDialog("Q5 file creation");
-            if (Settings.CreateASCIIFiles) {
-                // Files of no period take the data file's own name, its "_1" suffix included, so that
-                // a second download within the same minute does not replace the first one's files.
-                const bool written =
-                    Settings.ASCIIPeriod == 0
-                        ? Q5File->ExportAsciiFiles(name, Settings.AddASCIIHeader)
-                        : Q5File->ExportAscii(IncludeTrailingSlash(Settings.AutoRecordPath) + Settings.BaseASCIIName,
-                                              Settings.ASCIIPeriod, Settings.AddASCIIHeader);
-                if (written)
-                    LogInfoToDialog("ASCII files creation");
-                else
-                    LogErrorToDialog("Unable to write the ASCII files in " + Settings.AutoRecordPath);
-            }
-        } else {
-            // The data stay in memory, marked modified, for the user to save elsewhere.
-            LogErrorToDialog("Unable to save the Q5 file " + name);
-        }
+    std::string recorded;
+    if ((Settings.AutoRecord || KeepEveryDownload) && Q5File->NbEvt() > 0) {
+        recorded = RecordDownload();
+        if (!recorded.empty() && KeepEveryDownload)
+            LogInfoToDialog("The download is kept in " + recorded +
+                            (Settings.AutoRecord ? "" : " (automatic recording is off, and without a screen "
+                                                        "every download is kept)"));
     }
+    if (FTransmission && FTransmission->Stalled() && Q5File->NbEvt() > 0)
+        // What came is good, but it is not all the instrument holds: nobody may take it for a whole download.
+        LogErrorToDialog("Incomplete download: " + (recorded.empty() ? std::string("the data file") : recorded) +
+                         " holds " + std::to_string(Q5File->NbEvt()) +
+                         " records, the link failed before the instrument had sent them all");
     SetConnected(false);
     if (Settings.SoundEndTrans) View().PlayEndSound();
     ReceivedBytes = 0;
     ConnectedSeconds = 0;
     View().RefreshScnList();
+}
+
+std::string TStationCore::RecordDownload()
+{
+    const std::string name = AutoRecordName();
+    SetQ5FileName(name);
+    if (!Q5File->SaveToFile(name)) {
+        // The data stay in memory, marked modified, for the user to save elsewhere.
+        LogErrorToDialog("Unable to save the Q5 file " + name);
+        return std::string();
+    }
+    Modified = false;
+    LogInfoToDialog("Q5 file creation");
+    if (Settings.CreateASCIIFiles) {
+        // Files of no period take the data file's own name, its "_1" suffix included, so that
+        // a second download within the same minute does not replace the first one's files.
+        const bool written = Settings.ASCIIPeriod == 0
+                                 ? Q5File->ExportAsciiFiles(name, Settings.AddASCIIHeader)
+                                 : Q5File->ExportAscii(RecordFolder() + Settings.BaseASCIIName, Settings.ASCIIPeriod,
+                                                       Settings.AddASCIIHeader);
+        if (written)
+            LogInfoToDialog("ASCII files creation");
+        else
+            LogErrorToDialog("Unable to write the ASCII files in " + RecordFolder());
+    }
+    return name;
 }

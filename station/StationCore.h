@@ -73,6 +73,9 @@ public:
     // it is left alone (the run is ending).
     bool OneSessionOnly = false;
     bool GaveUpWithoutAnswer() const { return FGaveUp; }
+    // Runs without a screen: nobody can save a download afterwards, so every one is recorded as if
+    // automatic recording were on, and where it went is said.
+    bool KeepEveryDownload = false;
     void SetConnected(bool value);
     void EndFailedSession(int endStatus);
     void StoreReceivedEvents();
@@ -109,6 +112,8 @@ public:
     void StartNewDataFile();
     // The automatic name of a download saved now; an existing file gets "_1", "_2", ... instead.
     std::string AutoRecordName() const;
+    // Where downloads are recorded: the folder of the settings, else the per-user data folder.
+    std::string RecordFolder() const;
 
     // ---- objects of the link ----
     TComTaskList& Tasks() { return *FTasks; }
@@ -145,6 +150,8 @@ private:
     void ReceiveEventLines(const std::string& chunk);
     void ClockCheck(const std::string& reply, double date);
     void EndOfTransfer();
+    // Saves the download under its automatic name with its ASCII files; the name, empty on a failure.
+    std::string RecordDownload();
     void SendText(const std::string& text) { SendToInstrument(text.data(), static_cast<int>(text.size())); }
     void ConnectionErrorEnd();
     bool PendingFrameComplete() const;

@@ -11,6 +11,7 @@ TUnattendedRun::TUnattendedRun(TZELTFrm& frm) : FFrm(frm)
     FFrm.EchoMemoToStderr = true;
     FFrm.Core().GiveUpWithoutAnswer = true;
     FFrm.Core().OneSessionOnly = true;
+    FFrm.Core().KeepEveryDownload = true;
     // An unknown plug-in name runs nothing; nobody would see that nothing happened, so it is told now.
     const std::string& name = FFrm.PlugInName();
     FPlugInMissing = !name.empty() && !FFrm.HasPlugIn(name);
@@ -38,8 +39,12 @@ void TUnattendedRun::Check()
 
 int TUnattendedRun::DownloadStatus() const
 {
-    // A download that did not end well, or data that could not be saved, is a failure; so is a plug-in
-    // that was asked for as well and is not there.
+    // Data that could not be saved, or a download that did not end well and kept nothing, is a failure;
+    // so is a plug-in that was asked for as well and is not there. A download that stalled mid-way and
+    // kept what came is told apart: data kept, but incomplete.
     const TTransmission* t = FFrm.Core().Transmissions().Item(0);
-    return t->EndStatus == 0 && !FFrm.Core().Modified && !FPlugInMissing ? 0 : 1;
+    const bool saved = !FFrm.Core().Modified;
+    if (!saved || FPlugInMissing) return 1;
+    if (t->EndStatus == TTransmission::EndOk) return 0;
+    return t->Stalled() && t->EventCount > 0 ? 3 : 1;
 }

@@ -1,8 +1,10 @@
 #pragma once
 // The station program run without a screen (a scheduler, a remote shell): its communication log goes to
 // standard error and the run ends by itself with a status that says how it went. It ends
-// - with the status of the download once the first download is over (0 when it ended well and its data
-//   were saved), or 1 when the plug-in asked for by -RUN= is not there;
+// - with the status of the download once the first download is over: 0 when it ended well and its data
+//   were saved (recorded even with automatic recording off: nobody could save them afterwards), 3 when
+//   it stalled mid-way and what came was saved, else 1; 1 too when the plug-in asked for by -RUN= is
+//   not there;
 // - with 1 at once when the port cannot be opened or is lost, or when nothing answers on it for as long
 //   as the supervision's time-outs and retries last (with automatic reconnection the station keeps trying
 //   instead, as the user asked);

@@ -34,6 +34,8 @@ public:
     std::string GetSpeedText() const;
     std::string GetMaxSpeedText() const;
     std::string GetEndStatusText() const;
+    // The link failed before the instrument had sent everything (it fell silent, or too slow).
+    bool Stalled() const { return EndStatus == EndTimeout || EndStatus == EndBad; }
     // The history line of this connection.
     std::string HistoryLine() const;
     // Appends the history line to the file (created when missing); false when it cannot be written.

@@ -13,6 +13,7 @@
 
 #include "common/tests/PlatformTestEnv.h"
 #include "station/tests/ZeltProcess.h"
+#include "tools/simulator/SimImage.h"
 #include "tools/simulator/SimProcess.h"
 
 namespace fs = std::filesystem;
@@ -133,4 +134,112 @@ TEST_F(AutoRecord, OptimisedDownloadStopsAtTheFirstRecordAlreadyHeld)
     EXPECT_EQ(std::count(second.begin(), second.end(), "ASK aT"), 1);
     EXPECT_EQ(std::count(second.begin(), second.end(), "ASK jT"), 0);  // nothing asked after the first record
     EXPECT_GE(std::count(report.begin(), report.begin() + long(firstSession), "ASK jT"), 5);  // the first took all
+}
+
+// From a scheduler (cron): the built program with only PATH and HOME, no display, a fresh account, the
+// simulator on a pseudo-terminal. Whatever the settings, a download is never lost without a word.
+class ScheduledDownload : public ::testing::Test {
+protected:
+    void TearDown() override { sim.Stop(); }
+
+    void StartSim(const std::vector<std::string>& extra)
+    {
+        std::vector<std::string> args = {"--pty", "--link", tty.string(), "--records", "6"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        ASSERT_TRUE(sim.Start(zsim::SimProcess::DefaultProgram(), args, (home.Root() / "report.txt").string()));
+    }
+    ZeltRun Download(const std::string& options = "", int limitSeconds = 60)
+    {
+        return RunAsCron(std::string(ZELT_TEST_BIN_DIR) + "/zelt", options + " -COM=" + tty.string(), account,
+                         limitSeconds);
+    }
+    static std::vector<fs::path> Files(const fs::path& folder, const std::string& extension)
+    {
+        std::vector<fs::path> found;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(folder, ec))
+            if (e.path().extension() == extension) found.push_back(e.path());
+        return found;
+    }
+    // Records of a data file that hold measurements (erased-memory records left out).
+    static size_t Measurements(const fs::path& file)
+    {
+        zsim::Bytes bytes;
+        zsim::Image image;
+        EXPECT_TRUE(zsim::ReadFile(file.string(), bytes)) << file;
+        EXPECT_TRUE(zsim::ParseDataFile(bytes, image)) << file;
+        return size_t(std::count_if(image.records.begin(), image.records.end(),
+                                    [](const zsim::Bytes& r) { return r[0] != 0xFF; }));
+    }
+    // The last line of the run's own log: the window system's notices (the offscreen platform's, at any
+    // moment a window changes) are not the program's.
+    static std::string LastLine(const std::string& text)
+    {
+        std::string last;
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            const std::string line = text.substr(start, end - start);
+            if (!line.empty() && line.find("propagateSizeHints") == std::string::npos &&
+                line.rfind("QStandardPaths:", 0) != 0)
+                last = line;
+            start = end + 1;
+        }
+        return last;
+    }
+
+    ScopedTestHome home;
+    fs::path tty = home.Root() / "tty";
+    fs::path account = home.Root() / "account";
+    zsim::SimProcess sim;
+};
+
+// The default settings record nothing automatically: without a screen the download is kept all the
+// same, in the per-user data folder, and the run says where.
+TEST_F(ScheduledDownload, DefaultSettingsKeepTheDownloadInTheUserDataFolder)
+{
+    StartSim({});
+    const ZeltRun r = Download();
+    ASSERT_EQ(r.status, 0) << r.err;
+    const fs::path folder = account / ".local" / "share" / "zelt";
+    const auto q5 = Files(folder, ".Q5");
+    ASSERT_EQ(q5.size(), 1u) << r.err;
+    EXPECT_EQ(Measurements(q5[0]), 6u);
+    EXPECT_NE(r.err.find("The download is kept in " + q5[0].string()), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("automatic recording is off"), std::string::npos) << r.err;
+}
+
+// Recording off but a recording folder chosen, and ASCII files asked for: both go to that folder.
+TEST_F(ScheduledDownload, RecordingFolderAndAsciiFilesOfTheSettingsAreUsed)
+{
+    const fs::path rec = home.Root() / "rec";
+    fs::create_directories(rec);
+    ScopedTestHome::Write(home.Root() / "zelt.ini", "[General]\r\nAutoRecord=0\r\nAutoRecordPath=" + rec.string() +
+                                                        "/\r\nCreateASCIIFiles=1\r\nASCIIPeriod=0\r\n");
+    StartSim({});
+    const ZeltRun r = Download("-CONFIG=" + (home.Root() / "zelt.ini").string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto q5 = Files(rec, ".Q5");
+    ASSERT_EQ(q5.size(), 1u) << r.err;
+    EXPECT_EQ(Files(rec, ".SUN").size(), 1u) << r.err;
+    EXPECT_NE(r.err.find("The download is kept in " + q5[0].string()), std::string::npos) << r.err;
+}
+
+// The instrument falls silent after three records of six: the three are kept with their ASCII files,
+// the run ends saying the download is incomplete and how much it holds, with the status of data kept but
+// incomplete.
+TEST_F(ScheduledDownload, StalledDownloadKeepsItsRecordsAndEndsIncomplete)
+{
+    ScopedTestHome::Write(home.Root() / "zelt.ini", "[General]\r\nCreateASCIIFiles=1\r\nASCIIPeriod=0\r\n");
+    StartSim({"--stall-after", "3"});
+    const ZeltRun r = Download("-CONFIG=" + (home.Root() / "zelt.ini").string());
+    EXPECT_EQ(r.status, 3) << r.err;
+    const fs::path folder = account / ".local" / "share" / "zelt";
+    const auto q5 = Files(folder, ".Q5");
+    ASSERT_EQ(q5.size(), 1u) << r.err;
+    EXPECT_EQ(Measurements(q5[0]), 3u);
+    EXPECT_EQ(Files(folder, ".SUN").size(), 1u) << r.err;
+    const std::string last = LastLine(r.err);
+    EXPECT_EQ(last.rfind("ERROR: Incomplete download: " + q5[0].string() + " holds 3 records", 0), 0u) << r.err;
 }

@@ -6,6 +6,7 @@
 #include <QProcessEnvironment>
 
 #include <QElapsedTimer>
+#include <QThread>
 
 #include <filesystem>
 #include <map>
@@ -124,4 +125,28 @@ TEST(ProgramFromCron, StartsWithoutADisplayAndEndsWithItsStatus)
     const ZeltRun missing = RunAsCron(zelt, "-RUN=nosuchplugin", home.Root() / "missing");
     EXPECT_EQ(missing.status, 1) << missing.err;
     EXPECT_NE(missing.err.find("No plug-in named nosuchplugin"), std::string::npos) << missing.err;
+}
+
+// A first start in a fresh account writes the desktop entry for data files and brings the desktop's
+// database of applications up to date, so that file managers offer the program for them at once.
+TEST(ProgramFromCron, FirstStartMakesFileManagersOfferTheProgramForDataFiles)
+{
+    ScopedTestHome home;
+    const fs::path account = home.Root() / "account";
+    const ZeltRun r = RunAsCron(std::string(ZELT_TEST_BIN_DIR) + "/zelt", "-NOSPLASH", account);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const fs::path applications = account / ".local" / "share" / "applications";
+    ASSERT_TRUE(fs::exists(applications / "zelt-q5.desktop"));
+    // The database is made by a tool the program starts and does not wait for.
+    const fs::path cache = applications / "mimeinfo.cache";
+    std::string listed;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 10000) {
+        listed = ScopedTestHome::Read(cache);
+        if (listed.find("application/x-zelt-q5=zelt-q5.desktop;") != std::string::npos) break;
+        QThread::msleep(100);
+    }
+    EXPECT_NE(listed.find("application/x-zelt-q5=zelt-q5.desktop;"), std::string::npos)
+        << "the desktop database of " << applications << " does not list the entry:\n" << listed;
 }
