@@ -349,6 +349,12 @@ TEST_F(MerrowWindowTest, PanAlongTimeUnzoomAndCurveLegend)
 
     QApplication::processEvents();
     ExpectCurveLegend(*w);
+    // A short window: the legend takes columns.
+    w->resize(1100, 380);
+    QApplication::processEvents();
+    ExpectCurveLegend(*w);
+    const QList<TChart::TLegendEntry> entries = chart->LegendEntries();
+    EXPECT_LT(entries.front().Rect.left(), entries.back().Rect.left());
 }
 
 TEST_F(MerrowWindowTest, FailedLoadsWarnAndKeepTheDataOnShow)
