@@ -253,9 +253,6 @@ void TChartSeries::SetColor(const QColor& color)
 void TChartSeries::SetPointerStyle(int style)
 {
     PointerStyle = style;
-    if (auto* scatter = qobject_cast<QScatterSeries*>(Series))
-        scatter->setMarkerShape(style == psRectangle ? QScatterSeries::MarkerShapeRectangle
-                                                     : QScatterSeries::MarkerShapeCircle);
     UpdatePointer();
 }
 
@@ -268,8 +265,6 @@ void TChartSeries::SetPointerVisible(bool on)
 void TChartSeries::UpdatePointer()
 {
     FPointerImage = FPointerVisible ? ::PointerImage(PointerStyle, Series->color()) : QImage();
-    // The legend shows the series' colour; a point series' legend shape follows the pointer.
-    if (auto* scatter = qobject_cast<QScatterSeries*>(Series)) scatter->setMarkerSize(FPointerVisible ? kPointerSize : 0);
     FChart.PlotChanged();
     FChart.LegendChanged();
 }
@@ -428,7 +423,6 @@ QXYSeries* TChart::NewSeries(TSeriesKind kind, const QString& title)
     QXYSeries* s = kind == TSeriesKind::Line ? static_cast<QXYSeries*>(new QLineSeries())
                                              : static_cast<QXYSeries*>(new QScatterSeries());
     s->setName(title);
-    if (auto* scatter = qobject_cast<QScatterSeries*>(s)) scatter->setMarkerSize(kPointerSize);
     FChart->addSeries(s);
     return s;
 }

@@ -76,7 +76,7 @@ public:
     // The pointer as drawn at each point (empty when pointers are hidden).
     const QImage& PointerImage() const { return FPointerImage; }
 
-    // Names, colour and visibility for Qt Charts' legend; it holds no points.
+    // Name, colour, pen and visibility of the series; it holds no points.
     QXYSeries* Series;
     TSeriesKind Kind;
     int PointerStyle = psCircle;
