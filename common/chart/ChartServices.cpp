@@ -5,7 +5,6 @@
 #include <QChart>
 #include <QClipboard>
 #include <QGraphicsItem>
-#include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPaintDevice>
@@ -21,6 +20,7 @@
 #include <limits>
 
 #include "common/DateTime.h"
+#include "common/chart/ChartLegend.h"
 
 namespace {
 
@@ -53,16 +53,49 @@ QImage PointerImage(int style, const QColor& color)
     return image;
 }
 
-// The step between two date-time labels, in seconds: the smallest of the usual steps that keeps
-// the labels at most `count` over `spanSeconds`.
-double TimeStep(double spanSeconds, int count)
+// The ticks of a date-time axis over [mn, mx] (day numbers), at most about `count`: whole multiples of
+// the smallest usual time step from midnight UT that keeps to the count, or, past two weeks a step,
+// the first days of whole multiples of months. `midnights`: every tick falls on a midnight.
+std::vector<double> TimeTicks(double mn, double mx, int count, bool& midnights)
 {
-    static const double steps[] = {1,     2,     5,     10,    15,     30,     60,      120,     300,     600,
-                                   900,   1800,  3600,  7200,  10800,  21600,  43200,   86400,   172800,  604800,
-                                   1209600, 2592000, 7776000, 15552000, 31536000};
-    for (double s : steps)
-        if (spanSeconds / s <= count) return s;
-    return std::ceil(spanSeconds / count / 31536000.0) * 31536000.0;
+    static const double steps[] = {1,    2,    5,    10,   15,    30,    60,    120,   300,    600,
+                                   900,  1800, 3600, 7200, 10800, 21600, 43200, 86400, 172800, 604800,
+                                   1209600};
+    std::vector<double> ticks;
+    const double spanSeconds = (mx - mn) * 86400.0;
+    for (double step : steps) {
+        if (spanSeconds / step > count) continue;
+        midnights = step >= 86400;
+        // In whole seconds, so that a tick on a whole minute is not a rounding error off it.
+        const double first = std::ceil(std::round(mn * 86400.0 * 1000.0) / 1000.0 / step);
+        for (double k = first; k * step / 86400.0 <= mx + 1e-9; ++k) ticks.push_back(k * step / 86400.0);
+        return ticks;
+    }
+    midnights = true;
+    int months = 0;
+    for (int m : {1, 2, 3, 6, 12})
+        if ((mx - mn) / (30.44 * m) <= count) {
+            months = m;
+            break;
+        }
+    if (months == 0) months = 12 * static_cast<int>(std::ceil((mx - mn) / 365.25 / count));
+    int year = 0, month = 0, day = 0;
+    DecodeDate(mn, year, month, day);
+    // Months counted from year 0; the steps start on January of a year that is a multiple of theirs.
+    for (int index = (year * 12 + month - 1) / months * months;; index += months) {
+        double tick = 0;
+        if (!TryEncodeDate(index / 12, index % 12 + 1, 1, tick) || tick > mx + 1e-9) break;
+        if (tick >= mn - 1e-9) ticks.push_back(tick);
+    }
+    return ticks;
+}
+
+bool SameYear(double a, double b)
+{
+    int ya = 0, yb = 0, month = 0, day = 0;
+    DecodeDate(a, ya, month, day);
+    DecodeDate(b, yb, month, day);
+    return ya == yb;
 }
 
 }  // namespace
@@ -202,7 +235,11 @@ void TChartSeries::Clear()
     PointsChanged();
 }
 
-void TChartSeries::SetTitle(const QString& title) { Series->setName(title); }
+void TChartSeries::SetTitle(const QString& title)
+{
+    Series->setName(title);
+    FChart.LegendChanged();
+}
 QString TChartSeries::Title() const { return Series->name(); }
 QColor TChartSeries::Color() const { return Series->color(); }
 
@@ -216,9 +253,6 @@ void TChartSeries::SetColor(const QColor& color)
 void TChartSeries::SetPointerStyle(int style)
 {
     PointerStyle = style;
-    if (auto* scatter = qobject_cast<QScatterSeries*>(Series))
-        scatter->setMarkerShape(style == psRectangle ? QScatterSeries::MarkerShapeRectangle
-                                                     : QScatterSeries::MarkerShapeCircle);
     UpdatePointer();
 }
 
@@ -231,9 +265,8 @@ void TChartSeries::SetPointerVisible(bool on)
 void TChartSeries::UpdatePointer()
 {
     FPointerImage = FPointerVisible ? ::PointerImage(PointerStyle, Series->color()) : QImage();
-    // The legend shows the series' colour; a point series' legend shape follows the pointer.
-    if (auto* scatter = qobject_cast<QScatterSeries*>(Series)) scatter->setMarkerSize(FPointerVisible ? kPointerSize : 0);
     FChart.PlotChanged();
+    FChart.LegendChanged();
 }
 
 void TChartSeries::SetLineVisible(bool on)
@@ -244,18 +277,20 @@ void TChartSeries::SetLineVisible(bool on)
     pen.setStyle(on ? Qt::SolidLine : Qt::NoPen);
     Series->setPen(pen);
     FChart.PlotChanged();
+    FChart.LegendChanged();
 }
 
 void TChartSeries::SetShowInLegend(bool on)
 {
-    if (!Series->chart()) return;
-    for (QLegendMarker* m : Series->chart()->legend()->markers(Series)) m->setVisible(on);
+    FShowInLegend = on;
+    FChart.LegendChanged();
 }
 
 void TChartSeries::SetVisible(bool on)
 {
     Series->setVisible(on);
     FChart.PlotChanged();
+    FChart.LegendChanged();
 }
 
 bool TChartSeries::Visible() const { return Series->isVisible(); }
@@ -288,12 +323,18 @@ TChart::TChart(QWidget* parent) : QChartView(parent), FChart(new QChart())
         FChart->addAxis(FAxes[a], sides[a]);
     }
     FAxes[Right]->setVisible(false);
-    // The legend beside the plot, one entry a line: names are never cut, however many series.
-    FChart->legend()->setAlignment(Qt::AlignRight);
+    // Our legend beside the plot in place of Qt's; the chart's right margin makes room for it.
+    FChart->legend()->hide();
+    FMargins = FChart->margins();
+    // The chart takes the view's size: a legend of many columns must not widen the window.
+    FChart->setMinimumSize(1, 1);
+    FLegend = new TChartLegend(FChart, FChart->legend()->font());
     FPlot = new TChartPlot(FChart, FSeries, *this);
     connect(FChart, &QChart::plotAreaChanged, this, [this] {
         FPlot->AreaChanged();
         UpdateTickLabels();
+        // The legend starts at the plot's top, below the title.
+        LegendChanged();
     });
     setRenderHint(QPainter::Antialiasing);
 }
@@ -306,7 +347,57 @@ TChart::~TChart()
 
 void TChart::SetTitle(const QString& title) { FChart->setTitle(title); }
 QString TChart::Title() const { return FChart->title(); }
-void TChart::SetLegendVisible(bool on) { FChart->legend()->setVisible(on); }
+void TChart::SetLegendVisible(bool on)
+{
+    FLegendVisible = on;
+    FLegend->setVisible(on);
+    LegendChanged();
+}
+
+void TChart::LegendChanged()
+{
+    FLegendDirty = true;
+    // Once for all the changes of one fill of the chart; Repaint lays it out at once.
+    if (FLegendQueued) return;
+    FLegendQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            FLegendQueued = false;
+            if (FLegendDirty) UpdateLegend();
+        },
+        Qt::QueuedConnection);
+}
+
+void TChart::UpdateLegend()
+{
+    FLegendDirty = false;
+    QList<TChartLegend::TItem> items;
+    if (FLegendVisible)
+        for (const auto& s : FSeries)
+            if (s->Visible() && s->ShowInLegend())
+                items << TChartLegend::TItem{s->Title(), s->LineVisible() ? s->Series->pen() : QPen(Qt::NoPen),
+                                             s->PointerImage(), s->Color()};
+    const QRectF chart = FChart->rect();
+    const double top = std::max(chart.top() + FMargins.top(), FChart->plotArea().top());
+    const double bottom = chart.bottom() - FMargins.bottom();
+    // The plot keeps most of the width: past this the legend's font gets smaller.
+    const double width = FLegend->Layout(items, chart.right() - FMargins.right(), top, bottom, chart.width() * 0.3);
+    QMargins margins = FMargins;
+    if (width > 0) margins.setRight(FMargins.right() + static_cast<int>(std::ceil(width)) + FMargins.right() / 2);
+    if (FChart->margins() != margins) FChart->setMargins(margins);
+}
+
+QList<TChart::TLegendEntry> TChart::LegendEntries()
+{
+    if (FLegendDirty) UpdateLegend();
+    QList<TLegendEntry> entries;
+    if (!FLegend->isVisible()) return entries;
+    for (const TChartLegend::TEntry& e : FLegend->Entries()) entries << TLegendEntry{e.Item.Name, FChart->mapRectToScene(e.Rect)};
+    return entries;
+}
+
+QFont TChart::LegendFont() const { return FLegend->Font(); }
 void TChart::SetColor(const QColor& color) { FChart->setBackgroundBrush(color); }
 QColor TChart::Color() const { return FChart->backgroundBrush().color(); }
 
@@ -332,7 +423,6 @@ QXYSeries* TChart::NewSeries(TSeriesKind kind, const QString& title)
     QXYSeries* s = kind == TSeriesKind::Line ? static_cast<QXYSeries*>(new QLineSeries())
                                              : static_cast<QXYSeries*>(new QScatterSeries());
     s->setName(title);
-    if (auto* scatter = qobject_cast<QScatterSeries*>(s)) scatter->setMarkerSize(kPointerSize);
     FChart->addSeries(s);
     return s;
 }
@@ -343,6 +433,7 @@ TChartSeries* TChart::Add(std::unique_ptr<TChartSeries> series)
     series->SetPointerStyle(psCircle);
     FSeries.push_back(std::move(series));
     UpdateRightAxis();
+    LegendChanged();
     return FSeries.back().get();
 }
 
@@ -372,6 +463,7 @@ void TChart::FreeAllSeries()
     FChart->removeAllSeries();
     UpdateRightAxis();
     PlotChanged();
+    LegendChanged();
 }
 
 void TChart::SetAxisRange(Axis axis, double minimum, double maximum)
@@ -477,11 +569,10 @@ QStringList TChart::TickLabels(Axis axis, std::vector<double>& values) const
         values.push_back(value);
     };
     if (across && FDateTime) {
-        const double step = TimeStep((mx - mn) * 86400.0, count);
-        // Ticks on whole multiples of the step from midnight UT, in whole seconds.
-        const double first = std::ceil(std::round(mn * 86400.0 * 1000.0) / 1000.0 / step);
-        for (double k = first; k * step / 86400.0 <= mx + 1e-9; ++k)
-            add(QString::fromStdString(FormatDateTime(FTimeFormat.toStdString(), k * step / 86400.0)), k * step / 86400.0);
+        bool midnights = false;
+        const std::vector<double> ticks = TimeTicks(mn, mx, count, midnights);
+        const std::string format = TimeLabelFormat(mn, mx, midnights).toStdString();
+        for (double tick : ticks) add(QString::fromStdString(FormatDateTime(format, tick)), tick);
         return labels;
     }
     const double raw = (mx - mn) / count;
@@ -504,6 +595,15 @@ QStringList TChart::TickLabels(Axis axis, std::vector<double>& values) const
         add(text, k * step);
     }
     return labels;
+}
+
+// Within one UT day the caller's format; past a day each label carries its date, and labels on
+// midnights their date alone (with the year when the span reaches into another).
+QString TChart::TimeLabelFormat(double minimum, double maximum, bool midnights) const
+{
+    if (std::floor(minimum) == std::floor(maximum)) return FTimeFormat;
+    if (!midnights) return FTimeFormat.contains(QStringLiteral("dd")) ? FTimeFormat : QStringLiteral("dd/mm ") + FTimeFormat;
+    return SameYear(minimum, maximum) ? QStringLiteral("dd/mm") : QStringLiteral("dd/mm/yyyy");
 }
 
 void TChart::UpdateTickLabels()
@@ -529,6 +629,7 @@ void TChart::UpdateTickLabels(Axis axis)
 
 void TChart::Repaint()
 {
+    if (FLegendDirty) UpdateLegend();
     Rescale();
     FCanvasDirty = false;
     FCanvas = QImage();
@@ -637,7 +738,11 @@ void TChart::ScrollAxis(Axis axis, double delta)
     Rescale();
 }
 
-QImage TChart::Grab() { return grab().toImage(); }
+QImage TChart::Grab()
+{
+    if (FLegendDirty) UpdateLegend();
+    return grab().toImage();
+}
 
 void TChart::CopyToClipboard()
 {
@@ -695,6 +800,7 @@ void TChart::resizeEvent(QResizeEvent* event)
     QChartView::resizeEvent(event);
     FCanvas = QImage();
     FCanvasDirty = false;
+    UpdateLegend();
     UpdateTickLabels();
 }
 

@@ -7,12 +7,15 @@
 //
 // Qt Charts lays out every point of its own series again on each change, and a point series as one
 // graphics item a point: hundreds of thousands of points would take minutes. So the points live here,
-// and one plot item draws them (each pointer once per pixel); Qt Charts draws the axes and the legend,
-// its series holding the names, colours and visibility but no points.
+// and one plot item draws them (each pointer once per pixel); Qt Charts draws the axes, its series
+// holding the names, colours and visibility but no points. The legend is our own (TChartLegend):
+// Qt's cuts the entries that do not fit the chart's height.
 #include <QChartView>
 #include <QColor>
+#include <QFont>
 #include <QImage>
 #include <QList>
+#include <QMargins>
 #include <QPointF>
 #include <QString>
 #include <QStringList>
@@ -28,6 +31,7 @@ class QValueAxis;
 class QXYSeries;
 class QChart;
 class TChart;
+class TChartLegend;
 class TChartPlot;
 
 enum class TSeriesKind { Line, Point };
@@ -59,6 +63,7 @@ public:
     void SetPointerVisible(bool on);
     void SetLineVisible(bool on);
     void SetShowInLegend(bool on);
+    bool ShowInLegend() const { return FShowInLegend; }
     // A hidden series is not drawn and takes no part in automatic ranges.
     void SetVisible(bool on);
     bool Visible() const;
@@ -71,7 +76,7 @@ public:
     // The pointer as drawn at each point (empty when pointers are hidden).
     const QImage& PointerImage() const { return FPointerImage; }
 
-    // Names, colour and visibility for Qt Charts' legend; it holds no points.
+    // Name, colour, pen and visibility of the series; it holds no points.
     QXYSeries* Series;
     TSeriesKind Kind;
     int PointerStyle = psCircle;
@@ -83,6 +88,7 @@ private:
     int FVertical;
     bool FPointerVisible;
     bool FLineVisible = true;
+    bool FShowInLegend = true;
     QList<QPointF> FPoints;
     QImage FPointerImage;
 };
@@ -109,6 +115,16 @@ public:
     void SetTitle(const QString& title);
     QString Title() const;
     void SetLegendVisible(bool on);
+    // The entries of the legend as laid out: each series' name and the rectangle of its marker and
+    // name, in pixels of the chart view.
+    struct TLegendEntry {
+        QString Name;
+        QRectF Rect;
+    };
+    QList<TLegendEntry> LegendEntries();
+    QFont LegendFont() const;
+    // A series' name, colour, styles or listing changed: the legend is laid out again.
+    void LegendChanged();
     void SetView3D(bool on) { View3D = on; }  // kept for the callers; drawn flat
     bool View3D = false;
     // The chart's background colour (white for copies and prints).
@@ -136,7 +152,8 @@ public:
     // A "#,##0.###" style pattern: the number of '0' and '#' after the point gives the decimals.
     void SetValueFormat(Axis axis, const QString& pattern);
     // The bottom axis shows date-times (day numbers with a fraction, UT) labelled with this format
-    // (tokens yyyy yy mm dd hh nn ss, n for minutes).
+    // (tokens yyyy yy mm dd hh nn ss, n for minutes) while the shown span lies within one day; past
+    // a day every label carries its date.
     void SetBottomDateTime(bool on, const QString& format = QStringLiteral("hh:nn"));
     bool BottomDateTime() const { return FDateTime; }
     void SetExactDateTime(bool on) { ExactDateTime = on; }
@@ -203,6 +220,8 @@ private:
     void UpdateTickLabels();
     void UpdateTickLabels(Axis axis);
     QStringList TickLabels(Axis axis, std::vector<double>& values) const;
+    QString TimeLabelFormat(double minimum, double maximum, bool midnights) const;
+    void UpdateLegend();
     QValueAxis* ValueAxis(Axis axis) const;
     void AttachAxes(TChartSeries& series);
     void UpdateRightAxis();
@@ -210,6 +229,9 @@ private:
     QChart* FChart;
     QCategoryAxis* FAxes[3];
     TChartPlot* FPlot;
+    TChartLegend* FLegend;
+    QMargins FMargins;  // the chart's own, without the legend
+    bool FLegendVisible = true, FLegendDirty = false, FLegendQueued = false;
     QString FTimeFormat = QStringLiteral("hh:nn");
     bool FDateTime = false;
     int FDecimals[3] = {-1, -1, -1};  // -1: as many as the tick step needs

@@ -37,6 +37,11 @@ TChartSeries* AddSeries(TChart& chart, bool curves, const QString& title, uint32
     return s;
 }
 
+QString CurveName(const QString& filter, const char* kind, const QString& position)
+{
+    return QStringLiteral("%1 %2 pos. %3").arg(filter, QLatin1String(kind), position);
+}
+
 TChartSeries* AddGreySeries(TChart& chart, bool curves, const QString& title)
 {
     TChartSeries* s = chart.AddSeries(curves ? TSeriesKind::Line : TSeriesKind::Point, title);

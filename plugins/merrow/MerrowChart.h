@@ -18,6 +18,9 @@ constexpr int kCrossPointer = 4;
 void ResetChart(TChart& chart);
 // A curve (solid line with triangle markers) or a point series with cross markers.
 TChartSeries* AddSeries(TChart& chart, bool curves, const QString& title, uint32_t color);
+// The name of a curve of a filter, of its infrared ("IR") or mirror ("MIR") counts at a mirror
+// position: "8700 nm MIR pos. 1".
+QString CurveName(const QString& filter, const char* kind, const QString& position);
 // The grey series of the black-body and head temperatures and the humidity.
 TChartSeries* AddGreySeries(TChart& chart, bool curves, const QString& title);
 

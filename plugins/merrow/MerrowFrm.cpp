@@ -389,13 +389,18 @@ void TMerrowFrm::FillTableAndChart()
         if (!filters.count(f)) continue;
         const QString name = Q(f->GetName());
         if (curves) {
+            // The curves of a filter share its colour: their names tell them apart. Those of
+            // positions not on show stay empty and out of the legend.
             for (int p = 0; p < positionCount; ++p) {
-                if (ir) {
-                    TChartSeries* s = AddSeries(*GfxChart, true, name, f->Color);
-                    s->SetShowInLegend(p == 0);
-                    f->IrCurves.push_back(s);
-                }
-                if (mir) f->MirCurves.push_back(AddSeries(*GfxChart, true, name, f->Color));
+                const QListWidgetItem* position = CLBPosition->item(p);
+                const bool listed = position->checkState() == Qt::Checked;
+                auto curve = [&](const char* kind) {
+                    TChartSeries* s = AddSeries(*GfxChart, true, CurveName(name, kind, position->text()), f->Color);
+                    s->SetShowInLegend(listed);
+                    return s;
+                };
+                if (ir) f->IrCurves.push_back(curve("IR"));
+                if (mir) f->MirCurves.push_back(curve("MIR"));
             }
         } else if (ir || mir) {
             f->PointSeries = AddSeries(*GfxChart, false, name, f->Color);

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QChart>
 #include <QGraphicsTextItem>
 #include <QMouseEvent>
 #include <QPdfWriter>
+#include <QRegularExpression>
 #include <QXYSeries>
 
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include <string>
 
 #include "common/tests/PlatformTestEnv.h"
+#include "common/DateTime.h"
 #include "common/chart/ChartServices.h"
 #include "common/tests/support/WindowTestDriver.h"
 
@@ -49,6 +52,36 @@ bool DrawnNear(const QImage& image, double x, double y, const QColor& colour)
             if (image.rect().contains(p) && IsColour(image.pixel(p), colour)) return true;
         }
     return false;
+}
+
+// A colour of its own for each series of a test.
+QColor Distinct(int i) { return QColor::fromHsv((i * 360 / 13) % 360, 255, 200); }
+
+// Every entry of the legend whole inside the chart, beside the plot, apart from the others, wide
+// enough for its name at the legend's font, and drawn: the series' colour in its marker.
+void ExpectLegendWhole(TChart& chart, const QImage& shot, const QStringList& names)
+{
+    const QList<TChart::TLegendEntry> entries = chart.LegendEntries();
+    QStringList listed;
+    for (const auto& e : entries) listed << e.Name;
+    EXPECT_EQ(listed.join(", "), names.join(", "));
+    const QRectF view = chart.viewport()->rect(), plot = chart.PlotArea();
+    const QFontMetricsF metrics(chart.LegendFont());
+    EXPECT_GE(chart.LegendFont().pixelSize(), 8);
+    for (int i = 0; i < entries.size(); ++i) {
+        const auto& e = entries[i];
+        const std::string name = e.Name.toStdString();
+        EXPECT_TRUE(view.contains(e.Rect)) << name << " leaves the chart " << chart.height() << " high";
+        EXPECT_FALSE(plot.intersects(e.Rect)) << name << " over the plot";
+        EXPECT_GE(e.Rect.width(), metrics.horizontalAdvance(e.Name) + 16) << name << " cut";
+        EXPECT_GE(e.Rect.height(), metrics.height() - 1) << name;
+        for (int j = 0; j < i; ++j) EXPECT_FALSE(e.Rect.intersects(entries[j].Rect)) << name << " over " << entries[j].Name.toStdString();
+        const QColor colour = chart.Series(names.size() == chart.SeriesCount() ? i : 0)->Color();
+        bool drawn = false;
+        for (int x = int(e.Rect.left()); x < int(e.Rect.left()) + 16 && !drawn; ++x)
+            for (int y = int(e.Rect.top()); y < int(e.Rect.bottom()) && !drawn; ++y) drawn = IsColour(shot.pixel(x, y), colour);
+        EXPECT_TRUE(drawn) << name << " has no marker in its colour";
+    }
 }
 
 class Chart : public ::testing::Test {
@@ -277,7 +310,7 @@ TEST_F(Chart, LegendNamesTicksAndEdgePointersAreShownWhole)
     for (int nm : {1640, 1020, 940, 870, 675, 500, 440, 380, 340, 1641, 1642, 1643}) names << QString("%1 nm").arg(nm);
     auto fill = [&](TChart& c) {
         c.resize(900, 500);
-        for (const QString& name : names) c.AddPointSeries(name)->SetColor(Qt::darkGray);
+        for (int i = 0; i < names.size(); ++i) c.AddPointSeries(names[i])->SetColor(Distinct(i));
         TChartSeries* edge = c.Series(1);
         edge->SetColor(Qt::red);
         edge->SetPointerStyle(psCross);
@@ -303,7 +336,7 @@ TEST_F(Chart, LegendNamesTicksAndEdgePointersAreShownWhole)
     QStringList texts;
     for (QGraphicsItem* item : chart->scene()->items())
         if (auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->isVisible()) texts << text->toPlainText();
-    for (const QString& name : names) EXPECT_TRUE(texts.contains(name)) << name.toStdString() << " cut or missing";
+    ExpectLegendWhole(*chart, image, names);
     for (const QString& text : texts) EXPECT_NE(text.trimmed(), "-0.0");
     EXPECT_TRUE(texts.contains("0.0"));
 
@@ -312,4 +345,94 @@ TEST_F(Chart, LegendNamesTicksAndEdgePointersAreShownWhole)
     EXPECT_DOUBLE_EQ(x, chart->PlotArea().right());
     EXPECT_TRUE(IsColour(image.pixel(int(std::lround(x)) + 2, int(std::lround(y))), Qt::red)) << "right arm cut";
     EXPECT_TRUE(IsColour(image.pixel(int(std::lround(x)), int(std::lround(y)) - 2), Qt::red)) << "upper arm cut";
+}
+
+// However short the chart (the optical-thickness chart shares its page with the Angstrom chart), every
+// entry of the legend is whole: the legend takes columns and a smaller font; a tall chart keeps one
+// column at the full font; hidden series and those kept out of the legend are not listed.
+TEST_F(Chart, LegendEntriesFitAShortChart)
+{
+    QStringList names;
+    for (int nm : {1020, 870, 675, 440, 500, 380, 340, 1640, 936, 1641}) names << QString("%1 nm").arg(nm);
+    for (int i = 0; i < names.size(); ++i) {
+        TChartSeries* s = chart->AddLineSeries(names[i]);
+        s->SetColor(Distinct(i));
+        s->SetPointerVisible(true);
+        s->SetPointerStyle(psTriangle);
+        s->AddXY(i, i);
+        s->AddXY(i + 1, i * 2);
+    }
+    chart->SetTitle("Optical Thickness");
+    for (int height : {600, 260, 180, 120, 90}) {
+        chart->resize(760, height);
+        Settle();
+        SCOPED_TRACE(height);
+        ExpectLegendWhole(*chart, chart->Grab(), names);
+    }
+    chart->resize(760, 600);
+    Settle();
+    QList<TChart::TLegendEntry> entries = chart->LegendEntries();
+    ASSERT_EQ(entries.size(), names.size());
+    EXPECT_EQ(entries.front().Rect.left(), entries.back().Rect.left()) << "one column when the height allows";
+    EXPECT_EQ(chart->LegendFont().pixelSize(), QFontInfo(QApplication::font()).pixelSize());
+
+    chart->Series(2)->SetVisible(false);
+    chart->Series(3)->SetShowInLegend(false);
+    Settle();
+    names.removeAt(3);
+    names.removeAt(2);
+    QStringList listed;
+    for (const auto& e : chart->LegendEntries()) listed << e.Name;
+    EXPECT_EQ(listed.join(", "), names.join(", "));
+    chart->SetLegendVisible(false);
+    Settle();
+    EXPECT_TRUE(chart->LegendEntries().isEmpty());
+    EXPECT_GT(chart->PlotArea().right(), 700) << "the plot takes the legend's room";
+}
+
+// "hh:nn" within a day; past a day each label carries its date: on a year, on five weeks, on three
+// days, across a new year; a format that holds the date keeps it, without "00:00" on midnights.
+TEST_F(Chart, DateTimeLabelsCarryTheDatePastADay)
+{
+    chart->resize(900, 420);
+    chart->SetBottomDateTime(true, "hh:nn");
+    TChartSeries* s = chart->AddPointSeries("SUN 500 nm");
+    double start = 0;
+    ASSERT_TRUE(TryEncodeDate(2025, 1, 1, start));
+    for (int day = 0; day < 365; ++day)
+        for (int hour : {8, 12, 16}) s->AddXY(start + day + hour / 24.0, day + hour);
+    auto labels = [&] {
+        Settle();
+        return chart->BottomDateTimeLabels();
+    };
+    auto expectDates = [&](QStringList shown, const QString& pattern, const char* what) {
+        SCOPED_TRACE(what);
+        EXPECT_GE(shown.size(), 3) << shown.join(' ').toStdString();
+        EXPECT_EQ(shown.removeDuplicates(), 0) << shown.join(' ').toStdString();
+        for (const QString& l : shown) EXPECT_TRUE(QRegularExpression(pattern).match(l).hasMatch()) << l.toStdString();
+    };
+    // A year: the first days of months.
+    const QStringList year = labels();
+    expectDates(year, "^01/(0[1-9]|1[0-2])$", "a year");
+    EXPECT_TRUE(year.contains("01/07")) << year.join(' ').toStdString();
+    // Five weeks zoomed: days.
+    chart->ZoomBottomRange(start + 40, start + 75);
+    expectDates(labels(), "^[0-3][0-9]/0[23]$", "five weeks");
+    // Three days: dates and hours.
+    chart->ZoomBottomRange(start + 40.2, start + 43.1);
+    const QStringList days = labels();
+    expectDates(days, "^[0-3][0-9]/02 [0-2][0-9]:[0-5][0-9]$", "three days");
+    EXPECT_TRUE(days.contains("11/02 00:00")) << days.join(' ').toStdString();
+    // Within a day: hours and minutes only.
+    chart->ZoomBottomRange(start + 40.3, start + 40.7);
+    expectDates(labels(), "^[0-2][0-9]:[0-5][0-9]$", "one day");
+    // Across a new year the year is told.
+    chart->ZoomBottomRange(start - 20, start + 20);
+    expectDates(labels(), "^[0-3][0-9]/(01|12)/(2024|2025)$", "new year");
+    // A format with the date keeps it; midnights lose their "00:00".
+    chart->UndoZoom();
+    chart->SetBottomDateTime(true, "dd/mm hh:nn");
+    expectDates(labels(), "^01/(0[1-9]|1[0-2])$", "a year, date format");
+    chart->ZoomBottomRange(start + 40.2, start + 43.1);
+    expectDates(labels(), "^[0-3][0-9]/02 [0-2][0-9]:[0-5][0-9]$", "three days, date format");
 }

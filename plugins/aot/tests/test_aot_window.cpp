@@ -251,6 +251,35 @@ TEST_F(AotWindow, EraseAndLinkedZoom) {
   EXPECT_TRUE(prompts.Texts().empty());
 }
 
+// "Level 1.5" gives the optical thickness half the page: its legend, like the Angstrom chart's, keeps
+// every entry whole inside the chart and beside the plot, on a tall window and on a short one.
+TEST_F(AotWindow, Level15LegendsKeepEveryEntryWhole) {
+  ScopedPromptScript prompts;
+  station.Run([&](QWidget& w) {
+    w.findChild<QRadioButton*>("RBLvl15")->setChecked(true);
+    for (int height : {700, 520, 420}) {
+      SCOPED_TRACE(height);
+      w.resize(1000, height);
+      QApplication::processEvents();
+      QStringList filters;
+      for (TChartSeries* s : SeriesOf(w, "GfxChart")) filters << s->Title();
+      ASSERT_EQ(filters.size(), 8);
+      for (auto [name, expected] : {std::pair{"GfxChart", filters}, std::pair{"ChartRatio", QStringList{"Angstrom"}}}) {
+        auto* chart = w.findChild<TChart*>(name);
+        ASSERT_LT(chart->height(), height / 2) << name;
+        QStringList listed;
+        for (const TChart::TLegendEntry& e : chart->LegendEntries()) {
+          listed << e.Name;
+          EXPECT_TRUE(QRectF(chart->viewport()->rect()).contains(e.Rect)) << e.Name.toStdString() << " cut";
+          EXPECT_FALSE(chart->PlotArea().intersects(e.Rect)) << e.Name.toStdString();
+        }
+        EXPECT_EQ(listed.join(", "), expected.join(", ")) << name;
+      }
+    }
+  });
+  EXPECT_TRUE(prompts.Texts().empty());
+}
+
 // "Site position" computes again with the site as edited; "Open" shows a chosen result file.
 TEST_F(AotWindow, SitePositionAndOpen) {
   ScopedPromptScript prompts;

@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
@@ -163,6 +164,28 @@ TEST_F(Station, DownloadOfTheRadiometerModelShowsItsCountsPerPositionAndExportsT
     });
     EXPECT_TRUE(Contains(prompts.Texts(), "Calibration missing, only source data could be display"));
     EXPECT_TRUE(Contains(prompts.Texts(), "Export succeeded"));
+}
+
+// A download over a month: the time axis labels days, not "00:00"; zoomed within a day, the date
+// and the time.
+TEST_F(Station, DownloadOverAMonthTellsTheDaysOnTheTimeAxis)
+{
+    Download("--id SP0B0001 --records 360 --interval 7200 --start 2025-06-01T00:30:00 --param SITE=12");
+    Run([&](QWidget& w) {
+        w.resize(1000, 640);
+        QApplication::processEvents();
+        TChart* chart = ChartOf(w);
+        auto expectLabels = [&](const char* pattern) {
+            QStringList labels = chart->BottomDateTimeLabels();
+            EXPECT_GE(labels.size(), 3) << labels.join(' ').toStdString();
+            EXPECT_EQ(labels.removeDuplicates(), 0) << labels.join(' ').toStdString();
+            for (const QString& l : labels) EXPECT_TRUE(QRegularExpression(pattern).match(l).hasMatch()) << l.toStdString();
+        };
+        expectLabels("^[0-3][0-9]/0[67]$");
+        const double june10 = 45818;
+        chart->ZoomBottomRange(june10 + 0.25, june10 + 0.75);
+        expectLabels("^10/06 [0-2][0-9]:[0-5][0-9]$");
+    });
 }
 
 TEST_F(Station, ColdNightFileCalibratedInTheEditorGivesItsKnownSkyTemperatures)

@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -219,4 +220,40 @@ TEST(TessalyWindow, ColourAndPrintDialogs) {
     Action(w, "PrintGfxMnu")->trigger();
     EXPECT_TRUE(printDialogShown);
   });
+}
+
+// The counts and triplets views label their time axis "hh:nn" within a day; on a year of data, and
+// zoomed to five weeks, each label carries its date, so that the user can tell which days are shown.
+TEST(TessalyWindow, TimeAxisTellsTheDatesOfALongSpan) {
+  Station station;
+  station.LoadSunDays("year.Q5", "--sun-days 365 --start 2025-01-01 --interval 1800 --param SITE=5");
+  ScopedPromptScript prompts;
+  RunLaidOut(station, [](QWidget& w) {
+    auto* chart = w.findChild<TChart*>("GfxChart");
+    const double start = 45658;  // 1 January 2025
+    auto expectLabels = [&](const char* pattern, const char* what) {
+      QApplication::processEvents();
+      QStringList labels = chart->BottomDateTimeLabels();
+      SCOPED_TRACE(what);
+      EXPECT_GE(labels.size(), 3) << labels.join(' ').toStdString();
+      EXPECT_EQ(labels.removeDuplicates(), 0) << labels.join(' ').toStdString();
+      for (const QString& l : labels)
+        EXPECT_TRUE(QRegularExpression(pattern).match(l).hasMatch()) << l.toStdString();
+    };
+    auto zoomTo = [&](double from, double to) {
+      const QRectF area = chart->PlotArea();
+      chart->ZoomRect(QRectF(QPointF(chart->XValueToScreen(from), area.top()), QPointF(chart->XValueToScreen(to), area.bottom())));
+    };
+    for (const char* view : {"CNViewBtn", "BgrTripletViewBtn"}) {
+      SCOPED_TRACE(view);
+      w.findChild<QAbstractButton*>(view)->click();
+      expectLabels("^01/(0[1-9]|1[0-2])$", "a year: the first days of months");
+      zoomTo(start + 40, start + 75);
+      expectLabels("^[0-3][0-9]/0[23]$", "five weeks: days");
+      zoomTo(start + 40.25, start + 40.8);
+      expectLabels("^[0-2][0-9]:[0-5][0-9]$", "within a day: hours and minutes");
+      chart->UndoZoom();
+    }
+  });
+  EXPECT_TRUE(prompts.Texts().empty());
 }
