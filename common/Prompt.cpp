@@ -18,6 +18,19 @@ bool IsSet(const char* name)
   return value && *value;
 }
 
+QtMessageHandler gQtHandler = nullptr;
+
+// Without a display the offscreen platform warns of what it lacks (a runtime folder, window size hints)
+// on standard error, where a scheduled run's log must keep only what the program has to say.
+void DropOffscreenNotices(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+  if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")) ||
+      message.startsWith(QLatin1String("This plugin does not support")))
+    return;
+  if (gQtHandler) gQtHandler(type, context, message);
+  else std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
 // Windows-1252 in 0x80-0x9F; 0 marks the five unassigned bytes, shown as their Latin-1 code.
 const char16_t kCp1252High[32] = {
     0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
@@ -125,6 +138,7 @@ bool ChooseOffscreenWithoutDisplay()
   if (IsSet("QT_QPA_PLATFORM") || IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY")) return false;
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   gOffscreenChosen = true;
+  gQtHandler = qInstallMessageHandler(DropOffscreenNotices);
   return true;
 }
 
