@@ -73,6 +73,10 @@ public:
     // it is left alone (the run is ending).
     bool OneSessionOnly = false;
     bool GaveUpWithoutAnswer() const { return FGaveUp; }
+    // Runs without a screen bound the automatic reconnection too: with the connection wanted and no
+    // session begun for this many seconds (the port never opened, or nothing started on it), the port
+    // is given up as above. 0: no bound (a station left running with a screen keeps trying).
+    int GiveUpAfterSeconds = 0;
     void SetConnected(bool value);
     void EndFailedSession(int endStatus);
     void StoreReceivedEvents();
@@ -140,6 +144,8 @@ private:
     void MediaOpened();
     void MediaClosed();
     void SuperviseFirstContact();
+    void SuperviseReconnection();
+    void GiveUp(const std::string& reason);
     void StartConnection(const char* memo);
     void ModemLines(const std::string& chunk);
     void ReceiveEventLines(const std::string& chunk);
@@ -170,6 +176,8 @@ private:
     int FReopenCounter = 0;
     int FSecondsWithoutAnswer = 0;  // the port open, nothing received, no task current
     bool FGaveUp = false;
+    int FSecondsWithoutSession = 0;  // the connection wanted, no session begun
+    bool FOpenedWithoutSession = false;  // ... and the port was open meanwhile
     int FPreviousBytes = 0;
 
     int FPhase = 0;
