@@ -376,6 +376,7 @@ void TStationCore::DefaultTimerTimer()
         if (SilenceCounter > 1) View().ReceptionLed(false);
     }
     if (GiveUpWithoutAnswer) SuperviseFirstContact();
+    if (GiveUpAfterSeconds > 0) SuperviseReconnection();
     if (FConnectionWanted && Settings.AutoReconnect && !FOpening && FMedia && !FMedia->IsOpen()) {
         if (FReopenCounter >= 6) {
             FReopenCounter = 0;
@@ -407,8 +408,28 @@ void TStationCore::SuperviseFirstContact()
     constexpr int kLimit = (kSilenceLimit + 1) * (kRetries + 1);
     if (++FSecondsWithoutAnswer < kLimit) return;
     FSecondsWithoutAnswer = 0;
-    LogErrorToDialog("No answer on " + FMedia->GetName() + " for " + std::to_string(kLimit) + " s");
-    if (Settings.AutoReconnect) return;  // the port stays open for the instrument
+    const std::string reason = "No answer on " + FMedia->GetName() + " for " + std::to_string(kLimit) + " s";
+    if (!Settings.AutoReconnect) return GiveUp(reason);
+    LogErrorToDialog(reason);  // the port stays open for the instrument
+}
+
+void TStationCore::SuperviseReconnection()
+{
+    if (!FConnectionWanted || FConnected || FGaveUp || !FMedia) {
+        FSecondsWithoutSession = 0;
+        FOpenedWithoutSession = false;
+        return;
+    }
+    if (FMedia->IsOpen()) FOpenedWithoutSession = true;
+    if (++FSecondsWithoutSession < GiveUpAfterSeconds) return;
+    const std::string port = FMedia->GetName(), seconds = std::to_string(FSecondsWithoutSession);
+    GiveUp(FOpenedWithoutSession ? "No answer on " + port + " for " + seconds + " s: giving up"
+                                 : "No connection on " + port + " after " + seconds + " s: giving up");
+}
+
+void TStationCore::GiveUp(const std::string& reason)
+{
+    LogErrorToDialog(reason);
     FGaveUp = true;
     ConnectButton(false);
 }

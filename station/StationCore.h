@@ -76,6 +76,10 @@ public:
     // Runs without a screen: nobody can save a download afterwards, so every one is recorded as if
     // automatic recording were on, and where it went is said.
     bool KeepEveryDownload = false;
+    // Runs without a screen bound the automatic reconnection too: with the connection wanted and no
+    // session begun for this many seconds (the port never opened, or nothing started on it), the port
+    // is given up as above. 0: no bound (a station left running with a screen keeps trying).
+    int GiveUpAfterSeconds = 0;
     void SetConnected(bool value);
     void EndFailedSession(int endStatus);
     void StoreReceivedEvents();
@@ -145,6 +149,8 @@ private:
     void MediaOpened();
     void MediaClosed();
     void SuperviseFirstContact();
+    void SuperviseReconnection();
+    void GiveUp(const std::string& reason);
     void StartConnection(const char* memo);
     void ModemLines(const std::string& chunk);
     void ReceiveEventLines(const std::string& chunk);
@@ -177,6 +183,8 @@ private:
     int FReopenCounter = 0;
     int FSecondsWithoutAnswer = 0;  // the port open, nothing received, no task current
     bool FGaveUp = false;
+    int FSecondsWithoutSession = 0;  // the connection wanted, no session begun
+    bool FOpenedWithoutSession = false;  // ... and the port was open meanwhile
     int FPreviousBytes = 0;
 
     int FPhase = 0;

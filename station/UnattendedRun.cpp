@@ -1,23 +1,55 @@
 #include "station/UnattendedRun.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QEvent>
+#include <QWidget>
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "common/Prompt.h"
 #include "station/StationCore.h"
 #include "station/ZELTFrm.h"
+#include "station/link/Media.h"
 #include "station/link/Transmission.h"
+
+int UnattendedLimitSeconds()
+{
+    const char* text = std::getenv("ZELT_UNATTENDED_LIMIT");
+    if (!text || !*text) return kUnattendedLimitSeconds;
+    char* end = nullptr;
+    const long seconds = std::strtol(text, &end, 10);
+    return *end == '\0' && seconds > 0 && seconds <= 86400 ? int(seconds) : kUnattendedLimitSeconds;
+}
 
 TUnattendedRun::TUnattendedRun(TZELTFrm& frm) : FFrm(frm)
 {
     FFrm.EchoMemoToStderr = true;
     FFrm.Core().GiveUpWithoutAnswer = true;
+    FFrm.Core().GiveUpAfterSeconds = UnattendedLimitSeconds();
     FFrm.Core().OneSessionOnly = true;
     FFrm.Core().KeepEveryDownload = true;
     // An unknown plug-in name runs nothing; nobody would see that nothing happened, so it is told now.
     const std::string& name = FFrm.PlugInName();
     FPlugInMissing = !name.empty() && !FFrm.HasPlugIn(name);
     if (FPlugInMissing) FFrm.MemoLine("ERROR: No plug-in named " + name + " in " + FFrm.PlugInsFolder());
+    // With no display at all not even a test drives the windows: watch for a plug-in opening one.
+    if (!name.empty() && OffscreenChosenForNoDisplay()) qApp->installEventFilter(this);
     connect(&FPoll, &QTimer::timeout, this, &TUnattendedRun::Check);
     FPoll.start(200);
+}
+
+bool TUnattendedRun::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::Show || FFrm.RunningPlugIn().empty()) return false;
+    const auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || !widget->isWindow() || widget == &FFrm) return false;
+    // The plug-in waits inside its window for a user who cannot exist, and only returns when the window
+    // closes: the run ends here, in the plug-in's own loop.
+    FFrm.MemoLine("ERROR: The plug-in " + FFrm.RunningPlugIn() + " needs a screen");
+    std::fflush(nullptr);
+    std::_Exit(1);
 }
 
 void TUnattendedRun::Check()
@@ -27,6 +59,8 @@ void TUnattendedRun::Check()
     if (connectionAsked) {
         if (core.Transmissions().Count() > 0 && !core.Connected()) return QCoreApplication::exit(DownloadStatus());
         if (core.GaveUpWithoutAnswer()) return QCoreApplication::exit(1);
+        // Another program holds the port (its message is on standard error); it will not let go for us.
+        if (core.PortLost() && core.Media()->HeldBy) return QCoreApplication::exit(1);
         if (core.PortLost() && !core.Settings.AutoReconnect) {
             FFrm.MemoLine("ERROR: No connection: the port could not be opened.");
             return QCoreApplication::exit(1);
@@ -34,6 +68,9 @@ void TUnattendedRun::Check()
     } else if (FPlugInMissing || FFrm.AutoRunRefused()) {
         // The plug-in is not there, or refused to run (its message is on standard error).
         return QCoreApplication::exit(1);
+    } else if (OffscreenChosenForNoDisplay() && FFrm.PlugInName().empty() && FFrm.RunningPlugIn().empty()) {
+        // The plug-in has run without a window of its own; nobody can close the one it leaves up.
+        return QCoreApplication::exit(0);
     }
 }
 

@@ -6,18 +6,31 @@
 //   it stalled mid-way and what came was saved, else 1; 1 too when the plug-in asked for by -RUN= is
 //   not there;
 // - with 1 at once when the port cannot be opened or is lost, or when nothing answers on it for as long
-//   as the supervision's time-outs and retries last (with automatic reconnection the station keeps trying
-//   instead, as the user asked);
+//   as the supervision's time-outs and retries last; with automatic reconnection the station keeps
+//   trying instead, but only for UnattendedLimitSeconds() without a session, then ends with 1;
+// - with 1 at once when the port is held by another running program (a second run of the station);
 // - with 1 at once when a plug-in alone was asked for and it is not there or refuses to run; one that
-//   runs leaves the window up, as on a screen, until it is closed.
+//   runs leaves the window up, as on a screen, until it is closed. When the program chose the offscreen
+//   platform itself (no display at all), nobody can ever close a window: a plug-in that opens one ends
+//   the run at once with 1, and one that has run without opening any ends it with 0.
 #include <QObject>
 #include <QTimer>
 
+#include <string>
+
 class TZELTFrm;
+
+// How long a run without a screen waits for a session on the port before it gives up.
+constexpr int kUnattendedLimitSeconds = 300;
+// kUnattendedLimitSeconds, or the whole positive number of seconds in ZELT_UNATTENDED_LIMIT.
+int UnattendedLimitSeconds();
 
 class TUnattendedRun : public QObject {
 public:
     explicit TUnattendedRun(TZELTFrm& frm);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void Check();

@@ -525,10 +525,13 @@ void TZELTFrm::AutoRunPlugIn()
     const std::string name = FPlugInName;
     FPlugInName.clear();
     if (!name.empty()) {
-        if (FCore->Connected())
+        if (FCore->Connected()) {
             MemoLine("The plug-in " + name + " is not run during a transmission.");
-        else if (FPlugIns && FPlugIns->RunByName(name))
-            FAutoRunRefused = FPlugIns->LastExecuteResult() < 0;
+        } else if (FPlugIns) {
+            FRunningPlugIn = name;
+            if (FPlugIns->RunByName(name)) FAutoRunRefused = FPlugIns->LastExecuteResult() < 0;
+            FRunningPlugIn.clear();
+        }
     }
     FCore->Tasks().EndCurrent();
 }

@@ -54,6 +54,8 @@ public:
     bool HasPlugIn(const std::string& name) const;
     // The plug-in of -RUN= was started and refused to run or failed (its _Execute result was negative).
     bool AutoRunRefused() const { return FAutoRunRefused; }
+    // The plug-in asked for by -RUN= while it runs (its name as given), else empty.
+    const std::string& RunningPlugIn() const { return FRunningPlugIn; }
     std::string PlugInsFolder() const;
 
     // ---- settings ----
@@ -176,6 +178,7 @@ private:
     std::string FStartFile;
     std::string FPlugInName;
     bool FAutoRunRefused = false;
+    std::string FRunningPlugIn;
     int FSortCounters[4] = {0, 0, 0, 0};
     bool FClosingAfterSave = false;
 };

@@ -3,7 +3,8 @@
 // (an offscreen or minimal platform) a start that asks for something (an automatic connection, a
 // plug-in run) is an unattended run that ends by itself (station/UnattendedRun.h), a plug-in run
 // keeping it going until the window is closed (a plug-in may close it); a start that asks for
-// neither ends at once. With no display at all (cron) the program picks the offscreen platform itself.
+// neither ends at once. With no display at all (cron) the program picks the offscreen platform itself,
+// and then a plug-in run ends as soon as the plug-in returns or opens a window nobody could see.
 #include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -1,7 +1,10 @@
 #include "station/link/ComPort.h"
 
 #include "station/link/LinkText.h"
+#include "station/link/PortLock.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
@@ -146,8 +149,17 @@ void TComPort::Open()
     if (Port.empty()) throw EComPort("No port name given");
     Serial->setPortName(QString::fromStdString(DevicePath(Port)));
     Marks.Reset();
-    if (!Serial->open(QIODevice::ReadWrite))
-        throw EComPort("Unable to open port " + Port + ": " + Serial->errorString().toStdString());
+    HeldBy = 0;
+    if (!Serial->open(QIODevice::ReadWrite)) {
+        const TPortLockHolder holder = FindPortLockHolder(DevicePath(Port));
+        if (!holder.Pid) throw EComPort("Unable to open port " + Port + ": " + Serial->errorString().toStdString());
+        HeldBy = holder.Pid;
+        const std::string self = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
+        const std::string who = holder.Program == self      ? "another station program"
+                                : holder.Program.empty() ? "another program"
+                                                         : holder.Program;
+        throw EComPort("Port " + Port + " is in use by " + who + " (process " + std::to_string(holder.Pid) + ")");
+    }
     try {
         ApplySettings();
     } catch (...) {

@@ -5,6 +5,7 @@
 // that the device does not support (a pseudo-terminal) are ignored and never fail an open.
 #include <QObject>
 
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -70,6 +71,8 @@ public:
     // Opens the named port with the settings; raises EComPort with a readable message on failure.
     // OnAfterOpen follows.
     void Open();
+    // After an Open that failed: the running process that holds the port's lock, 0 for none.
+    int64_t HeldBy = 0;
     // Closes the port; OnAfterClose follows when it was open.
     void Close();
     bool Connected() const;

@@ -5,6 +5,7 @@
 //
 // Results of the integer operations: 0 success, -1 no device, -2 device not open (writing) or no mode
 // object (configuring), -3 device already open, -4 invalid mode text.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -126,6 +127,7 @@ public:
     QObject* Owner = nullptr;               // owner of the device component (the main window)
     std::string LastError;                  // message of the device's failure while opening
     bool ErrorFlag = false;                 // set with LastError
+    int64_t HeldBy = 0;                     // after an open that failed: the running process holding the device
     TMediaDataEvent OnData;
     TMediaNotifyEvent OnOpened;
     TMediaNotifyEvent OnClosed;

@@ -116,11 +116,13 @@ bool TMediaCOM::Open()
         if (ApplyPort() < 0 || Configure() < 0) return false;
     }
     ApplyLines();
+    HeldBy = 0;
     try {
         Device->Open();
     } catch (const std::exception& e) {
         LastError = e.what();
         ErrorFlag = true;
+        HeldBy = Device->HeldBy;
         return false;
     }
     return true;
@@ -256,6 +258,7 @@ public:
     // Opens with the settings it has (9600 8N1 until told otherwise).
     bool Open()
     {
+        Port->HeldBy = 0;
         const std::string path = TMediaUSB::Locator().Find(DeviceDescription, SerialNumber);
         if (path.empty()) {
             LastError = "USB device not found: " + DeviceDescription;
@@ -380,6 +383,7 @@ bool TMediaUSB::Open()
     if (!opened) {
         LastError = Device->LastError;
         ErrorFlag = true;
+        HeldBy = Device->Port->HeldBy;
         return false;
     }
     // The adapter has no after-open event of its own.

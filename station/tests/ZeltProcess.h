@@ -31,13 +31,13 @@ inline ZeltRun RunZelt(const std::filesystem::path& root, const std::string& arg
 
 // Runs an installed or built program as cron runs it: an environment of PATH and HOME only (no DISPLAY,
 // no QT_QPA_PLATFORM, no XDG folder: the program makes what it needs under `home`), standard input from
-// /dev/null. Killed after `limitSeconds`; standard error kept.
+// /dev/null. Killed after `limitSeconds`; standard error kept. `environment` adds "NAME=value" words.
 inline ZeltRun RunAsCron(const std::string& program, const std::string& args, const std::filesystem::path& home,
-                         int limitSeconds = 30)
+                         int limitSeconds = 30, const std::string& environment = {})
 {
     std::filesystem::create_directories(home);
     const std::filesystem::path err = home.parent_path() / (home.filename().string() + "-stderr.txt");
-    const std::string cmd = "env -i PATH=/usr/bin:/bin HOME='" + home.string() + "' timeout " +
+    const std::string cmd = "env -i PATH=/usr/bin:/bin HOME='" + home.string() + "' " + environment + " timeout " +
                             std::to_string(limitSeconds) + " '" + program + "' " + args + " </dev/null 2>'" +
                             err.string() + "' >/dev/null";
     ZeltRun r;

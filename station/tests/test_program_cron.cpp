@@ -1,0 +1,171 @@
+// The station program started as cron starts it (no display, no platform named, a fresh home, default
+// settings): whatever it was asked, it ends by itself with a status and says why. Reconnection is
+// bounded (the bound shortened by ZELT_UNATTENDED_LIMIT), a port held by a running station program ends
+// the run at once, a lock left by a killed run does not, and a plug-in that opens a window ends it.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <filesystem>
+#include <string>
+
+#include "common/tests/PlatformTestEnv.h"
+#include "station/link/PortLock.h"
+#include "station/link/tests/LinkTestSupport.h"
+#include "station/tests/ZeltProcess.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kZelt = std::string(ZELT_TEST_BIN_DIR) + "/zelt";
+
+// A run as cron starts it, with its duration.
+struct TimedRun : ZeltRun {
+    double seconds = 0;
+};
+
+TimedRun Cron(const std::string& args, const fs::path& home, int limitSeconds = 20, const std::string& env = {})
+{
+    QElapsedTimer clock;
+    clock.start();
+    TimedRun run;
+    static_cast<ZeltRun&>(run) = RunAsCron(kZelt, args, home, limitSeconds, env);
+    run.seconds = clock.elapsed() / 1000.0;
+    return run;
+}
+
+// A first station program left running on a port, started as cron starts it.
+class FirstRun {
+public:
+    FirstRun(const fs::path& home, const std::string& port)
+    {
+        fs::create_directories(home);
+        QProcessEnvironment env;
+        env.insert("PATH", "/usr/bin:/bin");
+        env.insert("HOME", QString::fromStdString(home.string()));
+        env.insert("ZELT_UNATTENDED_LIMIT", "60");
+        Process.setProcessEnvironment(env);
+        Process.setStandardInputFile(QProcess::nullDevice());
+        Process.start(QString::fromStdString(kZelt), {QString::fromStdString("-COM=" + port)});
+    }
+    ~FirstRun()
+    {
+        if (Process.state() == QProcess::NotRunning) return;
+        Process.kill();
+        Process.waitForFinished(3000);
+    }
+    // True once the port is open (the program says so on standard error).
+    bool WaitPortOpen()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 10000 && Process.state() != QProcess::NotRunning) {
+            Process.waitForReadyRead(100);
+            Err += Process.readAllStandardError().toStdString();
+            if (Err.find("active communication port") != std::string::npos) return true;
+        }
+        return false;
+    }
+    QProcess Process;
+    std::string Err;
+};
+
+// A lock file named after the port lies in one of the usual lock folders.
+bool LockFileLeft(const std::string& port)
+{
+    const std::string name = PortLockFileName(port);
+    for (const char* folder : {"/var/lock", "/run/lock", "/tmp", "/var/tmp"})
+        if (fs::exists(fs::path(folder) / name)) return true;
+    return false;
+}
+
+}  // namespace
+
+class ProgramFromCronOnAPort : public ::testing::Test {
+protected:
+    void SetUp() override { linktest::EnsureApp(); }
+    ScopedTestHome home;
+};
+
+// With the default settings (automatic reconnection on) a port that does not exist, or one on which
+// nothing ever answers, is tried for the bound and then given up with status 1.
+TEST_F(ProgramFromCronOnAPort, MissingOrSilentPortIsGivenUpAfterTheBound)
+{
+    const std::string missing = (home.Root() / "no-such-tty").string();
+    const TimedRun gone = Cron("-COM=" + missing, home.Root() / "missing", 20, "ZELT_UNATTENDED_LIMIT=3");
+    EXPECT_EQ(gone.status, 1) << gone.err;
+    EXPECT_NE(gone.err.find("ERROR: No connection on " + missing + " after 3 s: giving up"), std::string::npos)
+        << gone.err;
+    EXPECT_GE(gone.seconds, 2.5);
+
+    linktest::Pty line;  // held open by the test and never written: a silent instrument
+    const TimedRun silent = Cron("-COM=" + line.SlaveName, home.Root() / "silent", 20, "ZELT_UNATTENDED_LIMIT=3");
+    EXPECT_EQ(silent.status, 1) << silent.err;
+    EXPECT_NE(silent.err.find("active communication port"), std::string::npos) << silent.err;
+    EXPECT_NE(silent.err.find("ERROR: No answer on " + line.SlaveName + " for 3 s: giving up"), std::string::npos)
+        << silent.err;
+    EXPECT_GE(silent.seconds, 2.5);
+}
+
+// A second run on a port that a running station program holds ends at once, naming the port and the
+// process; once that program is killed, its lock left behind does not keep the next run off the port.
+TEST_F(ProgramFromCronOnAPort, PortHeldByARunningProgramEndsAtOnceAStaleLockDoesNot)
+{
+    linktest::Pty line;
+    {
+        FirstRun first(home.Root() / "first", line.SlaveName);
+        ASSERT_TRUE(first.WaitPortOpen()) << "the first run never opened the port\n" << first.Err;
+        const std::string pid = std::to_string(first.Process.processId());
+
+        const TimedRun second = Cron("-COM=" + line.SlaveName, home.Root() / "second");
+        EXPECT_EQ(second.status, 1) << second.err;
+        EXPECT_NE(second.err.find("ERROR: Port " + line.SlaveName + " is in use by another station program (process " +
+                                  pid + ")"),
+                  std::string::npos)
+            << second.err;
+        EXPECT_LT(second.seconds, 5.0) << second.err;
+        EXPECT_EQ(first.Process.state(), QProcess::Running) << "the second run must leave the first alone";
+
+        first.Process.kill();
+        ASSERT_TRUE(first.Process.waitForFinished(5000));
+    }
+    ASSERT_TRUE(LockFileLeft(line.SlaveName)) << "the killed run left no lock: nothing stale to take over";
+
+    const TimedRun third = Cron("-COM=" + line.SlaveName, home.Root() / "third", 20, "ZELT_UNATTENDED_LIMIT=2");
+    EXPECT_NE(third.err.find("active communication port"), std::string::npos) << third.err;
+    EXPECT_EQ(third.err.find("in use"), std::string::npos) << third.err;
+    EXPECT_EQ(third.status, 1) << third.err;  // nothing answers on the port: given up after the bound
+}
+
+// A plug-in window waits for a user; from cron there is none. The run ends as soon as the plug-in opens
+// one; a plug-in that only warns and returns ends it too.
+TEST(ProgramFromCronRunningAPlugIn, PlugInThatOpensAWindowEndsAtOnce)
+{
+    ScopedTestHome home;
+    const fs::path days = home.Root() / "days.Q5", plain = home.Root() / "plain.Q5";
+    const std::string q5gen = std::string(ZELT_TEST_BIN_DIR) + "/q5gen";
+    ASSERT_EQ(std::system(("'" + q5gen + "' --sun-days 1 --start 2025-06-20 --interval 900 '" + days.string() +
+                           "' >/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system(("'" + q5gen + "' --records 12 '" + plain.string() + "' >/dev/null").c_str()), 0);
+
+    struct Case {
+        std::string name, args;
+    };
+    for (const Case& c : {Case{"tessaly", "'" + days.string() + "'"}, Case{"merrow", ""}, Case{"radiometre", ""}}) {
+        const TimedRun run = Cron("-NOSPLASH -RUN=" + c.name + " " + c.args, home.Root() / c.name);
+        EXPECT_EQ(run.status, 1) << c.name << "\n" << run.err;
+        EXPECT_NE(run.err.find("ERROR: The plug-in " + c.name + " needs a screen"), std::string::npos)
+            << c.name << "\n" << run.err;
+        EXPECT_LT(run.seconds, 10.0) << c.name;
+    }
+
+    // The radiometer finds no instrument it knows in the file, says so and returns without a window.
+    const TimedRun warned = Cron("-NOSPLASH -RUN=radiometre '" + plain.string() + "'", home.Root() / "warned");
+    EXPECT_EQ(warned.status, 0) << warned.err;
+    EXPECT_NE(warned.err.find("Unknown instrument"), std::string::npos) << warned.err;
+    EXPECT_EQ(warned.err.find("needs a screen"), std::string::npos) << warned.err;
+    EXPECT_LT(warned.seconds, 10.0);
+}
