@@ -1066,8 +1066,10 @@ void TCustomSslNetSocket::InternalShutdown(int how) {
     FShutdownAfterSend = false;
     FShutDownHow = 1;
     int r;
-    if (FSslBiShutdownFlag) r = f_SSL_shutdown(FSsl);
-    else if (f_SSL_get_shutdown(FSsl) & SSL_RECEIVED_SHUTDOWN) r = 1;
+    // The peer's notification having come first does not send ours: each side owes its own, and
+    // a strict peer takes a connection ended without it for a truncation.
+    const int both = SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN;
+    if (!FSslBiShutdownFlag && (f_SSL_get_shutdown(FSsl) & both) == both) r = 1;
     else r = f_SSL_shutdown(FSsl);
     RaisePendingCallbackException();
     if (!FSsl) return;

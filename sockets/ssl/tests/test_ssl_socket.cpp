@@ -114,6 +114,14 @@ struct TClient {
       return ::testing::AssertionFailure() << "no close reported\n" << S.SslEngineState() << "\n" << TailText();
     return ::testing::AssertionSuccess();
   }
+  // Connects to a peer process that prints its port as "ACCEPT ...": true once the handshake is done.
+  ::testing::AssertionResult ConnectTo(TSslPeer& peer) {
+    const std::string port = peer.WaitForAcceptPort(30000);
+    if (port.empty()) return ::testing::AssertionFailure() << "no port from the peer\n" << peer.Output();
+    if (!Connect(port) || HandshakesDone != 1)
+      return ::testing::AssertionFailure() << "no handshake: " << HandshakesDone << "\n" << peer.Output();
+    return ::testing::AssertionSuccess();
+  }
   bool Connect(const std::string& port) {
     S.SetPort(port);
     S.Connect();
@@ -192,6 +200,67 @@ while n < limit:
 tls.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
 tls.close()
 print("RESET AFTER %d" % n, flush=True)
+)PY";
+
+// A TLS server in python for one connection at the given TLS version, over memory BIOs so that it
+// can send its close notification and still read: it reads at least the given number of bytes, sends
+// its close notification, prints "NOTIFY SENT AFTER <bytes>", reads on to the end and prints the
+// counting server's "RECEIVED ..." line.
+const std::string kFirstNotifyingServer = kPythonTlsServer + R"PY(
+import hashlib
+first = int(sys.argv[4])
+conn, _ = ls.accept()
+incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+tls = ctx.wrap_bio(incoming, outgoing, server_side=True)
+def flush():
+    data = outgoing.read()
+    if data:
+        conn.sendall(data)
+def feed():
+    b = conn.recv(65536)
+    if b:
+        incoming.write(b)
+    else:
+        incoming.write_eof()
+while True:
+    try:
+        tls.do_handshake()
+        break
+    except ssl.SSLWantReadError:
+        flush()
+        feed()
+flush()
+h, n, how, notified = hashlib.sha256(), 0, None, False
+while how is None:
+    try:
+        b = tls.read(262144)
+        n += len(b)
+        h.update(b)
+        continue
+    except ssl.SSLWantReadError:
+        pass
+    except ssl.SSLZeroReturnError:
+        how = "notify"
+        break
+    except ssl.SSLEOFError:
+        how = "eof"
+        break
+    # Everything received is read: the engine sends its notification without meeting our data.
+    if not notified and n >= first:
+        try:
+            tls.unwrap()
+        except ssl.SSLWantReadError:
+            pass
+        notified = True
+        flush()
+        print("NOTIFY SENT AFTER %d" % n, flush=True)
+    flush()
+    try:
+        feed()
+    except ConnectionResetError:
+        how = "reset"
+print("RECEIVED %d %s %s" % (n, h.hexdigest(), how), flush=True)
+conn.close()
 )PY";
 
 std::string Sha256Hex(const std::string& data) {
@@ -500,11 +569,8 @@ TEST_F(SslSocketTest, GracefulCloseDeliversEveryQueuedByteFirst) {
   for (const char* version : {"1.2", "1.3"}) {
     SCOPED_TRACE(version);
     TSslPeer peer("python3", {"-c", kCountingServer, Files->Server.Cert, Files->Server.Key, version});
-    std::string port = peer.WaitForAcceptPort(30000);
-    ASSERT_FALSE(port.empty()) << peer.Output();
     TClient c;
-    ASSERT_TRUE(c.Connect(port)) << peer.Output();
-    ASSERT_EQ(c.HandshakesDone, 1);
+    ASSERT_TRUE(c.ConnectTo(peer));
     // Sent and closed at once: the close waits for every byte, then sends the close notification.
     ASSERT_TRUE(c.SendAndClose(data.data(), data.size(), 20000));
     EXPECT_EQ(c.ClosedError, 0);
@@ -590,11 +656,8 @@ TEST_F(SslSocketTest, PeerResetDuringGracefulCloseEndsTheShutdownOnce) {
   for (const char* version : {"1.2", "1.3"}) {
     SCOPED_TRACE(version);
     TSslPeer peer("python3", {"-c", kResettingServer, Files->Server.Cert, Files->Server.Key, version, "204800"});
-    const std::string port = peer.WaitForAcceptPort(30000);
-    ASSERT_FALSE(port.empty()) << peer.Output();
     TClient c;
-    ASSERT_TRUE(c.Connect(port)) << peer.Output();
-    ASSERT_EQ(c.HandshakesDone, 1);
+    ASSERT_TRUE(c.ConnectTo(peer));
     EXPECT_EQ(c.S.SendStr(data), static_cast<int>(data.size()));
     c.S.Close();
     ASSERT_TRUE(WaitFor([&] { return c.ClosedError >= 0 && c.ShutdownError >= 0; }, 20000))
@@ -618,11 +681,8 @@ TEST_F(SslSocketTest, BytesThePeerSendsAfterOurCloseLoseNothing) {
   for (const char* version : {"1.2", "1.3"}) {
     SCOPED_TRACE(version);
     TSslPeer peer("python3", {"-c", kCountingServer, Files->Server.Cert, Files->Server.Key, version, "1", "late"});
-    const std::string port = peer.WaitForAcceptPort(30000);
-    ASSERT_FALSE(port.empty()) << peer.Output();
     TClient c;
-    ASSERT_TRUE(c.Connect(port)) << peer.Output();
-    ASSERT_EQ(c.HandshakesDone, 1);
+    ASSERT_TRUE(c.ConnectTo(peer));
     // The kernel's buffers take the whole send: the close completes before the peer reads.
     EXPECT_TRUE(c.SendAndClose(data.data(), data.size(), 20000));
     EXPECT_EQ(c.ClosedError, 0);
@@ -632,5 +692,53 @@ TEST_F(SslSocketTest, BytesThePeerSendsAfterOurCloseLoseNothing) {
     EXPECT_EQ(ReceivedLine(peer.Output(), 0),
               "RECEIVED " + std::to_string(data.size()) + " " + Sha256Hex(data) + " notify");
     EXPECT_TRUE(peer.WaitForExit(10000)) << peer.Output();
+  }
+}
+
+TEST_F(SslSocketTest, OurCloseNotificationFollowsThePeersOwn) {
+  // The peer's close notification comes first; ours must still follow our last byte, or the owner
+  // must hear of an error. Once in the middle of a large send that is being closed, once before the
+  // owner closes.
+  std::string data;
+  for (int i = 0; data.size() < (8u << 20); ++i) data += "chunk " + std::to_string(i) + " after the peer's close\n";
+  data.resize(8u << 20);
+  const std::string small = data.substr(0, 300 << 10);
+  for (const char* version : {"1.2", "1.3"}) {
+    SCOPED_TRACE(version);
+    {
+      SCOPED_TRACE("peer notifies during a closing send");
+      TSslPeer peer("python3", {"-c", kFirstNotifyingServer, Files->Server.Cert, Files->Server.Key, version, "204800"});
+      TClient c;
+      ASSERT_TRUE(c.ConnectTo(peer));
+      ASSERT_TRUE(c.SendAndClose(data.data(), data.size())) << peer.Output();
+      ASSERT_TRUE(WaitFor([&] { return !ReceivedLine(peer.Output(), 0).empty(); }, 30000)) << peer.Output();
+      EXPECT_NE(peer.Output().find("NOTIFY SENT AFTER"), std::string::npos) << peer.Output();
+      EXPECT_EQ(ReceivedLine(peer.Output(), 0), "RECEIVED " + std::to_string(data.size()) + " " + Sha256Hex(data) + " notify")
+          << Joined(c.Events) << "\n" << c.TailText();
+      EXPECT_EQ(c.ShutdownError, 0);
+      EXPECT_EQ(c.ClosedError, 0);
+      EXPECT_TRUE(peer.WaitForExit(10000)) << peer.Output();
+    }
+    {
+      SCOPED_TRACE("peer notifies before the owner closes");
+      TSslPeer peer("python3", {"-c", kFirstNotifyingServer, Files->Server.Cert, Files->Server.Key, version,
+                                std::to_string(small.size())});
+      TClient c;
+      ASSERT_TRUE(c.ConnectTo(peer));
+      EXPECT_EQ(c.S.SendStr(small), static_cast<int>(small.size()));
+      ASSERT_TRUE(WaitFor([&] { return peer.Output().find("NOTIFY SENT AFTER") != std::string::npos; }, 20000))
+          << peer.Output();
+      ASSERT_TRUE(WaitFor([&] { return c.S.SslState() == sslStatePeerClosed; }, 10000))
+          << "the peer's close notification never reached the engine\n" << c.S.SslEngineState();
+      c.S.Close();
+      ASSERT_TRUE(WaitFor([&] { return c.ClosedError >= 0; }, 20000)) << c.S.SslEngineState() << "\n" << c.TailText();
+      ASSERT_TRUE(WaitFor([&] { return !ReceivedLine(peer.Output(), 0).empty(); }, 20000)) << peer.Output();
+      EXPECT_EQ(ReceivedLine(peer.Output(), 0),
+                "RECEIVED " + std::to_string(small.size()) + " " + Sha256Hex(small) + " notify")
+          << Joined(c.Events) << "\n" << c.TailText();
+      const std::vector<std::string> want = {"connected:0", "handshake:0", "shutdown:one:0", "closed:0"};
+      EXPECT_EQ(c.Events, want);
+      EXPECT_TRUE(peer.WaitForExit(10000)) << peer.Output();
+    }
   }
 }

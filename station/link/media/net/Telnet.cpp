@@ -1,6 +1,45 @@
 #include "station/link/media/net/Telnet.h"
 
+#include <QTimer>
+
+#include <algorithm>
+
 using namespace Telnet;
+
+void TReplyBacklog::Reset()
+{
+    FTotal = 0;
+    FSpans.clear();
+    FBytes = 0;
+}
+
+void TReplyBacklog::Queued(size_t count, bool reply)
+{
+    const uint64_t start = FTotal;
+    FTotal += count;
+    if (!reply || count == 0)
+        return;
+    FBytes += count;
+    if (!FSpans.empty() && FSpans.back().End == start) {
+        FSpans.back().End = FTotal;
+        FSpans.back().Size += count;
+    } else {
+        FSpans.push_back({FTotal, count});
+    }
+}
+
+size_t TReplyBacklog::Unsent(size_t unsent)
+{
+    const uint64_t sent = FTotal - std::min<uint64_t>(unsent, FTotal);
+    while (!FSpans.empty() && FSpans.front().End <= sent) {
+        FBytes -= FSpans.front().Size;
+        FSpans.pop_front();
+    }
+    if (FSpans.empty())
+        return 0;
+    const uint64_t frontStart = FSpans.front().End - FSpans.front().Size;
+    return FBytes - static_cast<size_t>(sent > frontStart ? sent - frontStart : 0);
+}
 
 TTelnetClient::TTelnetClient() = default;
 
@@ -22,10 +61,15 @@ bool TTelnetClient::Connect()
     Pending.clear();
     FEarly.clear();
     FReadingHeld = false;
+    FReplies.Reset();
     const bool ok = TIPClient::Connect();
     if (ok) {
         State = tsConnecting;
-        Socket->OnSendData = [this](TCustomNetSocket*, int) { SendPending(); };
+        Socket->OnSendData = [this](TCustomNetSocket*, int) {
+            SendPending();
+            if (FReadingHeld)
+                RetryReadingLater();
+        };
         Socket->OnDataSent = [this](TCustomNetSocket*, uint16_t e) { DataSent(e); };
     }
     return ok;
@@ -70,7 +114,7 @@ int TTelnetClient::Send(const char* data, int count)
         if (static_cast<unsigned char>(data[i]) == IAC)
             buf += data[i];
     }
-    return SendRaw(buf.data(), static_cast<int>(buf.size()), true) >= 0 ? count : -1;
+    return QueueRaw(buf.data(), static_cast<int>(buf.size()), true, false) >= 0 ? count : -1;
 }
 
 bool TTelnetClient::Connected()
@@ -87,6 +131,12 @@ bool TTelnetClient::Connecting()
 
 int TTelnetClient::SendRaw(const char* data, int count, bool immediate)
 {
+    // Bytes queued while a received chunk is parsed are the answers to it.
+    return QueueRaw(data, count, immediate, FBatchReplies);
+}
+
+int TTelnetClient::QueueRaw(const char* data, int count, bool immediate, bool reply)
+{
     if (!SocketConnected())
         return 0;
     if (immediate && FBatchReplies) {
@@ -102,6 +152,7 @@ int TTelnetClient::SendRaw(const char* data, int count, bool immediate)
     } catch (...) {
         return 0;
     }
+    FReplies.Queued(static_cast<size_t>(std::max(count, 0)), reply);
     if (taken >= 0 && taken < count) {
         Pending.append(data + taken, static_cast<size_t>(count - taken));
         Socket->Send(nullptr, 0);
@@ -299,11 +350,30 @@ void TTelnetClient::DataAvailable(uint16_t)
     ReadPass();
 }
 
+size_t TTelnetClient::QueuedReplyBytes()
+{
+    return FReplies.Unsent(QueuedBytes());
+}
+
+void TTelnetClient::RetryReadingLater()
+{
+    if (FReadRetryPosted)
+        return;
+    FReadRetryPosted = true;
+    QTimer::singleShot(0, [this, alive = AliveToken()] {
+        if (alive.expired())
+            return;
+        FReadRetryPosted = false;
+        if (FReadingHeld && SocketConnected() && (State == tsReady || State == tsNegotiating))
+            ReadPass();
+    });
+}
+
 void TTelnetClient::ReadPass()
 {
     // Not reading leaves the socket's read notice off: the bytes wait in the socket, and the server's
-    // sending stalls once its window is full. DataSent reads again.
-    FReadingHeld = QueuedBytes() > kQueuedLimit;
+    // sending stalls once its window is full. Sending the replies reads again.
+    FReadingHeld = QueuedReplyBytes() > kQueuedLimit;
     if (FReadingHeld)
         return;
     std::string buf;

@@ -2,6 +2,8 @@
 // Telnet link to a terminal server in front of the instrument: a binary, character-at-a-time connection;
 // data bytes 255 are doubled on the way out and telnet commands are taken out on the way in.
 #include <bitset>
+#include <cstdint>
+#include <deque>
 #include <string>
 
 #include "station/link/media/net/IPClient.h"
@@ -11,6 +13,26 @@ constexpr unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251,
                         EC = 247, AYT = 246, AO = 245, IP = 244, BRK = 243, SE = 240;
 constexpr unsigned char TELOPT_BINARY = 0, TELOPT_ECHO = 1, TELOPT_SGA = 3, TELOPT_EOR = 25;
 } // namespace Telnet
+
+// Where the replies to the server's negotiation lie in the stream of bytes queued to send, so that
+// they alone count against the bound on what the client holds: the owner's own data never does.
+class TReplyBacklog {
+public:
+    void Reset();
+    // Bytes appended to the outgoing stream, replies or not.
+    void Queued(size_t count, bool reply);
+    // Reply bytes among the last `unsent` bytes of the stream (those not yet taken by the kernel).
+    size_t Unsent(size_t unsent);
+
+private:
+    struct TSpan {
+        uint64_t End;  // stream position after the span's last byte
+        size_t Size;
+    };
+    uint64_t FTotal = 0;
+    std::deque<TSpan> FSpans;
+    size_t FBytes = 0;
+};
 
 class TTelnetClient : public TIPClient {
 public:
@@ -57,9 +79,12 @@ public:
 
     // Bytes the client holds to send: the socket's queue and the text it has not taken yet.
     size_t QueuedBytes() const;
-    // Every received option may ask for a reply. Past this many queued bytes the client reads no more
-    // from the socket until its queue has drained, so a server that sends options and never reads the
-    // replies is held back by the connection itself instead of filling the memory.
+    // Of those, the replies to the server's negotiation.
+    size_t QueuedReplyBytes();
+    // Every received option may ask for a reply. Past this many reply bytes queued the client reads no
+    // more from the socket until they have gone, so a server that sends options and never reads the
+    // replies is held back by the connection itself instead of filling the memory. The owner's data
+    // does not count: a server that answers it before reading more must be read while it is sent.
     static constexpr size_t kQueuedLimit = 256 * 1024;
     // The most taken from the socket in one read (the replies to one read can be as long as the read).
     static constexpr int kReadPass = 64 * 1024;
@@ -90,10 +115,16 @@ protected:
     void FlushReplies();
     // Data that arrived before the link was reported ready.
     std::string FEarly;
-    // Reading stopped until the queue drains (see kQueuedLimit).
+    // Reading stopped until the replies have gone (see kQueuedLimit).
     bool FReadingHeld = false;
-    // Takes one read from the socket and parses it, unless the queue is too long.
+    TReplyBacklog FReplies;
+    // Takes one read from the socket and parses it, unless too many replies wait to be sent.
     void ReadPass();
+    // Each piece the socket sends may take the replies under the bound: reading is tried again after
+    // the socket's sending has returned (it must not parse, and so queue, in the middle of it).
+    bool FReadRetryPosted = false;
+    void RetryReadingLater();
+    int QueueRaw(const char* data, int count, bool immediate, bool reply);
 };
 
 class TMediaTelnet : public TMediaIP {

@@ -344,10 +344,17 @@ TEST_F(TelnetPeerTest, PeerThatNeverReadsHoldsTheRepliesBounded)
     std::string block;
     for (int i = 0; i < 10000; ++i)
         block += pair;
-    for (const bool telCom : {false, true}) {
+    // The third time a large write of the owner is queued before the replies: it does not count
+    // against their bound, and it does not lift it either.
+    const std::string written4(4u << 20, 'w');
+    for (const auto& [telCom, ownerData] : {std::pair{false, std::string()}, std::pair{true, std::string()},
+                                            std::pair{false, written4}}) {
         SCOPED_TRACE(telCom ? "TelCom" : "Telnet");
+        SCOPED_TRACE(ownerData.size());
         TReadyMedium ready(telCom);
         ASSERT_GE(ready.Peer, 0);
+        ASSERT_EQ(ready.Medium->Write(ownerData.data(), static_cast<int>(ownerData.size())),
+                  static_cast<int>(ownerData.size()));
 
         // The server sends option pairs and reads nothing. The client must stop reading once its
         // replies pile up: then the server's writes stall.
@@ -378,15 +385,17 @@ TEST_F(TelnetPeerTest, PeerThatNeverReadsHoldsTheRepliesBounded)
             }
             flooding = false;
         });
-        size_t maxQueued = 0;
+        size_t maxQueued = 0, maxReplies = 0;
         const bool ended = WaitFor([&] {
             maxQueued = std::max(maxQueued, ready.Client()->QueuedBytes());
+            maxReplies = std::max(maxReplies, ready.Client()->QueuedReplyBytes());
             return !flooding;
         }, 90000);
         flooder.join();
         ASSERT_TRUE(ended);
         EXPECT_TRUE(stalled) << "the client read all " << written << " bytes, its replies unread";
-        EXPECT_LE(maxQueued, TTelnetClient::kQueuedLimit + TTelnetClient::kReadPass);
+        EXPECT_LE(maxReplies, TTelnetClient::kQueuedLimit + TTelnetClient::kReadPass);
+        EXPECT_LE(maxQueued, ownerData.size() + TTelnetClient::kQueuedLimit + TTelnetClient::kReadPass);
         EXPECT_TRUE(ready.Client()->ReadingHeld());
         if (kMemoryMeasured) {
             EXPECT_LT(MemoryPeakKb() - base, 24 * 1024) << "peak " << MemoryPeakKb() << " kB from " << base << " kB";
@@ -400,8 +409,10 @@ TEST_F(TelnetPeerTest, PeerThatNeverReadsHoldsTheRepliesBounded)
             ::fcntl(ready.Peer, F_SETFL, ::fcntl(ready.Peer, F_GETFL) & ~O_NONBLOCK);
             WriteAll(ready.Peer, rest);
         });
-        const std::string got = ReadNPumping(ready.Peer, answers, 90000);
+        std::string got = ReadNPumping(ready.Peer, ownerData.size() + answers, 90000);
         finisher.join();
+        EXPECT_TRUE(got.compare(0, ownerData.size(), ownerData) == 0) << "the owner's data first";
+        got.erase(0, ownerData.size());
         EXPECT_EQ(got.size(), answers);
         EXPECT_EQ(got.substr(0, 12), answer + answer);
         if (got.size() >= answer.size()) {
@@ -415,10 +426,10 @@ TEST_F(TelnetPeerTest, PeerThatNeverReadsHoldsTheRepliesBounded)
     }
 }
 
-TEST_F(TelnetPeerTest, DataBeforeTheServerClosesArrivesWhileReadingIsHeld)
+TEST_F(TelnetPeerTest, DataBeforeTheServerClosesArrivesDuringALargeWrite)
 {
-    // Our queue is past its bound (a large write the server does not read) when the server sends its
-    // last bytes and closes: they still reach the owner before the close.
+    // A large write the server does not read is queued when the server sends its last bytes and
+    // closes: they still reach the owner before the close.
     const std::string big(16 << 20, 'x');
     for (const bool telCom : {false, true}) {
         SCOPED_TRACE(telCom ? "TelCom" : "Telnet");
@@ -430,6 +441,99 @@ TEST_F(TelnetPeerTest, DataBeforeTheServerClosesArrivesWhileReadingIsHeld)
         ::shutdown(ready.Peer, SHUT_WR);
         EXPECT_TRUE(WaitFor([&] { return ready.Probe.closed == 1; }, 10000));
         EXPECT_EQ(ready.Probe.data, "last bytes");
+        ::close(ready.Peer);
+    }
+}
+
+// A single-threaded echo server on its own thread: it reads at most 64 KB, sends them back, and only
+// then reads again, with socket buffers of 64 KB. It gives up once `stop` is set.
+class TEchoServer {
+public:
+    explicit TEchoServer(int fd) : FFd(fd)
+    {
+        const int size = 64 * 1024;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        FThread = std::thread([this] { Run(); });
+    }
+    ~TEchoServer()
+    {
+        FStop = true;
+        FThread.join();
+    }
+    size_t Echoed() const { return FEchoed; }
+
+private:
+    int FFd;
+    std::atomic<bool> FStop{false};
+    std::atomic<size_t> FEchoed{0};
+    std::thread FThread;
+
+    bool WaitReady(short events)
+    {
+        while (!FStop) {
+            pollfd pf{FFd, events, 0};
+            if (::poll(&pf, 1, 50) > 0)
+                return true;
+        }
+        return false;
+    }
+    void Run()
+    {
+        std::string buf(64 * 1024, '\0');
+        while (WaitReady(POLLIN)) {
+            const ssize_t n = ::recv(FFd, buf.data(), buf.size(), 0);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+                return;
+            for (ssize_t at = 0; n > 0 && at < n;) {
+                if (!WaitReady(POLLOUT))
+                    return;
+                const ssize_t m = ::send(FFd, buf.data() + at, static_cast<size_t>(n - at), MSG_NOSIGNAL);
+                if (m < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                    return;
+                if (m > 0) {
+                    at += m;
+                    FEchoed += static_cast<size_t>(m);
+                }
+            }
+        }
+    }
+};
+
+TEST_F(TelnetPeerTest, LargeWriteComesBackFromAnEchoingServer)
+{
+    // The server answers before it reads more: the client must read while its own data is still
+    // queued, or both wait for each other for ever.
+    std::string data;
+    for (int i = 0; data.size() < (16u << 20); ++i)
+        data += "echo line " + std::to_string(i) + "\n";
+    data.resize(16u << 20);
+    for (const bool telCom : {false, true}) {
+        SCOPED_TRACE(telCom ? "TelCom" : "Telnet");
+        TReadyMedium ready(telCom);
+        ASSERT_GE(ready.Peer, 0);
+        TEchoServer echo(ready.Peer);
+        ASSERT_EQ(ready.Medium->Write(data.data(), static_cast<int>(data.size())), static_cast<int>(data.size()));
+        // Waits for the whole echo, giving up once nothing has come back for five seconds.
+        size_t queuedAtFirstData = 0, seen = 0;
+        auto progress = std::chrono::steady_clock::now();
+        WaitFor([&] {
+            if (queuedAtFirstData == 0 && !ready.Probe.data.empty())
+                queuedAtFirstData = ready.Client()->QueuedBytes();
+            if (ready.Probe.data.size() != seen) {
+                seen = ready.Probe.data.size();
+                progress = std::chrono::steady_clock::now();
+            }
+            return seen >= data.size() || std::chrono::steady_clock::now() - progress > std::chrono::seconds(5);
+        }, 60000);
+        EXPECT_EQ(ready.Probe.data.size(), data.size())
+            << "no progress: echoed " << echo.Echoed() << ", still queued " << ready.Client()->QueuedBytes();
+        EXPECT_TRUE(ready.Probe.data == data) << "the echo differs from what was written";
+        // Received bytes are delivered while a large write is still under way.
+        EXPECT_GT(queuedAtFirstData, TTelnetClient::kQueuedLimit);
+        EXPECT_TRUE(ready.Medium->IsOpen());
+        ready.Medium->Close();
         ::close(ready.Peer);
     }
 }
