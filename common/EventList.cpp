@@ -181,13 +181,14 @@ void TEventList::AppendAsciiString(int index, std::string& out) const
         FObjects[static_cast<size_t>(index)]->AppendAsciiString(out);
         return;
     }
-    static thread_local std::string hex;
-    RecordHex(index, hex);
+    const uint8_t* record = Record(FEntries[static_cast<size_t>(index)]);
     const TScnType* type = ScnType(index);
-    if (type == nullptr || type->Count() == 0)
-        out += hex;
-    else
-        AppendRecordValuesText(*type, hex, out);
+    if (type == nullptr || type->Count() == 0) {
+        static thread_local std::string hex;
+        out += RecordHex(index, hex);
+    } else {
+        AppendRecordValuesText(*type, record, record[1], out);
+    }
 }
 
 std::string TEventList::AsciiHeader(int index) const

@@ -77,28 +77,79 @@ const TListScn& Display() { return gListScn ? *gListScn : kDefaultDisplay; }
 
 bool Forced() { return Display().ForceDisplayDecimalValue != 0; }
 
+// A record as the decoders read it, from its hex text (an event's record, which may be damaged).
+class THexRecord {
+public:
+  explicit THexRecord(const std::string& hex) : FHex(hex) {}
+  // `digits` hex digits from byte `offset`; false when they lie outside the record or are not hex.
+  bool Raw(size_t offset, size_t digits, uint32_t& raw) const {
+    uint64_t value = 0;
+    if (!desc::HexValueAt(FHex, offset * 2, digits, value)) return false;
+    raw = static_cast<uint32_t>(value);
+    return true;
+  }
+  bool Holds(size_t offset, size_t bytes) const {
+    const size_t start = offset * 2;
+    return start <= FHex.size() && FHex.size() - start >= bytes * 2;
+  }
+  // The two hex digits of byte `offset` read as a decimal number ("12" is 12); false when either is not
+  // a decimal digit.
+  bool DecimalByte(size_t offset, int32_t& out) const {
+    const char high = FHex[offset * 2];
+    const char low = FHex[offset * 2 + 1];
+    if (high < '0' || high > '9' || low < '0' || low > '9') return false;
+    out = (high - '0') * 10 + (low - '0');
+    return true;
+  }
+
+private:
+  const std::string& FHex;
+};
+
+// A record read from its bytes (a record of a file's image: whole, no hex text needed), giving what
+// THexRecord gives for the hex of the same bytes.
+class TByteRecord {
+public:
+  TByteRecord(const uint8_t* bytes, size_t size) : FBytes(bytes), FSize(size) {}
+  bool Raw(size_t offset, size_t digits, uint32_t& raw) const {
+    const size_t bytes = digits / 2;
+    if (digits % 2 != 0 || bytes > 4 || !Holds(offset, bytes)) return false;
+    uint32_t value = 0;
+    for (size_t i = 0; i < bytes; ++i) value = value << 8 | FBytes[offset + i];
+    raw = value;
+    return true;
+  }
+  bool Holds(size_t offset, size_t bytes) const { return offset <= FSize && FSize - offset >= bytes; }
+  bool DecimalByte(size_t offset, int32_t& out) const {
+    const int high = FBytes[offset] >> 4;
+    const int low = FBytes[offset] & 0x0F;
+    if (high > 9 || low > 9) return false;
+    out = high * 10 + low;
+    return true;
+  }
+
+private:
+  const uint8_t* FBytes;
+  size_t FSize;
+};
+
 // Raw value of `digits` hex digits at the item's byte offset; false when it lies outside the record.
-bool ReadRaw(const TScnTypeItem* item, const std::string& hex, size_t digits, uint32_t& raw) {
+template <class Record>
+bool ReadRaw(const TScnTypeItem* item, const Record& record, size_t digits, uint32_t& raw) {
   if (!item || item->Offset < 0) return false;
-  uint64_t value = 0;
-  if (!desc::HexValueAt(hex, static_cast<size_t>(item->Offset) * 2, digits, value)) return false;
-  raw = static_cast<uint32_t>(value);
-  return true;
+  return record.Raw(static_cast<size_t>(item->Offset), digits, raw);
 }
 
 // Three bytes from the item's offset, each byte's two hex characters read as a decimal number. `out` is
 // written only when all three are decimal: one bad pair leaves the whole date or time at zero.
-bool ReadDecimalTriplet(const TScnTypeItem* item, const std::string& hex, int32_t out[3]) {
+template <class Record>
+bool ReadDecimalTriplet(const TScnTypeItem* item, const Record& record, int32_t out[3]) {
   if (!item || item->Offset < 0) return false;
-  size_t start = static_cast<size_t>(item->Offset) * 2;
-  if (start > hex.size() || hex.size() - start < 6) return false;
+  const size_t start = static_cast<size_t>(item->Offset);
+  if (!record.Holds(start, 3)) return false;
   int32_t parts[3];
-  for (int i = 0; i < 3; ++i) {
-    char high = hex[start + 2 * i];
-    char low = hex[start + 2 * i + 1];
-    if (high < '0' || high > '9' || low < '0' || low > '9') return false;
-    parts[i] = (high - '0') * 10 + (low - '0');
-  }
+  for (size_t i = 0; i < 3; ++i)
+    if (!record.DecimalByte(start + i, parts[i])) return false;
   std::copy(parts, parts + 3, out);
   return true;
 }
@@ -123,29 +174,46 @@ const char* SpecialText(uint8_t code, bool filterMeasurement) {
   }
 }
 
-void AppendNumber(std::string& out, int32_t value, bool padded) {
-  char text[16];
-  char* start = text + 1;
-  auto result = std::to_chars(start, text + sizeof text, value);
-  if (padded && result.ptr - start == 1 && value >= 0) *--start = '0';
-  out.append(start, static_cast<size_t>(result.ptr - start));
+// Writes the number at `p` (with a leading zero below 10 when padded) and returns the end; 12 characters
+// at the most.
+char* WriteNumber(char* p, int32_t value, bool padded) {
+  if (padded && value >= 0 && value < 10) *p++ = '0';
+  return std::to_chars(p, p + 11, value).ptr;
 }
 
-// Three numbers joined by a separator (a date or a time), quoted when the display asks for it.
+// Three numbers joined by a separator (a date or a time), quoted when the display asks for it. Put
+// together in place and appended at once: a date and a time begin every exported line.
 void AppendTriplet(std::string& out, const int32_t parts[3], const std::string& separator) {
   const TListScn& display = Display();
   const bool padded = display.ShowZeroDate != 0;
-  if (display.QuotedDateTime) out += '"';
-  AppendNumber(out, parts[0], padded);
-  out += separator;
-  AppendNumber(out, parts[1], padded);
-  out += separator;
-  AppendNumber(out, parts[2], padded);
-  if (display.QuotedDateTime) out += '"';
+  const bool quoted = display.QuotedDateTime != 0;
+  constexpr size_t kNumbers = 3 * 12 + 2;   // the numbers and the quotes
+  char text[kNumbers + 2 * 8];
+  if (separator.size() > 8) {
+    // A separator this long is left to the string itself.
+    std::string pieces = quoted ? "\"" : "";
+    for (int i = 0; i < 3; ++i) {
+      if (i > 0) pieces += separator;
+      pieces.append(text, WriteNumber(text, parts[i], padded));
+    }
+    out += pieces;
+    if (quoted) out += '"';
+    return;
+  }
+  char* p = text;
+  if (quoted) *p++ = '"';
+  for (int i = 0; i < 3; ++i) {
+    if (i > 0) p = std::copy(separator.begin(), separator.end(), p);
+    p = WriteNumber(p, parts[i], padded);
+  }
+  if (quoted) *p++ = '"';
+  out.append(text, static_cast<size_t>(p - text));
 }
 
 // The value truncated towards zero, kept within 32 bits.
 int64_t Truncated(float value) {
+  // Most values fit 32 bits, where the conversion itself truncates (std::trunc may be a library call).
+  if (std::fabs(value) < 2147483648.0f) return static_cast<int64_t>(value);
   double v = std::trunc(static_cast<double>(value));
   return static_cast<int64_t>(std::clamp(v, -2147483648.0, 4294967295.0));
 }
@@ -156,7 +224,8 @@ int64_t Truncated(float value) {
 
 namespace {
 
-void DecodeDate(const TScnTypeItem* item, const std::string& hex, TScnValue& value) {
+template <class Record>
+void DecodeDate(const TScnTypeItem* item, const Record& hex, TScnValue& value) {
   int32_t parts[3];
   if (item && item->ValueKind == VAL_DATE && ReadDecimalTriplet(item, hex, parts)) {
     value.Parts[0] = ExpandCenturyYear(parts[0]);
@@ -165,11 +234,13 @@ void DecodeDate(const TScnTypeItem* item, const std::string& hex, TScnValue& val
   }
 }
 
-void DecodeTime(const TScnTypeItem* item, const std::string& hex, TScnValue& value) {
+template <class Record>
+void DecodeTime(const TScnTypeItem* item, const Record& hex, TScnValue& value) {
   if (item && item->ValueKind == VAL_TIME) ReadDecimalTriplet(item, hex, value.Parts);
 }
 
-void DecodeMesFilter(const TScnTypeItem* item, const std::string& hex, TScnValue& value) {
+template <class Record>
+void DecodeMesFilter(const TScnTypeItem* item, const Record& hex, TScnValue& value) {
   if (!item || (item->ValueKind != VAL_CN && item->ValueKind != VAL_SCN)) return;
   uint32_t raw = 0;
   if (!ReadRaw(item, hex, 4, raw)) {
@@ -183,7 +254,8 @@ void DecodeMesFilter(const TScnTypeItem* item, const std::string& hex, TScnValue
     value.Value = static_cast<float>(raw);
 }
 
-void DecodeMes(const TScnTypeItem* item, const std::string& hex, TScnValue& value) {
+template <class Record>
+void DecodeMes(const TScnTypeItem* item, const Record& hex, TScnValue& value) {
   size_t digits = 0;
   bool special = true;
   double scale = 1.0;
@@ -260,9 +332,8 @@ int32_t ValueClassOf(const TScnTypeItem* item) {
   return item && item->ValueDesc ? item->ValueDesc->ValueClass : 0;
 }
 
-}  // namespace
-
-void DecodeScnValue(const TScnTypeItem* item, const std::string& recordHex, TScnValue& value) {
+template <class Record>
+void DecodeValue(const TScnTypeItem* item, const Record& recordHex, TScnValue& value) {
   value = TScnValue();
   switch (ValueClassOf(item)) {
     case VCLASS_DATE: DecodeDate(item, recordHex, value); break;
@@ -271,6 +342,12 @@ void DecodeScnValue(const TScnTypeItem* item, const std::string& recordHex, TScn
     case VCLASS_MES: DecodeMes(item, recordHex, value); break;
     default: break;
   }
+}
+
+}  // namespace
+
+void DecodeScnValue(const TScnTypeItem* item, const std::string& recordHex, TScnValue& value) {
+  DecodeValue(item, THexRecord(recordHex), value);
 }
 
 void AppendScnValueText(const TScnTypeItem* item, const TScnValue& value, std::string& out) {
@@ -283,14 +360,27 @@ void AppendScnValueText(const TScnTypeItem* item, const TScnValue& value, std::s
   }
 }
 
-void AppendRecordValuesText(const TScnType& type, const std::string& recordHex, std::string& out) {
+namespace {
+
+template <class Record>
+void AppendValuesText(const TScnType& type, const Record& record, std::string& out) {
   const std::string& separator = Display().SepList;
   TScnValue value;
   for (int i = 0; i < type.Count(); ++i) {
     if (i > 0) out += separator;
-    DecodeScnValue(type[i], recordHex, value);
+    DecodeValue(type[i], record, value);
     AppendScnValueText(type[i], value, out);
   }
+}
+
+}  // namespace
+
+void AppendRecordValuesText(const TScnType& type, const std::string& recordHex, std::string& out) {
+  AppendValuesText(type, THexRecord(recordHex), out);
+}
+
+void AppendRecordValuesText(const TScnType& type, const uint8_t* record, size_t size, std::string& out) {
+  AppendValuesText(type, TByteRecord(record, size), out);
 }
 
 // ---- elements ------------------------------------------------------------------------------------------
@@ -313,7 +403,7 @@ std::string TScnElement::GetTitle() const { return Item ? Item->GetTitle() : std
 TScnElement_Dat::TScnElement_Dat(TScnTypeItem* item, TEvenement* event, const std::string& recordHex)
     : TScnElement(item, event) {
   TScnValue value;
-  DecodeDate(item, recordHex, value);
+  DecodeDate(item, THexRecord(recordHex), value);
   Year = value.Parts[0];
   Month = value.Parts[1];
   Day = value.Parts[2];
@@ -332,7 +422,7 @@ std::string TScnElement_Dat::GetASCIIString() const {
 TScnElement_Time::TScnElement_Time(TScnTypeItem* item, TEvenement* event, const std::string& recordHex)
     : TScnElement(item, event) {
   TScnValue value;
-  DecodeTime(item, recordHex, value);
+  DecodeTime(item, THexRecord(recordHex), value);
   Hour = value.Parts[0];
   Minute = value.Parts[1];
   Second = value.Parts[2];
@@ -349,7 +439,7 @@ TScnElement_MesFilter::TScnElement_MesFilter(TScnTypeItem* item, TEvenement* eve
                                              const std::string& recordHex)
     : TScnElement(item, event) {
   TScnValue value;
-  DecodeMesFilter(item, recordHex, value);
+  DecodeMesFilter(item, THexRecord(recordHex), value);
   Value = value.Value;
   SpecialCode = value.SpecialCode;
 }
@@ -363,7 +453,7 @@ std::string TScnElement_MesFilter::GetASCIIString() const {
 TScnElement_Mes::TScnElement_Mes(TScnTypeItem* item, TEvenement* event, const std::string& recordHex)
     : TScnElement(item, event) {
   TScnValue value;
-  DecodeMes(item, recordHex, value);
+  DecodeMes(item, THexRecord(recordHex), value);
   Value = value.Value;
   SpecialCode = value.SpecialCode;
 }

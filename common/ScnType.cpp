@@ -1,5 +1,6 @@
 #include "common/ScnType.h"
 
+#include <array>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -123,14 +124,20 @@ bool ParseFloatDot(const std::string& text, double& value) {
 
 bool HexValueAt(const std::string& hex, size_t start, size_t digits, uint64_t& value) {
   if (digits > 16 || start > hex.size() || hex.size() - start < digits) return false;
+  // Every value of every record passes here: one table look-up a digit.
+  static constexpr auto kNibbles = [] {
+    std::array<int8_t, 256> table{};
+    table.fill(-1);
+    for (int c = '0'; c <= '9'; ++c) table[static_cast<size_t>(c)] = static_cast<int8_t>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c) table[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c) table[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'a' + 10);
+    return table;
+  }();
+  const char* text = hex.data() + start;
   uint64_t v = 0;
-  for (size_t i = start; i < start + digits; ++i) {
-    char c = hex[i];
-    int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else return false;
+  for (size_t i = 0; i < digits; ++i) {
+    const int d = kNibbles[static_cast<unsigned char>(text[i])];
+    if (d < 0) return false;
     v = (v << 4) | static_cast<uint64_t>(d);
   }
   value = v;
@@ -209,8 +216,11 @@ TScnType* TListScn::FindType(const std::string& recordHex, const std::string& in
 }
 
 int TListScn::FindTypeIndex(const std::string& recordHex, const std::string& instrumentId) const {
+  // Every record of a file is typed when it is read: types of another code are passed over at once.
+  uint8_t code = 0;
+  if (!desc::HexByteAt(recordHex, 0, code)) return -1;
   for (size_t i = 0; i < Items.size(); ++i)
-    if (Items[i]->Matches(recordHex, instrumentId)) return static_cast<int>(i);
+    if (Items[i]->Code == code && Items[i]->Matches(recordHex, instrumentId)) return static_cast<int>(i);
   return -1;
 }
 
