@@ -132,6 +132,34 @@ TEST_F(Q5FileTest, DamagedFraming)
     EXPECT_EQ(h.Events[h.Events.Count() - 1]->Date, When(2025, 6, 1, 10, 0, 0));
 }
 
+TEST_F(Q5FileTest, WhereTheRecordsStopShortOfTheEnd)
+{
+    const Bytes whole = MakeImage(param, {Rec(1, 8, 0), Rec(1, 9, 0)});
+    TQ5File f(Put("whole.q5", whole));
+    EXPECT_EQ(f.UnfinishedRecordAt, -1);
+    TQ5File erased(Put("erased.q5", MakeImage(param, {Rec(1, 8, 0), Rec(1, 9, 0)}, 300)));
+    EXPECT_EQ(erased.UnfinishedRecordAt, -1);
+    EXPECT_EQ(Hexes(erased), Hexes(f));
+
+    // Cut inside its third record: the two before it are read as from the whole file.
+    Bytes cut = MakeImage(param, {Rec(1, 8, 0), Rec(1, 9, 0), Rec(1, 10, 0)});
+    cut.resize(cut.size() - 3);
+    TQ5File g(Put("cut.q5", cut));
+    EXPECT_EQ(g.UnfinishedRecordAt, static_cast<int32_t>(whole.size()));
+    EXPECT_EQ(Hexes(g), Hexes(f));
+    // Cut after the code of the third record: no length to read.
+    Bytes code = whole;
+    code.push_back(0x12);
+    TQ5File h(Put("code.q5", code));
+    EXPECT_EQ(h.UnfinishedRecordAt, static_cast<int32_t>(whole.size()));
+
+    // The image rebuilt from the events, or another one parsed, is whole.
+    ASSERT_TRUE(g.Rebuild());
+    EXPECT_EQ(g.UnfinishedRecordAt, -1);
+    h.LoadFromBytes(whole.data(), whole.size());
+    EXPECT_EQ(h.UnfinishedRecordAt, -1);
+}
+
 TEST_F(Q5FileTest, ErasedMemoryInTheMiddle)
 {
     Bytes erased(255, 0xFF);
