@@ -139,17 +139,16 @@ void AppendFixedSignificant(std::string& out, double value, int decimals, int si
         bool nonZero = false;
         for (const char* c = p; c != end; ++c)
             nonZero = nonZero || *c != '0';
-        // The whole text is put together here and appended once: every exported value comes this way.
-        char text[sizeof digits + 34];
-        char* t = text;
-        if (value < 0 && nonZero)
-            *t++ = '-';
-        t = std::copy(p, end - kept, t);
-        if (decimals > 0)
-            *t++ = separator;
-        t = std::copy(end - kept, end, t);
-        t = std::fill_n(t, decimals - kept, '0');
-        out.append(text, static_cast<size_t>(t - text));
+        // Written in place at once: every exported value with decimals comes this way.
+        AppendInPlace(out, sizeof digits + 32, [&](char* t) {
+            if (value < 0 && nonZero)
+                *t++ = '-';
+            t = std::copy(p, end - kept, t);
+            if (decimals > 0)
+                *t++ = separator;
+            t = std::copy(end - kept, end, t);
+            return std::fill_n(t, decimals - kept, '0');
+        });
         return;
     }
     const size_t start = out.size();

@@ -163,8 +163,8 @@ bool TQ5File::Parse()
     SecondsKnown = InstrumentClock != 0 && known ? 1 : 0;
     PcUtc = HeaderDate(img + 150, nullptr);
 
-    // Each record is checked and typed as its event would be; its object is made when first asked for.
-    std::string hex;
+    // Each record is checked and typed as its event would be, from its bytes; its object is made when
+    // first asked for.
     TRecordCheck check;
     int32_t p = Q5ParamBlockSize;
     while (p < n) {
@@ -183,10 +183,11 @@ bool TQ5File::Parse()
             ++p;
             continue;
         }
-        BytesToHexInto(img + p, static_cast<size_t>(len), hex);
-        CheckRecordHex(hex, check);
+        const size_t size = static_cast<size_t>(len);
+        CheckRecordBytes(img + p, size, check);
         if (!check.Empty)
-            Events.AddRecord(p, check, check.Valid && gListScn != nullptr ? gListScn->FindTypeIndex(hex, InstrumentId) : -1);
+            Events.AddRecord(p, check,
+                             check.Valid && gListScn != nullptr ? gListScn->FindTypeIndex(img + p, size, InstrumentId) : -1);
         p += len;
     }
     return true;

@@ -8,6 +8,7 @@
 #include "common/DecimalSep.h"
 #include "common/Evenement.h"
 #include "common/Instrument.h"
+#include "common/RecordView.h"
 #include "common/ScnType.h"
 
 TListElScn* gListElScn = nullptr;
@@ -77,62 +78,6 @@ const TListScn& Display() { return gListScn ? *gListScn : kDefaultDisplay; }
 
 bool Forced() { return Display().ForceDisplayDecimalValue != 0; }
 
-// A record as the decoders read it, from its hex text (an event's record, which may be damaged).
-class THexRecord {
-public:
-  explicit THexRecord(const std::string& hex) : FHex(hex) {}
-  // `digits` hex digits from byte `offset`; false when they lie outside the record or are not hex.
-  bool Raw(size_t offset, size_t digits, uint32_t& raw) const {
-    uint64_t value = 0;
-    if (!desc::HexValueAt(FHex, offset * 2, digits, value)) return false;
-    raw = static_cast<uint32_t>(value);
-    return true;
-  }
-  bool Holds(size_t offset, size_t bytes) const {
-    const size_t start = offset * 2;
-    return start <= FHex.size() && FHex.size() - start >= bytes * 2;
-  }
-  // The two hex digits of byte `offset` read as a decimal number ("12" is 12); false when either is not
-  // a decimal digit.
-  bool DecimalByte(size_t offset, int32_t& out) const {
-    const char high = FHex[offset * 2];
-    const char low = FHex[offset * 2 + 1];
-    if (high < '0' || high > '9' || low < '0' || low > '9') return false;
-    out = (high - '0') * 10 + (low - '0');
-    return true;
-  }
-
-private:
-  const std::string& FHex;
-};
-
-// A record read from its bytes (a record of a file's image: whole, no hex text needed), giving what
-// THexRecord gives for the hex of the same bytes.
-class TByteRecord {
-public:
-  TByteRecord(const uint8_t* bytes, size_t size) : FBytes(bytes), FSize(size) {}
-  bool Raw(size_t offset, size_t digits, uint32_t& raw) const {
-    const size_t bytes = digits / 2;
-    if (digits % 2 != 0 || bytes > 4 || !Holds(offset, bytes)) return false;
-    uint32_t value = 0;
-    for (size_t i = 0; i < bytes; ++i) value = value << 8 | FBytes[offset + i];
-    raw = value;
-    return true;
-  }
-  bool Holds(size_t offset, size_t bytes) const { return offset <= FSize && FSize - offset >= bytes; }
-  bool DecimalByte(size_t offset, int32_t& out) const {
-    const int high = FBytes[offset] >> 4;
-    const int low = FBytes[offset] & 0x0F;
-    if (high > 9 || low > 9) return false;
-    out = high * 10 + low;
-    return true;
-  }
-
-private:
-  const uint8_t* FBytes;
-  size_t FSize;
-};
-
 // Raw value of `digits` hex digits at the item's byte offset; false when it lies outside the record.
 template <class Record>
 bool ReadRaw(const TScnTypeItem* item, const Record& record, size_t digits, uint32_t& raw) {
@@ -181,8 +126,8 @@ char* WriteNumber(char* p, int32_t value, bool padded) {
   return std::to_chars(p, p + 11, value).ptr;
 }
 
-// Three numbers joined by a separator (a date or a time), quoted when the display asks for it. Put
-// together in place and appended at once: a date and a time begin every exported line.
+// Three numbers joined by a separator (a date or a time), quoted when the display asks for it, written
+// in place: a date and a time begin every exported line.
 void AppendTriplet(std::string& out, const int32_t parts[3], const std::string& separator) {
   const TListScn& display = Display();
   const bool padded = display.ShowZeroDate != 0;
@@ -200,14 +145,15 @@ void AppendTriplet(std::string& out, const int32_t parts[3], const std::string& 
     if (quoted) out += '"';
     return;
   }
-  char* p = text;
-  if (quoted) *p++ = '"';
-  for (int i = 0; i < 3; ++i) {
-    if (i > 0) p = std::copy(separator.begin(), separator.end(), p);
-    p = WriteNumber(p, parts[i], padded);
-  }
-  if (quoted) *p++ = '"';
-  out.append(text, static_cast<size_t>(p - text));
+  AppendInPlace(out, sizeof text, [&](char* p) {
+    if (quoted) *p++ = '"';
+    for (int i = 0; i < 3; ++i) {
+      if (i > 0) p = std::copy(separator.begin(), separator.end(), p);
+      p = WriteNumber(p, parts[i], padded);
+    }
+    if (quoted) *p++ = '"';
+    return p;
+  });
 }
 
 // The value truncated towards zero, kept within 32 bits.
@@ -292,9 +238,8 @@ void AppendMesFilterText(const TScnValue& value, std::string& out) {
       out += text;
       return;
     }
-  char digits[24];
-  auto result = std::to_chars(digits, digits + sizeof digits, Truncated(value.Value));
-  out.append(digits, static_cast<size_t>(result.ptr - digits));
+  const int64_t number = Truncated(value.Value);
+  AppendInPlace(out, 24, [number](char* p) { return std::to_chars(p, p + 24, number).ptr; });
 }
 
 void AppendMesText(const TScnTypeItem* item, const TScnValue& value, std::string& out) {

@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <random>
 
+#include "common/DataPaths.h"
 #include "common/Prompt.h"
 #include "common/Q5File.h"
+#include "common/tests/DescTestEnv.h"
 #include "common/tests/support/Q5Images.h"
 
 using namespace q5test;
@@ -397,4 +399,39 @@ TEST_F(Q5FileTest, AnyBytesParseSafely)
             EXPECT_EQ(g.NbEvt(), f.NbEvt());
         }
     }
+}
+
+TEST_F(Q5FileTest, RecordsAreCheckedAndTypedFromTheirBytesAsTheirEventsAre)
+{
+    // The station's types, and records of their codes and lengths, whole or damaged.
+    ScopedDescLists lists;
+    lists.LoadFolder(InstalledDataDir());
+    ASSERT_GT(lists.Scn().Count(), 5);
+    std::mt19937 rng(7);
+    Bytes image = MakeParamBlock(0x0A, "SP0A0123", {2025, 6, 1, 12, 0, 30}, {2025, 6, 1, 12, 0, 45});
+    for (int r = 0; r < 3000; ++r) {
+        const TScnType* type = lists.Scn()[static_cast<int>(rng() % static_cast<uint32_t>(lists.Scn().Count()))];
+        size_t length = type->Length > 0 && rng() % 4 != 0 ? static_cast<size_t>(type->Length) : 3 + rng() % 60;
+        Bytes record(length);
+        for (uint8_t& b : record) b = static_cast<uint8_t>(rng());
+        record[0] = rng() % 10 == 0 ? static_cast<uint8_t>(rng()) : type->Code;
+        record[1] = static_cast<uint8_t>(length);
+        record[length - 2] = rng() % 8 == 0 ? 0x00 : 0xFE;
+        record[length - 1] = static_cast<uint8_t>(length);
+        image.insert(image.end(), record.begin(), record.end());
+    }
+    TQ5File f;
+    f.LoadFromBytes(image.data(), image.size());
+    ASSERT_GT(f.Events.Count(), 2500);
+    int typed = 0;
+    for (int i = 0; i < f.Events.Count(); ++i) {
+        std::string hex;
+        TEvenement event(&f);
+        event.SetRecordHex(f.Events.RecordHex(i, hex));
+        EXPECT_EQ(f.Events.Valid(i), event.Valid != 0) << hex;
+        EXPECT_EQ(f.Events.ErrorKind(i), event.ErrorKind) << hex;
+        EXPECT_EQ(f.Events.ScnType(i), event.ScnType) << hex;
+        typed += event.ScnType != nullptr;
+    }
+    EXPECT_GT(typed, 1000);
 }
