@@ -132,20 +132,8 @@ void AppendTriplet(std::string& out, const int32_t parts[3], const std::string& 
   const TListScn& display = Display();
   const bool padded = display.ShowZeroDate != 0;
   const bool quoted = display.QuotedDateTime != 0;
-  constexpr size_t kNumbers = 3 * 12 + 2;   // the numbers and the quotes
-  char text[kNumbers + 2 * 8];
-  if (separator.size() > 8) {
-    // A separator this long is left to the string itself.
-    std::string pieces = quoted ? "\"" : "";
-    for (int i = 0; i < 3; ++i) {
-      if (i > 0) pieces += separator;
-      pieces.append(text, WriteNumber(text, parts[i], padded));
-    }
-    out += pieces;
-    if (quoted) out += '"';
-    return;
-  }
-  AppendInPlace(out, sizeof text, [&](char* p) {
+  const size_t most = 3 * 12 + 2 + 2 * separator.size();   // the numbers, the quotes, the separators
+  AppendInPlace(out, most, [&](char* p) {
     if (quoted) *p++ = '"';
     for (int i = 0; i < 3; ++i) {
       if (i > 0) p = std::copy(separator.begin(), separator.end(), p);
