@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <stdexcept>
 
 namespace {
@@ -41,10 +43,21 @@ bool ScaledRounded(double magnitude, int decimals, unsigned __int128& out)
 {
     if (decimals > 19)
         return false;
-    int exponent = 0;
-    const double fraction = std::frexp(magnitude, &exponent);   // magnitude = fraction x 2^exponent
-    const auto mantissa = static_cast<uint64_t>(std::ldexp(fraction, 53));
-    const int shift = 53 - exponent;   // magnitude = mantissa / 2^shift
+    // magnitude = mantissa / 2^shift; a normal double gives both from its bits (frexp and ldexp are
+    // library calls, and every exported value comes here).
+    uint64_t mantissa = 0;
+    int shift = 0;
+    const auto bits = std::bit_cast<uint64_t>(magnitude);
+    const int biased = static_cast<int>(bits >> 52) & 0x7FF;
+    if (biased != 0 && biased != 0x7FF) {
+        mantissa = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+        shift = 1075 - biased;
+    } else {
+        int exponent = 0;
+        const double fraction = std::frexp(magnitude, &exponent);   // magnitude = fraction x 2^exponent
+        mantissa = static_cast<uint64_t>(std::ldexp(fraction, 53));
+        shift = 53 - exponent;
+    }
     if (shift <= 0 || shift >= 127)
         return false;
     unsigned __int128 scaled = mantissa;
@@ -102,32 +115,44 @@ void AppendFixedSignificant(std::string& out, double value, int decimals, int si
     int kept = decimals;
     if (value != 0 && significant > 0)
         kept = std::min(decimals, std::max(0, significant - IntegerDigits(std::fabs(value))));
-    const size_t start = out.size();
     unsigned __int128 rounded = 0;
     if (value == 0 || ScaledRounded(std::fabs(value), kept, rounded)) {
         // Digits of the rounded integer, the point `kept` digits from the right.
         char digits[48];
         char* end = digits + sizeof digits;
         char* p = end;
-        do {
-            *--p = static_cast<char>('0' + static_cast<int>(rounded % 10));
-            rounded /= 10;
-        } while (rounded != 0);
+        if (rounded <= UINT64_MAX) {
+            // The usual case, in 64 bits: 128-bit divisions are library calls.
+            auto small = static_cast<uint64_t>(rounded);
+            do {
+                *--p = static_cast<char>('0' + static_cast<int>(small % 10));
+                small /= 10;
+            } while (small != 0);
+        } else {
+            do {
+                *--p = static_cast<char>('0' + static_cast<int>(rounded % 10));
+                rounded /= 10;
+            } while (rounded != 0);
+        }
         while (end - p < kept + 1)
             *--p = '0';
         bool nonZero = false;
         for (const char* c = p; c != end; ++c)
             nonZero = nonZero || *c != '0';
-        if (value < 0 && nonZero)
-            out += '-';
-        out.append(p, static_cast<size_t>(end - kept - p));
-        if (kept > 0) {
-            out += '.';
-            out.append(end - kept, static_cast<size_t>(kept));
-        }
-    } else {
-        AppendFixedSlow(out, value, kept);
+        // Written in place at once: every exported value with decimals comes this way.
+        AppendInPlace(out, sizeof digits + 32, [&](char* t) {
+            if (value < 0 && nonZero)
+                *t++ = '-';
+            t = std::copy(p, end - kept, t);
+            if (decimals > 0)
+                *t++ = separator;
+            t = std::copy(end - kept, end, t);
+            return std::fill_n(t, decimals - kept, '0');
+        });
+        return;
     }
+    const size_t start = out.size();
+    AppendFixedSlow(out, value, kept);
     if (decimals > kept) {
         if (kept == 0)
             out += '.';

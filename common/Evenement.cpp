@@ -103,6 +103,31 @@ void CheckRecordHex(const std::string& hex, TRecordCheck& check)
         check.Valid = 1;
 }
 
+void CheckRecordBytes(const uint8_t* record, size_t size, TRecordCheck& check)
+{
+    // What CheckRecordHex finds in the hex of these bytes (two characters a byte).
+    check = TRecordCheck();
+    if (size <= 2) {
+        check.ErrorKind = EVT_TOO_SHORT;
+        return;
+    }
+    check.Code = static_cast<int8_t>(record[0]);
+    if (record[0] == 0xFF) {
+        check.Valid = 1;
+        return;
+    }
+    check.Empty = 0;
+    check.Length = record[1];
+    if (static_cast<size_t>(check.Length) != size)
+        check.ErrorKind = EVT_BAD_SIZE;
+    else if (record[size - 1] != check.Length)
+        check.ErrorKind = EVT_BAD_SIZE_CHECK;
+    else if (record[size - 2] != 0xFE)
+        check.ErrorKind = EVT_END_CORRUPTED;
+    else
+        check.Valid = 1;
+}
+
 double RecordHexDate(const std::string& hex)
 {
     int v[6];

@@ -113,6 +113,8 @@ struct TRecordCheck {
     int32_t Length = 0;
 };
 void CheckRecordHex(const std::string& hex, TRecordCheck& check);
+// The same for a record's bytes (`size` of them), without its hex text.
+void CheckRecordBytes(const uint8_t* record, size_t size, TRecordCheck& check);
 // The date of a record hex (bytes 4-9), 0 when it is not dated.
 double RecordHexDate(const std::string& hex);
 

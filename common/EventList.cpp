@@ -181,13 +181,15 @@ void TEventList::AppendAsciiString(int index, std::string& out) const
         FObjects[static_cast<size_t>(index)]->AppendAsciiString(out);
         return;
     }
-    static thread_local std::string hex;
-    RecordHex(index, hex);
     const TScnType* type = ScnType(index);
-    if (type == nullptr || type->Count() == 0)
-        out += hex;
-    else
-        AppendRecordValuesText(*type, hex, out);
+    if (type == nullptr || type->Count() == 0) {
+        static thread_local std::string hex;
+        out += RecordHex(index, hex);
+        return;
+    }
+    // Values are read straight from the record's bytes, without its hex.
+    const uint8_t* record = Record(FEntries[static_cast<size_t>(index)]);
+    AppendRecordValuesText(*type, record, record[1], out);
 }
 
 std::string TEventList::AsciiHeader(int index) const

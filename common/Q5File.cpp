@@ -47,6 +47,15 @@ void PutHeaderDate(uint8_t* p, double value, bool secondsKnown)
     p[5] = secondsKnown ? static_cast<uint8_t>(s) : 0xFF;
 }
 
+// Erased memory (0xFF) or zeros only.
+bool IsBlank(const uint8_t* bytes, int32_t count)
+{
+    for (int32_t i = 0; i < count; ++i)
+        if (bytes[i] != 0xFF && bytes[i] != 0x00)
+            return false;
+    return true;
+}
+
 bool DateSet(double value)
 {
     return std::isfinite(value) && std::floor(value) > 1;
@@ -140,6 +149,7 @@ bool TQ5File::LoadFromBytes(const uint8_t* data, size_t size)
 bool TQ5File::Parse()
 {
     Events.Clear();
+    UnfinishedRecordAt = -1;
     const uint8_t* img = Image.get();
     const int32_t n = img != nullptr ? ImageLength : 0;
     if (n < Q5ParamBlockSize) {
@@ -153,28 +163,31 @@ bool TQ5File::Parse()
     SecondsKnown = InstrumentClock != 0 && known ? 1 : 0;
     PcUtc = HeaderDate(img + 150, nullptr);
 
-    // Each record is checked and typed as its event would be; its object is made when first asked for.
-    std::string hex;
+    // Each record is checked and typed as its event would be, from its bytes; its object is made when
+    // first asked for.
     TRecordCheck check;
     int32_t p = Q5ParamBlockSize;
     while (p < n) {
-        if (p + 1 >= n)
+        if (p + 1 >= n || (img[p + 1] != 0 && p + img[p + 1] > n)) {
+            // The rest of the image is left: said when it holds more than erased memory.
+            if (!IsBlank(img + p, n - p))
+                UnfinishedRecordAt = p;
             break;
+        }
         const int32_t len = img[p + 1];
         if (len == 0) {
             ++p;
             continue;
         }
-        if (p + len > n)
-            break;
         if (img[p + len - 1] != len) {
             ++p;
             continue;
         }
-        BytesToHexInto(img + p, static_cast<size_t>(len), hex);
-        CheckRecordHex(hex, check);
+        const size_t size = static_cast<size_t>(len);
+        CheckRecordBytes(img + p, size, check);
         if (!check.Empty)
-            Events.AddRecord(p, check, check.Valid && gListScn != nullptr ? gListScn->FindTypeIndex(hex, InstrumentId) : -1);
+            Events.AddRecord(p, check,
+                             check.Valid && gListScn != nullptr ? gListScn->FindTypeIndex(img + p, size, InstrumentId) : -1);
         p += len;
     }
     return true;
@@ -225,6 +238,7 @@ bool TQ5File::Rebuild()
     }
     Image = std::move(img);
     ImageLength = length;
+    UnfinishedRecordAt = -1;   // the new image holds whole records only
     Events.MoveRecords(offsets);
     return true;
 }
@@ -264,6 +278,7 @@ void TQ5File::Clear()
     ImageLength = 0;
     Events.Clear();
     Instrument = nullptr;
+    UnfinishedRecordAt = -1;
 }
 
 void TQ5File::SetDownloadTimes(bool secondsKnown, double instrumentClock)

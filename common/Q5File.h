@@ -78,6 +78,10 @@ public:
     std::string InstrumentId;
     TInstrument* Instrument = nullptr;
     uint8_t TooShort = 0;
+    // Where the records stop short of the end of the image Parse read: the offset of a record that runs
+    // past the end (a file cut short, or a damaged length), whose bytes and all after it were left; -1
+    // when the records reach the end or are followed by erased memory only.
+    int32_t UnfinishedRecordAt = -1;
 
 private:
     bool MergeWhere(TQ5File* other, double from, double to);

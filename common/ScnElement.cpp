@@ -8,6 +8,7 @@
 #include "common/DecimalSep.h"
 #include "common/Evenement.h"
 #include "common/Instrument.h"
+#include "common/RecordView.h"
 #include "common/ScnType.h"
 
 TListElScn* gListElScn = nullptr;
@@ -78,27 +79,22 @@ const TListScn& Display() { return gListScn ? *gListScn : kDefaultDisplay; }
 bool Forced() { return Display().ForceDisplayDecimalValue != 0; }
 
 // Raw value of `digits` hex digits at the item's byte offset; false when it lies outside the record.
-bool ReadRaw(const TScnTypeItem* item, const std::string& hex, size_t digits, uint32_t& raw) {
+template <class Record>
+bool ReadRaw(const TScnTypeItem* item, const Record& record, size_t digits, uint32_t& raw) {
   if (!item || item->Offset < 0) return false;
-  uint64_t value = 0;
-  if (!desc::HexValueAt(hex, static_cast<size_t>(item->Offset) * 2, digits, value)) return false;
-  raw = static_cast<uint32_t>(value);
-  return true;
+  return record.Raw(static_cast<size_t>(item->Offset), digits, raw);
 }
 
 // Three bytes from the item's offset, each byte's two hex characters read as a decimal number. `out` is
 // written only when all three are decimal: one bad pair leaves the whole date or time at zero.
-bool ReadDecimalTriplet(const TScnTypeItem* item, const std::string& hex, int32_t out[3]) {
+template <class Record>
+bool ReadDecimalTriplet(const TScnTypeItem* item, const Record& record, int32_t out[3]) {
   if (!item || item->Offset < 0) return false;
-  size_t start = static_cast<size_t>(item->Offset) * 2;
-  if (start > hex.size() || hex.size() - start < 6) return false;
+  const size_t start = static_cast<size_t>(item->Offset);
+  if (!record.Holds(start, 3)) return false;
   int32_t parts[3];
-  for (int i = 0; i < 3; ++i) {
-    char high = hex[start + 2 * i];
-    char low = hex[start + 2 * i + 1];
-    if (high < '0' || high > '9' || low < '0' || low > '9') return false;
-    parts[i] = (high - '0') * 10 + (low - '0');
-  }
+  for (size_t i = 0; i < 3; ++i)
+    if (!record.DecimalByte(start + i, parts[i])) return false;
   std::copy(parts, parts + 3, out);
   return true;
 }
@@ -123,29 +119,35 @@ const char* SpecialText(uint8_t code, bool filterMeasurement) {
   }
 }
 
-void AppendNumber(std::string& out, int32_t value, bool padded) {
-  char text[16];
-  char* start = text + 1;
-  auto result = std::to_chars(start, text + sizeof text, value);
-  if (padded && result.ptr - start == 1 && value >= 0) *--start = '0';
-  out.append(start, static_cast<size_t>(result.ptr - start));
+// Writes the number at `p` (with a leading zero below 10 when padded) and returns the end; 12 characters
+// at the most.
+char* WriteNumber(char* p, int32_t value, bool padded) {
+  if (padded && value >= 0 && value < 10) *p++ = '0';
+  return std::to_chars(p, p + 11, value).ptr;
 }
 
-// Three numbers joined by a separator (a date or a time), quoted when the display asks for it.
+// Three numbers joined by a separator (a date or a time), quoted when the display asks for it, written
+// in place: a date and a time begin every exported line.
 void AppendTriplet(std::string& out, const int32_t parts[3], const std::string& separator) {
   const TListScn& display = Display();
   const bool padded = display.ShowZeroDate != 0;
-  if (display.QuotedDateTime) out += '"';
-  AppendNumber(out, parts[0], padded);
-  out += separator;
-  AppendNumber(out, parts[1], padded);
-  out += separator;
-  AppendNumber(out, parts[2], padded);
-  if (display.QuotedDateTime) out += '"';
+  const bool quoted = display.QuotedDateTime != 0;
+  const size_t most = 3 * 12 + 2 + 2 * separator.size();   // the numbers, the quotes, the separators
+  AppendInPlace(out, most, [&](char* p) {
+    if (quoted) *p++ = '"';
+    for (int i = 0; i < 3; ++i) {
+      if (i > 0) p = std::copy(separator.begin(), separator.end(), p);
+      p = WriteNumber(p, parts[i], padded);
+    }
+    if (quoted) *p++ = '"';
+    return p;
+  });
 }
 
 // The value truncated towards zero, kept within 32 bits.
 int64_t Truncated(float value) {
+  // Most values fit 32 bits, where the conversion itself truncates (std::trunc may be a library call).
+  if (std::fabs(value) < 2147483648.0f) return static_cast<int64_t>(value);
   double v = std::trunc(static_cast<double>(value));
   return static_cast<int64_t>(std::clamp(v, -2147483648.0, 4294967295.0));
 }
@@ -156,7 +158,8 @@ int64_t Truncated(float value) {
 
 namespace {
 
-void DecodeDate(const TScnTypeItem* item, const std::string& hex, TScnValue& value) {
+template <class Record>
+void DecodeDate(const TScnTypeItem* item, const Record& hex, TScnValue& value) {
   int32_t parts[3];
   if (item && item->ValueKind == VAL_DATE && ReadDecimalTriplet(item, hex, parts)) {
     value.Parts[0] = ExpandCenturyYear(parts[0]);
@@ -165,11 +168,13 @@ void DecodeDate(const TScnTypeItem* item, const std::string& hex, TScnValue& val
   }
 }
 
-void DecodeTime(const TScnTypeItem* item, const std::string& hex, TScnValue& value) {
+template <class Record>
+void DecodeTime(const TScnTypeItem* item, const Record& hex, TScnValue& value) {
   if (item && item->ValueKind == VAL_TIME) ReadDecimalTriplet(item, hex, value.Parts);
 }
 
-void DecodeMesFilter(const TScnTypeItem* item, const std::string& hex, TScnValue& value) {
+template <class Record>
+void DecodeMesFilter(const TScnTypeItem* item, const Record& hex, TScnValue& value) {
   if (!item || (item->ValueKind != VAL_CN && item->ValueKind != VAL_SCN)) return;
   uint32_t raw = 0;
   if (!ReadRaw(item, hex, 4, raw)) {
@@ -183,7 +188,8 @@ void DecodeMesFilter(const TScnTypeItem* item, const std::string& hex, TScnValue
     value.Value = static_cast<float>(raw);
 }
 
-void DecodeMes(const TScnTypeItem* item, const std::string& hex, TScnValue& value) {
+template <class Record>
+void DecodeMes(const TScnTypeItem* item, const Record& hex, TScnValue& value) {
   size_t digits = 0;
   bool special = true;
   double scale = 1.0;
@@ -220,9 +226,8 @@ void AppendMesFilterText(const TScnValue& value, std::string& out) {
       out += text;
       return;
     }
-  char digits[24];
-  auto result = std::to_chars(digits, digits + sizeof digits, Truncated(value.Value));
-  out.append(digits, static_cast<size_t>(result.ptr - digits));
+  const int64_t number = Truncated(value.Value);
+  AppendInPlace(out, 24, [number](char* p) { return std::to_chars(p, p + 24, number).ptr; });
 }
 
 void AppendMesText(const TScnTypeItem* item, const TScnValue& value, std::string& out) {
@@ -260,9 +265,8 @@ int32_t ValueClassOf(const TScnTypeItem* item) {
   return item && item->ValueDesc ? item->ValueDesc->ValueClass : 0;
 }
 
-}  // namespace
-
-void DecodeScnValue(const TScnTypeItem* item, const std::string& recordHex, TScnValue& value) {
+template <class Record>
+void DecodeValue(const TScnTypeItem* item, const Record& recordHex, TScnValue& value) {
   value = TScnValue();
   switch (ValueClassOf(item)) {
     case VCLASS_DATE: DecodeDate(item, recordHex, value); break;
@@ -271,6 +275,12 @@ void DecodeScnValue(const TScnTypeItem* item, const std::string& recordHex, TScn
     case VCLASS_MES: DecodeMes(item, recordHex, value); break;
     default: break;
   }
+}
+
+}  // namespace
+
+void DecodeScnValue(const TScnTypeItem* item, const std::string& recordHex, TScnValue& value) {
+  DecodeValue(item, THexRecord(recordHex), value);
 }
 
 void AppendScnValueText(const TScnTypeItem* item, const TScnValue& value, std::string& out) {
@@ -283,14 +293,27 @@ void AppendScnValueText(const TScnTypeItem* item, const TScnValue& value, std::s
   }
 }
 
-void AppendRecordValuesText(const TScnType& type, const std::string& recordHex, std::string& out) {
+namespace {
+
+template <class Record>
+void AppendValuesText(const TScnType& type, const Record& record, std::string& out) {
   const std::string& separator = Display().SepList;
   TScnValue value;
   for (int i = 0; i < type.Count(); ++i) {
     if (i > 0) out += separator;
-    DecodeScnValue(type[i], recordHex, value);
+    DecodeValue(type[i], record, value);
     AppendScnValueText(type[i], value, out);
   }
+}
+
+}  // namespace
+
+void AppendRecordValuesText(const TScnType& type, const std::string& recordHex, std::string& out) {
+  AppendValuesText(type, THexRecord(recordHex), out);
+}
+
+void AppendRecordValuesText(const TScnType& type, const uint8_t* record, size_t size, std::string& out) {
+  AppendValuesText(type, TByteRecord(record, size), out);
 }
 
 // ---- elements ------------------------------------------------------------------------------------------
@@ -313,7 +336,7 @@ std::string TScnElement::GetTitle() const { return Item ? Item->GetTitle() : std
 TScnElement_Dat::TScnElement_Dat(TScnTypeItem* item, TEvenement* event, const std::string& recordHex)
     : TScnElement(item, event) {
   TScnValue value;
-  DecodeDate(item, recordHex, value);
+  DecodeDate(item, THexRecord(recordHex), value);
   Year = value.Parts[0];
   Month = value.Parts[1];
   Day = value.Parts[2];
@@ -332,7 +355,7 @@ std::string TScnElement_Dat::GetASCIIString() const {
 TScnElement_Time::TScnElement_Time(TScnTypeItem* item, TEvenement* event, const std::string& recordHex)
     : TScnElement(item, event) {
   TScnValue value;
-  DecodeTime(item, recordHex, value);
+  DecodeTime(item, THexRecord(recordHex), value);
   Hour = value.Parts[0];
   Minute = value.Parts[1];
   Second = value.Parts[2];
@@ -349,7 +372,7 @@ TScnElement_MesFilter::TScnElement_MesFilter(TScnTypeItem* item, TEvenement* eve
                                              const std::string& recordHex)
     : TScnElement(item, event) {
   TScnValue value;
-  DecodeMesFilter(item, recordHex, value);
+  DecodeMesFilter(item, THexRecord(recordHex), value);
   Value = value.Value;
   SpecialCode = value.SpecialCode;
 }
@@ -363,7 +386,7 @@ std::string TScnElement_MesFilter::GetASCIIString() const {
 TScnElement_Mes::TScnElement_Mes(TScnTypeItem* item, TEvenement* event, const std::string& recordHex)
     : TScnElement(item, event) {
   TScnValue value;
-  DecodeMes(item, recordHex, value);
+  DecodeMes(item, THexRecord(recordHex), value);
   Value = value.Value;
   SpecialCode = value.SpecialCode;
 }

@@ -132,6 +132,8 @@ void AppendScnValueText(const TScnTypeItem* item, const TScnValue& value, std::s
 // Appends the texts of every value of a record of this type, joined by the list separator: an event's
 // AsciiString without building its elements.
 void AppendRecordValuesText(const TScnType& type, const std::string& recordHex, std::string& out);
+// The same from the record's bytes (`size` of them), without its hex text.
+void AppendRecordValuesText(const TScnType& type, const uint8_t* record, size_t size, std::string& out);
 
 // The element of an item for one event, decoded from the record hex (the class follows the value
 // class of the item's description). Reads never go past the hex: what lies outside reads as absent.

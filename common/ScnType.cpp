@@ -1,5 +1,6 @@
 #include "common/ScnType.h"
 
+#include <array>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -7,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/RecordView.h"
 #include "common/ScnElement.h"
 #include "common/Utils.h"
 
@@ -123,14 +125,20 @@ bool ParseFloatDot(const std::string& text, double& value) {
 
 bool HexValueAt(const std::string& hex, size_t start, size_t digits, uint64_t& value) {
   if (digits > 16 || start > hex.size() || hex.size() - start < digits) return false;
+  // Every value of every record passes here: one table look-up a digit.
+  static constexpr auto kNibbles = [] {
+    std::array<int8_t, 256> table{};
+    table.fill(-1);
+    for (int c = '0'; c <= '9'; ++c) table[static_cast<size_t>(c)] = static_cast<int8_t>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c) table[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c) table[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'a' + 10);
+    return table;
+  }();
+  const char* text = hex.data() + start;
   uint64_t v = 0;
-  for (size_t i = start; i < start + digits; ++i) {
-    char c = hex[i];
-    int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else return false;
+  for (size_t i = 0; i < digits; ++i) {
+    const int d = kNibbles[static_cast<unsigned char>(text[i])];
+    if (d < 0) return false;
     v = (v << 4) | static_cast<uint64_t>(d);
   }
   value = v;
@@ -176,31 +184,54 @@ const TScnLabel* TScnTypeItem::FindLabel(int32_t value) const {
   return nullptr;
 }
 
-bool TScnCondition::IsTrue(const std::string& recordHex) const {
-  if (Kind != 1 || Position < 0) return false;
+namespace {
+
+template <class Record>
+bool ConditionHolds(const TScnCondition& condition, const Record& record) {
+  if (condition.Kind != 1 || condition.Position < 0) return false;
   uint8_t byte = 0;
-  if (!desc::HexByteAt(recordHex, static_cast<size_t>(Position), byte)) return false;
-  return byte == Value;
+  if (!record.ByteAt(static_cast<size_t>(condition.Position), byte)) return false;
+  return byte == condition.Value;
 }
 
-bool TScnType::Matches(const std::string& recordHex, const std::string& instrumentId) const {
+template <class Record>
+bool TypeMatches(const TScnType& type, const Record& record, const std::string& instrumentId) {
   uint8_t code = 0;
-  if (!desc::HexByteAt(recordHex, 0, code) || code != Code) return false;
-  if (Length != 0 && static_cast<size_t>(Length) != recordHex.size() / 2) return false;
-  if (!IdRanges.empty()) {
+  if (!record.ByteAt(0, code) || code != type.Code) return false;
+  if (type.Length != 0 && static_cast<size_t>(type.Length) != record.Size()) return false;
+  if (!type.IdRanges.empty()) {
     bool inRange = false;
-    for (size_t i = 0; i + 1 < IdRanges.size(); i += 2)
-      if (IdRanges[i] <= instrumentId && instrumentId <= IdRanges[i + 1]) inRange = true;
+    for (size_t i = 0; i + 1 < type.IdRanges.size(); i += 2)
+      if (type.IdRanges[i] <= instrumentId && instrumentId <= type.IdRanges[i + 1]) inRange = true;
     if (!inRange) return false;
   }
-  if (Conditions.empty()) return true;
+  if (type.Conditions.empty()) return true;
   bool anyTrue = false;
-  for (const TScnCondition& condition : Conditions) {
-    bool isTrue = condition.IsTrue(recordHex);
+  for (const TScnCondition& condition : type.Conditions) {
+    bool isTrue = ConditionHolds(condition, record);
     if (!isTrue && condition.Mandatory) return false;
     anyTrue = anyTrue || isTrue;
   }
   return anyTrue;
+}
+
+// Every record of a file is typed when it is read: types of another code are passed over at once.
+template <class Record>
+int TypeIndexOf(const std::vector<std::unique_ptr<TScnType>>& types, const Record& record,
+                const std::string& instrumentId) {
+  uint8_t code = 0;
+  if (!record.ByteAt(0, code)) return -1;
+  for (size_t i = 0; i < types.size(); ++i)
+    if (types[i]->Code == code && TypeMatches(*types[i], record, instrumentId)) return static_cast<int>(i);
+  return -1;
+}
+
+}  // namespace
+
+bool TScnCondition::IsTrue(const std::string& recordHex) const { return ConditionHolds(*this, THexRecord(recordHex)); }
+
+bool TScnType::Matches(const std::string& recordHex, const std::string& instrumentId) const {
+  return TypeMatches(*this, THexRecord(recordHex), instrumentId);
 }
 
 TScnType* TListScn::FindType(const std::string& recordHex, const std::string& instrumentId) const {
@@ -209,9 +240,11 @@ TScnType* TListScn::FindType(const std::string& recordHex, const std::string& in
 }
 
 int TListScn::FindTypeIndex(const std::string& recordHex, const std::string& instrumentId) const {
-  for (size_t i = 0; i < Items.size(); ++i)
-    if (Items[i]->Matches(recordHex, instrumentId)) return static_cast<int>(i);
-  return -1;
+  return TypeIndexOf(Items, THexRecord(recordHex), instrumentId);
+}
+
+int TListScn::FindTypeIndex(const uint8_t* record, size_t size, const std::string& instrumentId) const {
+  return TypeIndexOf(Items, TByteRecord(record, size), instrumentId);
 }
 
 namespace {

@@ -114,6 +114,8 @@ public:
   TScnType* FindType(const std::string& recordHex, const std::string& instrumentId) const;
   // Its position in the list, -1 when none.
   int FindTypeIndex(const std::string& recordHex, const std::string& instrumentId) const;
+  // The same for the record's bytes (`size` of them), without its hex text.
+  int FindTypeIndex(const uint8_t* record, size_t size, const std::string& instrumentId) const;
 };
 
 // The process-wide list, created at start-up by the settings object; null before.

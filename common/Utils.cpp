@@ -13,7 +13,9 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -232,13 +234,20 @@ std::string ByteToHex(uint8_t value)
 
 void BytesToHexInto(const uint8_t* bytes, size_t count, std::string& out)
 {
-    static const char digits[] = "0123456789ABCDEF";
+    // Every record is turned into hex when read and when exported: two characters a byte from one table.
+    static constexpr auto kPairs = [] {
+        constexpr char digits[] = "0123456789ABCDEF";
+        std::array<char, 512> table{};
+        for (size_t b = 0; b < 256; ++b) {
+            table[2 * b] = digits[b >> 4];
+            table[2 * b + 1] = digits[b & 0x0F];
+        }
+        return table;
+    }();
     out.resize(count * 2);
     char* o = out.data();
-    for (size_t i = 0; i < count; ++i) {
-        o[2 * i] = digits[bytes[i] >> 4];
-        o[2 * i + 1] = digits[bytes[i] & 0x0F];
-    }
+    for (size_t i = 0; i < count; ++i)
+        std::memcpy(o + 2 * i, kPairs.data() + 2 * bytes[i], 2);
 }
 
 std::string BytesToHex(const uint8_t* bytes, size_t count)

@@ -44,6 +44,19 @@ bool NoRecordReadable(const TQ5File& file)
     return false;
 }
 
+// Where the records of a file stop short of its end, for the user: the record (counted from the first
+// record kept) and the bytes it needs against those the file has.
+std::string UnfinishedRecordText(const TQ5File& file)
+{
+    const int32_t at = file.UnfinishedRecordAt;
+    std::string text = "The file ends inside record " + std::to_string(file.Events.Count() + 1) + ", which begins at byte " +
+                       std::to_string(at);
+    if (at + 1 < file.ImageLength)
+        text += " and needs " + std::to_string(file.Image[at + 1]) + " bytes";
+    return text + ": the file has " + std::to_string(file.ImageLength) +
+           " bytes. What comes before it was converted; the rest of the file was not.";
+}
+
 std::string OutputName(const std::string& dataFile, const std::string& outFolder)
 {
     return IncludeTrailingSlash(outFolder) + ExtractFileName(dataFile);
@@ -65,36 +78,41 @@ bool WouldOverwriteInput(const std::string& dataFile, const std::set<std::string
 
 }  // namespace
 
-bool ExportAsciiBatch(const std::string& dataFile, const std::string& outFolder, const TBatchOptions& options)
+TBatchOutcome ExportAsciiBatch(const std::string& dataFile, const std::string& outFolder, const TBatchOptions& options)
 {
     auto file = LoadForBatch(dataFile, outFolder);
-    if (!file) return false;
+    if (!file) return TBatchOutcome::Failed;
     if (NoRecordReadable(*file)) {
         ShowWarning(TextWithFileName("", dataFile, "\nNo record could be read from the file."));
-        return false;
+        return TBatchOutcome::Failed;
     }
     const std::string name = OutputName(dataFile, outFolder);
     const std::vector<std::string> outputs = file->AsciiFileNames(name);
-    if (WouldOverwriteInput(dataFile, {outputs.begin(), outputs.end()})) return false;
+    if (WouldOverwriteInput(dataFile, {outputs.begin(), outputs.end()})) return TBatchOutcome::Failed;
     if (!file->ExportAsciiFiles(name, options.AddASCIIHeader)) {
         ShowWarning(TextWithFileName("Unable to write the ASCII files of ", dataFile) + TextWithFileName(" in ", outFolder));
-        return false;
+        return TBatchOutcome::Failed;
     }
-    return true;
+    if (file->UnfinishedRecordAt >= 0) {
+        ShowWarning(TextWithFileName("", dataFile, "\n" + UnfinishedRecordText(*file)));
+        return TBatchOutcome::Incomplete;
+    }
+    return TBatchOutcome::Done;
 }
 
-bool ExportParamsBatch(const std::string& dataFile, const std::string& outFolder, const TBatchOptions& options)
+TBatchOutcome ExportParamsBatch(const std::string& dataFile, const std::string& outFolder, const TBatchOptions& options)
 {
+    // The parameter file comes from the parameter block alone: records left unread do not touch it.
     auto file = LoadForBatch(dataFile, outFolder);
-    if (!file) return false;
+    if (!file) return TBatchOutcome::Failed;
     const std::string name = OutputName(dataFile, outFolder);
-    if (WouldOverwriteInput(dataFile, {ParamFileName(name)})) return false;
+    if (WouldOverwriteInput(dataFile, {ParamFileName(name)})) return TBatchOutcome::Failed;
     QString message;
     if (!WriteParamFile(file.get(), name, options.ParDirectory, message)) {
         ShowWarning(message);
-        return false;
+        return TBatchOutcome::Failed;
     }
-    return true;
+    return TBatchOutcome::Done;
 }
 
 TBatchResult ParseCommandLine(const std::vector<std::string>& args, const TBatchOptions& options)
@@ -113,9 +131,10 @@ TBatchResult ParseCommandLine(const std::vector<std::string>& args, const TBatch
         }
         const std::string& dataFile = args[i + 1];
         const std::string& outFolder = args[i + 2];
-        const bool ok = option == "ASCII" ? ExportAsciiBatch(dataFile, outFolder, options)
-                                          : ExportParamsBatch(dataFile, outFolder, options);
-        if (!ok) result.Failed = true;
+        const TBatchOutcome outcome = option == "ASCII" ? ExportAsciiBatch(dataFile, outFolder, options)
+                                                        : ExportParamsBatch(dataFile, outFolder, options);
+        if (outcome == TBatchOutcome::Failed) result.Failed = true;
+        if (outcome == TBatchOutcome::Incomplete) result.Incomplete = true;
         i += 2;
     }
     return result;

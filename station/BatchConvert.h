@@ -4,9 +4,16 @@
 #include <string>
 #include <vector>
 
+// How one conversion went. Incomplete: what the data file holds whole was converted, but the file ends
+// inside a record (cut short, or a damaged length): what lies from there on is not in the output.
+enum class TBatchOutcome { Done, Incomplete, Failed };
+
 struct TBatchResult {
-    bool Ran = false;     // at least one batch option was met, whether or not it could run
-    bool Failed = false;  // something could not be done (the program then exits with status 1)
+    bool Ran = false;         // at least one batch option was met, whether or not it could run
+    bool Failed = false;      // something could not be done
+    bool Incomplete = false;  // a conversion left part of its data file
+    // The program's exit status: 1 after a failure, else 3 when a conversion was incomplete, else 0.
+    int ExitStatus() const { return Failed ? 1 : Incomplete ? 3 : 0; }
 };
 
 struct TBatchOptions {
@@ -16,5 +23,5 @@ struct TBatchOptions {
 
 // `args` are the arguments after the program name.
 TBatchResult ParseCommandLine(const std::vector<std::string>& args, const TBatchOptions& options);
-bool ExportAsciiBatch(const std::string& dataFile, const std::string& outFolder, const TBatchOptions& options);
-bool ExportParamsBatch(const std::string& dataFile, const std::string& outFolder, const TBatchOptions& options);
+TBatchOutcome ExportAsciiBatch(const std::string& dataFile, const std::string& outFolder, const TBatchOptions& options);
+TBatchOutcome ExportParamsBatch(const std::string& dataFile, const std::string& outFolder, const TBatchOptions& options);

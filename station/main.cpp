@@ -60,7 +60,7 @@ int RunBatch(int argc, char** argv, const std::vector<std::string>& args)
     ApplyAsciiFormat(settings);
     options.AddASCIIHeader = settings.AddASCIIHeader;
     const TBatchResult result = ParseCommandLine(args, options);
-    return result.Failed ? 1 : 0;
+    return result.ExitStatus();
 }
 
 }  // namespace

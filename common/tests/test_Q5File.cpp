@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <random>
 
+#include "common/DataPaths.h"
 #include "common/Prompt.h"
 #include "common/Q5File.h"
+#include "common/tests/DescTestEnv.h"
 #include "common/tests/support/Q5Images.h"
 
 using namespace q5test;
@@ -130,6 +132,34 @@ TEST_F(Q5FileTest, DamagedFraming)
     TQ5File h(Put("norepeat.q5", MakeImage(param, {noRepeat, Rec(1, 10, 0)}, 300)));
     ASSERT_GE(h.Events.Count(), 1);
     EXPECT_EQ(h.Events[h.Events.Count() - 1]->Date, When(2025, 6, 1, 10, 0, 0));
+}
+
+TEST_F(Q5FileTest, WhereTheRecordsStopShortOfTheEnd)
+{
+    const Bytes whole = MakeImage(param, {Rec(1, 8, 0), Rec(1, 9, 0)});
+    TQ5File f(Put("whole.q5", whole));
+    EXPECT_EQ(f.UnfinishedRecordAt, -1);
+    TQ5File erased(Put("erased.q5", MakeImage(param, {Rec(1, 8, 0), Rec(1, 9, 0)}, 300)));
+    EXPECT_EQ(erased.UnfinishedRecordAt, -1);
+    EXPECT_EQ(Hexes(erased), Hexes(f));
+
+    // Cut inside its third record: the two before it are read as from the whole file.
+    Bytes cut = MakeImage(param, {Rec(1, 8, 0), Rec(1, 9, 0), Rec(1, 10, 0)});
+    cut.resize(cut.size() - 3);
+    TQ5File g(Put("cut.q5", cut));
+    EXPECT_EQ(g.UnfinishedRecordAt, static_cast<int32_t>(whole.size()));
+    EXPECT_EQ(Hexes(g), Hexes(f));
+    // Cut after the code of the third record: no length to read.
+    Bytes code = whole;
+    code.push_back(0x12);
+    TQ5File h(Put("code.q5", code));
+    EXPECT_EQ(h.UnfinishedRecordAt, static_cast<int32_t>(whole.size()));
+
+    // The image rebuilt from the events, or another one parsed, is whole.
+    ASSERT_TRUE(g.Rebuild());
+    EXPECT_EQ(g.UnfinishedRecordAt, -1);
+    h.LoadFromBytes(whole.data(), whole.size());
+    EXPECT_EQ(h.UnfinishedRecordAt, -1);
 }
 
 TEST_F(Q5FileTest, ErasedMemoryInTheMiddle)
@@ -369,4 +399,39 @@ TEST_F(Q5FileTest, AnyBytesParseSafely)
             EXPECT_EQ(g.NbEvt(), f.NbEvt());
         }
     }
+}
+
+TEST_F(Q5FileTest, RecordsAreCheckedAndTypedFromTheirBytesAsTheirEventsAre)
+{
+    // The station's types, and records of their codes and lengths, whole or damaged.
+    ScopedDescLists lists;
+    lists.LoadFolder(InstalledDataDir());
+    ASSERT_GT(lists.Scn().Count(), 5);
+    std::mt19937 rng(7);
+    Bytes image = MakeParamBlock(0x0A, "SP0A0123", {2025, 6, 1, 12, 0, 30}, {2025, 6, 1, 12, 0, 45});
+    for (int r = 0; r < 3000; ++r) {
+        const TScnType* type = lists.Scn()[static_cast<int>(rng() % static_cast<uint32_t>(lists.Scn().Count()))];
+        size_t length = type->Length > 0 && rng() % 4 != 0 ? static_cast<size_t>(type->Length) : 3 + rng() % 60;
+        Bytes record(length);
+        for (uint8_t& b : record) b = static_cast<uint8_t>(rng());
+        record[0] = rng() % 10 == 0 ? static_cast<uint8_t>(rng()) : type->Code;
+        record[1] = static_cast<uint8_t>(length);
+        record[length - 2] = rng() % 8 == 0 ? 0x00 : 0xFE;
+        record[length - 1] = static_cast<uint8_t>(length);
+        image.insert(image.end(), record.begin(), record.end());
+    }
+    TQ5File f;
+    f.LoadFromBytes(image.data(), image.size());
+    ASSERT_GT(f.Events.Count(), 2500);
+    int typed = 0;
+    for (int i = 0; i < f.Events.Count(); ++i) {
+        std::string hex;
+        TEvenement event(&f);
+        event.SetRecordHex(f.Events.RecordHex(i, hex));
+        EXPECT_EQ(f.Events.Valid(i), event.Valid != 0) << hex;
+        EXPECT_EQ(f.Events.ErrorKind(i), event.ErrorKind) << hex;
+        EXPECT_EQ(f.Events.ScnType(i), event.ScnType) << hex;
+        typed += event.ScnType != nullptr;
+    }
+    EXPECT_GT(typed, 1000);
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "common/DecimalSep.h"
+#include "common/Utils.h"
 #include "common/tests/DescTestEnv.h"
 
 namespace {
@@ -231,3 +232,42 @@ TEST_F(ScnElementTest, FilterResolutionAndTitles) {
 }
 
 }  // namespace
+
+TEST_F(ScnElementTest, ARecordReadFromItsBytesReadsAsFromItsHex) {
+  // Every kind of value, at offsets inside, across and past the end of the records below.
+  TScnType type;
+  const int32_t kinds[] = {VAL_DATE, VAL_TIME, VAL_CN, VAL_SCN, VAL_TEMP, VAL_TEMP2, VAL_BAT2,
+                           VAL_BYTECN, VAL_BAT, VAL_HUM, VAL_CN3BYTES};
+  const char* descs[] = {"Date", "Time", "SunCN", "Mes"};
+  for (int32_t offset : {-1, 0, 2, 3, 5, 7, 9, 11, 12}) {
+    for (int32_t kind : kinds) {
+      TScnTypeItem& item = Item(descs[static_cast<size_t>(offset + 1 + kind) % 4], kind, offset);
+      item.Decimals = kind % 3;
+      item.DisplayMode = static_cast<uint8_t>(kind % 5 == 0 ? DISPLAY_HEX : DISPLAY_NUMBER);
+      type.Items.push_back(std::move(items.back()));
+      items.pop_back();
+    }
+  }
+  uint32_t x = 7;
+  auto next = [&x] { return static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 23); };
+  // The display settings of the exports, a long separator among them.
+  for (const char* sepTime : {":", "<- time ->"}) {
+    lists.Scn().SepTime = sepTime;
+    lists.Scn().SepDate = sepTime[1] == '\0' ? "/" : "date and more";
+    lists.Scn().QuotedDateTime = sepTime[1] != '\0';
+    lists.Scn().ShowZeroDate = sepTime[1] != '\0';
+    for (int r = 0; r < 200; ++r) {
+      std::vector<uint8_t> record(static_cast<size_t>(4 + r % 12));
+      for (uint8_t& b : record) b = r % 3 == 0 ? static_cast<uint8_t>(next() % 0x26 + (next() % 2 ? 0 : 0xF8)) : next();
+      std::string hex;
+      BytesToHexInto(record.data(), record.size(), hex);
+      std::string fromHex = "x", fromBytes = "x";
+      AppendRecordValuesText(type, hex, fromHex);
+      AppendRecordValuesText(type, record.data(), record.size(), fromBytes);
+      ASSERT_EQ(fromBytes, fromHex) << hex;
+      if (r == 0 && sepTime[1] != '\0') {
+        EXPECT_NE(fromHex.find("<- time ->"), std::string::npos);
+      }
+    }
+  }
+}

@@ -2,9 +2,11 @@
 // golden files; failures end with status 1 and a message on standard error.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "common/tests/PlatformTestEnv.h"
 #include "station/tests/ZeltProcess.h"
@@ -173,4 +175,102 @@ TEST_F(Batch, NamesWithAccentsAreFound)
     r = Zelt("-PAR '" + (in / "\xC3\xA9t\xC3\xA9.Q5").string() + "' '" + out.string() + "'");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::exists(out / "\xC3\xA9t\xC3\xA9_PAR.TXT"));
+}
+
+namespace {
+
+// The program as a user starts it from a shell: an environment of PATH and a fresh HOME only (no
+// display, no platform, no settings file or data folder given), standard error kept.
+ZeltRun RunZeltAsUser(const fs::path& home, const std::string& args)
+{
+    fs::create_directories(home);
+    const fs::path err = home / "stderr.txt";
+    const char* path = std::getenv("PATH");
+    const std::string cmd = "env -i PATH='" + std::string(path ? path : "/usr/bin:/bin") + "' HOME='" + home.string() +
+                            "' timeout 30 '" + ZELT_TEST_BIN_DIR + "/zelt' " + args + " 2>'" + err.string() +
+                            "' >/dev/null";
+    ZeltRun r;
+    const int raw = std::system(cmd.c_str());
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.err = ScopedTestHome::Read(err);
+    return r;
+}
+
+// Lines of a text (CR LF ends).
+std::vector<std::string> TextLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; start < text.size(); start = end + 2) {
+        end = text.find("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST_F(Batch, ACutDataFileIsConvertedAsFarAsItIsWholeAndSaidIncomplete)
+{
+    // A day of direct-sun triplets, every quarter of an hour while the sun is up.
+    const fs::path whole = home.Root() / "day.Q5";
+    ASSERT_EQ(std::system(("'" + std::string(ZELT_TEST_BIN_DIR) + "/q5gen' --sun-days 1 --interval 900 '" +
+                           whole.string() + "' >/dev/null")
+                              .c_str()),
+              0);
+    const std::string bytes = ScopedTestHome::Read(whole);
+    ASSERT_GT(bytes.size(), 4000u);
+    const fs::path user = home.Root() / "user";
+    const fs::path out = home.Root() / "out";
+    auto convert = [&](const fs::path& data) {
+        fs::remove_all(out);
+        fs::create_directories(out);
+        return RunZeltAsUser(user, "-ASCII '" + data.string() + "' '" + out.string() + "'");
+    };
+
+    ZeltRun r = convert(whole);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::vector<std::string> all = TextLines(ScopedTestHome::Read(out / "day.NSU"));
+    ASSERT_GT(all.size(), 40u);
+
+    // Cut at 2000 bytes: the records before the cut are converted as they were, the rest is said missing.
+    const fs::path cut = home.Root() / "cut.Q5";
+    ScopedTestHome::Write(cut, bytes.substr(0, 2000));
+    r = convert(cut);
+    EXPECT_EQ(r.status, 3) << r.err;
+    const std::vector<std::string> kept = TextLines(ScopedTestHome::Read(out / "cut.NSU"));
+    ASSERT_FALSE(kept.empty());
+    ASSERT_LT(kept.size(), all.size());
+    EXPECT_EQ(kept, std::vector<std::string>(all.begin(), all.begin() + static_cast<long>(kept.size())));
+    // Where the cut record begins: the records before it fill the bytes from 256 up to it.
+    size_t at = 256;
+    for (size_t i = 0; i < kept.size(); ++i) at += static_cast<unsigned char>(bytes[at + 1]);
+    const std::string said = cut.string() + "\nThe file ends inside record " + std::to_string(kept.size() + 1) +
+                             ", which begins at byte " + std::to_string(at) + " and needs " +
+                             std::to_string(static_cast<unsigned char>(bytes[at + 1])) +
+                             " bytes: the file has 2000 bytes.";
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+
+    // A whole file followed by erased memory is whole; one with a record's first byte after it is not.
+    ScopedTestHome::Write(cut, bytes + std::string(600, '\xFF'));
+    r = convert(cut);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(TextLines(ScopedTestHome::Read(out / "cut.NSU")), all);
+    ScopedTestHome::Write(cut, bytes + bytes.substr(256, 1));
+    r = convert(cut);
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("which begins at byte " + std::to_string(bytes.size()) + ": the file has"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(TextLines(ScopedTestHome::Read(out / "cut.NSU")), all);
+
+    // Cut inside its first record: nothing could be read, a failure; so is any failure next to a cut file.
+    ScopedTestHome::Write(cut, bytes.substr(0, 300));
+    r = convert(cut);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("No record could be read from the file."), std::string::npos) << r.err;
+    ScopedTestHome::Write(cut, bytes.substr(0, 2000));
+    r = RunZeltAsUser(user, "-ASCII '" + cut.string() + "' '" + out.string() + "' -ASCII '" +
+                                (home.Root() / "missing.Q5").string() + "' '" + out.string() + "'");
+    EXPECT_EQ(r.status, 1) << r.err;
 }
