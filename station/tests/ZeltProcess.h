@@ -13,6 +13,7 @@ struct ZeltRun {
     std::string err;
 };
 
+#ifdef ZELT_TEST_DATA_DIR
 // `root` holds "zelt.ini" and receives "stderr.txt". Batch conversions run without any windowing
 // platform; a download run gets the offscreen one (there is no screen). Ends after 30 s at most.
 inline ZeltRun RunZelt(const std::filesystem::path& root, const std::string& args, bool offscreen = false)
@@ -28,6 +29,7 @@ inline ZeltRun RunZelt(const std::filesystem::path& root, const std::string& arg
     r.err = ScopedTestHome::Read(err);
     return r;
 }
+#endif
 
 // Runs an installed or built program as cron runs it: an environment of PATH and HOME only (no DISPLAY,
 // no QT_QPA_PLATFORM, no XDG folder: the program makes what it needs under `home`), standard input from

@@ -14,6 +14,8 @@
 
 #include "common/tests/PlatformTestEnv.h"
 #include "common/tests/StationProcess.h"
+#include "station/tests/ZeltProcess.h"
+#include "tools/simulator/SimProcess.h"
 
 namespace fs = std::filesystem;
 
@@ -188,4 +190,40 @@ TEST_F(Installed, PlugInRunsFromTheInstalledTree)
     const Outcome valid = RunCommand("desktop-file-validate", {entry.string()}, QProcessEnvironment::systemEnvironment());
     EXPECT_EQ(valid.status, 0) << valid.out << valid.err;
     EXPECT_EQ(valid.out + valid.err, "");
+}
+
+// The README's crontab line, with the installed program's prefix and the simulator's pseudo-terminal in
+// place of the example's, run as cron runs it: a new account with only PATH and HOME, through the shell.
+// The download is kept in the per-user data folder and the run ends with status 0.
+TEST_F(Installed, ReadmeCrontabLineDownloadsAsCronRunsIt)
+{
+    const std::string readme = ScopedTestHome::Read(fs::path(ZELT_TEST_SOURCE_DIR) / "README.md");
+    const size_t at = readme.find("\n    5 * * * * ");
+    ASSERT_NE(at, std::string::npos) << "no crontab line in the README";
+    std::string command = readme.substr(at + 14, readme.find('\n', at + 1) - at - 14);
+    const auto replace = [&](const std::string& from, const std::string& to) {
+        const size_t where = command.find(from);
+        ASSERT_NE(where, std::string::npos) << from << " not in: " << command;
+        command.replace(where, from.size(), to);
+    };
+    const fs::path tty = home.Root() / "tty";
+    replace("/opt/zelt", prefix.string());
+    replace("/dev/ttyUSB0", tty.string());
+
+    zsim::SimProcess sim;
+    ASSERT_TRUE(sim.Start(zsim::SimProcess::DefaultProgram(), {"--pty", "--link", tty.string(), "--records", "6"},
+                          (home.Root() / "report.txt").string()));
+    const fs::path account = home.Root() / "cron-account";
+    fs::create_directories(account);
+    ScopedTestHome::Write(home.Root() / "cron.sh", command + "\n");
+    const ZeltRun run = RunAsCron("/bin/sh", "'" + (home.Root() / "cron.sh").string() + "'", account, 60);
+    sim.Stop();
+    const std::string log = ScopedTestHome::Read(account / "zelt-cron.log");
+    EXPECT_EQ(run.status, 0) << command << "\n" << log << run.err;
+    std::vector<fs::path> kept;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(account / ".local" / "share" / "zelt", ec))
+        if (e.path().extension() == ".Q5") kept.push_back(e.path());
+    ASSERT_EQ(kept.size(), 1u) << log;
+    EXPECT_NE(log.find("The download is kept in " + kept.front().string()), std::string::npos) << log;
 }
