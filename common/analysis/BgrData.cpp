@@ -27,18 +27,53 @@ std::string TFilter::GetName() const { return FilterDef ? FilterDef->GetWaveleng
 
 int32_t TFilter::Number() const { return FilterDef ? FilterDef->Number : 0; }
 
-bool TCN::GetAirMass(double& airMass) const {
-  Uphysics::TPositionRec position;
+namespace {
+
+// The stamp of the global data set's site position: it changes whenever the position does, so that an
+// air mass kept for another position is worked out again. A position that is not a number never
+// compares equal and gets a new stamp at each call.
+uint32_t SitePositionStamp(Uphysics::TPositionRec& position) {
+  static Uphysics::TPositionRec last;
+  static uint32_t stamp = 0;
   if (gBgrData && gBgrData->Site) {
     position.Latitude = gBgrData->Site->Lat;
     position.Longitude = gBgrData->Site->Lon;
     position.Altitude = gBgrData->Site->Alt;
   }
-  airMass = Uphysics::AirMass(Uphysics::SolarZenithAngle(Uphysics::DateRecOf(Time), position));
+  if (stamp == 0 || !(position.Latitude == last.Latitude && position.Longitude == last.Longitude &&
+                      position.Altitude == last.Altitude)) {
+    last = position;
+    if (++stamp == 0) stamp = 1;
+  }
+  return stamp;
+}
+
+}  // namespace
+
+void TCN::KeepFor(double time) const {
+  if (geometryTime_ == time) return;
+  geometryTime_ = time;
+  distanceFactor_ = 0;
+  airMassSite_ = 0;
+}
+
+bool TCN::GetAirMass(double& airMass) const {
+  Uphysics::TPositionRec position;
+  const uint32_t site = SitePositionStamp(position);
+  KeepFor(Time);
+  if (airMassSite_ != site) {
+    airMass_ = Uphysics::AirMass(Uphysics::SolarZenithAngle(Uphysics::DateRecOf(Time), position));
+    airMassSite_ = geometryTime_ == Time ? site : 0;  // a Time that is not a number is not kept
+  }
+  airMass = airMass_;
   return airMass != 0;
 }
 
-double TCN::GetCorrectedCN() const { return CN / Uphysics::EarthSunDistanceFactor(Time); }
+double TCN::GetCorrectedCN() const {
+  KeepFor(Time);
+  if (distanceFactor_ == 0 || !(geometryTime_ == Time)) distanceFactor_ = Uphysics::EarthSunDistanceFactor(Time);
+  return CN / distanceFactor_;
+}
 
 // ---- series
 

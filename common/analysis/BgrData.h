@@ -2,6 +2,7 @@
 // The analysis data set of the plug-ins: the instrument's sun filters, one series of digital counts per
 // filter, and the measurement site with its two stores (the plug-in's settings key and "infos.ini").
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,15 @@ struct TCN {
   bool GetAirMass(double& airMass) const;
   // The count divided by the Earth-Sun distance factor of Time.
   double GetCorrectedCN() const;
+
+ private:
+  // The solar geometry of Time, worked out once: every view and every fit reads it again for each
+  // point. Kept while Time stays the same (and, for the air mass, the site's position).
+  void KeepFor(double time) const;
+  mutable double geometryTime_ = std::numeric_limits<double>::quiet_NaN();
+  mutable double distanceFactor_ = 0;  // 0: not worked out yet
+  mutable double airMass_ = 0;
+  mutable uint32_t airMassSite_ = 0;  // the stamp of the site position airMass_ is for; 0: none
 };
 
 class TCNSerie {

@@ -24,8 +24,8 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
-#include <set>
-#include <unordered_set>
+#include <bit>
+#include <cstdint>
 
 #include "common/DateTime.h"
 #include "common/DecimalSep.h"
@@ -117,6 +117,45 @@ QIcon ToolIcon(ToolPicture picture) {
   }
   return QIcon(pixmap);
 }
+
+// The x values that have a temperature point already: open addressing on the values' bits, where a
+// standard set would allocate a node for each of hundreds of thousands of points. Equal values are
+// one (0 and -0 too); a value that is not a number equals none, as in a standard set.
+class TSeenValues {
+ public:
+  // True when x was not seen before (and is now).
+  bool Insert(double x) {
+    if (x != x) return true;
+    const uint64_t key = std::bit_cast<uint64_t>(x == 0 ? 0.0 : x);
+    if ((count_ + 1) * 2 > slots_.size()) Grow();
+    for (size_t i = Slot(key);; i = (i + 1) & (slots_.size() - 1)) {
+      if (slots_[i] == key) return false;
+      if (slots_[i] == kEmpty) {
+        slots_[i] = key;
+        ++count_;
+        return true;
+      }
+    }
+  }
+
+ private:
+  static constexpr uint64_t kEmpty = 0x7ff8000000000000ULL;  // a NaN: never kept
+  size_t Slot(uint64_t key) const {
+    key ^= key >> 33;
+    key *= 0xff51afd7ed558ccdULL;
+    key ^= key >> 33;
+    return static_cast<size_t>(key) & (slots_.size() - 1);
+  }
+  void Grow() {
+    std::vector<uint64_t> old = std::move(slots_);
+    slots_.assign(std::max<size_t>(1024, old.size() * 2), kEmpty);
+    count_ = 0;
+    for (uint64_t key : old)
+      if (key != kEmpty) Insert(std::bit_cast<double>(key));
+  }
+  std::vector<uint64_t> slots_;
+  size_t count_ = 0;
+};
 
 }  // namespace
 
@@ -412,8 +451,8 @@ void TTessalyFrm::DrawChart() {
 
   TChartSeries* temperature = nullptr;
   // One temperature point per x, whichever filter brought it first.
-  std::unordered_set<double> temperatureAt;
-  temperatureAt.reserve(static_cast<size_t>(data_.GetNbTotalCN()));
+  TSeenValues temperatureAt;
+  QList<QPointF> temperatures;
   if (kind != KindTriplets) {
     temperature = tessaly_chart::AddRightPointSeries(*GfxChart, "Temperature");
     temperature->SetColor(Qt::darkGray);
@@ -422,8 +461,10 @@ void TTessalyFrm::DrawChart() {
     shown_.push_back(temperature);
   }
   auto addTemperature = [&](double x, double t) {
-    if (temperature && temperatureAt.insert(x).second) temperature->AddXY(x, t);
+    if (temperature && temperatureAt.Insert(x)) temperatures.append(QPointF(x, t));
   };
+  // Each series' points handed to the chart at once: one drawing, not one a point.
+  QList<QPointF> points;
   for (const auto& serie : data_.SerieList) {
     waveList_.push_back(TDataValueLst{serie->FilterNumber, {}});
     const TFilter* filter = data_.FindFilter(serie->FilterNumber);
@@ -433,9 +474,11 @@ void TTessalyFrm::DrawChart() {
     s->SetColor(BgrToColor(filter->Color));
     s->SetPointerStyle(4);
     shown_.push_back(s);
+    points.clear();
+    points.reserve(static_cast<qsizetype>(serie->Points.size()));
     if (kind == KindCounts) {
       for (const auto& p : serie->Points) {
-        s->AddXY(p->Time, p->GetCorrectedCN());
+        points.append(QPointF(p->Time, p->GetCorrectedCN()));
         addTemperature(p->Time, p->Temperature);
       }
     } else if (kind == KindTriplets) {
@@ -453,7 +496,7 @@ void TTessalyFrm::DrawChart() {
         }
         if (sum == 0) continue;  // no counts: no spread to show
         const double dispersion = static_cast<double>(n) * (hi - lo) * 100 / sum;
-        s->AddXY(time, dispersion);
+        points.append(QPointF(time, dispersion));
         waveList_.back().SetDataValue(dispersion, time);
       }
     } else {
@@ -461,11 +504,13 @@ void TTessalyFrm::DrawChart() {
         double m = 0;
         const double c = p->GetCorrectedCN();
         if (!(c > 0) || !p->GetAirMass(m)) continue;
-        s->AddXY(m, std::log(c));
+        points.append(QPointF(m, std::log(c)));
         addTemperature(m, p->Temperature);
       }
     }
+    s->AddPoints(points);
   }
+  if (temperature) temperature->AddPoints(temperatures);
   GfxChart->SetAxisTitle(TChart::Bottom, kTitles[kind][1]);
   GfxChart->SetAxisTitle(TChart::Left, kTitles[kind][2]);
   if (kind == KindLangley) GfxChart->SetValueFormat(TChart::Bottom, "#,##0.###");
