@@ -223,8 +223,10 @@ int BaselineWorker(const std::string& file) {
     double slope = 0, intercept = 0, r2 = 0;
     if (serie->ComputeLangley(slope, intercept, r2)) sum += intercept;
   }
+  const double seconds = Seconds(clock);
+  Figure("sun counts", data.GetNbTotalCN());
   gBgrData = nullptr;
-  Figure("baseline", Seconds(clock));
+  Figure("baseline", seconds);
   return sum != 0 ? 0 : 1;
 }
 
@@ -395,10 +397,12 @@ int main(int argc, char** argv) {
     std::vector<std::string> order;
     std::map<std::string, std::vector<double>> figures;
     std::vector<double> base, peak, basePeak;
+    double counts = 0;
     for (int r = 0; r < runs; ++r) {
       const Run b = Measure({self, "--worker", "baseline", file.string()});
       const Run w = Measure({self, "--worker", side, file.string()});
       ok = ok && b.ok && w.ok;
+      counts = b.Figure("sun counts");
       base.push_back(b.Figure("baseline"));
       basePeak.push_back(b.peakMB);
       peak.push_back(w.peakMB);
@@ -408,23 +412,24 @@ int main(int argc, char** argv) {
       }
     }
     const double b = Median(base);
-    std::printf("%s window (baseline: import and fits without a window, %.3f s, %.0f MB)\n", side.c_str(), b,
-                Median(basePeak));
+    std::printf("%s window (baseline: import of %.0f sun counts and fits without a window, %.3f s, %.0f MB)\n",
+                side.c_str(), counts, b, Median(basePeak));
     std::string slowestName;
     double slowest = 0;
     for (const std::string& name : order) {
       const double t = Median(figures[name]);
       const char* target = "";
       if (side == "langley") target = name == "open to saved" ? "(target 2 s)" : IsViewChange(name) ? "(target 1 s)" : "";
-      std::printf("  %-16s %8.3f s %8.2f x baseline  %s\n", name.c_str(), t, b > 0 ? t / b : 0, target);
+      std::printf("  %-16s %8.3f s %8.2f x baseline %6.2f us a count  %s\n", name.c_str(), t, b > 0 ? t / b : 0,
+                  counts > 0 ? t * 1e6 / counts : 0, target);
       if (side == "langley" && IsViewChange(name) && t > slowest) {
         slowest = t;
         slowestName = name;
       }
     }
     if (!slowestName.empty())
-      std::printf("  %-16s %8.3f s %8.2f x baseline  (%s)\n", "slowest change", slowest, b > 0 ? slowest / b : 0,
-                  slowestName.c_str());
+      std::printf("  %-16s %8.3f s %8.2f x baseline %6.2f us a count  (%s)\n", "slowest change", slowest,
+                  b > 0 ? slowest / b : 0, counts > 0 ? slowest * 1e6 / counts : 0, slowestName.c_str());
     if (side == "aot" && figures.count("recompute") && figures.count("reload"))
       std::printf("  %-16s %8.3f s (recompute - reload)\n", "morvane", Median(figures["recompute"]) - Median(figures["reload"]));
     const double beyond = Median(peak) - Median(basePeak);
