@@ -27,52 +27,46 @@ std::string TFilter::GetName() const { return FilterDef ? FilterDef->GetWaveleng
 
 int32_t TFilter::Number() const { return FilterDef ? FilterDef->Number : 0; }
 
-namespace {
-
-// The stamp of the global data set's site position: it changes whenever the position does, so that an
-// air mass kept for another position is worked out again. A position that is not a number never
-// compares equal and gets a new stamp at each call.
-uint32_t SitePositionStamp(Uphysics::TPositionRec& position) {
-  static Uphysics::TPositionRec last;
-  static uint32_t stamp = 0;
-  if (gBgrData && gBgrData->Site) {
-    position.Latitude = gBgrData->Site->Lat;
-    position.Longitude = gBgrData->Site->Lon;
-    position.Altitude = gBgrData->Site->Alt;
-  }
-  if (stamp == 0 || !(position.Latitude == last.Latitude && position.Longitude == last.Longitude &&
-                      position.Altitude == last.Altitude)) {
-    last = position;
-    if (++stamp == 0) stamp = 1;
-  }
-  return stamp;
-}
-
-}  // namespace
-
-void TCN::KeepFor(double time) const {
-  if (geometryTime_ == time) return;
-  geometryTime_ = time;
-  distanceFactor_ = 0;
-  airMassSite_ = 0;
-}
-
 bool TCN::GetAirMass(double& airMass) const {
-  Uphysics::TPositionRec position;
-  const uint32_t site = SitePositionStamp(position);
-  KeepFor(Time);
-  if (airMassSite_ != site) {
-    airMass_ = Uphysics::AirMass(Uphysics::SolarZenithAngle(Uphysics::DateRecOf(Time), position));
-    airMassSite_ = geometryTime_ == Time ? site : 0;  // a Time that is not a number is not kept
+  if (gBgrData && gBgrData->Site) {
+    const TSite& site = *gBgrData->Site;
+    airMass = gBgrData->SolarMemo.AirMass(Time, site.Lat, site.Lon, site.Alt);
+  } else {
+    airMass = Uphysics::AirMass(Uphysics::SolarZenithAngle(Uphysics::DateRecOf(Time), Uphysics::TPositionRec()));
   }
-  airMass = airMass_;
   return airMass != 0;
 }
 
 double TCN::GetCorrectedCN() const {
-  KeepFor(Time);
-  if (distanceFactor_ == 0 || !(geometryTime_ == Time)) distanceFactor_ = Uphysics::EarthSunDistanceFactor(Time);
-  return CN / distanceFactor_;
+  return CN / (gBgrData ? gBgrData->SolarMemo.DistanceFactor(Time) : Uphysics::EarthSunDistanceFactor(Time));
+}
+
+double TSolarMemo::DistanceFactor(double time) {
+  if (const double* known = distanceFactors_.Find(time)) return *known;
+  const double factor = Uphysics::EarthSunDistanceFactor(time);
+  if (distanceFactors_.Size() >= kMostTimes) distanceFactors_.Clear();
+  distanceFactors_.Insert(time, factor);
+  return factor;
+}
+
+double TSolarMemo::AirMass(double time, double latitude, double longitude, double altitude) {
+  // A position that is not a number equals none: nothing is kept for it.
+  if (!(latitude == latitude_ && longitude == longitude_ && altitude == altitude_)) {
+    airMasses_.Clear();
+    latitude_ = latitude;
+    longitude_ = longitude;
+    altitude_ = altitude;
+  } else if (const double* known = airMasses_.Find(time)) {
+    return *known;
+  }
+  Uphysics::TPositionRec position;
+  position.Latitude = latitude;
+  position.Longitude = longitude;
+  position.Altitude = altitude;
+  const double airMass = Uphysics::AirMass(Uphysics::SolarZenithAngle(Uphysics::DateRecOf(time), position));
+  if (airMasses_.Size() >= kMostTimes) airMasses_.Clear();
+  airMasses_.Insert(time, airMass);
+  return airMass;
 }
 
 // ---- series

@@ -2,10 +2,11 @@
 // The analysis data set of the plug-ins: the instrument's sun filters, one series of digital counts per
 // filter, and the measurement site with its two stores (the plug-in's settings key and "infos.ini").
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "common/analysis/ValueMap.h"
 
 class TFilterDef;
 class TCNSerie;
@@ -35,15 +36,6 @@ struct TCN {
   bool GetAirMass(double& airMass) const;
   // The count divided by the Earth-Sun distance factor of Time.
   double GetCorrectedCN() const;
-
- private:
-  // The solar geometry of Time, worked out once: every view and every fit reads it again for each
-  // point. Kept while Time stays the same (and, for the air mass, the site's position).
-  void KeepFor(double time) const;
-  mutable double geometryTime_ = std::numeric_limits<double>::quiet_NaN();
-  mutable double distanceFactor_ = 0;  // 0: not worked out yet
-  mutable double airMass_ = 0;
-  mutable uint32_t airMassSite_ = 0;  // the stamp of the site position airMass_ is for; 0: none
 };
 
 class TCNSerie {
@@ -87,6 +79,21 @@ class TSite {
   int32_t SiteNumber = 0;
 };
 
+// The solar geometry of the times of a data set, each time worked out once: the series share their
+// times (every filter is read in the same sequence) and each view and each fit reads them again.
+class TSolarMemo {
+ public:
+  double DistanceFactor(double time);
+  // The air mass at time over the site at (latitude, longitude); the memo of another position is
+  // dropped.
+  double AirMass(double time, double latitude, double longitude, double altitude);
+
+ private:
+  static constexpr size_t kMostTimes = size_t(1) << 20;  // beyond, started again
+  TValueMap distanceFactors_, airMasses_;
+  double latitude_ = 0, longitude_ = 0, altitude_ = 0;
+};
+
 class TBgrData {
  public:
   TBgrData();
@@ -105,6 +112,7 @@ class TBgrData {
   std::vector<std::unique_ptr<TCNSerie>> SerieList;  // sorted by CompareSeries
   std::unique_ptr<TSite> Site;
   uint8_t Computed = 0;
+  TSolarMemo SolarMemo;
 };
 
 // The data set of the running plug-in (one per run); the points and the sort reach it here.

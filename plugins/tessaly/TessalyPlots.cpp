@@ -1,54 +1,10 @@
 #include "plugins/tessaly/TessalyPlots.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
-#include <cstdint>
 
 #include "common/analysis/BgrData.h"
-
-namespace {
-
-// The x values that have a temperature point already: open addressing on the values' bits, where a
-// standard set would allocate a node for each of hundreds of thousands of points. Equal values are
-// one (0 and -0 too); a value that is not a number equals none, as in a standard set.
-class TSeenValues {
- public:
-  // True when x was not seen before (and is now).
-  bool Insert(double x) {
-    if (x != x) return true;
-    const uint64_t key = std::bit_cast<uint64_t>(x == 0 ? 0.0 : x);
-    if ((count_ + 1) * 2 > slots_.size()) Grow();
-    for (size_t i = Slot(key);; i = (i + 1) & (slots_.size() - 1)) {
-      if (slots_[i] == key) return false;
-      if (slots_[i] == kEmpty) {
-        slots_[i] = key;
-        ++count_;
-        return true;
-      }
-    }
-  }
-
- private:
-  static constexpr uint64_t kEmpty = 0x7ff8000000000000ULL;  // a NaN: never kept
-  size_t Slot(uint64_t key) const {
-    key ^= key >> 33;
-    key *= 0xff51afd7ed558ccdULL;
-    key ^= key >> 33;
-    return static_cast<size_t>(key) & (slots_.size() - 1);
-  }
-  void Grow() {
-    std::vector<uint64_t> old = std::move(slots_);
-    slots_.assign(std::max<size_t>(1024, old.size() * 2), kEmpty);
-    count_ = 0;
-    for (uint64_t key : old)
-      if (key != kEmpty) Insert(std::bit_cast<double>(key));
-  }
-  std::vector<uint64_t> slots_;
-  size_t count_ = 0;
-};
-
-}  // namespace
+#include "common/analysis/ValueMap.h"
 
 void TDataValueLst::SetDataValue(double value, double time) {
   // The triplets come in time order: a later time is a new item without a search.
@@ -135,13 +91,14 @@ const QList<QPointF>& TTessalyPlots::Temperatures(int kind, const std::vector<bo
   TKindPlot& plot = kinds_[kind];
   if (plot.TemperaturesMade && plot.TemperaturesShown == shown) return plot.Temperatures;
   plot.Temperatures.clear();
-  TSeenValues seen;
+  // The x values seen, kept as keys (a value that is not a number is never one: each is a point).
+  TValueMap seen;
   for (size_t k = 0; k < series.size() && k < shown.size(); ++k) {
     if (!shown[k]) continue;
     const TSeriesPlot& s = series[k];
     for (size_t i = 0; i < s.Temperatures.size(); ++i) {
       const double x = s.Points[static_cast<qsizetype>(i)].x();
-      if (seen.Insert(x)) plot.Temperatures.append(QPointF(x, s.Temperatures[i]));
+      if (x != x || seen.Insert(x, 0)) plot.Temperatures.append(QPointF(x, s.Temperatures[i]));
     }
   }
   plot.TemperaturesShown = shown;

@@ -85,8 +85,8 @@ TEST_F(DataSetTest, SyntheticLangleyRecoversV0) {
   EXPECT_EQ(slope, 0.0);
 }
 
-// A point keeps its solar geometry between views and fits: what it gives must still follow a new time,
-// a moved site and another data set's site.
+// The data set keeps the solar geometry of the times it has seen: what a point gives must still follow
+// a new time, a moved site and another data set's site.
 TEST_F(DataSetTest, AirMassAndCorrectedCountFollowTheTimeAndTheSite) {
   Make("F 7,870,SUN,6\n");
   data->Site->Lat = 28.309;
@@ -105,6 +105,8 @@ TEST_F(DataSetTest, AirMassAndCorrectedCountFollowTheTimeAndTheSite) {
     }
   };
   expect(28.309, -16.499, "at first");
+  p.Time += 30 / 86400.0;
+  expect(28.309, -16.499, "the next reading of a triplet");
   p.Time = Date(2025, 12, 20, 15, 30, 0);
   expect(28.309, -16.499, "another time");
   data->Site->Lat = 45.25;
