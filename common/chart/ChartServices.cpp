@@ -188,7 +188,11 @@ void TChartSeries::AddXY(double x, double y)
 
 void TChartSeries::AddPoints(const QList<QPointF>& points)
 {
-    FPoints.append(points);
+    // The first points shared with the caller's list (copied only when either changes).
+    if (FPoints.isEmpty())
+        FPoints = points;
+    else
+        FPoints.append(points);
     PointsChanged();
 }
 
