@@ -24,8 +24,6 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
-#include <bit>
-#include <cstdint>
 
 #include "common/DateTime.h"
 #include "common/DecimalSep.h"
