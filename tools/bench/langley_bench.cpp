@@ -23,6 +23,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -308,15 +309,22 @@ class VirtualScreen {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, ready[0]);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const bool spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
+    const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    pid_ = fork();
+    if (pid_ == 0) {
+      // The screen ends with the benchmark, even one stopped by a signal or a test's time limit.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      close(ready[0]);
+      if (devNull >= 0) {
+        dup2(devNull, 1);
+        dup2(devNull, 2);
+      }
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    if (devNull >= 0) close(devNull);
     close(ready[1]);
-    if (!spawned) {
+    if (pid_ < 0) {
       pid_ = 0;
       close(ready[0]);
       return;
