@@ -28,17 +28,46 @@ std::string TFilter::GetName() const { return FilterDef ? FilterDef->GetWaveleng
 int32_t TFilter::Number() const { return FilterDef ? FilterDef->Number : 0; }
 
 bool TCN::GetAirMass(double& airMass) const {
-  Uphysics::TPositionRec position;
   if (gBgrData && gBgrData->Site) {
-    position.Latitude = gBgrData->Site->Lat;
-    position.Longitude = gBgrData->Site->Lon;
-    position.Altitude = gBgrData->Site->Alt;
+    const TSite& site = *gBgrData->Site;
+    airMass = gBgrData->SolarMemo.AirMass(Time, site.Lat, site.Lon, site.Alt);
+  } else {
+    airMass = Uphysics::AirMass(Uphysics::SolarZenithAngle(Uphysics::DateRecOf(Time), Uphysics::TPositionRec()));
   }
-  airMass = Uphysics::AirMass(Uphysics::SolarZenithAngle(Uphysics::DateRecOf(Time), position));
   return airMass != 0;
 }
 
-double TCN::GetCorrectedCN() const { return CN / Uphysics::EarthSunDistanceFactor(Time); }
+double TCN::GetCorrectedCN() const {
+  return CN / (gBgrData ? gBgrData->SolarMemo.DistanceFactor(Time) : Uphysics::EarthSunDistanceFactor(Time));
+}
+
+double TSolarMemo::DistanceFactor(double time) {
+  if (const double* known = distanceFactors_.Find(time)) return *known;
+  const double factor = Uphysics::EarthSunDistanceFactor(time);
+  if (distanceFactors_.Size() >= kMostTimes) distanceFactors_.Clear();
+  distanceFactors_.Insert(time, factor);
+  return factor;
+}
+
+double TSolarMemo::AirMass(double time, double latitude, double longitude, double altitude) {
+  // A position that is not a number equals none: nothing is kept for it.
+  if (!(latitude == latitude_ && longitude == longitude_ && altitude == altitude_)) {
+    airMasses_.Clear();
+    latitude_ = latitude;
+    longitude_ = longitude;
+    altitude_ = altitude;
+  } else if (const double* known = airMasses_.Find(time)) {
+    return *known;
+  }
+  Uphysics::TPositionRec position;
+  position.Latitude = latitude;
+  position.Longitude = longitude;
+  position.Altitude = altitude;
+  const double airMass = Uphysics::AirMass(Uphysics::SolarZenithAngle(Uphysics::DateRecOf(time), position));
+  if (airMasses_.Size() >= kMostTimes) airMasses_.Clear();
+  airMasses_.Insert(time, airMass);
+  return airMass;
+}
 
 // ---- series
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/analysis/ValueMap.h"
+
 class TFilterDef;
 class TCNSerie;
 
@@ -77,6 +79,21 @@ class TSite {
   int32_t SiteNumber = 0;
 };
 
+// The solar geometry of the times of a data set, each time worked out once: the series share their
+// times (every filter is read in the same sequence) and each view and each fit reads them again.
+class TSolarMemo {
+ public:
+  double DistanceFactor(double time);
+  // The air mass at time over the site at (latitude, longitude); the memo of another position is
+  // dropped.
+  double AirMass(double time, double latitude, double longitude, double altitude);
+
+ private:
+  static constexpr size_t kMostTimes = size_t(1) << 20;  // beyond, started again
+  TValueMap distanceFactors_, airMasses_;
+  double latitude_ = 0, longitude_ = 0, altitude_ = 0;
+};
+
 class TBgrData {
  public:
   TBgrData();
@@ -95,6 +112,7 @@ class TBgrData {
   std::vector<std::unique_ptr<TCNSerie>> SerieList;  // sorted by CompareSeries
   std::unique_ptr<TSite> Site;
   uint8_t Computed = 0;
+  TSolarMemo SolarMemo;
 };
 
 // The data set of the running plug-in (one per run); the points and the sort reach it here.

@@ -191,7 +191,27 @@ TChartSeries::TChartSeries(TChart& chart, QXYSeries* series, TSeriesKind kind, i
 {
 }
 
-void TChartSeries::PointsChanged() { FChart.PlotChanged(); }
+void TChartSeries::PointsChanged()
+{
+    FBoundsKnown = false;
+    FChart.PlotChanged();
+}
+
+const TChartSeries::Bounds& TChartSeries::PointBounds() const
+{
+    if (!FBoundsKnown) {
+        FBounds = {std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest(),
+                   std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest()};
+        for (const QPointF& p : FPoints) {
+            FBounds.minX = std::min(FBounds.minX, p.x());
+            FBounds.maxX = std::max(FBounds.maxX, p.x());
+            FBounds.minY = std::min(FBounds.minY, p.y());
+            FBounds.maxY = std::max(FBounds.maxY, p.y());
+        }
+        FBoundsKnown = true;
+    }
+    return FBounds;
+}
 
 void TChartSeries::AddXY(double x, double y)
 {
@@ -201,7 +221,11 @@ void TChartSeries::AddXY(double x, double y)
 
 void TChartSeries::AddPoints(const QList<QPointF>& points)
 {
-    FPoints.append(points);
+    // The first points shared with the caller's list (copied only when either changes).
+    if (FPoints.isEmpty())
+        FPoints = points;
+    else
+        FPoints.append(points);
     PointsChanged();
 }
 
@@ -518,12 +542,11 @@ void TChart::Rescale()
     for (auto& s : FSeries) {
         if (!s->Visible()) continue;
         const int v = s->VerticalAxis();
-        for (const QPointF& p : s->Points()) {
-            lo[Bottom] = std::min(lo[Bottom], p.x());
-            hi[Bottom] = std::max(hi[Bottom], p.x());
-            lo[v] = std::min(lo[v], p.y());
-            hi[v] = std::max(hi[v], p.y());
-        }
+        const TChartSeries::Bounds& b = s->PointBounds();
+        lo[Bottom] = std::min(lo[Bottom], b.minX);
+        hi[Bottom] = std::max(hi[Bottom], b.maxX);
+        lo[v] = std::min(lo[v], b.minY);
+        hi[v] = std::max(hi[v], b.maxY);
     }
     for (int a = 0; a < kAxes; ++a) {
         double mn = FMin[a], mx = FMax[a];

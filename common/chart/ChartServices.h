@@ -75,6 +75,12 @@ public:
     bool LineVisible() const { return Kind == TSeriesKind::Line && FLineVisible; }
     // The pointer as drawn at each point (empty when pointers are hidden).
     const QImage& PointerImage() const { return FPointerImage; }
+    // The smallest and largest x and y of the points (minima above maxima when there are none), kept
+    // until the points change: automatic ranges read them at every change of axes.
+    struct Bounds {
+        double minX, maxX, minY, maxY;
+    };
+    const Bounds& PointBounds() const;
 
     // Name, colour, pen and visibility of the series; it holds no points.
     QXYSeries* Series;
@@ -91,6 +97,8 @@ private:
     bool FShowInLegend = true;
     QList<QPointF> FPoints;
     QImage FPointerImage;
+    mutable Bounds FBounds{};
+    mutable bool FBoundsKnown = false;
 };
 
 // The two kinds under the names the windows use.

@@ -24,8 +24,6 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
-#include <set>
-#include <unordered_set>
 
 #include "common/DateTime.h"
 #include "common/DecimalSep.h"
@@ -120,24 +118,10 @@ QIcon ToolIcon(ToolPicture picture) {
 
 }  // namespace
 
-void TDataValueLst::SetDataValue(double value, double time) {
-  // The triplets come in time order: a later time is a new item without a search.
-  if (Items.empty() || time > Items.back().Time) {
-    Items.push_back(TDateValue{value, time});
-    return;
-  }
-  for (TDateValue& item : Items)
-    if (item.Time == time) {
-      item.Value = value;
-      return;
-    }
-  Items.push_back(TDateValue{value, time});
-}
-
 // ---- opening and closing
 
 TTessalyFrm::TTessalyFrm(TBgrData& data, const TTessalyHost& host, QWidget* parent)
-    : QDialog(parent), data_(data), host_(host) {
+    : QDialog(parent), data_(data), host_(host), plots_(data) {
   setObjectName("TessalyFrm");
   setWindowTitle("Bouguer-Langley calibration");
   status_ = std::make_unique<TStatusConfig>(kTessalyRegistryKey);
@@ -411,9 +395,6 @@ void TTessalyFrm::DrawChart() {
   GfxChart->SetExactDateTime(false);
 
   TChartSeries* temperature = nullptr;
-  // One temperature point per x, whichever filter brought it first.
-  std::unordered_set<double> temperatureAt;
-  temperatureAt.reserve(static_cast<size_t>(data_.GetNbTotalCN()));
   if (kind != KindTriplets) {
     temperature = tessaly_chart::AddRightPointSeries(*GfxChart, "Temperature");
     temperature->SetColor(Qt::darkGray);
@@ -421,51 +402,24 @@ void TTessalyFrm::DrawChart() {
     tessaly_chart::SetRightAxisTitle(*GfxChart, QString::fromUtf8("Temperature (\xC2\xB0" "C)"));
     shown_.push_back(temperature);
   }
-  auto addTemperature = [&](double x, double t) {
-    if (temperature && temperatureAt.insert(x).second) temperature->AddXY(x, t);
-  };
-  for (const auto& serie : data_.SerieList) {
-    waveList_.push_back(TDataValueLst{serie->FilterNumber, {}});
-    const TFilter* filter = data_.FindFilter(serie->FilterNumber);
+  const std::vector<TTessalyPlots::TSeriesPlot>& plots = plots_.Series(kind);
+  std::vector<bool> shownSeries(data_.SerieList.size(), false);
+  for (size_t k = 0; k < data_.SerieList.size(); ++k) {
+    const TCNSerie& serie = *data_.SerieList[k];
+    waveList_.push_back(TDataValueLst{serie.FilterNumber, {}});
+    const TFilter* filter = data_.FindFilter(serie.FilterNumber);
     if (!filter || !filter->Visible) continue;
+    shownSeries[k] = true;
     ++visibleSeriesCount_;
     TChartSeries* s = GfxChart->AddSeries(TSeriesKind::Point, Q(filter->GetName()));
     s->SetColor(BgrToColor(filter->Color));
     s->SetPointerStyle(4);
     shown_.push_back(s);
-    if (kind == KindCounts) {
-      for (const auto& p : serie->Points) {
-        s->AddXY(p->Time, p->GetCorrectedCN());
-        addTemperature(p->Time, p->Temperature);
-      }
-    } else if (kind == KindTriplets) {
-      // Readings recorded together form a triplet: its spread in percent of its mean.
-      size_t i = 0;
-      while (i < serie->Points.size()) {
-        const double time = serie->Points[i]->OriginalTime;
-        double lo = 0, hi = 0, sum = 0;
-        size_t n = 0;
-        for (; i < serie->Points.size() && serie->Points[i]->OriginalTime == time; ++i, ++n) {
-          const double c = serie->Points[i]->GetCorrectedCN();
-          lo = n == 0 ? c : std::min(lo, c);
-          hi = n == 0 ? c : std::max(hi, c);
-          sum += c;
-        }
-        if (sum == 0) continue;  // no counts: no spread to show
-        const double dispersion = static_cast<double>(n) * (hi - lo) * 100 / sum;
-        s->AddXY(time, dispersion);
-        waveList_.back().SetDataValue(dispersion, time);
-      }
-    } else {
-      for (const auto& p : serie->Points) {
-        double m = 0;
-        const double c = p->GetCorrectedCN();
-        if (!(c > 0) || !p->GetAirMass(m)) continue;
-        s->AddXY(m, std::log(c));
-        addTemperature(m, p->Temperature);
-      }
-    }
+    s->AddPoints(plots[k].Points);
+    if (kind == KindTriplets) waveList_.back().Items = plots[k].Spreads;
   }
+  // One temperature point per x, whichever filter on show brought it first.
+  if (temperature) temperature->AddPoints(plots_.Temperatures(kind, shownSeries));
   GfxChart->SetAxisTitle(TChart::Bottom, kTitles[kind][1]);
   GfxChart->SetAxisTitle(TChart::Left, kTitles[kind][2]);
   if (kind == KindLangley) GfxChart->SetValueFormat(TChart::Bottom, "#,##0.###");
@@ -492,6 +446,7 @@ void TTessalyFrm::DrawChart() {
 }
 
 void TTessalyFrm::ShiftTriplets() {
+  DataChanged();
   for (const auto& serie : data_.SerieList) {
     double runTime = 0;
     int offset = 0;
@@ -519,16 +474,28 @@ int TTessalyFrm::GridRowOfFilter(int filterNumber) const {
 
 void TTessalyFrm::ComputeAllLangley() {
   for (const auto& serie : data_.SerieList) {
-    serie->CN0 = -1.0;
-    double slope = 0, intercept = 0, r2 = 0;
-    if (!serie->ComputeLangley(slope, intercept, r2)) continue;
-    serie->CN0 = std::exp(intercept);
+    double r2 = serie->R2;
+    if (!fitsCurrent_) {
+      // A line changes only with its points: fitted again after they changed, else kept.
+      serie->CN0 = -1.0;
+      double slope = 0, intercept = 0;
+      if (!serie->ComputeLangley(slope, intercept, r2)) continue;
+      serie->CN0 = std::exp(intercept);
+    } else if (serie->CN0 < 0) {
+      continue;
+    }
     const int row = GridRowOfFilter(serie->FilterNumber);
     if (row < 0) continue;
     StringGrid1->item(row, 2)->setText(Q(Fixed(serie->CN0, 0, 8)));
     StringGrid1->item(row, 3)->setText(Q(Fixed(r2 * 100, 1, 8)));
   }
+  fitsCurrent_ = true;
   data_.Computed = 1;
+}
+
+void TTessalyFrm::DataChanged() {
+  plots_.Clear();
+  fitsCurrent_ = false;
 }
 
 // ---- mouse
@@ -582,38 +549,41 @@ void TTessalyFrm::OnMouseUp(Qt::MouseButton button, int x, int y) {
 
 void TTessalyFrm::DeleteValuesInBox(double x1, double x2, double y1, double y2) {
   auto inside = [&](double x, double y) { return x >= x1 && x <= x2 && y >= y1 && y <= y2; };
+  size_t removed = 0;
   for (size_t s = 0; s < data_.SerieList.size(); ++s) {
     TCNSerie& serie = *data_.SerieList[s];
     const TFilter* filter = data_.FindFilter(serie.FilterNumber);
     if (!filter || !filter->Visible) continue;
+    // The points taken away in one pass, in their order: one at a time would move all after each.
     if (chartKind_ == KindTriplets) {
       TDataValueLst* list = nullptr;
       for (auto& l : waveList_)
         if (l.FilterNumber == serie.FilterNumber) list = &l;
       if (!list) continue;
-      for (int i = static_cast<int>(list->Items.size()) - 1; i >= 0; --i) {
-        const TDateValue item = list->Items[static_cast<size_t>(i)];
-        if (!inside(item.Time, item.Value)) continue;
-        for (int k = serie.Count() - 1; k >= 0; --k)
-          if (serie.Points[static_cast<size_t>(k)]->OriginalTime == item.Time) serie.Delete(k);
-        list->Items.erase(list->Items.begin() + i);
-      }
+      std::vector<double> boxed;
+      std::erase_if(list->Items, [&](const TDateValue& item) {
+        if (!inside(item.Time, item.Value)) return false;
+        boxed.push_back(item.Time);
+        return true;
+      });
+      if (boxed.empty()) continue;
+      std::sort(boxed.begin(), boxed.end());
+      removed += std::erase_if(serie.Points, [&](const std::unique_ptr<TCN>& p) {
+        const double time = p->OriginalTime;
+        return time == time && std::binary_search(boxed.begin(), boxed.end(), time);
+      });
       continue;
     }
-    for (int k = serie.Count() - 1; k >= 0; --k) {
-      const TCN& p = *serie.Points[static_cast<size_t>(k)];
+    removed += std::erase_if(serie.Points, [&](const std::unique_ptr<TCN>& point) {
+      const TCN& p = *point;
       // The values as they are plotted: distance-corrected counts.
       const double c = p.GetCorrectedCN();
-      bool hit = false;
-      if (chartKind_ == KindCounts) {
-        hit = inside(p.Time, c);
-      } else {
-        double m = 0;
-        hit = c > 0 && p.GetAirMass(m) && inside(m, std::log(c));
-      }
-      if (hit) serie.Delete(k);
-    }
+      if (chartKind_ == KindCounts) return inside(p.Time, c);
+      double m = 0;
+      return c > 0 && p.GetAirMass(m) && inside(m, std::log(c));
+    });
   }
+  if (removed > 0) DataChanged();
 }
 
 void TTessalyFrm::ShowCoordinates(int x, int y) {
@@ -814,5 +784,8 @@ void TTessalyFrm::FiltersEdit() {
 
 void TTessalyFrm::SitePosition() {
   TSitePropsFrm dialog(data_, this);
-  if (dialog.exec() == QDialog::Accepted) ShowSiteLabels();
+  if (dialog.exec() != QDialog::Accepted) return;
+  // The air masses follow the site's position.
+  DataChanged();
+  ShowSiteLabels();
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/analysis/CalibFile.h"
+#include "plugins/tessaly/TessalyPlots.h"
 
 class QAction;
 class QCheckBox;
@@ -35,15 +36,6 @@ struct TTessalyHost {
   bool ConfirmWrite = false;
   bool ExpertMode = false;
   std::string PlugInFileName;
-};
-
-struct TDateValue {
-  double Value = 0, Time = 0;
-};
-struct TDataValueLst {
-  int FilterNumber = 0;
-  std::vector<TDateValue> Items;
-  void SetDataValue(double value, double time);
 };
 
 class TTessalyFrm : public QDialog {
@@ -114,6 +106,8 @@ class TTessalyFrm : public QDialog {
   void SaveState();
   std::string DateText(double value) const;
   std::string TimeText(double value) const;
+  // The points, their times or the site changed: plotted values and fitted lines are worked out again.
+  void DataChanged();
 
   TBgrData& data_;
   TTessalyHost host_;
@@ -128,6 +122,8 @@ class TTessalyFrm : public QDialog {
   std::unique_ptr<TExtraGraph_Box> box_;
   TCalibFile calib_;
   std::vector<TDataValueLst> waveList_;
+  TTessalyPlots plots_;
+  bool fitsCurrent_ = false;  // the series' lines are fitted to their points as they are
   std::vector<TChartSeries*> shown_;
   bool stateSaved_ = false;
 };

@@ -85,6 +85,43 @@ TEST_F(DataSetTest, SyntheticLangleyRecoversV0) {
   EXPECT_EQ(slope, 0.0);
 }
 
+// The data set keeps the solar geometry of the times it has seen: what a point gives must still follow
+// a new time, a moved site and another data set's site.
+TEST_F(DataSetTest, AirMassAndCorrectedCountFollowTheTimeAndTheSite) {
+  Make("F 7,870,SUN,6\n");
+  data->Site->Lat = 28.309;
+  data->Site->Lon = -16.499;
+  TCN& p = *data->GetSerie(7)->Add(20000, 20, Date(2025, 6, 20, 9, 0, 0));
+  auto expect = [&p](double lat, double lon, const char* when) {
+    Uphysics::TPositionRec position;
+    position.Latitude = lat;
+    position.Longitude = lon;
+    const double want = Uphysics::AirMass(Uphysics::SolarZenithAngle(Uphysics::DateRecOf(p.Time), position));
+    for (int read = 0; read < 2; ++read) {
+      double m = 0;
+      EXPECT_EQ(p.GetAirMass(m), want != 0) << when;
+      EXPECT_EQ(m, want) << when;
+      EXPECT_EQ(p.GetCorrectedCN(), 20000 / Uphysics::EarthSunDistanceFactor(p.Time)) << when;
+    }
+  };
+  expect(28.309, -16.499, "at first");
+  p.Time += 30 / 86400.0;
+  expect(28.309, -16.499, "the next reading of a triplet");
+  p.Time = Date(2025, 12, 20, 15, 30, 0);
+  expect(28.309, -16.499, "another time");
+  data->Site->Lat = 45.25;
+  expect(45.25, -16.499, "the site moved north");
+  data->Site->Lon = 10;
+  expect(45.25, 10, "the site moved east");
+  TBgrData other;
+  other.Site->Lat = -34.9;
+  other.Site->Lon = 138.6;
+  gBgrData = &other;
+  expect(-34.9, 138.6, "another data set");
+  gBgrData = data.get();
+  expect(45.25, 10, "the first data set again");
+}
+
 TEST_F(DataSetTest, NoFitBelowFiveDegreesOrWithOnePoint) {
   Make("F 7,870,SUN,6\n");
   data->Site->Lat = 48.7;

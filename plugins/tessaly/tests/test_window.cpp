@@ -1,5 +1,6 @@
 // The calibration window's smaller commands: the warnings of "Compute plots", the filter and site
-// dialogs, the coordinates, a triplet taken away in kind 1, the about box and the window's state.
+// dialogs, the coordinates, a triplet taken away in kind 1, the about box and the window's state; the
+// Langley plots and lines after the site moved or points were taken away.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -9,11 +10,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 
 #include "common/Prompt.h"
 #include "common/SettingsStore.h"
+#include "common/analysis/Physics.h"
 #include "common/tests/support/Q5Images.h"
 #include "plugins/tessaly/tests/TessalyTestEnv.h"
 
@@ -147,6 +151,70 @@ TEST(TessalyWindow, BoxInCountsMatchesThePlottedCounts) {
     EXPECT_LT(series[4]->Count(), before);
     EXPECT_GE(series[4]->Count(), before - 3);
     EXPECT_EQ(series[3]->Count(), before);
+  });
+}
+
+// The window keeps what it plotted between views: a moved site gives the air masses of the new
+// position, and points taken away after the fit give lines fitted to the points left.
+TEST(TessalyWindow, LangleyPlotsFollowTheSiteAndLinesThePointsLeft) {
+  Station station;
+  station.LoadSunDays("days.Q5", kDays);
+  ScopedPromptScript prompts({PromptYes});
+  RunLaidOut(station, [&](QWidget& w) {
+    auto click = [&w](const char* name) { w.findChild<QAbstractButton*>(name)->click(); };
+    auto series870 = [&w]() -> TChartSeries* {
+      for (TChartSeries* s : ChartSeries(w))
+        if (s->Title() == "870 nm") return s;
+      return nullptr;
+    };
+    click("BgrLinesViewBtn");
+    ASSERT_NE(series870(), nullptr);
+    const QList<QPointF> before = series870()->Points();
+    WhenShown("SitePropsFrm", [](QWidget& dialog) {
+      dialog.findChild<QLineEdit*>("LatEdit")->setText("45.25");
+      dialog.findChild<QLineEdit*>("LonEdit")->setText("10");
+      dialog.findChild<QAbstractButton*>("OKBtn")->click();
+    });
+    click("SitePosBtn");
+    click("BgrLinesViewBtn");
+    const QList<QPointF> langley = series870()->Points();
+    click("CNViewBtn");
+    // ln(count) against the air mass over the moved site, for each count of a sun 5 degrees up or more.
+    Uphysics::TPositionRec moved;
+    moved.Latitude = 45.25;
+    moved.Longitude = 10;
+    QList<QPointF> expected;
+    for (const QPointF& p : series870()->Points()) {
+      const double m = Uphysics::AirMass(Uphysics::SolarZenithAngle(Uphysics::DateRecOf(p.x()), moved));
+      if (p.y() > 0 && m != 0) expected.append(QPointF(m, std::log(p.y())));
+    }
+    EXPECT_NE(langley, before);
+    EXPECT_EQ(langley, expected);
+
+    click("BgrLinesViewBtn");
+    WhenShown("ChoixDateFrm", [](QWidget& dialog) { static_cast<QDialog&>(dialog).accept(); });
+    click("Button1");
+    w.findChild<QCheckBox*>("FitToLineOnChkBx")->click();  // confirmed
+    QApplication::processEvents();  // the chart lays its axes out
+    auto* grid = w.findChild<QTableWidget*>("StringGrid1");
+    int row = -1;
+    for (int r = 0; r < grid->rowCount(); ++r)
+      if (grid->item(r, 1)->text() == "870 nm") row = r;
+    ASSERT_GE(row, 0);
+    const QString fitted = grid->item(row, 2)->text();
+    const int count = series870()->Count();
+    DeleteByBox(w, PixelOf(w, series870(), series870()->Points().at(count / 2)), 60);
+    const QList<QPointF> left = series870()->Points();
+    ASSERT_LT(left.size(), count);
+    std::vector<double> x, y;
+    for (const QPointF& p : left) {
+      x.push_back(p.x());
+      y.push_back(p.y());
+    }
+    double slope = 0, intercept = 0;
+    ASSERT_EQ(Umathematic::LeastSquaresLine(x.data(), y.data(), static_cast<int>(x.size()), slope, intercept), 0);
+    EXPECT_NE(grid->item(row, 2)->text(), fitted);
+    EXPECT_NEAR(grid->item(row, 2)->text().toDouble(), std::exp(intercept), 0.5);  // shown as a whole count
   });
 }
 
