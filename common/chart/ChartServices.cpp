@@ -102,6 +102,49 @@ bool SameYear(double a, double b)
 
 // ---- the plot: every series' lines and pointers, drawn from the points kept here ------------------
 
+// The line through `points` as drawn on the screen. A run of consecutive points inside one pixel column
+// covers no more than its first and last points and its lowest and highest ones (in their order): the
+// rest add nothing to the picture but the time to stroke them, which on a year of data is most of it.
+template <typename Map>
+QPolygonF ScreenLine(const QList<QPointF>& points, const Map& map)
+{
+    QPolygonF line;
+    line.reserve(std::min<qsizetype>(points.size(), 4096));
+    QPointF first, low, high, last;
+    qsizetype lowAt = 0, highAt = 0, count = 0;
+    int column = std::numeric_limits<int>::min();
+    auto flush = [&] {
+        if (count == 0) return;
+        line << first;
+        if (count > 2) {
+            if (lowAt < highAt) line << low << high;
+            else if (highAt < lowAt) line << high << low;
+        }
+        if (count > 1) line << last;
+    };
+    qsizetype index = 0;
+    for (const QPointF& p : points) {
+        const QPointF q = map(p);
+        ++index;
+        if (!std::isfinite(q.x()) || !std::isfinite(q.y())) continue;
+        const int x = static_cast<int>(std::floor(q.x()));
+        if (x != column) {
+            flush();
+            column = x;
+            first = low = high = last = q;
+            lowAt = highAt = index;
+            count = 1;
+            continue;
+        }
+        last = q;
+        ++count;
+        if (q.y() < low.y()) low = q, lowAt = index;
+        if (q.y() > high.y()) high = q, highAt = index;
+    }
+    flush();
+    return line;
+}
+
 // One graphics item over the plot area of the chart. Pointers may reach half their size past the
 // area (a point on the edge is drawn whole); lines stay inside it.
 class TChartPlot : public QGraphicsItem {
@@ -145,22 +188,15 @@ void TChartPlot::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidg
         auto map = [&](const QPointF& p) { return QPointF(left + (p.x() - x0) * sx, top + (y1 - p.y()) * sy); };
         const QList<QPointF>& points = s->Points();
         if (s->LineVisible()) {
-            // Consecutive points on one pixel add nothing to the line.
-            QPolygonF line;
-            line.reserve(points.size());
-            QPoint last(std::numeric_limits<int>::min(), 0);
-            for (const QPointF& p : points) {
-                const QPointF q = map(p);
-                if (!std::isfinite(q.x()) || !std::isfinite(q.y())) continue;
-                const QPoint pixel = q.toPoint();
-                if (pixel == last) continue;
-                last = pixel;
-                line << q;
-            }
+            const QPolygonF line = ScreenLine(points, map);
             painter->save();
             painter->setClipRect(area);
             painter->setPen(s->Series->pen());
-            painter->drawPolyline(line);
+            // Stroked in short pieces: a wide antialiased pen strokes one long polyline as a single
+            // outline whose filling grows faster than its length (a year of results took seconds).
+            constexpr qsizetype kPiece = 32;
+            for (qsizetype from = 0; from + 1 < line.size(); from += kPiece - 1)
+                painter->drawPolyline(line.constData() + from, int(std::min(kPiece, line.size() - from)));
             painter->restore();
         }
         const QImage& pointer = s->PointerImage();

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QPen>
 #include <QFontMetricsF>
 #include <QChart>
 #include <QGraphicsTextItem>
@@ -435,4 +437,44 @@ TEST_F(Chart, DateTimeLabelsCarryTheDatePastADay)
     expectDates(labels(), "^01/(0[1-9]|1[0-2])$", "a year, date format");
     chart->ZoomBottomRange(start + 40.2, start + 43.1);
     expectDates(labels(), "^[0-3][0-9]/02 [0-2][0-9]:[0-5][0-9]$", "three days, date format");
+}
+
+// A year of results a quarter of an hour apart, as the optical-depth window draws them: eight lines of
+// a wide antialiased pen over a large chart. Each pixel column shows the highest and lowest points that
+// fall in it, and the whole chart is drawn in well under a second (a long line of such a pen took
+// seconds to stroke as one outline).
+TEST_F(Chart, DenseLinesAreDrawnWholeAndQuickly)
+{
+    chart->resize(1900, 1150);
+    chart->SetBottomDateTime(true, "dd/mm");
+    constexpr int kPoints = 16000;
+    std::vector<TChartSeries*> lines;
+    for (int s = 0; s < 8; ++s) {
+        TChartSeries* line = chart->AddSeries(TSeriesKind::Line, QString("%1 nm").arg(340 + 100 * s));
+        line->SetColor(Distinct(s));
+        QPen pen = line->Series->pen();
+        pen.setWidthF(2);
+        line->Series->setPen(pen);
+        QList<QPointF> points;
+        for (int i = 0; i < kPoints; ++i)  // a daily swing with a spike now and then
+            points << QPointF(kDay + i * 365.0 / kPoints, 0.1 * s + 0.05 * std::sin(i * 0.7) + (i % 997 == 0 ? 0.3 : 0));
+        line->AddPoints(points);
+        lines.push_back(line);
+    }
+    Settle();
+    QElapsedTimer clock;
+    clock.start();
+    const QImage shot = chart->Grab();
+    const qint64 ms = clock.elapsed();
+    EXPECT_LT(ms, 3000) << "eight dense lines took " << ms << " ms to draw";
+
+    // The top line (drawn last, over the others): each spike reaches its height on the screen.
+    TChartSeries* top = lines.back();
+    int spikes = 0;
+    for (int i = 997; i < kPoints; i += 997) {
+        const double x = chart->XValueToScreen(top->XValue(i)), y = chart->YValueToScreen(top->YValue(i));
+        EXPECT_TRUE(DrawnNear(shot, x, y, top->Color())) << "spike at point " << i << " not drawn";
+        ++spikes;
+    }
+    EXPECT_EQ(spikes, kPoints / 997);
 }
