@@ -24,6 +24,8 @@ public:
   void ConstantsAt(double n, double *out) const;
 
   size_t size() const { return lines_.size(); }
+  // One text per constant of 0 (a filter not calibrated at that date), naming the file and line.
+  const std::vector<std::string> &Notes() const { return notes_; }
 
 private:
   struct Line {
@@ -31,6 +33,7 @@ private:
     std::vector<double> c;
   };
   std::vector<Line> lines_;
+  std::vector<std::string> notes_;
   int nwl_ = 0;
 };
 

@@ -162,6 +162,8 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
 
   Calibration cal;
   cal.Load(prm.calibrationFile, nwl);
+  for (const std::string &note : cal.Notes())
+    diag << "morvane: " << note << '\n';
 
   DailyAmounts ozoneFile, no2File;
   if (prm.ozoneMode == -1)

@@ -289,6 +289,10 @@ TEST_F(ProgramTest, SiteIntegersAndCalibrationLinesAreChecked) {
     const Outcome o = RunProgram(dir.path(), {"inputpar.dat", "/G0"});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(ReadLines(dir.file("result.tao")).size(), 12u);
+    // A filter not calibrated is not passed over in silence.
+    const bool zero = cal.find(" 0 ") != std::string::npos;
+    EXPECT_EQ(o.err.find("cal.cal: línea 2: la constante 2 es 0 (filtro sin calibrar)") != std::string::npos, zero)
+        << o.err;
   }
 }
 
