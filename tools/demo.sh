@@ -16,7 +16,6 @@ cmake --build --preset default -j "$(nproc)" --target zelt zelt-simulator morvan
 bin=build/bin
 work=$(mktemp -d /tmp/zelt-demo.XXXXXX)
 export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/share"
-[ -n "${DISPLAY:-}" ] || export QT_QPA_PLATFORM=offscreen
 
 printf '[General]\r\nAutoRecord=1\r\nAutoRecordPath=%s/data/\r\nCreateASCIIFiles=1\r\nAddASCIIHeader=1\r\n' \
   "$work" > "$work/zelt.ini"
