@@ -191,9 +191,12 @@ void TChartPlot::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidg
             const QPolygonF line = ScreenLine(points, map);
             painter->save();
             painter->setClipRect(area);
-            painter->setPen(s->Series->pen());
             // Stroked in short pieces: a wide antialiased pen strokes one long polyline as a single
-            // outline whose filling grows faster than its length (a year of results took seconds).
+            // outline whose filling grows faster than its length (a year of results took seconds). Flat
+            // caps keep the pieces' shared ends from standing out of the line.
+            QPen pen = s->Series->pen();
+            pen.setCapStyle(Qt::FlatCap);
+            painter->setPen(pen);
             constexpr qsizetype kPiece = 32;
             for (qsizetype from = 0; from + 1 < line.size(); from += kPiece - 1)
                 painter->drawPolyline(line.constData() + from, int(std::min(kPiece, line.size() - from)));
