@@ -1178,11 +1178,17 @@ void TCustomNetSocket::TryToSend()
 void TCustomNetSocket::SendBroken(int error)
 {
     auto alive = AliveToken();
+    const bool report = !FCloseInvoked;
     FCloseInvoked = true;
-    Close();
-    if (alive.expired())
-        return;
-    TriggerSessionClosed(static_cast<uint16_t>(error));
+    // The owner hears of the break before the socket is closed: what the peer sent before it broke
+    // the connection is still readable until then.
+    if (report) {
+        TriggerSessionClosed(static_cast<uint16_t>(error));
+        if (alive.expired())
+            return;
+    }
+    if (FState != wsClosed)
+        Close();
 }
 
 int TCustomNetSocket::RealSend(const void* data, int len)

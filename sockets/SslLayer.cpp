@@ -233,6 +233,32 @@ void TCustomSslNetSocket::SetNetworkError(int error) {
   FNetworkError = error;
   LastError = error;
   NetSocket_WSASetLastError(error);
+  // A peer that sent its close notification may close at once, without waiting for ours (TLS allows
+  // it to the side that closes first): the reset or broken pipe our next write meets then ends a
+  // session the peer had ended well, and what we still had to send is dropped as TLS says.
+  if (error == WSAECONNRESET && !FPeerEndedFirst) FPeerEndedFirst = PeerCloseNotifyReceived();
+}
+
+bool TCustomSslNetSocket::PeerCloseNotifyReceived() {
+  auto received = [this] { return FSsl && (f_SSL_get_shutdown(FSsl) & SSL_RECEIVED_SHUTDOWN) != 0; };
+  // The notification may still wait in the socket when a write meets the reset: the kernel gives
+  // what came before the reset first.
+  char buf[kRecvBufSize];
+  while (FSsl && !received() && FHSocket != INVALID_SOCKET) {
+    int room = my_BIO_ctrl_get_write_guarantee(FNBio);
+    if (room > kRecvBufSize) room = kRecvBufSize;
+    if (room <= 0) break;
+    const int n = TCustomSocksNetSocket::DoRecv(buf, room, 0);
+    if (n <= 0) break;
+    my_BIO_write(FNBio, buf, n);
+    char dummy[1];
+    my_BIO_read(FSslbio, dummy, 0);
+    f_ERR_clear_error();
+  }
+  NetSocket_WSASetLastError(FNetworkError);
+  if (!received()) return false;
+  if (FSslState < sslStatePeerClosed) FSslState = sslStatePeerClosed;
+  return true;
 }
 
 // --- event engine ----------------------------------------------------------------------------------------
@@ -483,6 +509,7 @@ void TCustomSslNetSocket::InitSSLConnection(bool clientMode, SSL_CTX* ctx) {
   FCloseCalled = false;
   FShutdownAfterSend = false;
   FCloseNotifyOwed = false;
+  FPeerEndedFirst = false;
   FPendingSslEvents = 0;
   FMayFD_Read = FMayFD_Write = FMayDoRecv = FMaySslTryToSend = true;
   FSocketReadHeld = false;
@@ -580,6 +607,7 @@ void TCustomSslNetSocket::ResetSSL() {
   FHandshakeCount = 0;
   FSslBioWritePendingBytes = -1;
   FCloseNotifyOwed = false;
+  FPeerEndedFirst = false;
   if (FSsl) f_SSL_set_shutdown(FSsl, SSL_SENT_SHUTDOWN);
   // The filter BIO holds a reference on the internal half (its next BIO): both go with it.
   if (FSslbio) f_BIO_free_all(FSslbio);
@@ -1145,7 +1173,7 @@ bool TCustomSslNetSocket::SslShutdownCompleted(int how) {
               SslEnable = false;
               ResetSSL();
             }
-            TriggerSslShutDownComplete(FNetworkError);
+            TriggerSslShutDownComplete(OwnerError(FNetworkError));
             if (alive.expired()) return true;
             // The peer closed the connection meanwhile: now a plain socket, it hears of it again.
             if (bi && FCloseCalled && FHSocket != INVALID_SOCKET)
@@ -1166,7 +1194,7 @@ bool TCustomSslNetSocket::SslShutdownCompleted(int how) {
     FSslBiShutdownFlag = false;
     FShutDownHow = 2;
     if (FSsl) ResetSSL();
-    TriggerSslShutDownComplete(FNetworkError);
+    TriggerSslShutDownComplete(OwnerError(FNetworkError));
     if (alive.expired()) return true;
   }
   if (FState != wsClosed) {
@@ -1231,8 +1259,9 @@ void TCustomSslNetSocket::Do_FD_CLOSE(uint16_t error) {
     }
   }
   if (error == 0 && FNetworkError != 0) error = static_cast<uint16_t>(FNetworkError);
-  if (FNetworkError != 0 && (FShutDownHow == 1 || FShutdownAfterSend)) {
-    // A broken connection ends the shutdown under way at once, with its error.
+  if (FNetworkError != 0 && (FShutDownHow == 1 || FShutdownAfterSend || (FPeerEndedFirst && FShutDownHow == 0))) {
+    // A broken connection ends the shutdown under way at once, with its error; one the peer broke
+    // after its close notification ends the session as that notification did.
     FShutdownAfterSend = false;
     FShutDownHow = 1;
     SslShutdownCompleted(FSslShutDownDirection);
@@ -1249,7 +1278,7 @@ void TCustomSslNetSocket::Do_FD_CLOSE(uint16_t error) {
     DebugLog(loSslInfo, Addr8() + " FCloseInvoked=" + std::to_string(FCloseInvoked) + " " + std::to_string(FHSocket));
   if (FHSocket != INVALID_SOCKET && !FCloseInvoked && !IsDestroying()) {
     FCloseInvoked = true;
-    TriggerSessionClosed(error);
+    TriggerSessionClosed(static_cast<uint16_t>(OwnerError(error)));
     if (alive.expired()) return;
   }
   SslEnable = false;

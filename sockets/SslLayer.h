@@ -153,6 +153,10 @@ protected:
   bool SendOwedCloseNotify();
   void Do_SSL_FD_READ(uint16_t error);
   void SetNetworkError(int error);
+  // True once the peer's close notification has come, taking what the socket still holds first.
+  bool PeerCloseNotifyReceived();
+  // The error the owner hears of: none when the peer ended the session before the connection broke.
+  int OwnerError(int error) const { return FPeerEndedFirst ? 0 : error; }
   void SendBroken(int error) override;
   // A handshake start failed after connect or accept: close without shutdown.
   void HandshakeStartFailed(const std::exception& e);
@@ -187,6 +191,7 @@ protected:
   bool FCloseCalled = false;
   bool FShutdownAfterSend = false;  // a one-way shutdown waits for the queued plaintext to go first
   bool FCloseNotifyOwed = false;    // the close notification found the engine's output full
+  bool FPeerEndedFirst = false;     // the connection broke after the peer's close notification
   unsigned FPendingSslEvents = 0;
   int FShutDownHow = 0;        // shutdown stage 0, 1, 2
   int FSslShutDownDirection = 1;

@@ -205,10 +205,12 @@ print("RESET AFTER %d" % n, flush=True)
 // A TLS server in python for one connection at the given TLS version, over memory BIOs so that it
 // can send its close notification and still read: it reads at least the given number of bytes, sends
 // its close notification, prints "NOTIFY SENT AFTER <bytes>", reads on to the end and prints the
-// counting server's "RECEIVED ..." line.
+// counting server's "RECEIVED ..." line. With "close" after the count it closes the connection right
+// after its notification instead, what it has not read unread, and prints "CLOSED AFTER <bytes>".
 const std::string kFirstNotifyingServer = kPythonTlsServer + R"PY(
 import hashlib
 first = int(sys.argv[4])
+close_at_once = len(sys.argv) > 5 and sys.argv[5] == "close"
 conn, _ = ls.accept()
 incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
 tls = ctx.wrap_bio(incoming, outgoing, server_side=True)
@@ -254,6 +256,10 @@ while how is None:
         notified = True
         flush()
         print("NOTIFY SENT AFTER %d" % n, flush=True)
+        if close_at_once:
+            conn.close()
+            print("CLOSED AFTER %d" % n, flush=True)
+            sys.exit(0)
     flush()
     try:
         feed()
@@ -738,6 +744,46 @@ TEST_F(SslSocketTest, OurCloseNotificationFollowsThePeersOwn) {
           << Joined(c.Events) << "\n" << c.TailText();
       const std::vector<std::string> want = {"connected:0", "handshake:0", "shutdown:one:0", "closed:0"};
       EXPECT_EQ(c.Events, want);
+      EXPECT_TRUE(peer.WaitForExit(10000)) << peer.Output();
+    }
+  }
+}
+
+TEST_F(SslSocketTest, PeerThatNotifiesAndClosesAtOnceEndsTheSessionCleanly) {
+  // The peer sends its close notification and closes the connection without waiting for ours, as
+  // TLS allows the side that closes first. Ours can then no longer be written; the session still ended
+  // well: shutdown complete 0, session closed 0. Once in the middle of a large send being closed (the
+  // peer's close with our data unread resets the connection), once with the owner idle after a send the
+  // peer read whole, once with the owner idle after a send the peer read only in part.
+  std::string data;
+  for (int i = 0; data.size() < (8u << 20); ++i) data += "chunk " + std::to_string(i) + " to a peer that leaves\n";
+  data.resize(8u << 20);
+  const std::string small = data.substr(0, 300 << 10);
+  const std::vector<std::string> clean = {"connected:0", "handshake:0", "shutdown:one:0", "closed:0"};
+  for (const char* version : {"1.2", "1.3"}) {
+    SCOPED_TRACE(version);
+    {
+      SCOPED_TRACE("peer notifies and closes during a closing send");
+      TSslPeer peer("python3",
+                    {"-c", kFirstNotifyingServer, Files->Server.Cert, Files->Server.Key, version, "204800", "close"});
+      TClient c;
+      ASSERT_TRUE(c.ConnectTo(peer));
+      ASSERT_TRUE(c.SendAndClose(data.data(), data.size())) << peer.Output();
+      EXPECT_NE(peer.Output().find("CLOSED AFTER"), std::string::npos) << peer.Output();
+      EXPECT_EQ(c.Events, clean) << c.TailText();
+      EXPECT_TRUE(peer.WaitForExit(10000)) << peer.Output();
+    }
+    for (const size_t sent : {small.size(), data.size()}) {
+      SCOPED_TRACE("peer notifies and closes after reading 300 KB of " + std::to_string(sent) + ", the owner idle");
+      TSslPeer peer("python3", {"-c", kFirstNotifyingServer, Files->Server.Cert, Files->Server.Key, version,
+                                std::to_string(small.size()), "close"});
+      TClient c;
+      ASSERT_TRUE(c.ConnectTo(peer));
+      EXPECT_EQ(c.S.Send(data.data(), static_cast<int>(sent)), static_cast<int>(sent));
+      ASSERT_TRUE(WaitFor([&] { return c.ClosedError >= 0; }, 20000))
+          << "no close reported after the peer's\n" << peer.Output() << "\n" << c.S.SslEngineState() << "\n" << c.TailText();
+      EXPECT_NE(peer.Output().find("CLOSED AFTER"), std::string::npos) << peer.Output();
+      EXPECT_EQ(c.Events, clean) << c.TailText();
       EXPECT_TRUE(peer.WaitForExit(10000)) << peer.Output();
     }
   }

@@ -2,6 +2,8 @@
 
 #include <QTimer>
 
+#include <poll.h>
+
 #include <algorithm>
 
 using namespace Telnet;
@@ -61,6 +63,7 @@ bool TTelnetClient::Connect()
     Pending.clear();
     FEarly.clear();
     FReadingHeld = false;
+    FDeliveringTheRest = false;
     FReplies.Reset();
     const bool ok = TIPClient::Connect();
     if (ok) {
@@ -137,7 +140,7 @@ int TTelnetClient::SendRaw(const char* data, int count, bool immediate)
 
 int TTelnetClient::QueueRaw(const char* data, int count, bool immediate, bool reply)
 {
-    if (!SocketConnected())
+    if (!SocketConnected() || FDeliveringTheRest)
         return 0;
     if (immediate && FBatchReplies) {
         immediate = false;
@@ -263,15 +266,9 @@ void TTelnetClient::SessionClosed(uint16_t error)
     // What the server sent before it closed still reaches the owner, in order.
     if (FReadingHeld && Socket) {
         auto alive = AliveToken();
-        TNetSocket* sock = Socket;
-        std::string buf;
-        int n;
-        FReadingHeld = false;
-        while (Socket == sock && (n = ReadAvailable(buf, kReadPass)) > 0) {
-            Received(buf.data(), n);
-            if (alive.expired())
-                return;
-        }
+        DeliverTheRest();
+        if (alive.expired())
+            return;
     }
     FReadingHeld = false;
     if (State != tsError)
@@ -369,13 +366,52 @@ void TTelnetClient::RetryReadingLater()
     });
 }
 
+void TTelnetClient::DeliverTheRest()
+{
+    auto alive = AliveToken();
+    TNetSocket* sock = Socket;
+    std::string buf;
+    int n;
+    FReadingHeld = false;
+    FDeliveringTheRest = true;
+    while (Socket == sock && (n = ReadAvailable(buf, kReadPass)) > 0) {
+        Received(buf.data(), n);
+        if (alive.expired())
+            return;
+    }
+    FDeliveringTheRest = false;
+}
+
+void TTelnetClient::WatchForHangUp()
+{
+    if (FHangUpWatchPosted)
+        return;
+    FHangUpWatchPosted = true;
+    QTimer::singleShot(100, [this, alive = AliveToken()] {
+        if (alive.expired())
+            return;
+        FHangUpWatchPosted = false;
+        if (!FReadingHeld || !SocketConnected() || (State != tsReady && State != tsNegotiating))
+            return;
+        pollfd p{static_cast<int>(Socket->HSocket()), POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR))) {
+            WatchForHangUp();
+            return;
+        }
+        // Every byte read, the socket's read notice is armed again and reports the close.
+        DeliverTheRest();
+    });
+}
+
 void TTelnetClient::ReadPass()
 {
     // Not reading leaves the socket's read notice off: the bytes wait in the socket, and the server's
     // sending stalls once its window is full. Sending the replies reads again.
     FReadingHeld = QueuedReplyBytes() > kQueuedLimit;
-    if (FReadingHeld)
+    if (FReadingHeld) {
+        WatchForHangUp();
         return;
+    }
     std::string buf;
     const int n = ReadAvailable(buf, kReadPass);
     if (n > 0)

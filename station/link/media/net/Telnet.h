@@ -124,6 +124,13 @@ protected:
     // the socket's sending has returned (it must not parse, and so queue, in the middle of it).
     bool FReadRetryPosted = false;
     void RetryReadingLater();
+    // While reading is held the socket reports nothing, not even the server's close: a watch looks
+    // for it, and the server's last bytes are then read whatever the replies queued.
+    bool FHangUpWatchPosted = false;
+    void WatchForHangUp();
+    // Reads and parses all the socket holds; the replies to it are not sent (the connection ends).
+    void DeliverTheRest();
+    bool FDeliveringTheRest = false;
     int QueueRaw(const char* data, int count, bool immediate, bool reply);
 };
 

@@ -13,7 +13,9 @@
 #include <sstream>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <linux/sockios.h>
 #include <memory>
 #include <termios.h>
 #include <thread>
@@ -442,6 +444,75 @@ TEST_F(TelnetPeerTest, DataBeforeTheServerClosesArrivesDuringALargeWrite)
         EXPECT_TRUE(WaitFor([&] { return ready.Probe.closed == 1; }, 10000));
         EXPECT_EQ(ready.Probe.data, "last bytes");
         ::close(ready.Peer);
+    }
+}
+
+TEST_F(TelnetPeerTest, LastBytesOfAServerThatClosesWhileReadingIsHeldArrive)
+{
+    // A server floods option requests and never reads the replies, until the client holds reading;
+    // then it sends its last data bytes and closes, by a half close (its end of the stream) or by a
+    // full close (a reset, its replies unread). The owner gets every data byte, then the close.
+    const std::string pair = B({255, 251, 0, 255, 252, 0});  // WILL BINARY, WONT BINARY
+    std::string block;
+    while (block.size() < 6000)
+        block += pair;
+    const std::string last = "the server's last bytes\r\n";
+    for (const bool telCom : {false, true}) {
+        for (const bool halfClose : {true, false}) {
+            SCOPED_TRACE(telCom ? "TelCom" : "Telnet");
+            SCOPED_TRACE(halfClose ? "half close" : "full close");
+            TReadyMedium ready(telCom);
+            ASSERT_GE(ready.Peer, 0);
+            std::string dataAtClose;
+            ready.Medium->OnClosed = [&](TMedia*) {
+                ++ready.Probe.closed;
+                dataAtClose = ready.Probe.data;
+            };
+            // One block at a time, the next once the client has read the last: when it holds reading,
+            // the connection still has room for the last bytes.
+            const int client = ready.Client()->Socket->HSocket();
+            std::atomic<bool> stop{false}, flooding{true};
+            std::atomic<size_t> written{0};
+            std::thread flooder([&] {
+                while (!stop) {
+                    int unacked = 0, unread = 0;
+                    ::ioctl(ready.Peer, SIOCOUTQ, &unacked);
+                    ::ioctl(client, FIONREAD, &unread);
+                    if (unacked > 0 || unread > 0) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                        continue;
+                    }
+                    if (!WriteAll(ready.Peer, block))
+                        break;
+                    written += block.size();
+                }
+                flooding = false;
+            });
+            const bool held = WaitFor([&] { return ready.Client()->ReadingHeld() || !flooding; }, 60000);
+            stop = true;
+            flooder.join();
+            ASSERT_TRUE(held) << "the client never held reading after " << written << " bytes of requests";
+            ASSERT_TRUE(ready.Client()->ReadingHeld()) << "the flood ended after " << written << " bytes";
+            ASSERT_TRUE(WriteAll(ready.Peer, last));
+            // A reset drops what the server's socket still holds: the close waits until the client's
+            // socket has taken every byte.
+            ASSERT_TRUE(WaitFor([&] {
+                int unacked = 0;
+                ::ioctl(ready.Peer, SIOCOUTQ, &unacked);
+                return unacked == 0;
+            }, 10000)) << "the last bytes never reached the client's socket";
+            if (halfClose)
+                ::shutdown(ready.Peer, SHUT_WR);
+            else
+                ::close(ready.Peer);
+            EXPECT_TRUE(WaitFor([&] { return ready.Probe.closed == 1; }, 20000))
+                << "no close reported; data: " << ready.Probe.data.size() << " bytes, reading held "
+                << ready.Client()->ReadingHeld();
+            EXPECT_EQ(dataAtClose, last);
+            EXPECT_EQ(ready.Probe.data, last);
+            if (halfClose)
+                ::close(ready.Peer);
+        }
     }
 }
 
