@@ -352,18 +352,28 @@ size_t TTelnetClient::QueuedReplyBytes()
     return FReplies.Unsent(QueuedBytes());
 }
 
-void TTelnetClient::RetryReadingLater()
+bool TTelnetClient::ReadingHeldOnALiveLink() const
 {
-    if (FReadRetryPosted)
+    return FReadingHeld && SocketConnected() && (State == tsReady || State == tsNegotiating);
+}
+
+void TTelnetClient::PostWhileHeld(bool& posted, int ms, std::function<void()> step)
+{
+    if (posted)
         return;
-    FReadRetryPosted = true;
-    QTimer::singleShot(0, [this, alive = AliveToken()] {
+    posted = true;
+    QTimer::singleShot(ms, [this, &posted, step = std::move(step), alive = AliveToken()] {
         if (alive.expired())
             return;
-        FReadRetryPosted = false;
-        if (FReadingHeld && SocketConnected() && (State == tsReady || State == tsNegotiating))
-            ReadPass();
+        posted = false;
+        if (ReadingHeldOnALiveLink())
+            step();
     });
+}
+
+void TTelnetClient::RetryReadingLater()
+{
+    PostWhileHeld(FReadRetryPosted, 0, [this] { ReadPass(); });
 }
 
 void TTelnetClient::DeliverTheRest()
@@ -384,15 +394,7 @@ void TTelnetClient::DeliverTheRest()
 
 void TTelnetClient::WatchForHangUp()
 {
-    if (FHangUpWatchPosted)
-        return;
-    FHangUpWatchPosted = true;
-    QTimer::singleShot(100, [this, alive = AliveToken()] {
-        if (alive.expired())
-            return;
-        FHangUpWatchPosted = false;
-        if (!FReadingHeld || !SocketConnected() || (State != tsReady && State != tsNegotiating))
-            return;
+    PostWhileHeld(FHangUpWatchPosted, 100, [this] {
         pollfd p{static_cast<int>(Socket->HSocket()), POLLRDHUP, 0};
         if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR))) {
             WatchForHangUp();

@@ -4,6 +4,7 @@
 #include <bitset>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "station/link/media/net/IPClient.h"
@@ -131,6 +132,10 @@ protected:
     // Reads and parses all the socket holds; the replies to it are not sent (the connection ends).
     void DeliverTheRest();
     bool FDeliveringTheRest = false;
+    // Reading held on a link still up and ready (the two waits above act only then).
+    bool ReadingHeldOnALiveLink() const;
+    // Runs `step` once after `ms` while reading is held on a live link; one post at a time under `posted`.
+    void PostWhileHeld(bool& posted, int ms, std::function<void()> step);
     int QueueRaw(const char* data, int count, bool immediate, bool reply);
 };
 
