@@ -524,14 +524,14 @@ void TStationCore::SetQ5FileName(const std::string& name)
     View().Q5FileNameChanged();
 }
 
-std::string TStationCore::AutoRecordName() const
+std::string TStationCore::AutoRecordName(const std::string& folder) const
 {
     const time_t t = std::time(nullptr);
     std::tm tm{};
     localtime_r(&t, &tm);
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02d%02d%02d%02d", tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min);
-    const std::string base = RecordFolder() + Settings.BaseASCIIName + stamp;
+    const std::string base = (folder.empty() ? RecordFolder() : folder) + Settings.BaseASCIIName + stamp;
     std::string name = base + ".Q5";
     for (int i = 1; FileExists(name); ++i) name = base + "_" + std::to_string(i) + ".Q5";
     return name;
@@ -984,7 +984,11 @@ void TStationCore::EndOfTransfer()
     Q5File->AttachInstrument(gInstrumentList ? gInstrumentList->FindByID(Q5File->InstrumentId) : nullptr);
     std::string recorded;
     if ((Settings.AutoRecord || KeepEveryDownload) && Q5File->NbEvt() > 0) {
-        recorded = RecordDownload();
+        recorded = RecordDownload(RecordFolder());
+        // Nobody could save it afterwards: a folder of the settings that cannot be written to is no
+        // reason to lose it.
+        const std::string ownFolder = IncludeTrailingSlash(LogFolder);
+        if (recorded.empty() && KeepEveryDownload && RecordFolder() != ownFolder) recorded = RecordDownload(ownFolder);
         if (!recorded.empty() && KeepEveryDownload)
             LogInfoToDialog("The download is kept in " + recorded +
                             (Settings.AutoRecord ? "" : " (automatic recording is off, and without a screen "
@@ -1002,9 +1006,9 @@ void TStationCore::EndOfTransfer()
     View().RefreshScnList();
 }
 
-std::string TStationCore::RecordDownload()
+std::string TStationCore::RecordDownload(const std::string& folder)
 {
-    const std::string name = AutoRecordName();
+    const std::string name = AutoRecordName(folder);
     SetQ5FileName(name);
     if (!Q5File->SaveToFile(name)) {
         // The data stay in memory, marked modified, for the user to save elsewhere.
@@ -1018,12 +1022,12 @@ std::string TStationCore::RecordDownload()
         // a second download within the same minute does not replace the first one's files.
         const bool written = Settings.ASCIIPeriod == 0
                                  ? Q5File->ExportAsciiFiles(name, Settings.AddASCIIHeader)
-                                 : Q5File->ExportAscii(RecordFolder() + Settings.BaseASCIIName, Settings.ASCIIPeriod,
+                                 : Q5File->ExportAscii(folder + Settings.BaseASCIIName, Settings.ASCIIPeriod,
                                                        Settings.AddASCIIHeader);
         if (written)
             LogInfoToDialog("ASCII files creation");
         else
-            LogErrorToDialog("Unable to write the ASCII files in " + RecordFolder());
+            LogErrorToDialog("Unable to write the ASCII files in " + folder);
     }
     return name;
 }

@@ -114,8 +114,9 @@ public:
     void SetQ5FileName(const std::string& name);
     // A new empty, unnamed data file for a download that starts.
     void StartNewDataFile();
-    // The automatic name of a download saved now; an existing file gets "_1", "_2", ... instead.
-    std::string AutoRecordName() const;
+    // The automatic name of a download saved now in `folder` (RecordFolder() by default); an existing
+    // file gets "_1", "_2", ... instead.
+    std::string AutoRecordName(const std::string& folder = {}) const;
     // Where downloads are recorded: the folder of the settings, else the per-user data folder.
     std::string RecordFolder() const;
 
@@ -156,8 +157,9 @@ private:
     void ReceiveEventLines(const std::string& chunk);
     void ClockCheck(const std::string& reply, double date);
     void EndOfTransfer();
-    // Saves the download under its automatic name with its ASCII files; the name, empty on a failure.
-    std::string RecordDownload();
+    // Saves the download under its automatic name in `folder` with its ASCII files; the name, empty on
+    // a failure.
+    std::string RecordDownload(const std::string& folder);
     void SendText(const std::string& text) { SendToInstrument(text.data(), static_cast<int>(text.size())); }
     void ConnectionErrorEnd();
     bool PendingFrameComplete() const;

@@ -226,6 +226,25 @@ TEST_F(ScheduledDownload, RecordingFolderAndAsciiFilesOfTheSettingsAreUsed)
     EXPECT_NE(r.err.find("The download is kept in " + q5[0].string()), std::string::npos) << r.err;
 }
 
+// A recording folder that cannot be made (a file stands in its path) loses nothing: the download is
+// kept in the per-user data folder instead, and the run says so.
+TEST_F(ScheduledDownload, UnwritableRecordingFolderFallsBackToTheUserDataFolder)
+{
+    ScopedTestHome::Write(home.Root() / "afile", "not a folder");
+    ScopedTestHome::Write(home.Root() / "zelt.ini", "[General]\r\nAutoRecord=1\r\nAutoRecordPath=" +
+                                                        (home.Root() / "afile" / "rec").string() +
+                                                        "/\r\nCreateASCIIFiles=1\r\nASCIIPeriod=0\r\n");
+    StartSim({});
+    const ZeltRun r = Download("-CONFIG=" + (home.Root() / "zelt.ini").string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    const fs::path folder = account / ".local" / "share" / "zelt";
+    const auto q5 = Files(folder, ".Q5");
+    ASSERT_EQ(q5.size(), 1u) << r.err;
+    EXPECT_EQ(Measurements(q5[0]), 6u);
+    EXPECT_EQ(Files(folder, ".SUN").size(), 1u) << r.err;
+    EXPECT_NE(r.err.find("The download is kept in " + q5[0].string()), std::string::npos) << r.err;
+}
+
 // The instrument falls silent after three records of six: the three are kept with their ASCII files,
 // the run ends saying the download is incomplete and how much it holds, with the status of data kept but
 // incomplete.
