@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev gfortran
   socat ser2net microsocks dante-server xvfb
-  desktop-file-utils shared-mime-info
+  desktop-file-utils shared-mime-info locales
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -21,4 +21,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# A locale with a decimal comma, so that the tests can check that numbers never follow the locale.
+if ! locale -a 2>/dev/null | grep -qix 'fr_FR\.utf-\?8'; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO localedef -i fr_FR -c -f UTF-8 fr_FR.UTF-8
 fi

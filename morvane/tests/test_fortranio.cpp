@@ -107,14 +107,16 @@ TEST(FixedWidth, KnownFieldsAndOverflow) {
 TEST(FixedWidth, OutputDoesNotFollowTheLocale) {
   const char *old = std::setlocale(LC_ALL, nullptr);
   const std::string saved = old ? old : "C";
-  if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "fr_FR.UTF-8"))
-    GTEST_SKIP() << "no locale with a decimal comma installed";
+  ASSERT_TRUE(std::setlocale(LC_ALL, "fr_FR.UTF-8") || std::setlocale(LC_ALL, "de_DE.UTF-8"))
+      << "no locale with a decimal comma is installed (tools/setup.sh makes fr_FR.UTF-8)";
+  const char point = *std::localeconv()->decimal_point;
   std::string s;
   AppendF(s, 1.5, 6, 3);
   AppendE(s, 0.25, 14, 6);
   double x = 0;
   const bool parsed = ParseFortranReal("2.5", x);
   std::setlocale(LC_ALL, saved.c_str());
+  EXPECT_EQ(point, ',') << "the locale does not use a decimal comma";
   EXPECT_EQ(s, " 1.500  0.250000E+00");
   EXPECT_TRUE(parsed);
   EXPECT_DOUBLE_EQ(x, 2.5);
@@ -222,8 +224,8 @@ std::string Literal(double v) {
 
 // Rows written by gfortran with the same formats must equal ours byte for byte.
 TEST(FixedWidth, RowsMatchGfortranByteForByte) {
-  if (std::system("command -v gfortran > /dev/null 2>&1") != 0)
-    GTEST_SKIP() << "gfortran not installed";
+  ASSERT_EQ(std::system("command -v gfortran > /dev/null 2>&1"), 0)
+      << "gfortran is not installed (tools/setup.sh installs it)";
   TempDir dir;
   const std::vector<double> values = {0.0,       1e-5,        -0.0123456789, 123456.7,   9.9999995, 1e100,
                                       -1e-100,   0.5,         0.1234565,     1.2345675,  -7.25e-3,  3.0e-300,

@@ -37,29 +37,6 @@ void EnsureApp()
         new QCoreApplication(argc, argv);  // lives for the whole run
 }
 
-bool WaitFor(const std::function<bool()>& pred, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return pred();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::usleep(200);
-    }
-    return true;
-}
-
-void Spin(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::usleep(200);
-    }
-}
-
 TestListener::TestListener()
 {
     FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -172,14 +149,15 @@ std::string FindProgram(const std::string& name)
 namespace {
 std::string Pumping(const std::function<std::string()>& read)
 {
+    // The read has its own deadline: the thread always ends, and the loop runs until it has.
     std::string out;
     std::atomic<bool> done{false};
-    std::thread t([&] {
+    TestThread reader([&] {
         out = read();
         done = true;
     });
-    WaitFor([&] { return done.load(); }, 600000);
-    t.join();
+    WaitUntil([&] { return done.load(); }, 10 * kTestDeadlineMs);
+    reader.Join();
     return out;
 }
 } // namespace
@@ -200,7 +178,7 @@ int ConnectToListener(TNetSocket& s, TestListener& l)
     s.SetPort(l.PortText());
     s.Connect();
     const int peer = l.Accept();
-    WaitFor([&] { return s.State() == wsConnected; });
+    WaitUntil([&] { return s.State() == wsConnected; });
     return peer;
 }
 
@@ -221,7 +199,7 @@ void StopProcess(QProcess& p)
     if (p.state() == QProcess::NotRunning)
         return;
     p.terminate();
-    if (!p.waitForFinished(3000))
+    if (!p.waitForFinished(kTestDeadlineMs))
         p.kill();
-    p.waitForFinished(3000);
+    p.waitForFinished(kTestDeadlineMs);
 }

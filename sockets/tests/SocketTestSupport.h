@@ -7,15 +7,13 @@
 #include <initializer_list>
 #include <string>
 
+#include "common/tests/support/TestWait.h"
+
 // Bytes of a wire sequence written as numbers.
 std::string B(std::initializer_list<int> bytes);
 
 // Creates the process's QCoreApplication once.
 void EnsureApp();
-// Runs the event loop until pred() holds or the time is up; returns pred().
-bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 5000);
-// Runs the event loop for the given time.
-void Spin(int ms);
 
 // A blocking TCP listener on 127.0.0.1 with a kernel-chosen port.
 class TestListener {
@@ -25,7 +23,7 @@ public:
     uint16_t Port() const { return FPort; }
     std::string PortText() const { return std::to_string(FPort); }
     // Accepts one connection (blocking, with a time-out); -1 on time-out.
-    int Accept(int timeoutMs = 5000);
+    int Accept(int timeoutMs = kTestDeadlineMs);
     int Fd() const { return FFd; }
 
 private:
@@ -36,14 +34,14 @@ private:
 // A port on 127.0.0.1 with nothing listening.
 uint16_t UnusedPort();
 // Reads exactly n bytes (or until EOF/time-out) from a blocking descriptor.
-std::string ReadN(int fd, size_t n, int timeoutMs = 5000);
+std::string ReadN(int fd, size_t n, int timeoutMs = kTestDeadlineMs);
 // Reads until the peer closes (or time-out); sets eof when the stream ended.
-std::string ReadToEof(int fd, int timeoutMs, bool* eof = nullptr);
+std::string ReadToEof(int fd, int timeoutMs = kTestDeadlineMs, bool* eof = nullptr);
 bool WriteAll(int fd, const std::string& data);
 // The same reads on a helper thread while this thread runs the event loop (the component under test
 // lives on this thread and must keep answering).
-std::string ReadNPumping(int fd, size_t n, int timeoutMs = 5000);
-std::string ReadToEofPumping(int fd, int timeoutMs, bool* eof = nullptr);
+std::string ReadNPumping(int fd, size_t n, int timeoutMs = kTestDeadlineMs);
+std::string ReadToEofPumping(int fd, int timeoutMs = kTestDeadlineMs, bool* eof = nullptr);
 // Closes with a reset (linger 0).
 void ResetClose(int fd);
 class TNetSocket;

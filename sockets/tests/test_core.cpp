@@ -4,6 +4,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "sockets/NetSocket.h"
@@ -171,7 +172,7 @@ TEST_F(CoreTest, ConnectEventsInOrder)
     s.OnDataSent = [&](TCustomNetSocket*, uint16_t) { log.push_back("sent"); };
     const int peer = ConnectTo(s, l);
     ASSERT_GE(peer, 0);
-    ASSERT_TRUE(WaitFor([&] { return log.size() >= 5; }));
+    ASSERT_TRUE(WaitUntil([&] { return log.size() >= 5; }));
     const std::vector<std::string> want = {"state 8>1", "state 1>3", "state 3>5", "connected 0", "sent"};
     EXPECT_EQ(log, want);
     EXPECT_EQ(s.PeerAddr(), "127.0.0.1");
@@ -199,7 +200,7 @@ TEST_F(CoreTest, RefusedConnectionIsReportedThenClosed)
     s.SetAddr("127.0.0.1");
     s.SetPort(std::to_string(UnusedPort()));
     s.Connect();
-    ASSERT_TRUE(WaitFor([&] { return s.State() == wsClosed && log.size() >= 6; }));
+    ASSERT_TRUE(WaitUntil([&] { return s.State() == wsClosed && log.size() >= 6; }));
     const std::vector<std::string> want = {"state 8>1", "state 1>3", "state 3>5", "connected 10061",
                                            "state 5>8", "closed 0"};
     EXPECT_EQ(log, want);
@@ -267,20 +268,20 @@ TEST_F(CoreTest, LargeSendQueuesAndArrivesWhole)
     s.OnDataSent = [&](TCustomNetSocket*, uint16_t) { ++dataSent; };
     s.OnSendData = [&](TCustomNetSocket*, int n) { sendData += n; };
     const int peer = ConnectTo(s, l);
-    ASSERT_TRUE(WaitFor([&] { return dataSent == 1; }));  // the write event after the connect
+    ASSERT_TRUE(WaitUntil([&] { return dataSent == 1; }));  // the write event after the connect
     const std::string data = Pattern(32 * 1024 * 1024 + 17);
     EXPECT_EQ(s.Send(data.data(), static_cast<int>(data.size())), static_cast<int>(data.size()));
     std::string got;
-    std::thread reader([&] { got = ReadN(peer, data.size(), 20000); });
+    TestThread reader([&] { got = ReadN(peer, data.size()); }, [peer] { ::shutdown(peer, SHUT_RDWR); });
     EXPECT_GT(s.BufferedByteCount(), 0);  // the kernel did not take 4 MB at once
     EXPECT_EQ(dataSent, 1);               // never from inside Send
-    ASSERT_TRUE(WaitFor([&] { return dataSent == 2; }, 20000));
-    reader.join();
+    ASSERT_TRUE(WaitUntil([&] { return dataSent == 2; }));
+    reader.Join();
     EXPECT_EQ(got.size(), data.size());
     EXPECT_TRUE(got == data);
     EXPECT_EQ(sendData, static_cast<int64_t>(data.size()));
     EXPECT_EQ(s.BufferedByteCount(), 0);
-    Spin(50);
+    LetTimePass(50);
     EXPECT_EQ(dataSent, 2);
     ::close(peer);
 }
@@ -292,11 +293,11 @@ TEST_F(CoreTest, ZeroByteSendGivesOneDataSent)
     int dataSent = 0;
     s.OnDataSent = [&](TCustomNetSocket*, uint16_t) { ++dataSent; };
     const int peer = ConnectTo(s, l);
-    ASSERT_TRUE(WaitFor([&] { return dataSent == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return dataSent == 1; }));
     EXPECT_EQ(s.Send(nullptr, 0), 0);
     EXPECT_EQ(dataSent, 1);
-    ASSERT_TRUE(WaitFor([&] { return dataSent == 2; }));
-    Spin(50);
+    ASSERT_TRUE(WaitUntil([&] { return dataSent == 2; }));
+    LetTimePass(50);
     EXPECT_EQ(dataSent, 2);
     ::close(peer);
 }
@@ -322,8 +323,8 @@ TEST_F(CoreTest, ReceiveThenPeerCloseReportedOnce)
     const std::string data = Pattern(300000);
     ASSERT_TRUE(WriteAll(peer, data));
     ::close(peer);
-    ASSERT_TRUE(WaitFor([&] { return closed > 0; }));
-    Spin(50);
+    ASSERT_TRUE(WaitUntil([&] { return closed > 0; }));
+    LetTimePass(50);
     EXPECT_EQ(closed, 1);
     EXPECT_EQ(closeError, 0);
     EXPECT_TRUE(got == data);
@@ -344,7 +345,7 @@ TEST_F(CoreTest, ResetByPeer)
     };
     const int peer = ConnectTo(s, l);
     ResetClose(peer);
-    ASSERT_TRUE(WaitFor([&] { return closed > 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return closed > 0; }));
     EXPECT_EQ(closeError, 10054);
     EXPECT_EQ(s.State(), wsClosed);
     // The owner's Close afterwards raises nothing more.
@@ -361,7 +362,7 @@ TEST_F(CoreTest, DataWithoutHandlerIsDiscarded)
     const int peer = ConnectTo(s, l);
     ASSERT_TRUE(WriteAll(peer, Pattern(5000)));
     ::close(peer);
-    ASSERT_TRUE(WaitFor([&] { return closed == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return closed == 1; }));
 }
 
 TEST_F(CoreTest, HandlerThatReadsNothingDoesNotFreezeTheLoop)
@@ -372,14 +373,14 @@ TEST_F(CoreTest, HandlerThatReadsNothingDoesNotFreezeTheLoop)
     s.OnDataAvailable = [&](TCustomNetSocket*, uint16_t) { ++calls; };
     const int peer = ConnectTo(s, l);
     ASSERT_TRUE(WriteAll(peer, "abc"));
-    ASSERT_TRUE(WaitFor([&] { return calls > 0; }));
-    Spin(100);  // returns: the loop ended on the pass that took nothing
+    ASSERT_TRUE(WaitUntil([&] { return calls > 0; }));
+    LetTimePass(100);  // returns: the loop ended on the pass that took nothing
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(s.RcvdCount(), 3);
     // Reading later brings the next notification again.
     EXPECT_EQ(s.ReceiveStr(), "abc");
     ASSERT_TRUE(WriteAll(peer, "d"));
-    ASSERT_TRUE(WaitFor([&] { return calls == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return calls == 2; }));
     ::close(peer);
 }
 
@@ -391,7 +392,7 @@ TEST_F(CoreTest, GracefulCloseSendsQueuedDataWithoutBlocking)
     s->OnSessionClosed = [&](TCustomNetSocket*, uint16_t) { ++closed; };
     const int peer = ConnectTo(*s, l);
     s->LingerOnOff = wsLingerOn;
-    s->LingerTimeout = 20;
+    s->LingerTimeout = 600;
     const std::string data = Pattern(32 * 1024 * 1024);
     s->Send(data.data(), static_cast<int>(data.size()));
     ASSERT_GT(s->BufferedByteCount(), 0);
@@ -399,24 +400,26 @@ TEST_F(CoreTest, GracefulCloseSendsQueuedDataWithoutBlocking)
     const auto t0 = std::chrono::steady_clock::now();
     s->Close();
     const auto took = std::chrono::steady_clock::now() - t0;
-    EXPECT_LT(took, std::chrono::milliseconds(2000));  // not the 20 s of the linger, even on a loaded machine
+    EXPECT_LT(took, std::chrono::seconds(60));  // not the ten minutes of the linger
     EXPECT_EQ(s->State(), wsClosed);
     EXPECT_EQ(closed, 1);
     s.reset();
     std::string got;
     bool eof = false;
     std::atomic<bool> done{false};
-    std::thread reader([&] {
-        got = ReadToEof(peer, 20000, &eof);
-        done = true;
-    });
-    ASSERT_TRUE(WaitFor([&] { return done.load(); }, 20000));
-    reader.join();
+    TestThread reader(
+        [&] {
+            got = ReadToEof(peer, kTestDeadlineMs, &eof);
+            done = true;
+        },
+        [peer] { ::shutdown(peer, SHUT_RDWR); });
+    ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
+    reader.Join();
     EXPECT_TRUE(eof);
     EXPECT_EQ(got.size(), data.size());
     EXPECT_TRUE(got == data);
     ::close(peer);
-    EXPECT_TRUE(WaitFor([&] { return TNetSocketCloser::Count() <= closersBefore; }));
+    EXPECT_TRUE(WaitUntil([&] { return TNetSocketCloser::Count() <= closersBefore; }));
 }
 
 TEST_F(CoreTest, AbortDropsQueuedData)
@@ -429,7 +432,7 @@ TEST_F(CoreTest, AbortDropsQueuedData)
     s.Abort();
     EXPECT_EQ(s.BufferedByteCount(), 0);
     EXPECT_EQ(s.State(), wsClosed);
-    const std::string got = ReadToEof(peer, 5000);
+    const std::string got = ReadToEof(peer);
     EXPECT_LT(got.size(), data.size());
     ::close(peer);
 }
@@ -454,9 +457,9 @@ TEST_F(CoreTest, CloseDelayedAndReleaseActAfterTheHandler)
     s->Connect();
     const int peer = l.Accept();
     ASSERT_TRUE(WriteAll(peer, "hello"));
-    ASSERT_TRUE(WaitFor([&] { return released; }));
+    ASSERT_TRUE(WaitUntil([&] { return released; }));
     EXPECT_EQ(inHandlerAfter, wsConnected);
-    ASSERT_TRUE(WaitFor([&] { return SafeNetSocketGCount() == 0; }));  // freed by the posted release
+    ASSERT_TRUE(WaitUntil([&] { return SafeNetSocketGCount() == 0; }));  // freed by the posted release
     ::close(peer);
 }
 
@@ -471,7 +474,7 @@ TEST_F(CoreTest, BackgroundExceptionAborts)
     };
     const int peer = ConnectTo(s, l);
     s.PostTestException();
-    ASSERT_TRUE(WaitFor([&] { return !seen.empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !seen.empty(); }));
     EXPECT_EQ(seen, "Test exception in NetSocket");
     EXPECT_EQ(s.State(), wsClosed);
     // An exception of a data handler is dropped by the receive loop: the connection stays.
@@ -484,8 +487,8 @@ TEST_F(CoreTest, BackgroundExceptionAborts)
     };
     const int peer2 = ConnectTo(t, l);
     ASSERT_TRUE(WriteAll(peer2, "x"));
-    ASSERT_TRUE(WaitFor([&] { return calls == 1; }));
-    Spin(30);
+    ASSERT_TRUE(WaitUntil([&] { return calls == 1; }));
+    LetTimePass(30);
     EXPECT_EQ(t.State(), wsConnected);
     ::close(peer);
     ::close(peer2);
@@ -498,7 +501,7 @@ TEST_F(CoreTest, DescriptorReuseIgnoresStaleEvents)
     int dataSent = 0;
     s.OnDataSent = [&](TCustomNetSocket*, uint16_t) { ++dataSent; };
     int peer = ConnectTo(s, l);
-    ASSERT_TRUE(WaitFor([&] { return dataSent == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return dataSent == 1; }));
     s.Send("a", 1);  // posts a write event for this connection
     s.Abort();
     ::close(peer);
@@ -506,8 +509,8 @@ TEST_F(CoreTest, DescriptorReuseIgnoresStaleEvents)
     s.SetPort(l.PortText());
     s.Connect();  // very likely the same descriptor number
     peer = l.Accept();
-    ASSERT_TRUE(WaitFor([&] { return s.State() == wsConnected; }));
-    Spin(50);
+    ASSERT_TRUE(WaitUntil([&] { return s.State() == wsConnected; }));
+    LetTimePass(50);
     EXPECT_EQ(dataSent, 2);  // the connect's write event only, not the stale one
     ::close(peer);
 }
@@ -521,10 +524,10 @@ TEST_F(CoreTest, PauseHoldsEventsUntilResume)
     const int peer = ConnectTo(s, l);
     s.Pause();
     ASSERT_TRUE(WriteAll(peer, "held"));
-    Spin(100);
+    LetTimePass(100);
     EXPECT_EQ(got, "");
     s.Resume();
-    ASSERT_TRUE(WaitFor([&] { return got == "held"; }));
+    ASSERT_TRUE(WaitUntil([&] { return got == "held"; }));
     ::close(peer);
 }
 
@@ -555,13 +558,13 @@ TEST_F(CoreTest, ListenAcceptAndDup)
     client.SetAddr("localhost");
     client.SetPort(port);
     client.Connect();
-    ASSERT_TRUE(WaitFor([&] { return adopted.State() == wsConnected && client.State() == wsConnected; }));
+    ASSERT_TRUE(WaitUntil([&] { return adopted.State() == wsConnected && client.State() == wsConnected; }));
     client.SendStr("ping");
-    ASSERT_TRUE(WaitFor([&] { return got == "ping"; }));
+    ASSERT_TRUE(WaitUntil([&] { return got == "ping"; }));
     std::string back;
     client.OnDataAvailable = [&](TCustomNetSocket* x, uint16_t) { back += x->ReceiveStr(); };
     adopted.SendStr("pong");
-    ASSERT_TRUE(WaitFor([&] { return back == "pong"; }));
+    ASSERT_TRUE(WaitUntil([&] { return back == "pong"; }));
 
     // A second connection adopted by the connected component closes the first one before.
     TNetSocket client2;
@@ -570,7 +573,7 @@ TEST_F(CoreTest, ListenAcceptAndDup)
     client2.Connect();
     int closed1 = 0;
     client.OnSessionClosed = [&](TCustomNetSocket*, uint16_t) { ++closed1; };
-    ASSERT_TRUE(WaitFor([&] { return closed1 == 1 && client2.State() == wsConnected; }));
+    ASSERT_TRUE(WaitUntil([&] { return closed1 == 1 && client2.State() == wsConnected; }));
     const std::vector<std::string> want = {"8>5", "5>8", "8>5"};
     EXPECT_EQ(log, want);
 

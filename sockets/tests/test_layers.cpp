@@ -32,22 +32,22 @@ TEST_F(LayerTest, LinesArriveOneAtATime)
     };
     const int peer = ConnectTo(s, l);
     ASSERT_TRUE(WriteAll(peer, "AB\r\nCD\r\n"));
-    ASSERT_TRUE(WaitFor([&] { return lines.size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return lines.size() == 2; }));
     EXPECT_EQ(lines[0], "AB\r\n");
     EXPECT_EQ(lines[1], "CD\r\n");
     EXPECT_EQ(counts, (std::vector<int>{4, 4}));
     // A terminator split across reads is found.
     ASSERT_TRUE(WriteAll(peer, "EF\r"));
-    Spin(50);
+    LetTimePass(50);
     EXPECT_EQ(lines.size(), 2u);
     ASSERT_TRUE(WriteAll(peer, "\nGH"));
-    ASSERT_TRUE(WaitFor([&] { return lines.size() == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return lines.size() == 3; }));
     EXPECT_EQ(lines[2], "EF\r\n");
     // The peer closes: the rest comes as a last line before the close.
     std::vector<std::string> order;
     s.OnSessionClosed = [&](TCustomNetSocket*, uint16_t) { order.push_back("closed"); };
     ::close(peer);
-    ASSERT_TRUE(WaitFor([&] { return !order.empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !order.empty(); }));
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[3], "GH");
 }
@@ -70,14 +70,14 @@ TEST_F(LayerTest, LineLimitAndModeSwitch)
     };
     const int peer = ConnectTo(s, l);
     ASSERT_TRUE(WriteAll(peer, std::string(70000, 'x')));
-    ASSERT_TRUE(WaitFor([&] { return limitLen >= 70000; }));
+    ASSERT_TRUE(WaitUntil([&] { return limitLen >= 70000; }));
     EXPECT_EQ(s.HeldCount(), 0);
     // Two bytes held, then line mode off: one event delivers both.
     ASSERT_TRUE(WriteAll(peer, "ab"));
-    ASSERT_TRUE(WaitFor([&] { return s.HeldCount() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return s.HeldCount() == 2; }));
     EXPECT_EQ(events, 0);
     s.SetLineMode(false);
-    ASSERT_TRUE(WaitFor([&] { return plain == "ab"; }));
+    ASSERT_TRUE(WaitUntil([&] { return plain == "ab"; }));
     EXPECT_EQ(events, 1);
     ::close(peer);
 }
@@ -93,7 +93,7 @@ TEST_F(LayerTest, EditAndEcho)
     s.OnDataAvailable = [&](TCustomNetSocket* x, uint16_t) { line = x->ReceiveStr(); };
     const int peer = ConnectTo(s, l);
     ASSERT_TRUE(WriteAll(peer, "ab\bc\r\n"));
-    ASSERT_TRUE(WaitFor([&] { return !line.empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !line.empty(); }));
     EXPECT_EQ(line, "ac\r\n");
     EXPECT_EQ(ReadNPumping(peer, 8), "ab\b \bc\r\n");
     ::close(peer);
@@ -109,7 +109,7 @@ TEST_F(LayerTest, ReadLineWaitsWithItsTimeOut)
     s.ReadLine(-300, text);
     const auto took = std::chrono::steady_clock::now() - t0;
     EXPECT_GE(took, std::chrono::milliseconds(290));
-    EXPECT_LT(took, std::chrono::milliseconds(2000));
+    EXPECT_LT(took, std::chrono::seconds(60));  // its time-out, not for ever
     EXPECT_EQ(text, "");
     ASSERT_TRUE(WriteAll(peer, "partial"));
     s.ReadLine(-300, text);
@@ -186,12 +186,12 @@ TEST(Resolution, NamesPortsAndDottedAddresses)
     EXPECT_EQ(s.DnsResult(), "10.0.0.1");
     done = -1;
     s.DnsLookup("localhost");
-    ASSERT_TRUE(WaitFor([&] { return done >= 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return done >= 0; }));
     EXPECT_EQ(done, 0);
     EXPECT_EQ(s.DnsResult(), "127.0.0.1");
     done = -1;
     s.DnsLookup("no.such.host.invalid");
-    ASSERT_TRUE(WaitFor([&] { return done >= 0; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return done >= 0; }));
     EXPECT_NE(done, 0);
 }
 

@@ -5,7 +5,8 @@
 #include <atomic>
 #include <fstream>
 #include <functional>
-#include <thread>
+#include <mutex>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QProcess>
@@ -38,28 +39,68 @@ struct SocksProbe {
     }
 };
 
-// A fake proxy: runs `script` with the accepted connection on its own thread.
+// The accepted connection of a peer thread, which the test can shut down to make the thread end: it is
+// closed under the same lock, so that a shutdown never reaches a number the system gave out again.
+class PeerConnection {
+public:
+    void Set(int fd)
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        FFd = fd;
+    }
+    void Close()
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        if (FFd >= 0)
+            ::close(FFd);
+        FFd = -1;
+    }
+    void Shutdown()
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        if (FFd >= 0)
+            ::shutdown(FFd, SHUT_RDWR);
+    }
+
+private:
+    std::mutex FMutex;
+    int FFd = -1;
+};
+
+// A fake proxy: runs `script` with the accepted connection on its own thread, then closes it. The
+// test's socket, made after the proxy, is gone when the proxy goes: the script then ends, or is made to.
 class FakeProxy {
 public:
     explicit FakeProxy(std::function<void(int)> script)
+        : FThread([this, script] {
+              const int fd = FListener.Accept();
+              if (fd >= 0) {
+                  FConnection.Set(fd);
+                  script(fd);
+                  FConnection.Close();
+              }
+              FDone = true;
+          },
+          [this] {
+              ::shutdown(FListener.Fd(), SHUT_RDWR);
+              FConnection.Shutdown();
+          })
     {
-        FThread = std::thread([this, script] {
-            const int fd = FListener.Accept(5000);
-            if (fd >= 0) {
-                script(fd);
-                ::close(fd);
-            }
-            FDone = true;
-        });
     }
-    ~FakeProxy() { FThread.join(); }
+    ~FakeProxy()
+    {
+        WaitUntil([this] { return FDone.load(); });
+        FThread.StopAndJoin();
+        FConnection.Close();
+    }
     std::string Port() const { return FListener.PortText(); }
     bool Done() const { return FDone; }
 
 private:
     TestListener FListener;
-    std::thread FThread;
+    PeerConnection FConnection;
     std::atomic<bool> FDone{false};
+    TestThread FThread;  // last: what it uses exists before it starts
 };
 
 class SocksTest : public ::testing::Test {
@@ -130,13 +171,13 @@ TEST_F(SocksTest, Version5ReplyInPiecesWithDataBehindIt)
         WriteAll(fd, B({5, 0}));
         ::usleep(100000);
         WriteAll(fd, B({0, 1, 10, 1, 2, 3, 0x1F, 0x90}) + "hello");
-        ReadToEof(fd, 3000);
+        ReadToEof(fd);
     });
     TNetSocket s;
     SocksProbe p;
     p.Hook(s);
     Through(s, proxy.Port(), "5", "localhost", "80");
-    ASSERT_TRUE(WaitFor([&] { return p.data == "hello"; }));
+    ASSERT_TRUE(WaitUntil([&] { return p.data == "hello"; }));
     const std::vector<std::string> want = {"proxy 0", "connected 0"};
     EXPECT_EQ(p.events, want);
     EXPECT_EQ(s.BoundAddr(), "10.1.2.3");
@@ -154,13 +195,13 @@ TEST_F(SocksTest, Version5LongAndIPv6Replies)
         WriteAll(fd, B({5, 0}));
         ReadN(fd, 5 + 4 + 2);
         WriteAll(fd, B({5, 0, 0, 3, 255}) + name + B({0, 21}));  // 262 bytes
-        ReadToEof(fd, 3000);
+        ReadToEof(fd);
     });
     TNetSocket s;
     SocksProbe p;
     p.Hook(s);
     Through(s, proxy.Port(), "5", "host", "21");
-    ASSERT_TRUE(WaitFor([&] { return p.events.size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return p.events.size() == 2; }));
     EXPECT_EQ(p.events.back(), "connected 0");
     EXPECT_EQ(s.BoundAddr(), name);
     EXPECT_EQ(s.BoundPort(), "21");
@@ -171,13 +212,13 @@ TEST_F(SocksTest, Version5LongAndIPv6Replies)
         WriteAll(fd, B({5, 0}));
         ReadN(fd, 5 + 4 + 2);
         WriteAll(fd, B({5, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 22}) + "x");
-        ReadToEof(fd, 3000);
+        ReadToEof(fd);
     });
     TNetSocket t;
     SocksProbe q;
     q.Hook(t);
     Through(t, proxy6.Port(), "5", "host", "22");
-    ASSERT_TRUE(WaitFor([&] { return q.data == "x"; }));
+    ASSERT_TRUE(WaitUntil([&] { return q.data == "x"; }));
     EXPECT_EQ(t.BoundAddr(), "::1");
     EXPECT_EQ(t.BoundPort(), "22");
 }
@@ -187,13 +228,13 @@ TEST_F(SocksTest, MethodRefusedAndReplyErrors)
     FakeProxy proxy([](int fd) {
         ReadN(fd, 3);
         WriteAll(fd, B({5, 255}));
-        ReadToEof(fd, 3000);
+        ReadToEof(fd);
     });
     TNetSocket s;
     SocksProbe p;
     p.Hook(s);
     Through(s, proxy.Port(), "5", "host", "80");
-    ASSERT_TRUE(WaitFor([&] { return p.events.size() == 4; }));
+    ASSERT_TRUE(WaitUntil([&] { return p.events.size() == 4; }));
     const std::vector<std::string> want = {"proxy 0", "error 20003", "connected 20003", "closed 20003"};
     EXPECT_EQ(p.events, want);
     EXPECT_EQ(p.socksErrorText, "authentification method not acceptable");
@@ -203,13 +244,13 @@ TEST_F(SocksTest, MethodRefusedAndReplyErrors)
         WriteAll(fd, B({5, 0}));
         ReadN(fd, 11);
         WriteAll(fd, B({5, 5, 0, 1, 0, 0, 0, 0, 0, 0}));
-        ReadToEof(fd, 3000);
+        ReadToEof(fd);
     });
     TNetSocket t;
     SocksProbe q;
     q.Hook(t);
     Through(t, refused.Port(), "5", "host", "80");
-    ASSERT_TRUE(WaitFor([&] { return q.events.size() == 4; }));
+    ASSERT_TRUE(WaitUntil([&] { return q.events.size() == 4; }));
     EXPECT_EQ(q.socksError, 20008);
     EXPECT_EQ(q.socksErrorText, "connection refused");
     EXPECT_EQ(t.State(), wsClosed);
@@ -226,7 +267,7 @@ TEST_F(SocksTest, AuthenticationReplyInTwoReads)
         WriteAll(fd, B({0}));
         EXPECT_EQ(ReadN(fd, 11), B({5, 1, 0, 3, 4}) + "host" + B({0, 80}));
         WriteAll(fd, B({5, 0, 0, 1, 1, 2, 3, 4, 0, 80}));
-        ReadToEof(fd, 3000);
+        ReadToEof(fd);
     });
     TNetSocket s;
     SocksProbe p;
@@ -235,7 +276,7 @@ TEST_F(SocksTest, AuthenticationReplyInTwoReads)
     s.SocksUsercode = "user";
     s.SocksPassword = "secret";
     Through(s, proxy.Port(), "5", "host", "80");
-    ASSERT_TRUE(WaitFor([&] { return p.events.size() == 4; }));
+    ASSERT_TRUE(WaitUntil([&] { return p.events.size() == 4; }));
     const std::vector<std::string> want = {"proxy 0", "auth 0", "auth 1", "connected 0"};
     EXPECT_EQ(p.events, want);
 }
@@ -246,57 +287,63 @@ TEST_F(SocksTest, Version4AKeepsBytesBehindTheReply)
         const std::string want = B({4, 1, 0, 80, 0, 0, 0, 1}) + "me" + B({0}) + "far.example" + B({0});
         EXPECT_EQ(ReadN(fd, want.size()), want);
         WriteAll(fd, B({0, 90, 0, 0, 0, 0, 0, 0}) + "early");
-        ReadToEof(fd, 3000);
+        ReadToEof(fd);
     });
     TNetSocket s;
     SocksProbe p;
     p.Hook(s);
     s.SocksUsercode = "me";
     Through(s, proxy.Port(), "4a", "far.example", "80");
-    ASSERT_TRUE(WaitFor([&] { return p.data == "early"; }));
+    ASSERT_TRUE(WaitUntil([&] { return p.data == "early"; }));
     EXPECT_EQ(p.events.back(), "connected 0");
 
     FakeProxy rejected([](int fd) {
         ReadN(fd, 9);
         WriteAll(fd, B({0, 91, 0, 0, 0, 0, 0, 0}));
-        ReadToEof(fd, 3000);
+        ReadToEof(fd);
     });
     TNetSocket t;
     SocksProbe q;
     q.Hook(t);
     Through(t, rejected.Port(), "4", "127.0.0.1", "80");
-    ASSERT_TRUE(WaitFor([&] { return q.events.size() == 4; }));
+    ASSERT_TRUE(WaitUntil([&] { return q.events.size() == 4; }));
     EXPECT_EQ(q.socksError, 20016);
     EXPECT_EQ(q.socksErrorText, "request rejected or failed");
 }
 
 // --- real proxies ----------------------------------------------------------------------------------------
 
-// An echo peer behind the proxy.
+// An echo peer behind the proxy, until the connection ends or the peer goes.
 class EchoPeer {
 public:
     EchoPeer()
+        : FThread([this] {
+              const int fd = FListener.Accept();
+              if (fd < 0)
+                  return;
+              FConnection.Set(fd);
+              char buf[4096];
+              for (;;) {
+                  const ssize_t n = ::read(fd, buf, sizeof buf);
+                  if (n <= 0)
+                      break;
+                  WriteAll(fd, std::string(buf, static_cast<size_t>(n)));
+              }
+              FConnection.Close();
+          },
+          [this] {
+              ::shutdown(FListener.Fd(), SHUT_RDWR);
+              FConnection.Shutdown();
+          })
     {
-        FThread = std::thread([this] {
-            const int fd = FListener.Accept(10000);
-            if (fd < 0)
-                return;
-            char buf[4096];
-            for (;;) {
-                const ssize_t n = ::read(fd, buf, sizeof buf);
-                if (n <= 0)
-                    break;
-                WriteAll(fd, std::string(buf, static_cast<size_t>(n)));
-            }
-            ::close(fd);
-        });
     }
-    ~EchoPeer() { FThread.join(); }
+    ~EchoPeer() { FThread.StopAndJoin(); }
     std::string Port() const { return FListener.PortText(); }
 
 private:
     TestListener FListener;
-    std::thread FThread;
+    PeerConnection FConnection;
+    TestThread FThread;
 };
 
 class RealProxyTest : public SocksTest {
@@ -306,9 +353,9 @@ protected:
     bool Start(const std::string& program, const QStringList& args, uint16_t port)
     {
         FProc.start(QString::fromStdString(program), args);
-        if (!FProc.waitForStarted(5000))
+        if (!FProc.waitForStarted(kTestDeadlineMs))
             return false;
-        return WaitFor([&] { return IsListening(port); }, 5000);
+        return WaitUntil([&] { return IsListening(port); });
     }
 
     // Connects through the proxy to an echo peer and checks the round trip.
@@ -325,10 +372,10 @@ protected:
             s.SocksPassword = password;
         }
         Through(s, std::to_string(proxyPort), level, "127.0.0.1", echo.Port());
-        ASSERT_TRUE(WaitFor([&] { return !p.events.empty() && p.events.back().rfind("connected", 0) == 0; }));
+        ASSERT_TRUE(WaitUntil([&] { return !p.events.empty() && p.events.back().rfind("connected", 0) == 0; }));
         EXPECT_EQ(p.events.back(), "connected 0");
         s.SendStr("through the proxy");
-        EXPECT_TRUE(WaitFor([&] { return p.data == "through the proxy"; }));
+        EXPECT_TRUE(WaitUntil([&] { return p.data == "through the proxy"; }));
         s.Close();
     }
 
@@ -339,8 +386,7 @@ protected:
 TEST_F(RealProxyTest, Microsocks)
 {
     const std::string bin = FindProgram("microsocks");
-    if (bin.empty())
-        GTEST_SKIP() << "microsocks is not installed";
+    ASSERT_FALSE(bin.empty()) << "microsocks is not installed (tools/setup.sh installs it)";
     const uint16_t port = UnusedPort();
     ASSERT_TRUE(Start(bin, {"-i", "127.0.0.1", "-p", QString::number(port)}, port));
     RoundTrip(port, "5");
@@ -349,8 +395,7 @@ TEST_F(RealProxyTest, Microsocks)
 TEST_F(RealProxyTest, MicrosocksWithPassword)
 {
     const std::string bin = FindProgram("microsocks");
-    if (bin.empty())
-        GTEST_SKIP() << "microsocks is not installed";
+    ASSERT_FALSE(bin.empty()) << "microsocks is not installed (tools/setup.sh installs it)";
     const uint16_t port = UnusedPort();
     ASSERT_TRUE(Start(bin, {"-i", "127.0.0.1", "-p", QString::number(port), "-u", "zelt", "-P", "pw"}, port));
     RoundTrip(port, "5", "zelt", "pw");
@@ -362,15 +407,14 @@ TEST_F(RealProxyTest, MicrosocksWithPassword)
     s.SocksUsercode = "zelt";
     s.SocksPassword = "wrong";
     Through(s, std::to_string(port), "5", "127.0.0.1", "9");
-    ASSERT_TRUE(WaitFor([&] { return s.State() == wsClosed && !p.events.empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return s.State() == wsClosed && !p.events.empty(); }));
     EXPECT_NE(p.socksError, 0);
 }
 
 TEST_F(RealProxyTest, DanteVersions4And5)
 {
     const std::string bin = FindProgram("danted");
-    if (bin.empty())
-        GTEST_SKIP() << "dante-server is not installed";
+    ASSERT_FALSE(bin.empty()) << "dante-server is not installed (tools/setup.sh installs it)";
     const uint16_t port = UnusedPort();
     const std::string conf = FDir.path().toStdString() + "/danted.conf";
     std::ofstream(conf) << "logoutput: stderr\ninternal: 127.0.0.1 port = " << port

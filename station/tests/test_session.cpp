@@ -64,12 +64,12 @@ public:
     }
     bool WaitErr(const std::string& text, int ms = 10000)
     {
-        return linktest::WaitUntil([&] { return Err().find(text) != std::string::npos; }, ms);
+        return WaitUntil([&] { return Err().find(text) != std::string::npos; }, ms);
     }
     // Runs `meanwhile` until the program ends; false when it still runs after ms.
     bool WaitExit(int ms, const std::function<void()>& meanwhile = {})
     {
-        const bool ended = linktest::WaitUntil([&] {
+        const bool ended = WaitUntil([&] {
             if (meanwhile) meanwhile();
             return Process.state() == QProcess::NotRunning;
         }, ms);
@@ -115,7 +115,7 @@ protected:
             ::poll(&p, 1, 0);
             return !(p.revents & POLLHUP);
         };
-        ASSERT_TRUE(linktest::WaitUntil(portOpen, 10000)) << zelt.Err();
+        ASSERT_TRUE(WaitUntil(portOpen, 10000)) << zelt.Err();
         instrument.Announce();
         line.Write(instrument.TakeOutput());
 
@@ -132,10 +132,10 @@ protected:
             for (const std::string& r : report) text += r + "\n";
             return text + zelt.Err();
         };
-        ASSERT_TRUE(linktest::WaitUntil([&] {
+        ASSERT_TRUE(WaitUntil([&] {
             playInstrument();
             return instrument.SessionStarted();
-        }, 5000)) << "the station never answered the announcement\n" << all();
+        })) << "the station never answered the announcement\n" << all();
         ASSERT_TRUE(zelt.WaitExit(30000, playInstrument)) << all();
         EXPECT_EQ(zelt.Status(), status) << all();
         EXPECT_EQ(instrument.SessionsEnded(), 1) << all();

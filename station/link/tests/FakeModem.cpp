@@ -18,20 +18,20 @@ FakeModem::FakeModem(int guardMs)
     const QString dir = bin && *bin ? QString::fromUtf8(bin) : QCoreApplication::applicationDirPath();
     const QString program = dir + "/fakemodem";
     Process.start(program, {"--guard", QString::number(guardMs)});
-    if (!Process.waitForStarted(5000)) throw std::runtime_error("fakemodem did not start: " + program.toStdString() + ": " + Process.errorString().toStdString());
+    if (!Process.waitForStarted(kTestDeadlineMs)) throw std::runtime_error("fakemodem did not start: " + program.toStdString() + ": " + Process.errorString().toStdString());
     WaitUntil([&] {
         Collect();
         return !Slave.empty();
-    }, 5000);
+    });
     if (Slave.empty()) throw std::runtime_error("fakemodem gave no pty");
 }
 
 FakeModem::~FakeModem()
 {
     Process.closeWriteChannel();
-    if (!Process.waitForFinished(2000)) {
+    if (!Process.waitForFinished(kTestDeadlineMs)) {
         Process.kill();
-        Process.waitForFinished(2000);
+        Process.waitForFinished(kTestDeadlineMs);
     }
 }
 
@@ -53,11 +53,11 @@ void FakeModem::Control(const std::string& line)
     const std::string done = "DONE " + line;
     const auto before = std::count(Output.begin(), Output.end(), done);
     Process.write((line + "\n").c_str());
-    Process.waitForBytesWritten(1000);
-    WaitUntil([&] {
+    Process.waitForBytesWritten(kTestDeadlineMs);
+    EXPECT_TRUE(::WaitFor("the fake modem to do \"" + line + "\"", [&] {
         Collect();
         return std::count(Output.begin(), Output.end(), done) > before;
-    }, 5000);
+    }));
 }
 
 bool FakeModem::WaitFor(const std::string& line, int ms)

@@ -33,24 +33,6 @@ void EnsureApp()
     (void)app;
 }
 
-bool WaitUntil(const std::function<bool()>& pred, int ms)
-{
-    EnsureApp();
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() >= ms) return pred();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-void Pump(int ms)
-{
-    WaitUntil([] { return false; }, ms);
-}
-
 Pty::Pty()
 {
     EnsureApp();

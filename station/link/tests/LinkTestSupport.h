@@ -1,5 +1,6 @@
 #pragma once
 // Helpers of the link tests: the event loop, pseudo-terminal pairs, and a host that records.
+#include "common/tests/support/TestWait.h"
 #include "station/link/LinkHost.h"
 
 #include <chrono>
@@ -11,10 +12,6 @@ namespace linktest {
 
 // Creates the application object once (event loop for timers and serial notifications).
 void EnsureApp();
-// Processes events until pred is true or ms have passed; returns pred().
-bool WaitUntil(const std::function<bool()>& pred, int ms = 3000);
-// Processes events for ms.
-void Pump(int ms);
 
 // A pseudo-terminal: the test holds the master end, the code under test opens SlaveName.
 class Pty {
@@ -34,7 +31,7 @@ public:
     // Reads what is available now (non-blocking).
     std::string ReadNow();
     // Collects bytes, pumping events, until n bytes came or ms passed.
-    std::string ReadBytes(size_t n, int ms = 3000);
+    std::string ReadBytes(size_t n, int ms = kTestDeadlineMs);
     // Speed and stop bits as the line discipline holds them.
     int Speed() const;
     int StopBits() const;

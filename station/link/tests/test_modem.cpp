@@ -78,7 +78,7 @@ TEST(Modem, RepliesSplitByteByByteAreStillSeen)
     rig.Host.Expert = false;
     rig.Host.Log.clear();
     rig.Modem.Initialize();
-    ASSERT_TRUE(WaitUntil([&] { return rig.Idle(); }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return rig.Idle(); }));
     EXPECT_EQ(rig.Fake.Lines("CMD ").size(), 4u);
     EXPECT_EQ(rig.Host.Log, (std::vector<std::string>{"Initialized MODEM"}));
 }
@@ -93,7 +93,7 @@ TEST(Modem, SilentModemTimesOutStepByStep)
     ASSERT_TRUE(WaitUntil([&] { return commands() == 1; }));
     for (size_t step = 2; step <= 4; ++step) {
         for (int i = 0; i < 29; ++i) rig.Tasks.Tick();
-        Pump(50);
+        LetTimePass(50);
         EXPECT_EQ(commands(), step - 1);
         rig.Tasks.Tick();  // the 30th tick: 3 s after the command
         ASSERT_TRUE(WaitUntil([&] { return commands() == step; }));
@@ -147,7 +147,7 @@ TEST(Modem, HangsUpWithEscapeAndAth)
     ModemRig rig;
     rig.Fake.Control("connect");
     rig.Modem.Disconnect();
-    ASSERT_TRUE(WaitUntil([&] { return rig.Idle(); }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return rig.Idle(); }));
     EXPECT_TRUE(rig.Fake.WaitFor("ESCAPE"));
     EXPECT_TRUE(rig.Fake.WaitFor("HUNGUP"));
     EXPECT_TRUE(rig.Host.Logged("Deconnected MODEM"));
@@ -168,7 +168,7 @@ TEST(Modem, SilentHangUpGivesUpAfterThreeSteps)
     ASSERT_TRUE(WaitUntil([&] { return sent() == "+++ATH\r"; }));
     for (int round = 0; round < 3; ++round) {
         for (int i = 0; i < 15; ++i) rig.Tasks.Tick();
-        Pump(round < 2 ? 350 : 150);
+        LetTimePass(round < 2 ? 350 : 150);
     }
     ASSERT_TRUE(WaitUntil([&] { return rig.Idle(); }));
     EXPECT_EQ(sent(), "+++ATH\r+++ATH\r+++ATH\r");
@@ -183,7 +183,7 @@ TEST(Modem, PortCloseCancelsTheRunningStep)
     rig.Modem.Disconnect();
     EXPECT_NE(rig.Tasks.Current, nullptr);
     EXPECT_EQ(rig.Tasks.EndPortTasks(), nullptr);  // before the guard time is over
-    Pump(350);
+    LetTimePass(350);
     EXPECT_EQ(rig.Host.Sent, "");
     EXPECT_FALSE(rig.Host.Logged("Deconnected MODEM"));
 }
@@ -224,7 +224,7 @@ TEST_P(ModemHangUpUnderTheTaskTimer, EndsDisconnectedWithNothingSentAsData)
     taskTimer.start(100);
     rig.Fake.Control("connect");
     rig.Modem.Disconnect();
-    ASSERT_TRUE(WaitUntil([&] { return rig.Idle(); }, 9000));
+    ASSERT_TRUE(WaitUntil([&] { return rig.Idle(); }));
     EXPECT_TRUE(rig.Host.Logged("Deconnected MODEM"));
     EXPECT_FALSE(rig.Host.Logged("Unable to disconnect the MODEM!"));
     EXPECT_FALSE(rig.Host.Logged("Timeout!"));

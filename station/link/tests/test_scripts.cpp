@@ -318,7 +318,7 @@ TEST(ScriptRun, SendReceiveAgainstAFarEnd)
     EXPECT_EQ(rig.Far.ReadBytes(6), std::string("\x02" "ID\x17") + "18");
     EXPECT_EQ(rig.Tasks.Current->TimeOut, 20);
     rig.Far.Write("\x02Q5-");
-    Pump(50);
+    LetTimePass(50);
     EXPECT_NE(rig.Tasks.Current, nullptr);
     rig.Far.Write("42\x17");
     rig.Far.Write("5A");  // 02^'Q'^'5'^'-'^'4'^'2'^17
@@ -348,7 +348,7 @@ TEST(ScriptRun, TimeOutsDoNotStopTheScript)
     AddSend(s, "END", false, false);
     s.Start(rig.Host, rig.Tasks);
     rig.Far.Write("\x02" "BAD\x17" "00");  // wrong checksum: keeps waiting
-    Pump(50);
+    LetTimePass(50);
     rig.Tasks.Tick();
     rig.Tasks.Tick();
     EXPECT_EQ(rig.Host.Sent, "");
@@ -373,7 +373,7 @@ TEST(ScriptRun, TimeOutWithHalfAChecksumWritesWhatCame)
     AddReceive(s, 2);
     s.Start(rig.Host, rig.Tasks);
     rig.Far.Write("\x02" "OK\x17" "5");  // one of the two checksum characters
-    Pump(50);
+    LetTimePass(50);
     rig.Tasks.Tick();
     rig.Tasks.Tick();
     EXPECT_EQ(rig.Tasks.Current, nullptr);
@@ -393,7 +393,7 @@ TEST(ScriptRun, WaitEndOfTimeoutJudgesOnceAtTheEnd)
     AddReceive(s, 50);
     s.Start(rig.Host, rig.Tasks);
     rig.Far.Write("\x02OK\x17" "11");
-    Pump(50);
+    LetTimePass(50);
     for (int i = 0; i < 9; ++i) rig.Tasks.Tick();
     EXPECT_EQ(rig.Host.Sent, "");
     rig.Tasks.Tick();

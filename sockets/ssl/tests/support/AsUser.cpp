@@ -5,6 +5,8 @@
 
 #include <exception>
 
+#include "common/tests/support/TestWait.h"
+
 namespace ssltest {
 
 bool RunUnprivileged(const std::function<bool()>& body) {
@@ -22,10 +24,8 @@ bool RunUnprivileged(const std::function<bool()>& body) {
     }
     _exit(code);
   }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  const int status = WaitForChild(pid);
+  return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace ssltest

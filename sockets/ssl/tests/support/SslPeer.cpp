@@ -1,7 +1,6 @@
 #include "SslPeer.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QStringList>
 
 namespace ssltest {
@@ -14,17 +13,6 @@ void EnsureApp() {
   new QCoreApplication(argc, argv);
 }
 
-bool WaitFor(const std::function<bool()>& pred, int timeoutMs) {
-  EnsureApp();
-  QElapsedTimer timer;
-  timer.start();
-  while (!pred()) {
-    if (timer.elapsed() > timeoutMs) return pred();
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
-
 TSslPeer::TSslPeer(const std::vector<std::string>& args) : TSslPeer(ZELT_OPENSSL_TOOL, args) {}
 
 TSslPeer::TSslPeer(const std::string& program, const std::vector<std::string>& args) {
@@ -33,7 +21,7 @@ TSslPeer::TSslPeer(const std::string& program, const std::vector<std::string>& a
   for (const std::string& a : args) list << QString::fromStdString(a);
   FProcess.setProcessChannelMode(QProcess::MergedChannels);
   FProcess.start(QString::fromStdString(program), list);
-  FProcess.waitForStarted(5000);
+  FProcess.waitForStarted(kTestDeadlineMs);
 }
 
 TSslPeer::~TSslPeer() {
@@ -50,7 +38,7 @@ std::string TSslPeer::Output() {
 
 std::string TSslPeer::WaitForAcceptPort(int timeoutMs) {
   std::string port;
-  WaitFor([&] {
+  WaitUntil([&] {
     std::string out = Output();
     size_t p = out.find("ACCEPT ");
     if (p == std::string::npos) return false;
@@ -68,8 +56,15 @@ void TSslPeer::Write(const std::string& data) { FProcess.write(data.data(), stat
 
 void TSslPeer::CloseInput() { FProcess.closeWriteChannel(); }
 
+::testing::AssertionResult TSslPeer::WaitForOutput(const std::string& text, int timeoutMs) {
+  if (WaitUntil([&] { return Output().find(text) != std::string::npos; }, timeoutMs))
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "the peer did not print \"" << text << "\" within " << timeoutMs / 1000
+                                       << " s; it printed:\n" << FOutput;
+}
+
 bool TSslPeer::WaitForExit(int timeoutMs) {
-  return WaitFor([&] {
+  return WaitUntil([&] {
     Output();
     return FProcess.state() == QProcess::NotRunning;
   }, timeoutMs);

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "common/tests/support/TestWait.h"
+
 namespace ssltest {
 
 void EnsureApp();
-// Runs the event loop until pred() holds or the time is up; returns pred().
-bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 8000);
 
 // "openssl s_server ..." or "openssl s_client ..." as a child process; output of both channels is
 // collected while the event loop runs.
@@ -21,11 +21,13 @@ public:
   TSslPeer(const std::string& program, const std::vector<std::string>& args);
   ~TSslPeer();
   // For s_server: waits for its "ACCEPT host:port" line and returns the port text.
-  std::string WaitForAcceptPort(int timeoutMs = 8000);
+  std::string WaitForAcceptPort(int timeoutMs = kTestDeadlineMs);
+  // Waits until the peer has printed `text`: a peer may print what it did after our side saw it.
+  ::testing::AssertionResult WaitForOutput(const std::string& text, int timeoutMs = kTestDeadlineMs);
   std::string Output();
   void Write(const std::string& data);
   void CloseInput();
-  bool WaitForExit(int timeoutMs = 8000);
+  bool WaitForExit(int timeoutMs = kTestDeadlineMs);
   int ExitCode() const { return FProcess.exitCode(); }
 
 private:

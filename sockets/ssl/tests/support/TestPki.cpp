@@ -13,6 +13,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "common/tests/support/TestWait.h"
+
 extern char** environ;
 
 namespace ssltest {
@@ -31,10 +33,8 @@ int RunProgram(const std::vector<std::string>& args, const std::string& logFile)
   int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const int status = WaitForChild(pid);
+  return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TTempDir::TTempDir() {

@@ -33,7 +33,7 @@ public:
     // Next complete frame of the given letter (other frames, such as the repeated announce, are skipped).
     bool Next(char letter, std::string& frame, int timeoutMs = 5000)
     {
-        return WaitFor([&] {
+        return WaitUntil([&] {
             for (;;) {
                 const size_t s = FBuffer.find(kStx);
                 if (s == std::string::npos)
@@ -83,8 +83,7 @@ protected:
     {
         EnsureApp();
         FSimulator = zsim::SimProcess::DefaultProgram();
-        if (::access(FSimulator.c_str(), X_OK) != 0)
-            GTEST_SKIP() << "the instrument simulator is not built";
+        ASSERT_EQ(::access(FSimulator.c_str(), X_OK), 0) << "the instrument simulator is not built: " << FSimulator;
     }
 
     void TearDown() override { StopProcess(FSer2Net); }
@@ -93,8 +92,10 @@ protected:
     bool StartSer2Net()
     {
         const std::string bin = FindProgram("ser2net");
-        if (bin.empty())
+        if (bin.empty()) {
+            ADD_FAILURE() << "ser2net is not installed (tools/setup.sh installs it)";
             return false;
+        }
         EXPECT_TRUE(FSim.Start(FSimulator, {"--pty", "--records", "40"}, FDir.path().toStdString() + "/sim.log"));
         FTelnetPort = UnusedPort();
         FRfcPort = UnusedPort();
@@ -105,8 +106,8 @@ protected:
                            << "\n  connector: serialdev," << FSim.Link() << ",9600n81,local\n";
         FSer2Net.start(QString::fromStdString(bin),
                        {"-n", "-u", "-P", FDir.path() + "/ser2net.pid", "-c", QString::fromStdString(cfg)});
-        EXPECT_TRUE(FSer2Net.waitForStarted(5000));
-        return WaitFor([&] { return IsListening(FTelnetPort) && IsListening(FRfcPort); }, 5000);
+        EXPECT_TRUE(FSer2Net.waitForStarted(kTestDeadlineMs));
+        return WaitUntil([&] { return IsListening(FTelnetPort) && IsListening(FRfcPort); });
     }
 
     int SendLines() const
@@ -132,7 +133,7 @@ TEST_F(DownloadTest, OverTcp)
     FrameCollector c(m);
     m.SetName("127.0.0.1:" + FSim.Link());
     ASSERT_TRUE(m.Open());
-    ASSERT_TRUE(WaitFor([&] { return m.IsOpen(); }));
+    ASSERT_TRUE(WaitUntil([&] { return m.IsOpen(); }));
     std::string announce;
     ASSERT_TRUE(c.Next('S', announce));  // the parameter block comes first
     EXPECT_TRUE(FrameIntact(announce));
@@ -144,13 +145,12 @@ TEST_F(DownloadTest, OverTcp)
 
 TEST_F(DownloadTest, TelnetThroughSer2Net)
 {
-    if (!StartSer2Net())
-        GTEST_SKIP() << "ser2net is not installed";
+    ASSERT_TRUE(StartSer2Net()) << "ser2net is not listening";
     TMediaTelnet m;
     FrameCollector c(m);
     m.SetName("127.0.0.1:" + std::to_string(FTelnetPort));
     ASSERT_TRUE(m.Open());
-    ASSERT_TRUE(WaitFor([&] { return c.Opened == 1 && m.IsOpen(); }));
+    ASSERT_TRUE(WaitUntil([&] { return c.Opened == 1 && m.IsOpen(); }));
     std::vector<std::string> frames;
     EXPECT_EQ(WalkRecords(m, c, frames), 40);
     EXPECT_EQ(SendLines(), 40);
@@ -159,14 +159,13 @@ TEST_F(DownloadTest, TelnetThroughSer2Net)
 
 TEST_F(DownloadTest, RemoteSerialPortThroughSer2Net)
 {
-    if (!StartSer2Net())
-        GTEST_SKIP() << "ser2net is not installed";
+    ASSERT_TRUE(StartSer2Net()) << "ser2net is not listening";
     TMediaTelCom m;
     FrameCollector c(m);
     m.SetName("127.0.0.1:" + std::to_string(FRfcPort));
     m.SetMode("1200 8N1");
     ASSERT_TRUE(m.Open());
-    ASSERT_TRUE(WaitFor([&] { return c.Opened == 1 && m.IsOpen(); }));
+    ASSERT_TRUE(WaitUntil([&] { return c.Opened == 1 && m.IsOpen(); }));
     std::vector<std::string> frames;
     EXPECT_EQ(WalkRecords(m, c, frames), 40);
     EXPECT_EQ(SendLines(), 40);
