@@ -2,6 +2,7 @@
 // A program of the build run as a child process the way a user starts it: no screen, and a fresh
 // account whose home and XDG folders lie in the test's temporary folder.
 #include "common/tests/PlatformTestEnv.h"
+#include "common/tests/support/TestWait.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -24,6 +25,6 @@ inline void StopProcess(QProcess& process)
 {
     if (process.state() == QProcess::NotRunning) return;
     process.terminate();
-    if (!process.waitForFinished(5000)) process.kill();
-    process.waitForFinished(5000);
+    if (!process.waitForFinished(kTestDeadlineMs)) process.kill();
+    process.waitForFinished(kTestDeadlineMs);
 }

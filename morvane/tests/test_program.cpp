@@ -1,6 +1,7 @@
 // The program as a child process: batch runs without any display, exit statuses, the graph program.
 
 #include "MorvaneFixture.h"
+#include "common/tests/support/TestWait.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,7 @@ std::string Program() { return BinDir() + "/morvane"; }
 // Runs the program in dir with no display; extraEnv entries are "NAME=value". A program that has not
 // ended after `limit` is killed and reported with status -2.
 Outcome RunProgram(const std::string &dir, const std::vector<std::string> &args, const std::vector<std::string> &extraEnv = {},
-                   std::chrono::seconds limit = std::chrono::seconds(60)) {
+                   std::chrono::seconds limit = std::chrono::seconds(kTestProcessSeconds)) {
   Outcome o;
   const std::string outPath = dir + "/.stdout", errPath = dir + "/.stderr";
   pid_t pid = fork();
@@ -55,17 +56,11 @@ Outcome RunProgram(const std::string &dir, const std::vector<std::string> &args,
     execv(program.c_str(), argv.data());
     _exit(127);
   }
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      o.status = -2;
-      o.err = "the program did not end within " + std::to_string(limit.count()) + " s";
-      return o;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const int status = WaitForChild(pid, static_cast<int>(limit.count()) * 1000);
+  if (status < 0) {
+    o.status = -2;
+    o.err = "the program did not end within " + std::to_string(limit.count()) + " s";
+    return o;
   }
   o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   o.out = ReadFile(outPath);

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include "common/tests/PlatformTestEnv.h"
+#include "common/tests/support/TestWait.h"
 
 struct ZeltRun {
     int status = -1;
@@ -15,13 +16,13 @@ struct ZeltRun {
 
 #ifdef ZELT_TEST_DATA_DIR
 // `root` holds "zelt.ini" and receives "stderr.txt". Batch conversions run without any windowing
-// platform; a download run gets the offscreen one (there is no screen). Ends after 30 s at most.
+// platform; a download run gets the offscreen one (there is no screen). Killed when it hangs.
 inline ZeltRun RunZelt(const std::filesystem::path& root, const std::string& args, bool offscreen = false)
 {
     const std::filesystem::path err = root / "stderr.txt";
     const std::string cmd = std::string("env -u DISPLAY -u WAYLAND_DISPLAY ") +
                             (offscreen ? "QT_QPA_PLATFORM=offscreen" : "-u QT_QPA_PLATFORM") + " ZELT_DATA_DIR='" +
-                            ZELT_TEST_DATA_DIR + "' timeout 30 '" + ZELT_TEST_BIN_DIR + "/zelt' -CONFIG=" +
+                            ZELT_TEST_DATA_DIR + "' timeout " + std::to_string(kTestProcessSeconds) + " '" + ZELT_TEST_BIN_DIR + "/zelt' -CONFIG=" +
                             (root / "zelt.ini").string() + " " + args + " 2>'" + err.string() + "' >/dev/null";
     ZeltRun r;
     const int raw = std::system(cmd.c_str());
@@ -35,7 +36,7 @@ inline ZeltRun RunZelt(const std::filesystem::path& root, const std::string& arg
 // no QT_QPA_PLATFORM, no XDG folder: the program makes what it needs under `home`), standard input from
 // /dev/null. Killed after `limitSeconds`; standard error kept. `environment` adds "NAME=value" words.
 inline ZeltRun RunAsCron(const std::string& program, const std::string& args, const std::filesystem::path& home,
-                         int limitSeconds = 30, const std::string& environment = {})
+                         int limitSeconds = kTestProcessSeconds, const std::string& environment = {})
 {
     std::filesystem::create_directories(home);
     const std::filesystem::path err = home.parent_path() / (home.filename().string() + "-stderr.txt");

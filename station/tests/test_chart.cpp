@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QPen>
 #include <QFontMetricsF>
 #include <QChart>
@@ -441,9 +440,8 @@ TEST_F(Chart, DateTimeLabelsCarryTheDatePastADay)
 
 // A year of results a quarter of an hour apart, as the optical-depth window draws them: eight lines of
 // a wide antialiased pen over a large chart. Each pixel column shows the highest and lowest points that
-// fall in it, and the whole chart is drawn in well under a second (a long line of such a pen took
-// seconds to stroke as one outline).
-TEST_F(Chart, DenseLinesAreDrawnWholeAndQuickly)
+// fall in it. (How long it takes is the Langley benchmark's to show.)
+TEST_F(Chart, DenseLinesAreDrawnWhole)
 {
     chart->resize(1900, 1150);
     chart->SetBottomDateTime(true, "dd/mm");
@@ -462,11 +460,7 @@ TEST_F(Chart, DenseLinesAreDrawnWholeAndQuickly)
         lines.push_back(line);
     }
     Settle();
-    QElapsedTimer clock;
-    clock.start();
     const QImage shot = chart->Grab();
-    const qint64 ms = clock.elapsed();
-    EXPECT_LT(ms, 3000) << "eight dense lines took " << ms << " ms to draw";
 
     // The top line (drawn last, over the others): each spike reaches its height on the screen.
     TChartSeries* top = lines.back();

@@ -18,6 +18,7 @@
 #include "common/Evenement.h"
 #include "common/Q5File.h"
 #include "common/tests/PlatformTestEnv.h"
+#include "common/tests/support/TestWait.h"
 #include "station/StationCore.h"
 #include "station/link/ComTask.h"
 #include "station/link/Transmission.h"
@@ -105,20 +106,17 @@ protected:
 
     // Runs the event loop until the condition holds; with fastTicks the supervision runs every 40 ms
     // (one "second" of the engine), else on its own one-second timer.
-    bool RunUntil(const std::function<bool()>& done, double seconds, bool fastTicks = false)
+    bool RunUntil(const std::function<bool()>& done, bool fastTicks = false)
     {
-        QElapsedTimer t;
-        t.start();
-        qint64 lastTick = 0;
-        while (t.elapsed() < seconds * 1000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            if (fastTicks && t.elapsed() - lastTick >= 40) {
-                lastTick = t.elapsed();
+        QElapsedTimer sinceTick;
+        sinceTick.start();
+        return WaitUntil([&] {
+            if (fastTicks && sinceTick.elapsed() >= 40) {
+                sinceTick.restart();
                 core->DefaultTimerTimer();
             }
-            if (done()) return true;
-        }
-        return done();
+            return done();
+        });
     }
 
     void Connect(bool fastTicks = false)
@@ -169,9 +167,9 @@ protected:
         // At 9600 baud a record takes a few milliseconds: time enough to press in the middle.
         StartSim(image, {"--baud", "9600"});
         Connect();
-        ASSERT_TRUE(RunUntil([&] { return core->Q5File && core->Q5File->NbEvt() >= 3; }, 15)) << view.All();
+        ASSERT_TRUE(RunUntil([&] { return core->Q5File && core->Q5File->NbEvt() >= 3; })) << view.All();
         press();
-        ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; }, 10)) << view.All();
+        ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; })) << view.All();
         EXPECT_EQ(core->Transmissions().Item(0)->EndStatus, 1);
         EXPECT_TRUE(sim.WaitReport("ASK ZT", 2));
         const auto files = Recorded();
@@ -199,7 +197,7 @@ TEST_F(Download, FullDownloadWithSmallClockCorrectionIsRecorded)
     const zsim::Image image = TestImage(5);
     StartSim(image, {"--clock-offset", "-500"});
     Connect();
-    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; }, 15)) << view.All();
+    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; })) << view.All();
 
     EXPECT_TRUE(view.Has("Communication established.")) << view.All();
     EXPECT_TRUE(view.Has("Parameters OK."));
@@ -242,7 +240,7 @@ TEST_F(Download, HardClockSetLandsOnTheWholeSecond)
     core->Settings.HardSetTime = true;
     StartSim(TestImage(2), {"--clock-offset", "3600"});
     Connect();
-    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; }, 20)) << view.All();
+    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; })) << view.All();
     EXPECT_TRUE(view.HasPrefix("The instrument time error is -3")) << view.All();
     EXPECT_TRUE(view.HasPrefix("Update instrument's time at : "));
     EXPECT_TRUE(view.HasPrefix("Waiting for synchronization "));
@@ -263,7 +261,7 @@ TEST_F(Download, WrappedMemoryEndsOnARecordAlreadyReceived)
     const zsim::Image image = TestImage(3);
     StartSim(image, {"--wrap"});
     Connect();
-    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; }, 15)) << view.All();
+    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; })) << view.All();
     // The newest record came again after the oldest: the download ends there, without it.
     const auto files = Recorded();
     ASSERT_EQ(files.size(), 1u);
@@ -278,7 +276,7 @@ TEST_F(Download, LineNoiseAndLostBytesAreAskedAgain)
     const zsim::Image image = TestImage(8);
     StartSim(image, {"--noise", "0.3", "--drop", "0.1", "--seed", "7"});
     Connect();
-    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; }, 40)) << view.All();
+    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; })) << view.All();
     const auto files = Recorded();
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(ReadRecorded(files[0]).records, image.records) << view.All();
@@ -291,7 +289,7 @@ TEST_F(Download, StalledInstrumentIsAskedAgainAfterTheTimeOut)
     const zsim::Image image = TestImage(4);
     StartSim(image, {"--stall-after", "2", "--stall-for", "0.5"});
     Connect(true);
-    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; }, 15, true)) << view.All();
+    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; }, true)) << view.All();
     EXPECT_TRUE(view.Has("TimrOut Error #1")) << view.All();
     EXPECT_EQ(core->Transmissions().Item(0)->EndStatus, 0);
     EXPECT_GE(core->Transmissions().Item(0)->Errors2, 1);
@@ -306,7 +304,7 @@ TEST_F(Download, CutLinkKeepsWhatCameAndEndsOnTheTimeOut)
     const zsim::Image image = TestImage(6);
     StartSim(image, {"--cut-after", "3"});
     Connect(true);
-    ASSERT_TRUE(RunUntil([&] { return Downloads() >= 1; }, 20, true)) << view.All();
+    ASSERT_TRUE(RunUntil([&] { return Downloads() >= 1; }, true)) << view.All();
     EXPECT_EQ(core->Transmissions().Item(0)->EndStatus, 2);
     EXPECT_TRUE(view.Has("TimrOut Error #3")) << view.All();
     EXPECT_TRUE(view.Has("End of the transmission.")) << view.All();
@@ -331,7 +329,7 @@ TEST_F(Download, CutLinkIsOpenedAgainAndTheNextSessionBringsEverything)
                 if (ReadRecorded(f).records == image.records) return true;
             return false;
         },
-        30, true))
+        true))
         << view.All();
     EXPECT_TRUE(view.Has("TimrOut Error #1")) << view.All();
     EXPECT_GE(std::count(view.Memo.begin(), view.Memo.end(), "Port COM " + (root / "tty").string() + ": active communication port"), 2);
@@ -365,7 +363,7 @@ TEST_F(Download, ADownloadIsANewUnnamedFileNotTheOneThatWasOpen)
     core->Settings.SmartSetTime = false;
     StartSim(TestImage(3), {});
     Connect();
-    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; }, 15)) << view.All();
+    ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; })) << view.All();
     EXPECT_EQ(core->Q5FileName(), "");
     EXPECT_EQ(core->Q5File->FileName, "");
     EXPECT_TRUE(core->Modified);  // not saved anywhere yet

@@ -3,7 +3,6 @@
 // build or the data, and with the installed files (not the build tree's) doing the work.
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -16,6 +15,7 @@
 #include "common/tests/StationProcess.h"
 #include "station/tests/ZeltProcess.h"
 #include "tools/simulator/SimProcess.h"
+#include "common/tests/support/TestWait.h"
 
 namespace fs = std::filesystem;
 
@@ -48,7 +48,7 @@ protected:
     }
 
     Outcome RunCommand(const std::string& program, const std::vector<std::string>& args, const QProcessEnvironment& env,
-                   int ms = 60000) const
+                   int ms = kTestProcessSeconds * 1000) const
     {
         QProcess process;
         process.setProcessEnvironment(env);
@@ -57,7 +57,7 @@ protected:
         for (const std::string& a : args) list << QString::fromStdString(a);
         process.start(QString::fromStdString(program), list);
         Outcome r;
-        if (!process.waitForStarted(10000)) {
+        if (!process.waitForStarted(kTestDeadlineMs)) {
             r.err = "not started: " + program;
             return r;
         }
@@ -160,17 +160,14 @@ TEST_F(Installed, PlugInRunsFromTheInstalledTree)
     zelt.setProcessEnvironment(UserEnvironment());
     zelt.setWorkingDirectory(QString::fromStdString(work.string()));
     zelt.start(QString::fromStdString((prefix / "bin" / "zelt").string()), {"-NOSPLASH", "-RUN=radiometre", "ird.q5"});
-    ASSERT_TRUE(zelt.waitForStarted(10000));
+    ASSERT_TRUE(zelt.waitForStarted(kTestDeadlineMs));
     const std::string maps = "/proc/" + std::to_string(zelt.processId()) + "/maps";
     const std::string plugIn = (prefix / "lib" / "zelt" / "PlugIns" / "radiometre.so").string();
-    QElapsedTimer waited;
-    waited.start();
     std::string mapped;
-    while (waited.elapsed() < 20000 && zelt.state() == QProcess::Running) {
+    WaitUntilReading(zelt, [&] {
         mapped = ScopedTestHome::Read(maps);
-        if (mapped.find(plugIn) != std::string::npos) break;
-        zelt.waitForFinished(100);
-    }
+        return mapped.find(plugIn) != std::string::npos || zelt.state() != QProcess::Running;
+    });
     std::string err;
     // The window is up and waits for its user; what it said on the way shows on standard error.
     zelt.waitForFinished(2000);
@@ -216,7 +213,7 @@ TEST_F(Installed, ReadmeCrontabLineDownloadsAsCronRunsIt)
     const fs::path account = home.Root() / "cron-account";
     fs::create_directories(account);
     ScopedTestHome::Write(home.Root() / "cron.sh", command + "\n");
-    const ZeltRun run = RunAsCron("/bin/sh", "'" + (home.Root() / "cron.sh").string() + "'", account, 60);
+    const ZeltRun run = RunAsCron("/bin/sh", "'" + (home.Root() / "cron.sh").string() + "'", account);
     sim.Stop();
     const std::string log = ScopedTestHome::Read(account / "zelt-cron.log");
     EXPECT_EQ(run.status, 0) << command << "\n" << log << run.err;

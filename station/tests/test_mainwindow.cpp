@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "common/tests/support/TestWait.h"
 #include "common/IniFile.h"
 #include "common/Prompt.h"
 #include "common/Q5File.h"
@@ -372,10 +373,7 @@ TEST_F(Window, ShowsADownloadFromTheSimulator)
     frm->resize(900, 640);
     frm->show();
     frm->ConnecterMnuClick();
-    QElapsedTimer t;
-    t.start();
-    while (frm->Core().Transmissions().Count() == 0 && t.elapsed() < 20000)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    WaitUntil([&] { return frm->Core().Transmissions().Count() > 0; });
     ASSERT_EQ(frm->Core().Transmissions().Count(), 1) << frm->Memo->toPlainText().toStdString();
     QApplication::processEvents();
     EXPECT_EQ(Rows(), 12);

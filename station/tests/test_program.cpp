@@ -5,8 +5,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
-#include <QElapsedTimer>
-#include <QThread>
 
 #include <filesystem>
 #include <map>
@@ -14,6 +12,7 @@
 
 #include "common/tests/PlatformTestEnv.h"
 #include "station/tests/ZeltProcess.h"
+#include "common/tests/support/TestWait.h"
 
 namespace fs = std::filesystem;
 
@@ -40,25 +39,20 @@ protected:
         zelt.setProgram(QString(ZELT_TEST_BIN_DIR) + "/zelt");
         zelt.setArguments(QStringList{"-CONFIG=" + QString::fromStdString(ini.string())} + args);
         zelt.start();
-        ASSERT_TRUE(zelt.waitForStarted(5000));
+        ASSERT_TRUE(zelt.waitForStarted(kTestDeadlineMs));
     }
-    // Waits until the report holds `text` (the plug-in wrote it) or the time is up.
-    bool WaitForReport(const std::string& text, int ms)
+    // Waits until the report holds `text` (the plug-in wrote it), or the program has ended without it.
+    bool WaitForReport(const std::string& text)
     {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms) {
-            if (ScopedTestHome::Read(report).find(text) != std::string::npos) return true;
-            if (zelt.state() == QProcess::NotRunning || zelt.waitForFinished(20))
-                return ScopedTestHome::Read(report).find(text) != std::string::npos;
-        }
-        return false;
+        auto reported = [&] { return ScopedTestHome::Read(report).find(text) != std::string::npos; };
+        WaitUntilReading(zelt, [&] { return reported() || zelt.state() == QProcess::NotRunning; });
+        return reported();
     }
     void TearDown() override
     {
         if (zelt.state() != QProcess::NotRunning) {
             zelt.kill();
-            zelt.waitForFinished(5000);
+            zelt.waitForFinished(kTestDeadlineMs);
         }
     }
 
@@ -72,7 +66,7 @@ protected:
 TEST_F(Program, PlugInRunWithoutAScreenClosesTheWindowAndEndsTheProgram)
 {
     Start({"-RUN=extended"}, {{"ZELT_TEST_CLOSE", "1"}});
-    ASSERT_TRUE(zelt.waitForFinished(20000)) << ScopedTestHome::Read(report);
+    ASSERT_TRUE(zelt.waitForFinished(kTestDeadlineMs)) << ScopedTestHome::Read(report);
     EXPECT_EQ(zelt.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(zelt.exitCode(), 0) << zelt.readAllStandardError().toStdString();
     const std::string seen = ScopedTestHome::Read(report);
@@ -86,7 +80,7 @@ TEST_F(Program, PlugInRunWithoutAScreenClosesTheWindowAndEndsTheProgram)
 TEST_F(Program, PlugInThatRefusesToRunEndsTheRunWithStatusOne)
 {
     Start({"-RUN=refusing"});
-    ASSERT_TRUE(zelt.waitForFinished(20000)) << "still running\n" << ScopedTestHome::Read(report);
+    ASSERT_TRUE(zelt.waitForFinished(kTestDeadlineMs)) << "still running\n" << ScopedTestHome::Read(report);
     EXPECT_EQ(zelt.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(zelt.exitCode(), 1) << zelt.readAllStandardError().toStdString();
     EXPECT_NE(ScopedTestHome::Read(report).find("refusing init"), std::string::npos) << ScopedTestHome::Read(report);
@@ -95,18 +89,18 @@ TEST_F(Program, PlugInThatRefusesToRunEndsTheRunWithStatusOne)
 TEST_F(Program, PlugInThatLeavesTheWindowOpenKeepsTheProgramGoing)
 {
     Start({"-run=PLAIN.so"});
-    ASSERT_TRUE(WaitForReport("plain execute 0", 20000)) << zelt.readAllStandardError().toStdString();
+    ASSERT_TRUE(WaitForReport("plain execute 0")) << zelt.readAllStandardError().toStdString();
     // The window stays up after the plug-in returned, as it does on a screen.
     EXPECT_FALSE(zelt.waitForFinished(600));
     EXPECT_EQ(zelt.state(), QProcess::Running);
     zelt.terminate();
-    EXPECT_TRUE(zelt.waitForFinished(5000));
+    EXPECT_TRUE(zelt.waitForFinished(kTestDeadlineMs));
 }
 
 TEST_F(Program, StartThatAsksForNothingEndsAtOnce)
 {
     Start({"-NOSPLASH"});
-    ASSERT_TRUE(zelt.waitForFinished(10000));
+    ASSERT_TRUE(zelt.waitForFinished(kTestDeadlineMs));
     EXPECT_EQ(zelt.exitCode(), 0);
     EXPECT_EQ(ScopedTestHome::Read(report).find("execute"), std::string::npos);
 }
@@ -141,13 +135,10 @@ TEST(ProgramFromCron, FirstStartMakesFileManagersOfferTheProgramForDataFiles)
     // The database is made by a tool the program starts and does not wait for.
     const fs::path cache = applications / "mimeinfo.cache";
     std::string listed;
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < 10000) {
+    WaitUntil([&] {
         listed = ScopedTestHome::Read(cache);
-        if (listed.find("application/x-zelt-q5=zelt-q5.desktop;") != std::string::npos) break;
-        QThread::msleep(100);
-    }
+        return listed.find("application/x-zelt-q5=zelt-q5.desktop;") != std::string::npos;
+    });
     EXPECT_NE(listed.find("application/x-zelt-q5=zelt-q5.desktop;"), std::string::npos)
         << "the desktop database of " << applications << " does not list the entry:\n" << listed;
 }

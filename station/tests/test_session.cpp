@@ -48,13 +48,13 @@ public:
         QStringList list;
         for (const std::string& a : args) list << QString::fromStdString(a);
         Process.start(QString::fromStdString(BinDir() + "/zelt"), list);
-        ASSERT_TRUE(Process.waitForStarted(5000));
+        ASSERT_TRUE(Process.waitForStarted(kTestDeadlineMs));
     }
     ~ZeltProcess()
     {
         if (Process.state() != QProcess::NotRunning) {
             Process.kill();
-            Process.waitForFinished(3000);
+            Process.waitForFinished(kTestDeadlineMs);
         }
     }
     const std::string& Err()

@@ -17,6 +17,7 @@
 #include "common/FileUtils.h"
 #include "common/Q5File.h"
 #include "common/tests/DescTestEnv.h"
+#include "common/tests/support/TestWait.h"
 
 extern char** environ;
 
@@ -51,10 +52,9 @@ class GoldenExport : public ::testing::Test {
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
-    int status = -1;
     EXPECT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "q5gen failed";
+    const int status = WaitForChild(pid, kTestProcessSeconds * 1000);
+    EXPECT_TRUE(status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << "q5gen failed";
     return path;
   }
 

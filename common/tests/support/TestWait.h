@@ -56,11 +56,24 @@ inline void LetTimePass(int ms)
     WaitUntil([] { return false; }, ms);
 }
 
-// Waits for a child process to end, the event loop running; one that does not end is killed, so that
-// it never outlives the test. Returns whether it ended by itself.
+// WaitUntil for a condition on a child process, its output and its state kept up to date: a QProcess
+// learns of them in the event loop, or, in a test program without an application, in its own waits.
+inline bool WaitUntilReading(QProcess& process, const std::function<bool()>& done, int deadlineMs = kTestDeadlineMs)
+{
+    return WaitUntil(
+        [&] {
+            if (!QCoreApplication::instance() && process.state() != QProcess::NotRunning)
+                process.waitForReadyRead(20);
+            return done();
+        },
+        deadlineMs);
+}
+
+// Waits for a child process to end; one that does not end is killed, so that it never outlives the
+// test. Returns whether it ended by itself.
 inline bool WaitForProcessEnd(QProcess& process, int deadlineMs = kTestDeadlineMs)
 {
-    if (WaitUntil([&] { return process.state() == QProcess::NotRunning; }, deadlineMs)) return true;
+    if (WaitUntilReading(process, [&] { return process.state() == QProcess::NotRunning; }, deadlineMs)) return true;
     process.kill();
     process.waitForFinished(kTestDeadlineMs);
     return false;

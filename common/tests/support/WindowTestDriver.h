@@ -21,17 +21,19 @@
 
 #include <gtest/gtest.h>
 
+#include "common/tests/support/TestWait.h"
+
 #include <functional>
 #include <memory>
 #include <string>
 
 namespace window_test {
 
-// How long a test waits for a window it expects, for a dialog it answered to close, and how long any
-// modal window may stay open.
-constexpr int kShowDeadlineMs = 30000;
-constexpr int kModalDeadlineMs = 60000;
-constexpr int kCloseDeadlineMs = 10000;
+// How long a test waits for a window it expects and for a dialog it answered to close, and how long any
+// modal window may stay open (a test may wait inside it for other things).
+constexpr int kShowDeadlineMs = kTestDeadlineMs;
+constexpr int kCloseDeadlineMs = kTestDeadlineMs;
+constexpr int kModalDeadlineMs = 3 * kTestDeadlineMs;
 
 // A window as a failure message names it: object name, else title, else class.
 inline std::string WindowName(const QWidget& w) {
@@ -86,9 +88,9 @@ inline QApplication& TestApplication(const char* program) {
   return *app;
 }
 
-// A modal dialog the test has answered must close within kCloseDeadlineMs (its work may end it a
-// little later, as a progress window does); one that stays fails the test and is cancelled.
-inline void ExpectClosedSoon(QDialog* answered) {
+// A modal dialog the test has answered must close within `deadlineMs` (its work may end it a little
+// later, as a progress window does); one that stays fails the test and is cancelled.
+inline void ExpectClosedSoon(QDialog* answered, int deadlineMs = kCloseDeadlineMs) {
   if (!answered || !answered->isVisible() || !answered->isModal()) return;
   QPointer<QDialog> dialog(answered);
   const std::string name = WindowName(*dialog);
@@ -96,14 +98,13 @@ inline void ExpectClosedSoon(QDialog* answered) {
   auto* poll = new QTimer;
   auto waited = std::make_shared<QElapsedTimer>();
   waited->start();
-  QObject::connect(poll, &QTimer::timeout, [poll, dialog, name, test, waited] {
+  QObject::connect(poll, &QTimer::timeout, [poll, dialog, name, test, waited, deadlineMs] {
     const bool sameTest = ::testing::UnitTest::GetInstance()->current_test_info() == test;
-    if (sameTest && dialog && dialog->isVisible() && waited->elapsed() < kCloseDeadlineMs) return;
+    if (sameTest && dialog && dialog->isVisible() && waited->elapsed() < deadlineMs) return;
     poll->stop();
     poll->deleteLater();
     if (!sameTest || !dialog || !dialog->isVisible()) return;
-    ADD_FAILURE() << "window '" << name << "' still open " << kCloseDeadlineMs / 1000
-                  << " s after the test answered it";
+    ADD_FAILURE() << "window '" << name << "' still open " << deadlineMs / 1000.0 << " s after the test answered it";
     dialog->reject();
   });
   poll->start(50);
@@ -112,16 +113,17 @@ inline void ExpectClosedSoon(QDialog* answered) {
 // Runs `action` once a top-level widget named `name` is visible: polled from the event loop, so also
 // from inside a modal window's nested loop. A window that is not shown within `deadlineMs` fails the
 // test (and the modal window open instead, if any, is closed); a dialog still open after `action`
-// fails it too and is closed. A watch whose test has ended goes quietly. The watch deletes itself
-// once done; the pointer returned lets a caller drop a watch whose window need not come.
+// fails it too (after `closeDeadlineMs`) and is closed. A watch whose test has ended goes quietly. The
+// watch deletes itself once done; the pointer returned lets a caller drop a watch whose window need not
+// come.
 inline QPointer<QTimer> WhenShown(const QString& name, const std::function<void(QWidget&)>& action,
-                                  int deadlineMs = kShowDeadlineMs) {
+                                  int deadlineMs = kShowDeadlineMs, int closeDeadlineMs = kCloseDeadlineMs) {
   auto* timer = new QTimer;
   timer->setInterval(20);
   const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
   auto waited = std::make_shared<QElapsedTimer>();
   waited->start();
-  QObject::connect(timer, &QTimer::timeout, [timer, name, action, test, waited, deadlineMs] {
+  QObject::connect(timer, &QTimer::timeout, [timer, name, action, test, waited, deadlineMs, closeDeadlineMs] {
     auto done = [timer] {
       timer->stop();
       timer->deleteLater();
@@ -132,13 +134,13 @@ inline QPointer<QTimer> WhenShown(const QString& name, const std::function<void(
         done();
         QPointer<QWidget> shown(w);
         action(*w);
-        ExpectClosedSoon(qobject_cast<QDialog*>(shown.data()));
+        ExpectClosedSoon(qobject_cast<QDialog*>(shown.data()), closeDeadlineMs);
         return;
       }
     if (waited->elapsed() < deadlineMs) return;
     done();
     QWidget* instead = QApplication::activeModalWidget();
-    ADD_FAILURE() << "window '" << name.toStdString() << "' not shown within " << deadlineMs / 1000 << " s"
+    ADD_FAILURE() << "window '" << name.toStdString() << "' not shown within " << deadlineMs / 1000.0 << " s"
                   << (instead ? " ('" + WindowName(*instead) + "' is open instead: closed)" : std::string());
     if (instead) CloseWindow(*instead);
   });
@@ -161,17 +163,6 @@ inline void SelectNameFilterShowing(QFileDialog& dialog, const QString& path) {
     if (shows(filter)) return dialog.selectNameFilter(filter);
 }
 
-// Lets the event loop run until `done` holds or `deadlineMs` have passed; tells which.
-inline bool ProcessEventsUntil(const std::function<bool()>& done, int deadlineMs) {
-  QElapsedTimer waited;
-  waited.start();
-  while (!done()) {
-    if (waited.elapsed() >= deadlineMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
-
 // Answers an open or save dialog as a user does: picks the file type that shows the file, types `path`
 // into the name box (an empty path keeps the name the dialog proposes), waits for the accept button to
 // come on (the folder is listed in the background) and presses it. A dialog that stays open fails the
@@ -191,7 +182,7 @@ inline void AnswerFileDialog(QWidget& w, const std::string& path = {}) {
     // an existing file is typed once the listing shows it, as a user sees it before typing.
     auto* listing = dialog->findChild<QFileSystemModel*>();
     if (dialog->acceptMode() == QFileDialog::AcceptOpen && listing && QFileInfo::exists(name) &&
-        !ProcessEventsUntil([&] { return listing->index(name).isValid(); }, kShowDeadlineMs)) {
+        !WaitUntil([&] { return listing->index(name).isValid(); }, kShowDeadlineMs)) {
       ADD_FAILURE() << "file dialog '" << WindowName(w) << "' does not list '" << path << "'";
       dialog->reject();
       return;
@@ -215,7 +206,7 @@ inline void AnswerFileDialog(QWidget& w, const std::string& path = {}) {
     return;
   }
   QPointer<QFileDialog> alive(dialog);
-  if (!ProcessEventsUntil([&] { return !alive || !accept || accept->isEnabled(); }, kShowDeadlineMs) || !alive ||
+  if (!WaitUntil([&] { return !alive || !accept || accept->isEnabled(); }, kShowDeadlineMs) || !alive ||
       !accept) {
     ADD_FAILURE() << "file dialog '" << WindowName(w) << "': its accept button stays off for '" << path << "'";
     if (alive) dialog->reject();

@@ -332,7 +332,7 @@ TEST(AotPlugIn, RestartWithoutTheCalibrationFileSaysSoAsTheOpeningDoes) {
     EXPECT_TRUE(Cell(w, 1, 0).startsWith("20/06/2025")) << Cell(w, 1, 0).toStdString();
   });
   EXPECT_TRUE(driven);
-  station.Run([](QWidget&) { ADD_FAILURE() << "no window expected"; });
+  station.RunWithoutWindow();
   const std::vector<std::string> texts = prompts.Texts();
   ASSERT_EQ(texts.size(), 2u);
   EXPECT_EQ(texts[0], texts[1]);
@@ -344,13 +344,13 @@ TEST(AotPlugIn, RestartWithoutTheCalibrationFileSaysSoAsTheOpeningDoes) {
 TEST(AotPlugIn, RefusesWithItsMessages) {
   Station station;
   ScopedPromptScript prompts;
-  station.Run([](QWidget&) { ADD_FAILURE() << "no window expected"; });
+  station.RunWithoutWindow();
   station.LoadSunDays("day.dat", kDay);
-  station.Run([](QWidget&) { ADD_FAILURE() << "no window expected"; });
+  station.RunWithoutWindow();
   station.LoadSunDays("SITE.Q5", kDay);
-  station.Run([](QWidget&) { ADD_FAILURE() << "no window expected"; });
+  station.RunWithoutWindow();
   station.home.Set("PATH", "/usr/bin:/bin");
-  station.Run([](QWidget&) { ADD_FAILURE() << "no window expected"; });
+  station.RunWithoutWindow();
   const auto texts = prompts.Texts();
   ASSERT_EQ(texts.size(), 4u);
   EXPECT_EQ(texts[0], "No data in memory.");

@@ -3,7 +3,6 @@
 // and waits (a file dialog lists folders on threads of its own), with no warning.
 #include "common/tests/StationProcess.h"
 
-#include <QElapsedTimer>
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include "common/tests/support/TestWait.h"
 
 namespace {
 
@@ -41,18 +41,16 @@ protected:
         zelt.setProgram(QString(bin ? bin : ".") + "/zelt");
         zelt.setArguments({"-NOSPLASH", "-RUN=" + plugIn});
         zelt.start();
-        ASSERT_TRUE(zelt.waitForStarted(5000));
+        ASSERT_TRUE(zelt.waitForStarted(kTestDeadlineMs));
     }
-    // Waits until the condition holds or the time is up, gathering standard error meanwhile.
-    bool WaitFor(const std::function<bool()>& condition, int ms)
+    // Waits, while the program runs, until the condition holds or the time is up, gathering standard
+    // error meanwhile.
+    bool WaitWhileRunning(const std::function<bool()>& condition, int ms = kTestDeadlineMs)
     {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms && zelt.state() == QProcess::Running) {
-            if (condition()) return true;
-            zelt.waitForReadyRead(50);
+        WaitUntilReading(zelt, [&] {
             errors += zelt.readAllStandardError().toStdString();
-        }
+            return condition() || zelt.state() != QProcess::Running;
+        }, ms);
         return condition();
     }
     void TearDown() override { StopProcess(zelt); }
@@ -68,11 +66,10 @@ TEST_F(StationRunsMerrow, OpenDialogComesUpAndWaits)
 {
     Start("merrow");
     const qint64 pid = zelt.processId();
-    EXPECT_TRUE(WaitFor([&] { return ReadProcFile(pid, "maps").find("/PlugIns/merrow.so") != std::string::npos; },
-                        10000));
-    EXPECT_TRUE(WaitFor([&] { return ThreadNames(pid).find("QFileInfoGather") != std::string::npos; }, 10000))
+    EXPECT_TRUE(WaitWhileRunning([&] { return ReadProcFile(pid, "maps").find("/PlugIns/merrow.so") != std::string::npos; }));
+    EXPECT_TRUE(WaitWhileRunning([&] { return ThreadNames(pid).find("QFileInfoGather") != std::string::npos; }))
         << ThreadNames(pid) << errors;
-    EXPECT_FALSE(WaitFor([&] { return errors.find("No data in memory") != std::string::npos; }, 1000)) << errors;
+    EXPECT_FALSE(WaitWhileRunning([&] { return errors.find("No data in memory") != std::string::npos; }, 1000)) << errors;
     EXPECT_EQ(zelt.state(), QProcess::Running) << errors;
 }
 
@@ -82,8 +79,8 @@ TEST_F(StationRunsMerrow, AnotherPlugInNameOpensNoViewerAndEndsTheRun)
 {
     Start("nosuch");
     const qint64 pid = zelt.processId();
-    EXPECT_FALSE(WaitFor([&] { return ThreadNames(pid).find("QFileInfoGather") != std::string::npos; }, 3000));
-    ASSERT_TRUE(zelt.state() == QProcess::NotRunning || zelt.waitForFinished(10000)) << "still running\n" << errors;
+    EXPECT_FALSE(WaitWhileRunning([&] { return ThreadNames(pid).find("QFileInfoGather") != std::string::npos; }, 3000));
+    ASSERT_TRUE(zelt.state() == QProcess::NotRunning || zelt.waitForFinished(kTestDeadlineMs)) << "still running\n" << errors;
     errors += zelt.readAllStandardError().toStdString();
     EXPECT_EQ(zelt.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(zelt.exitCode(), 1) << errors;

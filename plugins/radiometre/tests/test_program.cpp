@@ -4,7 +4,6 @@
 // and shows its window over the data in memory.
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QProcess>
 
 #include <cstdlib>
@@ -14,6 +13,7 @@
 #include "common/tests/StationProcess.h"
 #include "station/tests/ZeltProcess.h"
 #include "tools/simulator/SimProcess.h"
+#include "common/tests/support/TestWait.h"
 
 namespace fs = std::filesystem;
 
@@ -56,17 +56,14 @@ TEST(StationProgram, RunsTheRadiometerOnADownloadOfTheRadiometerModel)
     zelt.setProgram(QString::fromStdString(BinDir() + "/zelt"));
     zelt.setArguments({"-NOSPLASH", QString::fromStdString(recorded.string()), "-RUN=radiometre"});
     zelt.start();
-    ASSERT_TRUE(zelt.waitForStarted(5000));
+    ASSERT_TRUE(zelt.waitForStarted(kTestDeadlineMs));
     // Without a screen the plug-in's messages go to standard error: the first one a run on this
     // (uncalibrated) download gives is the missing calibration.
     std::string err;
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 20000 && err.find("Calibration missing") == std::string::npos &&
-           zelt.state() == QProcess::Running) {
-        zelt.waitForReadyRead(100);
+    WaitUntilReading(zelt, [&] {
         err += zelt.readAllStandardError().toStdString();
-    }
+        return err.find("Calibration missing") != std::string::npos || zelt.state() != QProcess::Running;
+    });
     EXPECT_NE(err.find("Calibration missing, only source data could be display"), std::string::npos) << err;
     EXPECT_EQ(err.find("Unknown instrument"), std::string::npos) << err;
     EXPECT_EQ(err.find("No data in memory"), std::string::npos) << err;

@@ -13,6 +13,7 @@
 
 #include "common/Prompt.h"
 #include "plugins/tessaly/tests/TessalyTestEnv.h"
+#include "common/tests/support/TestWait.h"
 
 using namespace tessaly_test;
 
@@ -24,7 +25,7 @@ int RunProgram(const std::string& program, const QStringList& args, const std::f
   p.setWorkingDirectory(QString::fromStdString(folder.string()));
   p.setProcessChannelMode(QProcess::MergedChannels);
   p.start();
-  if (!p.waitForFinished(60000)) return -1;
+  if (!p.waitForFinished(kTestDeadlineMs)) return -1;
   out = p.readAll().toStdString();
   return p.exitCode();
 }

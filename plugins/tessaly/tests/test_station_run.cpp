@@ -2,10 +2,10 @@
 // plug-in by -RUN= on a data file named on its command line.
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 
 #include "common/tests/StationProcess.h"
 #include "plugins/tessaly/tests/TessalyTestEnv.h"
+#include "common/tests/support/TestWait.h"
 
 using namespace tessaly_test;
 
@@ -18,23 +18,20 @@ class StationRun : public ::testing::Test {
     zelt.setProgram(QString::fromStdString(BinDir() + "/zelt"));
     zelt.setArguments({"-NOSPLASH", "-RUN=Tessaly", QString::fromStdString(dataFile)});
     zelt.start();
-    ASSERT_TRUE(zelt.waitForStarted(5000));
+    ASSERT_TRUE(zelt.waitForStarted(kTestDeadlineMs));
   }
   std::string Q5gen(const std::string& name, const std::string& options) {
     const std::string path = (home.Root() / name).string();
     EXPECT_EQ(std::system(("'" + BinDir() + "/q5gen' " + options + " '" + path + "'").c_str()), 0);
     return path;
   }
-  // Standard error gathered until it holds `text` or the time is up.
-  bool WaitForError(const std::string& text, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-      zelt.waitForReadyRead(50);
+  // Standard error gathered until it holds `text`, the program has ended or the time is up.
+  bool WaitForError(const std::string& text, int ms = kTestDeadlineMs) {
+    WaitUntilReading(zelt, [&] {
       errors += zelt.readAllStandardError().toStdString();
-      if (errors.find(text) != std::string::npos) return true;
-      if (zelt.state() == QProcess::NotRunning) break;
-    }
+      return errors.find(text) != std::string::npos || zelt.state() == QProcess::NotRunning;
+    }, ms);
+    errors += zelt.readAllStandardError().toStdString();
     return errors.find(text) != std::string::npos;
   }
   void TearDown() override { StopProcess(zelt); }
@@ -49,7 +46,7 @@ class StationRun : public ::testing::Test {
 TEST_F(StationRun, ADataFileWithoutSunCountsIsRefused) {
   const std::string path = Q5gen("sky.Q5", "--records 4 --start 2025-06-20T12:00:00");  // one record of each of the first types
   Start(path);
-  EXPECT_TRUE(WaitForError("doesn't contain SUN digital count", 20000)) << errors;
+  EXPECT_TRUE(WaitForError("doesn't contain SUN digital count")) << errors;
 }
 
 TEST_F(StationRun, SunDaysOpenTheCalibrationWindow) {

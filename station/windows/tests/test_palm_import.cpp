@@ -11,7 +11,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDate>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -23,6 +22,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include "common/tests/support/TestWait.h"
 
 using q5test::Bytes;
 
@@ -101,31 +101,21 @@ public:
         QString dir = qEnvironmentVariable("ZELT_BIN_DIR");
         if (dir.isEmpty()) dir = QCoreApplication::applicationDirPath();
         process.start(dir + "/zelt-handheld", args);
-        if (!process.waitForStarted(5000)) return;
-        QElapsedTimer t;
-        t.start();
-        while (!process.canReadLine() && t.elapsed() < 5000) process.waitForReadyRead(100);
+        if (!process.waitForStarted(kTestDeadlineMs)) return;
+        WaitUntilReading(process, [&] { return process.canReadLine() || process.state() == QProcess::NotRunning; });
         const QString line = QString::fromLocal8Bit(process.readLine()).trimmed();
         if (line.startsWith("PTY ")) pty = line.mid(4);
     }
     ~Handheld()
     {
         process.closeWriteChannel();
-        if (!process.waitForFinished(2000)) process.kill();
-        process.waitForFinished(1000);
+        if (!process.waitForFinished(kTestDeadlineMs)) process.kill();
+        process.waitForFinished(kTestDeadlineMs);
     }
     QProcess process;
     QString pty;
 };
 
-template <typename Pred>
-bool WaitFor(Pred pred, int ms = 8000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!pred() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return pred();
-}
 
 class PalmImportDialog : public ::testing::Test {
 protected:
@@ -165,7 +155,7 @@ protected:
     static void Connect(TPalmImportFrm& frm)
     {
         frm.PalmConnectBtnClick();
-        EXPECT_TRUE(WaitFor([&] {
+        EXPECT_TRUE(WaitUntil([&] {
             return frm.CurrentPhase() == TPalmImportFrm::PhaseWaiting || !frm.Connected();
         }));
     }
@@ -185,7 +175,7 @@ TEST_F(PalmImportDialog, NoRecordWarnsAndDisconnects)
     frm->PalmConnectBtnClick();
     EXPECT_TRUE(frm->Connected());
     EXPECT_EQ(frm->PalmConnectBtn->text(), "Deconnection");
-    ASSERT_TRUE(WaitFor([&] { return !script.Texts().empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !script.Texts().empty(); }));
     EXPECT_EQ(script.Texts(), std::vector<std::string>{"No record available in the connected Palm!"});
     EXPECT_FALSE(frm->Connected());
     EXPECT_FALSE(frm->PalmCom->Connected());
@@ -235,7 +225,7 @@ TEST_F(PalmImportDialog, SettingsAndStationColumns)
         EXPECT_EQ(row->text(2), "3");
         row->setSelected(true);
         frm->SaveBtnClick();
-        ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(dir.File("second/x.q5")); }));
+        ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(dir.File("second/x.q5")); }));
         ASSERT_EQ(asked.size(), 1u);
         EXPECT_EQ(asked[0], "P42_" + QDate::currentDate().toString("ddMM").toStdString() + ".q5");
         EXPECT_EQ(folders[0], dir.File("first"));
@@ -273,7 +263,7 @@ TEST_F(PalmImportDialog, RecordIsSavedAfterTwoErasedBlocks)
     answers = {target};
     frm->DataListView->topLevelItem(0)->setSelected(true);
     frm->SaveBtnClick();
-    ASSERT_TRUE(WaitFor([&] { return frm->CurrentPhase() == TPalmImportFrm::PhaseWaiting || !frm->Connected(); }));
+    ASSERT_TRUE(WaitUntil([&] { return frm->CurrentPhase() == TPalmImportFrm::PhaseWaiting || !frm->Connected(); }));
     ASSERT_EQ(asked.size(), 1u);
     const std::string proposed = "P" + frm->DataListView->topLevelItem(0)->text(0).toStdString() + "_" +
                                  QDate::currentDate().toString("ddMM").toStdString() + ".q5";
@@ -298,7 +288,7 @@ TEST_F(PalmImportDialog, SelectedRowsSavedInTurnUntilCancelled)
 
     answers = {dir.File("a.q5"), ""};
     frm->SaveBtnClick();
-    ASSERT_TRUE(WaitFor([&] { return asked.size() == 2 && frm->CurrentPhase() == TPalmImportFrm::PhaseWaiting; }));
+    ASSERT_TRUE(WaitUntil([&] { return asked.size() == 2 && frm->CurrentPhase() == TPalmImportFrm::PhaseWaiting; }));
     EXPECT_TRUE(std::filesystem::exists(dir.File("a.q5")));
     EXPECT_FALSE(frm->DataListView->topLevelItem(0)->isSelected());
     EXPECT_TRUE(frm->DataListView->topLevelItem(1)->isSelected());
@@ -307,7 +297,7 @@ TEST_F(PalmImportDialog, SelectedRowsSavedInTurnUntilCancelled)
 
     answers = {dir.File("b.q5"), dir.File("c.q5")};
     frm->SaveBtnClick();
-    ASSERT_TRUE(WaitFor([&] { return asked.size() == 4 && frm->CurrentPhase() == TPalmImportFrm::PhaseWaiting; }));
+    ASSERT_TRUE(WaitUntil([&] { return asked.size() == 4 && frm->CurrentPhase() == TPalmImportFrm::PhaseWaiting; }));
     EXPECT_EQ(q5test::ReadFile(dir.File("b.q5"))[0], 2);
     EXPECT_EQ(q5test::ReadFile(dir.File("c.q5"))[0], 3);
     for (int i = 0; i < 3; ++i) EXPECT_FALSE(frm->DataListView->topLevelItem(i)->isSelected());
@@ -325,7 +315,7 @@ TEST_F(PalmImportDialog, FailedSaveWarnsAndKeepsTheRowSelected)
     frm->DataListView->topLevelItem(0)->setSelected(true);
     ScopedPromptScript script;
     frm->SaveBtnClick();
-    ASSERT_TRUE(WaitFor([&] { return !script.Texts().empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !script.Texts().empty(); }));
     EXPECT_NE(script.Texts()[0].find("inside.q5"), std::string::npos);
     EXPECT_EQ(frm->CurrentPhase(), TPalmImportFrm::PhaseWaiting);
     EXPECT_TRUE(frm->DataListView->topLevelItem(0)->isSelected());
@@ -340,7 +330,7 @@ TEST_F(PalmImportDialog, WrongChecksumEndsTheConnection)
     answers = {dir.File("bad.q5")};
     frm->DataListView->topLevelItem(0)->setSelected(true);
     frm->SaveBtnClick();
-    ASSERT_TRUE(WaitFor([&] { return !frm->Connected(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !frm->Connected(); }));
     EXPECT_EQ(errors, std::vector<std::string>{"Communication problem with the Palm (Error code : -1)"});
     EXPECT_EQ(frm->StatusLbl->text(), "Not connected!");
     EXPECT_FALSE(std::filesystem::exists(dir.File("bad.q5")));
@@ -355,7 +345,7 @@ TEST_F(PalmImportDialog, ShortBlockSavesNothing)
     answers = {dir.File("short.q5")};
     frm->DataListView->topLevelItem(0)->setSelected(true);
     frm->SaveBtnClick();
-    ASSERT_TRUE(WaitFor([&] { return !frm->Connected(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !frm->Connected(); }));
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "Communication problem with the Palm (Error code : -3)");
     EXPECT_FALSE(std::filesystem::exists(dir.File("short.q5")));
@@ -375,7 +365,7 @@ TEST_F(PalmImportDialog, SilentHandheldTimesOut)
     auto h = Start({RecordFile(1, 1, 2, 0)}, {"--silent", "RC"});
     auto frm = Dialog(*h);
     frm->PalmConnectBtnClick();
-    ASSERT_TRUE(WaitFor([&] { return !frm->Connected(); }, 6000));
+    ASSERT_TRUE(WaitUntil([&] { return !frm->Connected(); }));
     EXPECT_EQ(errors, std::vector<std::string>{"Communication problem with the Palm (Error code : -2)"});
 }
 

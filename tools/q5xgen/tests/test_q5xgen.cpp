@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include "common/tests/support/TestWait.h"
 
 namespace {
 std::string ReadAll(const std::string& path)
@@ -24,7 +25,7 @@ TEST(Q5xGen, MakesTheCommittedSamples)
     for (const char* sample : {"zenith-day", "cold-night"}) {
         QProcess gen;
         gen.start(ZELT_Q5XGEN_BIN, {sample});
-        ASSERT_TRUE(gen.waitForFinished(10000));
+        ASSERT_TRUE(gen.waitForFinished(kTestDeadlineMs));
         ASSERT_EQ(gen.exitCode(), 0);
         const QByteArray made = gen.readAllStandardOutput();
         const std::string committed = ReadAll(source + "/data/q5x/" + sample + ".q5x");
@@ -33,6 +34,6 @@ TEST(Q5xGen, MakesTheCommittedSamples)
     }
     QProcess bad;
     bad.start(ZELT_Q5XGEN_BIN, {"no-such-sample"});
-    ASSERT_TRUE(bad.waitForFinished(10000));
+    ASSERT_TRUE(bad.waitForFinished(kTestDeadlineMs));
     EXPECT_EQ(bad.exitCode(), 2);
 }

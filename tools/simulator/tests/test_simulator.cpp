@@ -22,6 +22,7 @@
 #include "tools/simulator/SimImage.h"
 #include "tools/simulator/SimInstrument.h"
 #include "tools/simulator/SimProcess.h"
+#include "common/tests/support/TestWait.h"
 
 namespace fs = std::filesystem;
 using namespace zsim;
@@ -74,7 +75,7 @@ class Peer {
   bool ok() const { return fd_ >= 0; }
   void Send(const std::string& s) { ASSERT_EQ(write(fd_, s.data(), s.size()), static_cast<ssize_t>(s.size())); }
   // Reads up to and including the next CR; empty after the time-out. `closed` tells a hang-up.
-  std::string Line(double seconds = 2, bool* closed = nullptr) {
+  std::string Line(double seconds = kTestDeadlineMs / 1000.0, bool* closed = nullptr) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (std::chrono::steady_clock::now() < end) {
       const size_t cr = buf_.find('\r');

@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QWidget>
 #include <QXYSeries>
+
+#include <gtest/gtest.h>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -84,7 +86,10 @@ class PlugInStation {
  public:
   PlugInStation(const char* program, const std::filesystem::path& plugInFile, std::string plugInName,
                 QString windowName)
-      : app(TestApplication(program)), plugInName_(std::move(plugInName)), windowName_(std::move(windowName)) {
+      : app(TestApplication(program)),
+        plugInsFolder_(plugInFile.parent_path().string()),
+        plugInName_(std::move(plugInName)),
+        windowName_(std::move(windowName)) {
     lists.LoadFolder(InstalledDataDir());
     plugIns = std::make_unique<TPlugInsList>(host, PathToBytes(plugInFile.parent_path()));
     Refill();
@@ -116,15 +121,44 @@ class PlugInStation {
     current = file.get();
     plugIns->FillContext(false, nullptr, &current, &lists.Scn(), &lists.Ins(), false);
   }
-  // Runs the plug-in; `drive` gets its window once it is shown (and it is closed after).
+  // What Run and RunWithoutWindow return when the plug-in is not in the plug-ins folder.
+  static constexpr int kNotLoaded = -1000;
+
+  // Runs the plug-in; `drive` gets its window once it is shown (and it is closed after). A plug-in that
+  // is not in the plug-ins folder, or whose window never shows, fails the test: its checks did not run.
   int Run(const std::function<void(QWidget&)>& drive) {
-    QPointer<QTimer> watch = WhenShown(windowName_, [drive](QWidget& w) {
+    if (!Loaded()) return kNotLoaded;
+    bool shown = false;
+    QPointer<QTimer> watch = WhenShown(windowName_, [&shown, drive](QWidget& w) {
+      shown = true;
       drive(w);
       if (w.isVisible()) w.close();
     });
     const int result = plugIns->RunByName(plugInName_);
     delete watch.data();  // a window that never came leaves no watch for a later run
+    if (!shown)
+      ADD_FAILURE() << "the plug-in " << plugInName_ << " returned " << result << " without showing its window '"
+                    << windowName_.toStdString() << "'";
     return result;
+  }
+  // Runs the plug-in where it must not show its window (it refuses, or has nothing to show); a window
+  // that shows fails the test, and so does a plug-in that is not there.
+  int RunWithoutWindow() {
+    if (!Loaded()) return kNotLoaded;
+    QPointer<QTimer> watch = WhenShown(windowName_, [this](QWidget& w) {
+      ADD_FAILURE() << "the plug-in " << plugInName_ << " showed its window, where none was expected";
+      w.close();
+    });
+    const int result = plugIns->RunByName(plugInName_);
+    delete watch.data();
+    return result;
+  }
+  // Whether the plug-in was found and loaded from the plug-ins folder; a test fails when it was not.
+  bool Loaded() {
+    const TPlugIns* plugIn = plugIns->FindByName(plugInName_);
+    if (plugIn && plugIn->Library) return true;
+    ADD_FAILURE() << "the plug-in " << plugInName_ << " is not loaded from the plug-ins folder " << plugInsFolder_;
+    return false;
   }
 
   QApplication& app;  // before any widget
@@ -137,6 +171,7 @@ class PlugInStation {
   std::string path;
 
  private:
+  std::string plugInsFolder_;
   std::string plugInName_;
   QString windowName_;
 };

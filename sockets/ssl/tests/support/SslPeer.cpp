@@ -27,7 +27,7 @@ TSslPeer::TSslPeer(const std::string& program, const std::vector<std::string>& a
 TSslPeer::~TSslPeer() {
   if (FProcess.state() != QProcess::NotRunning) {
     FProcess.kill();
-    FProcess.waitForFinished(3000);
+    FProcess.waitForFinished(kTestDeadlineMs);
   }
 }
 

@@ -726,7 +726,7 @@ protected:
                            << "\n  connector: serialdev," << FSlave << ",9600n81,local\n";
         FProc.start(QString::fromStdString(FBinary),
                     {"-n", "-u", "-P", FDir.path() + "/ser2net.pid", "-c", QString::fromStdString(cfg)});
-        ASSERT_TRUE(FProc.waitForStarted(5000));
+        ASSERT_TRUE(FProc.waitForStarted(kTestDeadlineMs));
         // Ready once it accepts connections.
         ASSERT_TRUE(WaitUntil([&] { return IsListening(FTelnetPort) && IsListening(FRfcPort); }));
     }
