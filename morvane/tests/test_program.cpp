@@ -325,9 +325,7 @@ TEST_F(ProgramTest, GraphProgramStartsWhenPresentAndItsAbsenceIsNoError) {
   std::filesystem::permissions(bin.file("graf"), std::filesystem::perms::owner_all);
   const Outcome with = RunProgram(dir.path(), {"inputpar.dat"}, {"PATH=" + bin.path() + ":/usr/bin:/bin"});
   EXPECT_EQ(with.status, 0) << with.err;
-  for (int i = 0; i < 100 && !Exists("graf-ran"); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_TRUE(Exists("graf-ran"));
+  EXPECT_TRUE(WaitFor("the chart program to run", [&] { return Exists("graf-ran"); }));
 
   std::filesystem::remove(dir.file("graf-ran"));
   EXPECT_EQ(RunProgram(dir.path(), {"inputpar.dat", "-g0"}, {"PATH=" + bin.path() + ":/usr/bin:/bin"}).status, 0);
@@ -342,7 +340,7 @@ TEST_F(ProgramTest, DialogModeWithoutAScreenSaysHowToCallIt) {
        {std::vector<std::string>{}, std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"},
         std::vector<std::string>{"QT_QPA_PLATFORM=minimal"}})
     for (const std::vector<std::string> &args : {std::vector<std::string>{}, std::vector<std::string>{"/G0"}}) {
-      const Outcome o = RunProgram(dir.path(), args, env, std::chrono::seconds(20));
+      const Outcome o = RunProgram(dir.path(), args, env);
       SCOPED_TRACE(env.empty() ? "no display" : env[0]);
       EXPECT_EQ(o.status, 2) << o.err;
       EXPECT_NE(o.err.find("Error initializing application morvane"), std::string::npos) << o.err;

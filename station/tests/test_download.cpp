@@ -171,7 +171,7 @@ protected:
         press();
         ASSERT_TRUE(RunUntil([&] { return Downloads() == 1; })) << view.All();
         EXPECT_EQ(core->Transmissions().Item(0)->EndStatus, 1);
-        EXPECT_TRUE(sim.WaitReport("ASK ZT", 2));
+        EXPECT_TRUE(sim.WaitReport("ASK ZT", kTestDeadlineMs / 1000.0));
         const auto files = Recorded();
         ASSERT_EQ(files.size(), 1u);
         const zsim::Image saved = ReadRecorded(files[0]);
@@ -208,7 +208,7 @@ TEST_F(Download, FullDownloadWithSmallClockCorrectionIsRecorded)
     // Asked in order; the offset went to the instrument and the session was closed.
     EXPECT_TRUE(Reported("ASK J3F000000010100T"));
     EXPECT_TRUE(Reported("CLOCK shift 63 offset -437.000"));
-    EXPECT_TRUE(sim.WaitReport("ASK Z", 2));
+    EXPECT_TRUE(sim.WaitReport("ASK Z", kTestDeadlineMs / 1000.0));
 
     const TTransmission* t = core->Transmissions().Item(0);
     EXPECT_EQ(t->EndStatus, 0);

@@ -13,10 +13,11 @@ class SimProcess {
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
-  // Starts `program` with `args` plus "--log <reportPath>"; waits up to 5 s for the link line.
+  // Starts `program` with `args` plus "--log <reportPath>"; waits for the link line (up to a minute: a
+  // loaded machine may be slow to start it).
   bool Start(const std::string& program, const std::vector<std::string>& args, const std::string& reportPath);
   // Waits for the next link line (after a cut with --reopen); empty after the time-out.
-  std::string WaitLink(double seconds = 5);
+  std::string WaitLink(double seconds = 60);
   const std::string& Link() const { return link_; }  // pty path or TCP port
   // Lines of the report so far.
   std::vector<std::string> Report() const;

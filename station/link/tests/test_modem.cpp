@@ -166,9 +166,12 @@ TEST(Modem, SilentHangUpGivesUpAfterThreeSteps)
     rig.Modem.Disconnect();
     auto sent = [&] { return rig.Host.Sent; };
     ASSERT_TRUE(WaitUntil([&] { return sent() == "+++ATH\r"; }));
+    std::string steps = "+++ATH\r";
     for (int round = 0; round < 3; ++round) {
         for (int i = 0; i < 15; ++i) rig.Tasks.Tick();
-        LetTimePass(round < 2 ? 350 : 150);
+        if (round == 2) break;  // the third silence ends it
+        steps += "+++ATH\r";
+        ASSERT_TRUE(WaitUntil([&] { return sent() == steps; })) << sent();  // "ATH" after the guard time
     }
     ASSERT_TRUE(WaitUntil([&] { return rig.Idle(); }));
     EXPECT_EQ(sent(), "+++ATH\r+++ATH\r+++ATH\r");

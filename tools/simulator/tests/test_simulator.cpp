@@ -98,7 +98,7 @@ class Peer {
     }
     return {};
   }
-  std::string Ask(const std::string& command, double seconds = 2) {
+  std::string Ask(const std::string& command, double seconds = kTestDeadlineMs / 1000.0) {
     Send(command);
     return Line(seconds);
   }
@@ -177,7 +177,7 @@ TEST(Simulator, FullSessionOverPseudoTerminal) {
   peer.Send("ZT");
   usleep(100000);
   peer.Send("Z");
-  EXPECT_EQ(sim.Wait(5), 0);
+  EXPECT_EQ(sim.Wait(kTestDeadlineMs / 1000.0), 0);
 
   const std::vector<std::string> report = sim.Report();
   auto has = [&](const std::string& line) { return std::find(report.begin(), report.end(), line) != report.end(); };
@@ -208,7 +208,7 @@ TEST(Simulator, CutAfterRecordsThenOfferedAgain) {
     EXPECT_TRUE(closed);
   }
   ASSERT_FALSE(sim.WaitLink().empty());
-  EXPECT_TRUE(sim.WaitReport("CUT after 2 records", 1));
+  EXPECT_TRUE(sim.WaitReport("CUT after 2 records", kTestDeadlineMs / 1000.0));
   Peer again = Peer::OpenTty(dir / "tty");
   ASSERT_TRUE(again.ok());
   EXPECT_EQ(Payload(again.Line())[0], 'S');
@@ -239,7 +239,7 @@ TEST(Simulator, TcpWithNoiseStallAndReconnection) {
     usleep(400000);
     EXPECT_NE(peer.Ask("uT"), "");
   }
-  EXPECT_TRUE(sim.WaitReport("LINK closed", 2));
+  EXPECT_TRUE(sim.WaitReport("LINK closed", kTestDeadlineMs / 1000.0));
   Peer second = Peer::ConnectTcp(port);
   ASSERT_TRUE(second.ok());
   EXPECT_EQ(Payload(second.Line())[0], 'S');
