@@ -51,7 +51,6 @@
 #include "tools/simulator/SimImage.h"
 #include "tools/simulator/SimProcess.h"
 #include "station/link/Transmission.h"
-#include <QElapsedTimer>
 #include <QImage>
 #include <QPlainTextEdit>
 

@@ -3,9 +3,7 @@
 #include "station/link/Media.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
