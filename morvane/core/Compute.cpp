@@ -92,6 +92,38 @@ private:
   std::vector<std::unique_ptr<T[]>> chunks_;
 };
 
+// A wavelength as the user knows it: its centre in nm, with its position when the instrument has that
+// centre twice (the polarised and the second 1020 nm filters).
+std::string WavelengthName(const InstrumentDesc &inst, int position) {
+  const double nm = inst.lambda[static_cast<size_t>(position - 1)];
+  std::ostringstream name;
+  name << nm << " nm";
+  if (std::count(inst.lambda.begin(), inst.lambda.begin() + inst.nwl, nm) > 1)
+    name << " (constante " << position << ")";
+  return name.str();
+}
+
+// A filter not calibrated (a constant of 0) has no optical depth, only the placeholder: an Angstrom
+// fit through it would be computed from ln(1e-05). Such a combination is refused before anything is
+// computed; a 0 elsewhere is said, and what depends on it is written as the placeholder.
+void CheckUncalibrated(const Calibration &cal, const InstrumentDesc &inst,
+                       const std::vector<std::vector<int>> &combinations, std::ostream &diag) {
+  for (const Calibration::Uncalibrated &zero : cal.Zeros())
+    for (size_t c = 0; c < combinations.size(); ++c) {
+      const auto &comb = combinations[c];
+      if (std::find(comb.begin(), comb.end(), zero.position) != comb.end())
+        throw Failure(FailureKind::Calibration,
+                      cal.path() + ": línea " + std::to_string(zero.line) + " de calibrado rechazada (la constante de " +
+                          WavelengthName(inst, zero.position) +
+                          " es 0, un filtro sin calibrar, y la combinación de Ångström " + std::to_string(c + 1) +
+                          " la usa)");
+    }
+  for (const Calibration::Uncalibrated &zero : cal.Zeros())
+    diag << "morvane: " << cal.path() << ": línea " << zero.line << ": la constante de "
+         << WavelengthName(inst, zero.position)
+         << " es 0 (filtro sin calibrar): sus resultados en torno a esa fecha se escriben como 1.000000E-05\n";
+}
+
 std::string LastThreeLower(const std::string &name) {
   std::string t = TrimRight(name);
   std::string s = t.size() >= 3 ? t.substr(t.size() - 3) : t;
@@ -162,8 +194,7 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
 
   Calibration cal;
   cal.Load(prm.calibrationFile, nwl);
-  for (const std::string &note : cal.Notes())
-    diag << "morvane: " << note << '\n';
+  CheckUncalibrated(cal, inst, prm.combinations, diag);
 
   DailyAmounts ozoneFile, no2File;
   if (prm.ozoneMode == -1)
