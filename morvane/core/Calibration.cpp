@@ -81,8 +81,10 @@ void Calibration::ConstantsAt(double n, double *out) const {
   }
   const Line &prev = *(it - 1), &cur = *it;
   const double f = (n - prev.n) / (cur.n - prev.n);
-  for (size_t k = 0; k < static_cast<size_t>(nwl_); ++k)
-    out[k] = prev.c[k] + (cur.c[k] - prev.c[k]) * f;
+  for (size_t k = 0; k < static_cast<size_t>(nwl_); ++k) {
+    const bool uncalibrated = prev.c[k] == 0 || cur.c[k] == 0;
+    out[k] = uncalibrated ? (cur.n == n ? cur.c[k] : 0) : prev.c[k] + (cur.c[k] - prev.c[k]) * f;
+  }
 }
 
 } // namespace morvane

@@ -20,7 +20,8 @@ public:
   void Load(const std::string &path, int nwl);
 
   // Constants at time n (days since 2000-01-01 0 h): before the first date the first line, after the
-  // last the last line, otherwise linear in time between the dates around n.
+  // last the last line, otherwise linear in time between the dates around n. A filter not calibrated
+  // at either of those dates gets 0 there: a blend with its placeholder would pass for a constant.
   void ConstantsAt(double n, double *out) const;
 
   size_t size() const { return lines_.size(); }

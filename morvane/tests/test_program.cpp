@@ -379,6 +379,20 @@ TEST_F(NineFilterRun, AFilterNotCalibratedOutsideTheFitIsComputedAndNamed) {
     EXPECT_EQ(Column("result.tao", label), std::vector<std::string>(13, "   0.100000E-04")) << label;
 }
 
+// Between a date where a filter is calibrated and one where it is not, its constant is no blend of the
+// two (half the true count half-way, an optical depth made up): its results are the placeholder.
+TEST_F(NineFilterRun, NoConstantIsBlendedWithAFilterNotCalibrated) {
+  for (const std::string &calibration :
+       {CalLine("2020 1 1") + CalLine("2020 12 1", k1020), CalLine("2019 12 1", k1020) + CalLine("2020 12 1")}) {
+    SCOPED_TRACE(calibration);
+    const Outcome o = Run(calibration);
+    ASSERT_EQ(o.status, 0) << o.err;
+    for (const char *label : {"Ta1020", "TT1020"})
+      EXPECT_EQ(Column("result.tao", label), std::vector<std::string>(13, "   0.100000E-04")) << label;
+    EXPECT_NE(Column("result.tao", "TT0870")[0], "   0.100000E-04");
+  }
+}
+
 // Result files written before the output path was made faster: every byte must stay. Each case folder
 // holds the run's inputs (its own tables where the installed ones do not serve) and the files it wrote.
 TEST(GoldenRuns, ResultFilesAreUnchangedByteForByte) {
