@@ -465,6 +465,11 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
           double *water = fits + 8 * ncomb;
           const int v = inst.vapour - 1;
           const int ra = inst.references[0] - 1;
+          // Without the constants of the vapour channel and its references there is no transmittance to
+          // compare: an extrapolation through a placeholder would pass for one.
+          bool calibrated = v0[v] > 0;
+          for (int ref : inst.references)
+            calibrated = calibrated && v0[ref - 1] > 0;
           for (int j = 0; j < 2; ++j) {
             const double *t = j == 0 ? t1 : t2;
             double x = t[ra];
@@ -473,7 +478,7 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
               x = t[rb] + (t[rb] - t[ra]) / (inst.lambda[static_cast<size_t>(rb)] - inst.lambda[static_cast<size_t>(ra)]) *
                               (inst.lambda[static_cast<size_t>(v)] - inst.lambda[static_cast<size_t>(rb)]);
             }
-            if (!(x > 0) || !(t[v] > 0))
+            if (!calibrated || !(x > 0) || !(t[v] > 0))
               water[j] = kMarker;
             else
               water[j] = Vapor(tw, t[v] / x, am.water, p);

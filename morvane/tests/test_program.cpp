@@ -379,6 +379,20 @@ TEST_F(NineFilterRun, AFilterNotCalibratedOutsideTheFitIsComputedAndNamed) {
     EXPECT_EQ(Column("result.tao", label), std::vector<std::string>(13, "   0.100000E-04")) << label;
 }
 
+// The water vapour compares the 940 nm channel with the aerosol transmittance extrapolated from 870 and
+// 1020 nm: with 1020 nm not calibrated there is none, and the vapour is the placeholder too.
+TEST_F(NineFilterRun, WaterVapourNeedsItsReferencesCalibrated) {
+  const Outcome calibrated = Run(CalLine("2020 6 1"));
+  ASSERT_EQ(calibrated.status, 0) << calibrated.err;
+  ASSERT_EQ(Column("result.tao", "VaporT").size(), 13u);
+  EXPECT_NE(Column("result.tao", "VaporT")[6], "   0.100000E-04");
+
+  const Outcome o = Run(CalLine("2020 6 1", k1020));
+  ASSERT_EQ(o.status, 0) << o.err;
+  for (const char *label : {"Vapor", "VaporT"})
+    EXPECT_EQ(Column("result.tao", label), std::vector<std::string>(13, "   0.100000E-04")) << label;
+}
+
 // Between a date where a filter is calibrated and one where it is not, its constant is no blend of the
 // two (half the true count half-way, an optical depth made up): its results are the placeholder.
 TEST_F(NineFilterRun, NoConstantIsBlendedWithAFilterNotCalibrated) {
