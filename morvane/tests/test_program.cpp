@@ -393,6 +393,22 @@ TEST_F(NineFilterRun, WaterVapourNeedsItsReferencesCalibrated) {
     EXPECT_EQ(Column("result.tao", label), std::vector<std::string>(13, "   0.100000E-04")) << label;
 }
 
+// The cloud screening judges each day by its 440 nm optical depths: with 440 nm not calibrated (and out
+// of the fits) there are none, and no record passes for screened.
+TEST_F(NineFilterRun, NoRecordIsScreenedWithout440nm) {
+  WriteFile(dir.file("inputpar.dat"), ParameterFile(1, "cal.cal", "result.tao", 1, kLat, kLon, kAlt, "-2\n", "300\n",
+                                                    {{2, 3, 5}}, -1, {"site.nsu"}));
+  const Outcome calibrated = Run(CalLine("2020 6 1"));
+  ASSERT_EQ(calibrated.status, 0) << calibrated.err;
+  ASSERT_GT(ReadLines(dir.file("result.ta2")).size(), 5u);
+
+  const Outcome o = Run(CalLine("2020 6 1", k440));
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.err.find("la constante de 440 nm es 0"), std::string::npos) << o.err;
+  EXPECT_EQ(ReadLines(dir.file("result.tao")).size(), 14u);
+  EXPECT_EQ(ReadLines(dir.file("result.ta2")).size(), 1u);  // the header alone
+}
+
 // Between a date where a filter is calibrated and one where it is not, its constant is no blend of the
 // two (half the true count half-way, an optical depth made up): its results are the placeholder.
 TEST_F(NineFilterRun, NoConstantIsBlendedWithAFilterNotCalibrated) {
