@@ -400,13 +400,20 @@ bool TAotFrm::ExportSunData(std::string& nsuFile) {
 
 bool TAotFrm::Compute() {
   missingResultsText_.reset();
+  const bool computed = RunComputation();
+  // Every failure has said why (a cancel leaves its own words for the results): one refusal is one
+  // message, not one more at each showing of the results it left missing.
+  if (!computed && !missingResultsText_) missingResultsText_ = "";
+  return computed;
+}
+
+bool TAotFrm::RunComputation() {
   std::optional<int> pressure, ozone;
   if ((CBPression->isChecked() && !TakeManualValue(EPression, pressure)) ||
       (CBOzone->isChecked() && !TakeManualValue(EOzone, ozone)))
     return false;
   // Removed since the window opened: said as at opening, not in Morvane's words.
   if (!AotCalibrationFound(data_.Site->SiteNumber)) {
-    missingResultsText_ = "";
     MarkEarlierResults();
     return false;
   }
@@ -417,7 +424,6 @@ bool TAotFrm::Compute() {
   }
   if (!FileExists(BytesToPath(nsuFile))) {
     ShowWarningBox("This data file holds no direct-sun measurements: there is no AOT to compute.");
-    missingResultsText_ = "";
     return false;
   }
   // Morvane writes into a folder of its own; the results replace the earlier ones only when it succeeds.
@@ -534,8 +540,9 @@ void TAotFrm::AddRow(double x, const std::string& xText) {
 bool TAotFrm::ForEachRecord(const TMorvaneChannels& channels, const RecordVisitor& visit) {
   std::vector<std::string> records;
   if (!ReadRecords(records)) {
-    // Without results the last computation's own reason, when it gave one.
+    // Without results the last computation's own reason, when it gave one; said once.
     const std::string why = missingResultsText_.value_or(kNotComputed);
+    missingResultsText_ = "";
     if (!why.empty()) ShowWarningBox(why);
     return false;
   }

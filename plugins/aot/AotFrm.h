@@ -80,6 +80,8 @@ class TAotFrm : public QDialog {
   void done(int result) override;
 
  private:
+  // Compute's work: false, having said why, when no new results came.
+  bool RunComputation();
   // Whether the kept results were computed from the data file as it is now.
   bool ResultsBelongToDataFile() const;
   // After a computation that gave nothing: "Data from a previous computation" when results are kept.
@@ -127,6 +129,6 @@ class TAotFrm : public QDialog {
   std::unique_ptr<TExtraGraph_Box> box_;
   bool syncing_ = false;
   int pressureValue_ = -1, ozoneValue_ = 300;
-  // Why the last computation left no results, when it said so itself ("" once it was shown).
+  // Why there are no results to show: nothing (not known), the words still to say, or "" once said.
   std::optional<std::string> missingResultsText_;
 };
