@@ -27,7 +27,8 @@ bool ParseDatedRecord(const ListRecord &rec, size_t values, bool exact, double &
 
 void Calibration::Load(const std::string &path, int nwl) {
   lines_.clear();
-  notes_.clear();
+  zeros_.clear();
+  path_ = path;
   nwl_ = nwl;
   std::ifstream in;
   std::string reason;
@@ -57,12 +58,9 @@ void Calibration::Load(const std::string &path, int nwl) {
     if (k < line.c.size())
       throw refused("la constante " + std::to_string(k + 1) + " es " + std::string(rec.items[3 + k]) +
                     ", y un recuento extraterrestre no es negativo");
-    // Its optical depths come out as 1e-05 (and those between this date and the next as a blend): the
-    // run goes on, but the user is told.
     for (size_t c = 0; c < line.c.size(); ++c)
       if (line.c[c] == 0)
-        notes_.push_back(path + ": línea " + std::to_string(r.LineNumber()) + ": la constante " + std::to_string(c + 1) +
-                         " es 0 (filtro sin calibrar): sus espesores ópticos en torno a esa fecha no valen");
+        zeros_.push_back({r.LineNumber(), static_cast<int>(c) + 1});
     lines_.push_back(std::move(line));
   }
   if (lines_.empty())
@@ -83,8 +81,10 @@ void Calibration::ConstantsAt(double n, double *out) const {
   }
   const Line &prev = *(it - 1), &cur = *it;
   const double f = (n - prev.n) / (cur.n - prev.n);
-  for (size_t k = 0; k < static_cast<size_t>(nwl_); ++k)
-    out[k] = prev.c[k] + (cur.c[k] - prev.c[k]) * f;
+  for (size_t k = 0; k < static_cast<size_t>(nwl_); ++k) {
+    const bool uncalibrated = prev.c[k] == 0 || cur.c[k] == 0;
+    out[k] = uncalibrated ? (cur.n == n ? cur.c[k] : 0) : prev.c[k] + (cur.c[k] - prev.c[k]) * f;
+  }
 }
 
 } // namespace morvane

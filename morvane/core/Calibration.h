@@ -20,12 +20,19 @@ public:
   void Load(const std::string &path, int nwl);
 
   // Constants at time n (days since 2000-01-01 0 h): before the first date the first line, after the
-  // last the last line, otherwise linear in time between the dates around n.
+  // last the last line, otherwise linear in time between the dates around n. A filter not calibrated
+  // at either of those dates gets 0 there: a blend with its placeholder would pass for a constant.
   void ConstantsAt(double n, double *out) const;
 
   size_t size() const { return lines_.size(); }
-  // One text per constant of 0 (a filter not calibrated at that date), naming the file and line.
-  const std::vector<std::string> &Notes() const { return notes_; }
+  // A constant of 0: a filter not calibrated at that date.
+  struct Uncalibrated {
+    long line;    // of the file, from 1
+    int position; // of the constant, from 1
+  };
+  // Every such constant, in the file's order.
+  const std::vector<Uncalibrated> &Zeros() const { return zeros_; }
+  const std::string &path() const { return path_; }
 
 private:
   struct Line {
@@ -33,7 +40,8 @@ private:
     std::vector<double> c;
   };
   std::vector<Line> lines_;
-  std::vector<std::string> notes_;
+  std::vector<Uncalibrated> zeros_;
+  std::string path_;
   int nwl_ = 0;
 };
 

@@ -92,6 +92,38 @@ private:
   std::vector<std::unique_ptr<T[]>> chunks_;
 };
 
+// A wavelength as the user knows it: its centre in nm, with its position when the instrument has that
+// centre twice (the polarised and the second 1020 nm filters).
+std::string WavelengthName(const InstrumentDesc &inst, int position) {
+  const double nm = inst.lambda[static_cast<size_t>(position - 1)];
+  std::ostringstream name;
+  name << nm << " nm";
+  if (std::count(inst.lambda.begin(), inst.lambda.begin() + inst.nwl, nm) > 1)
+    name << " (constante " << position << ")";
+  return name.str();
+}
+
+// A filter not calibrated (a constant of 0) has no optical depth, only the placeholder: an Angstrom
+// fit through it would be computed from ln(1e-05). Such a combination is refused before anything is
+// computed; a 0 elsewhere is said, and what depends on it is written as the placeholder.
+void CheckUncalibrated(const Calibration &cal, const InstrumentDesc &inst,
+                       const std::vector<std::vector<int>> &combinations, std::ostream &diag) {
+  for (const Calibration::Uncalibrated &zero : cal.Zeros())
+    for (size_t c = 0; c < combinations.size(); ++c) {
+      const auto &comb = combinations[c];
+      if (std::find(comb.begin(), comb.end(), zero.position) != comb.end())
+        throw Failure(FailureKind::Calibration,
+                      cal.path() + ": línea " + std::to_string(zero.line) + " de calibrado rechazada (la constante de " +
+                          WavelengthName(inst, zero.position) +
+                          " es 0, un filtro sin calibrar, y la combinación de Ångström " + std::to_string(c + 1) +
+                          " la usa)");
+    }
+  for (const Calibration::Uncalibrated &zero : cal.Zeros())
+    diag << "morvane: " << cal.path() << ": línea " << zero.line << ": la constante de "
+         << WavelengthName(inst, zero.position)
+         << " es 0 (filtro sin calibrar): sus resultados en torno a esa fecha se escriben como 1.000000E-05\n";
+}
+
 std::string LastThreeLower(const std::string &name) {
   std::string t = TrimRight(name);
   std::string s = t.size() >= 3 ? t.substr(t.size() - 3) : t;
@@ -162,8 +194,7 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
 
   Calibration cal;
   cal.Load(prm.calibrationFile, nwl);
-  for (const std::string &note : cal.Notes())
-    diag << "morvane: " << note << '\n';
+  CheckUncalibrated(cal, inst, prm.combinations, diag);
 
   DailyAmounts ozoneFile, no2File;
   if (prm.ozoneMode == -1)
@@ -434,6 +465,11 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
           double *water = fits + 8 * ncomb;
           const int v = inst.vapour - 1;
           const int ra = inst.references[0] - 1;
+          // Without the constants of the vapour channel and its references there is no transmittance to
+          // compare: an extrapolation through a placeholder would pass for one.
+          bool calibrated = v0[v] > 0;
+          for (int ref : inst.references)
+            calibrated = calibrated && v0[ref - 1] > 0;
           for (int j = 0; j < 2; ++j) {
             const double *t = j == 0 ? t1 : t2;
             double x = t[ra];
@@ -442,7 +478,7 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
               x = t[rb] + (t[rb] - t[ra]) / (inst.lambda[static_cast<size_t>(rb)] - inst.lambda[static_cast<size_t>(ra)]) *
                               (inst.lambda[static_cast<size_t>(v)] - inst.lambda[static_cast<size_t>(rb)]);
             }
-            if (!(x > 0) || !(t[v] > 0))
+            if (!calibrated || !(x > 0) || !(t[v] > 0))
               water[j] = kMarker;
             else
               water[j] = Vapor(tw, t[v] / x, am.water, p);

@@ -86,8 +86,9 @@ bool CloudScreen::Admit(double n, double cloud, double tau) {
     dayNumber_ = number;
     haveDay_ = true;
   }
-  // Cloudy records and records without a positive 440 nm optical depth never enter a day.
-  return !(cloud == 1 || (c440_ && !(tau > 0)));
+  // Cloudy records and records without a positive 440 nm optical depth never enter a day; nor those
+  // whose 440 nm depth is the placeholder of one not computed (a filter not calibrated).
+  return !(cloud == 1 || (c440_ && (!(tau > 0) || tau == kMarker)));
 }
 
 void CloudScreen::AddValues(const double *v) {

@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -261,15 +263,18 @@ TEST_F(ProgramTest, SiteIntegersAndCalibrationLinesAreChecked) {
     EXPECT_EQ(RunProgram(dir.path(), {"inputpar.dat", "/G0"}).status, 0) << pressure;
   }
 
-  // A calibration line with another field count, with decimal commas or with a negative constant (no
-  // extraterrestrial count is) stops the run; blank lines do not, nor a 0 (a filter not calibrated yet).
+  // A calibration line with another field count, with decimal commas, with a negative constant (no
+  // extraterrestrial count is) or with a 0 (a filter not calibrated yet) that an Angstrom fit takes stops
+  // the run; blank lines do not.
   WriteFile(dir.file("inputpar.dat"), param(kLat, kLon, kAlt));
   const std::string good = "2020 1 1 1e6 1e6 1e6 1e6 \n";
   const std::pair<std::string, std::string> badLines[] = {
       {"2020 6 1 2e6 2e6 2e6\n", "se esperan"},
       {"2020 6 1 2e6 2e6 2e6 2e6 2e6\n", "se esperan"},
       {"2020 6 1 2000000,5 2000000,5 2000000,5 2000000,5\n", "¿coma decimal?"},
-      {"2020 6 1 2e6 2e6 2e6 -5 \n", "la constante 4 es -5"}};
+      {"2020 6 1 2e6 2e6 2e6 -5 \n", "la constante 4 es -5"},
+      // 870 nm not calibrated, and the Angstrom fit takes it.
+      {"2020 6 1 2e6 0 2e6 2e6 \n", "la constante de 870 nm es 0"}};
   for (const auto &[bad, why] : badLines) {
     std::filesystem::remove(dir.file("result.tao"));
     WriteFile(dir.file("cal.cal"), good + bad);
@@ -279,15 +284,137 @@ TEST_F(ProgramTest, SiteIntegersAndCalibrationLinesAreChecked) {
     EXPECT_NE(o.err.find(why), std::string::npos) << o.err;
     EXPECT_FALSE(Exists("result.tao"));
   }
-  for (const std::string &cal : {"\n" + good + "  \n\n", good + "2020 6 1 2e6 0 2e6 2e6 \n"}) {
-    WriteFile(dir.file("cal.cal"), cal);
-    const Outcome o = RunProgram(dir.path(), {"inputpar.dat", "/G0"});
-    EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(ReadLines(dir.file("result.tao")).size(), 12u);
-    // A filter not calibrated is not passed over in silence.
-    const bool zero = cal.find(" 0 ") != std::string::npos;
-    EXPECT_EQ(o.err.find("cal.cal: línea 2: la constante 2 es 0 (filtro sin calibrar)") != std::string::npos, zero)
-        << o.err;
+  WriteFile(dir.file("cal.cal"), "\n" + good + "  \n\n");
+  const Outcome blank = RunProgram(dir.path(), {"inputpar.dat", "/G0"});
+  EXPECT_EQ(blank.status, 0) << blank.err;
+  EXPECT_EQ(ReadLines(dir.file("result.tao")).size(), 12u);
+}
+
+// The station's nine-filter photometer (instrument 1 of the installed tables) as the AOT plug-in runs
+// it: the Angstrom fit over 870, 675, 440 and 500 nm, the water vapour at 940 nm from 870 and 1020 nm.
+class NineFilterRun : public ::testing::Test {
+protected:
+  static constexpr int k440 = 4, k1020 = 1;
+  void SetUp() override {
+    const std::vector<double> nine = {1020, 870, 675, 440, 500, 940, 380, 340, 1640};
+    std::string data;
+    for (int k = 0; k <= 12; ++k)
+      data += SunLine({2020, 6, 15, 8 + k / 2, (k % 2) * 30, 0}, nine, 1.3, 0.08, 1e6, kLat, kLon, 3);
+    WriteFile(dir.file("site.nsu"), data);
+    WriteFile(dir.file("inputpar.dat"), ParameterFile(1, "cal.cal", "result.tao", 1, kLat, kLon, kAlt, "-2\n",
+                                                      "300\n", {{2, 3, 4, 5}}, -1, {"site.nsu"}));
+  }
+  // A calibration line of that date: every constant 1e6 but the one at `zero` (from 1), 0.
+  static std::string CalLine(const std::string &date, int zero = 0) {
+    std::string line = date;
+    for (int position = 1; position <= 9; ++position)
+      line += position == zero ? " 0" : " 1e6";
+    return line + " \n";
+  }
+  Outcome Run(const std::string &calibration) {
+    WriteFile(dir.file("cal.cal"), calibration);
+    for (const char *name : {"result.tao", "result.ta2"})
+      std::filesystem::remove(dir.file(name));
+    return RunProgram(dir.path(), {"inputpar.dat", "/G0"});
+  }
+  // The value column named `label` by the header (" TT1020", " AlphaT1", " VaporT") of every record.
+  std::vector<std::string> Column(const std::string &file, const std::string &label) {
+    const std::vector<std::string> lines = ReadLines(dir.file(file));
+    std::vector<std::string> values;
+    if (lines.empty())
+      return values;
+    std::istringstream header(lines[0]);
+    std::vector<std::string> labels;
+    for (std::string name; header >> name;)
+      labels.push_back(name);
+    const auto at = std::find(labels.begin(), labels.end(), label);
+    if (at == labels.end())
+      return values;
+    const size_t start = (file.ends_with(".ta2") ? 65 : 64) + 15 * static_cast<size_t>(at - labels.begin() - 10);
+    for (size_t r = 1; r < lines.size(); ++r)
+      values.push_back(lines[r].substr(start, 15));
+    return values;
+  }
+  TempDir dir;
+};
+
+// 440 nm not calibrated: the Angstrom fit through it would take ln(1e-05) for its optical depth (alpha
+// near -9.7 where the aerosol's is 1.3). The run is refused as a calibration, naming the wavelength and
+// the line, and writes nothing.
+TEST_F(NineFilterRun, AFilterNotCalibratedInTheAngstromFitIsRefused) {
+  const std::pair<std::string, std::string> calibrations[] = {
+      {CalLine("2020 6 1", k440), "cal.cal: línea 1 de calibrado rechazada (la constante de 440 nm es 0"},
+      {CalLine("2019 6 1") + CalLine("2021 6 1", k440), "cal.cal: línea 2 de calibrado rechazada (la constante de 440 nm es 0"}};
+  for (const auto &[calibration, says] : calibrations) {
+    SCOPED_TRACE(calibration);
+    const Outcome o = Run(calibration);
+    EXPECT_EQ(o.status, 5) << o.err;
+    EXPECT_NE(o.err.find(says), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("la combinación de Ångström 1 la usa"), std::string::npos) << o.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("result.tao")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("result.ta2")));
+  }
+}
+
+// 1020 nm not calibrated is outside the fit: the run computes, says which wavelength (in nm) of which
+// line, writes the placeholder for its optical depth and fits alpha as with it calibrated.
+TEST_F(NineFilterRun, AFilterNotCalibratedOutsideTheFitIsComputedAndNamed) {
+  const Outcome calibrated = Run(CalLine("2020 6 1"));
+  ASSERT_EQ(calibrated.status, 0) << calibrated.err;
+  const std::vector<std::string> alpha = Column("result.tao", "AlphaT1");
+  ASSERT_EQ(alpha.size(), 13u);
+
+  const Outcome o = Run(CalLine("2020 6 1", k1020));
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.err.find("cal.cal: línea 1: la constante de 1020 nm es 0 (filtro sin calibrar)"), std::string::npos)
+      << o.err;
+  EXPECT_EQ(o.err.find("la constante 1 "), std::string::npos) << o.err;
+  EXPECT_EQ(Column("result.tao", "AlphaT1"), alpha);
+  for (const char *label : {"Ta1020", "TT1020"})
+    EXPECT_EQ(Column("result.tao", label), std::vector<std::string>(13, "   0.100000E-04")) << label;
+}
+
+// The water vapour compares the 940 nm channel with the aerosol transmittance extrapolated from 870 and
+// 1020 nm: with 1020 nm not calibrated there is none, and the vapour is the placeholder too.
+TEST_F(NineFilterRun, WaterVapourNeedsItsReferencesCalibrated) {
+  const Outcome calibrated = Run(CalLine("2020 6 1"));
+  ASSERT_EQ(calibrated.status, 0) << calibrated.err;
+  ASSERT_EQ(Column("result.tao", "VaporT").size(), 13u);
+  EXPECT_NE(Column("result.tao", "VaporT")[6], "   0.100000E-04");
+
+  const Outcome o = Run(CalLine("2020 6 1", k1020));
+  ASSERT_EQ(o.status, 0) << o.err;
+  for (const char *label : {"Vapor", "VaporT"})
+    EXPECT_EQ(Column("result.tao", label), std::vector<std::string>(13, "   0.100000E-04")) << label;
+}
+
+// The cloud screening judges each day by its 440 nm optical depths: with 440 nm not calibrated (and out
+// of the fits) there are none, and no record passes for screened.
+TEST_F(NineFilterRun, NoRecordIsScreenedWithout440nm) {
+  WriteFile(dir.file("inputpar.dat"), ParameterFile(1, "cal.cal", "result.tao", 1, kLat, kLon, kAlt, "-2\n", "300\n",
+                                                    {{2, 3, 5}}, -1, {"site.nsu"}));
+  const Outcome calibrated = Run(CalLine("2020 6 1"));
+  ASSERT_EQ(calibrated.status, 0) << calibrated.err;
+  ASSERT_GT(ReadLines(dir.file("result.ta2")).size(), 5u);
+
+  const Outcome o = Run(CalLine("2020 6 1", k440));
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.err.find("la constante de 440 nm es 0"), std::string::npos) << o.err;
+  EXPECT_EQ(ReadLines(dir.file("result.tao")).size(), 14u);
+  EXPECT_EQ(ReadLines(dir.file("result.ta2")).size(), 1u);  // the header alone
+}
+
+// Between a date where a filter is calibrated and one where it is not, its constant is no blend of the
+// two (half the true count half-way, an optical depth made up): its results are the placeholder.
+TEST_F(NineFilterRun, NoConstantIsBlendedWithAFilterNotCalibrated) {
+  for (const std::string &calibration :
+       {CalLine("2020 1 1") + CalLine("2020 12 1", k1020), CalLine("2019 12 1", k1020) + CalLine("2020 12 1")}) {
+    SCOPED_TRACE(calibration);
+    const Outcome o = Run(calibration);
+    ASSERT_EQ(o.status, 0) << o.err;
+    for (const char *label : {"Ta1020", "TT1020"})
+      EXPECT_EQ(Column("result.tao", label), std::vector<std::string>(13, "   0.100000E-04")) << label;
+    EXPECT_NE(Column("result.tao", "TT0870")[0], "   0.100000E-04");
   }
 }
 

@@ -400,13 +400,20 @@ bool TAotFrm::ExportSunData(std::string& nsuFile) {
 
 bool TAotFrm::Compute() {
   missingResultsText_.reset();
+  const bool computed = RunComputation();
+  // Every failure has said why (a cancel leaves its own words for the results): one refusal is one
+  // message, not one more at each showing of the results it left missing.
+  if (!computed && !missingResultsText_) missingResultsText_ = "";
+  return computed;
+}
+
+bool TAotFrm::RunComputation() {
   std::optional<int> pressure, ozone;
   if ((CBPression->isChecked() && !TakeManualValue(EPression, pressure)) ||
       (CBOzone->isChecked() && !TakeManualValue(EOzone, ozone)))
     return false;
   // Removed since the window opened: said as at opening, not in Morvane's words.
   if (!AotCalibrationFound(data_.Site->SiteNumber)) {
-    missingResultsText_ = "";
     MarkEarlierResults();
     return false;
   }
@@ -417,7 +424,6 @@ bool TAotFrm::Compute() {
   }
   if (!FileExists(BytesToPath(nsuFile))) {
     ShowWarningBox("This data file holds no direct-sun measurements: there is no AOT to compute.");
-    missingResultsText_ = "";
     return false;
   }
   // Morvane writes into a folder of its own; the results replace the earlier ones only when it succeeds.
@@ -514,6 +520,7 @@ void TAotFrm::ClearResults(bool ratioVisible) {
   GfxChart->FreeAllSeries();
   ChartRatio->FreeAllSeries();
   filterSeries_.assign(data_.FilterList.size(), nullptr);
+  filterColumn_.assign(data_.FilterList.size(), 0);
   waterVapourSeries_ = angstromSeries_ = nullptr;
   ChartRatio->setVisible(ratioVisible);
   StringGrid1->clear();
@@ -534,8 +541,9 @@ void TAotFrm::AddRow(double x, const std::string& xText) {
 bool TAotFrm::ForEachRecord(const TMorvaneChannels& channels, const RecordVisitor& visit) {
   std::vector<std::string> records;
   if (!ReadRecords(records)) {
-    // Without results the last computation's own reason, when it gave one.
+    // Without results the last computation's own reason, when it gave one; said once.
     const std::string why = missingResultsText_.value_or(kNotComputed);
+    missingResultsText_ = "";
     if (!why.empty()) ShowWarningBox(why);
     return false;
   }
@@ -564,19 +572,24 @@ void TAotFrm::LoadResults() {
   }
   GfxChart->SetBottomDateTime(!CBJulian->isChecked(), "dd/mm hh:nn");
   ChartRatio->SetBottomDateTime(!CBJulian->isChecked(), "dd/mm hh:nn");
-  // One column per filter but the vapour channel, in the data set's order; k counts them.
+  // One column per filter but the vapour channel, in the data set's order; k counts them. A filter not
+  // calibrated at any date has no optical thickness to draw: its column stays empty.
   const TMorvaneChannels channels = MorvaneChannels(data_, AotInstrumentCode(data_), workFolder_);
+  const TUncalibratedFilters uncalibrated = Uncalibrated();
   std::vector<int> filterOfColumn;
   for (size_t i = 0; i < data_.FilterList.size(); ++i) {
     const TFilter& f = *data_.FilterList[i];
     if (IsWaterVapourFilter(f)) continue;
-    TChartSeries* s = GfxChart->AddLineSeries(QString::fromStdString(f.GetName()));
-    StyleSeries(s, FilterColour(f.Color));
-    filterSeries_[i] = s;
+    if (!uncalibrated.AtEveryDate(i)) {
+      TChartSeries* s = GfxChart->AddLineSeries(QString::fromStdString(f.GetName()));
+      StyleSeries(s, FilterColour(f.Color));
+      filterSeries_[i] = s;
+    }
     filterOfColumn.push_back(static_cast<int>(i));
     const int column = StringGrid1->columnCount();
     StringGrid1->setColumnCount(column + 1);
     StringGrid1->setItem(0, column, new QTableWidgetItem(QString::fromStdString(f.GetName())));
+    filterColumn_[i] = column;
   }
   if (level15) {
     angstromSeries_ = ChartRatio->AddLineSeries("Angstrom");
@@ -588,13 +601,20 @@ void TAotFrm::LoadResults() {
   }
   ApplyFilterChecks();
 
+  std::vector<bool> leftOut(data_.FilterList.size(), false);
   ForEachRecord(channels, [&](const std::string& record, double x, int row, const TResultLayout& layout) {
     for (size_t k = 0; k < filterOfColumn.size(); ++k) {
-      const int place = channels.PlaceOf(static_cast<size_t>(filterOfColumn[k]));
+      const size_t i = static_cast<size_t>(filterOfColumn[k]);
+      const int place = channels.PlaceOf(i);
       const std::optional<double> v = place < 0 ? std::nullopt : ValueColumn(record, layout.AotColumn(place));
       if (!v) continue;
-      filterSeries_[static_cast<size_t>(filterOfColumn[k])]->AddXY(x, *v);
-      StringGrid1->setItem(row, static_cast<int>(k) + 1, new QTableWidgetItem(FloatText(RoundToDecimals(*v, 3))));
+      // Morvane's placeholder for a filter not calibrated is no optical thickness.
+      if (!filterSeries_[i] || (IsPlaceholder(*v) && uncalibrated.AtSomeDate(i))) {
+        leftOut[i] = true;
+        continue;
+      }
+      filterSeries_[i]->AddXY(x, *v);
+      StringGrid1->setItem(row, filterColumn_[i], new QTableWidgetItem(FloatText(RoundToDecimals(*v, 3))));
     }
     if (!level15) return;
     const std::optional<double> alpha = ValueColumn(record, layout.AlphaColumn());
@@ -604,6 +624,22 @@ void TAotFrm::LoadResults() {
   });
   GfxChart->Repaint();
   ChartRatio->Repaint();
+  SayUncalibrated(leftOut, "No optical thickness is shown for them.");
+}
+
+TUncalibratedFilters TAotFrm::Uncalibrated() const {
+  return UncalibratedFilters(AotCalibrationFile(data_.Site->SiteNumber), data_.FilterList.size());
+}
+
+void TAotFrm::SayUncalibrated(const std::vector<bool>& leftOut, const char* consequence) {
+  if (uncalibratedSaid_) return;
+  std::string names;
+  for (size_t i = 0; i < leftOut.size(); ++i)
+    if (leftOut[i]) names += (names.empty() ? "" : ", ") + data_.FilterList[i]->GetName();
+  if (names.empty()) return;
+  uncalibratedSaid_ = true;
+  ShowWarning(TextWithFileName("Filters not calibrated (a calibration constant of 0 in ",
+                               AotCalibrationFile(data_.Site->SiteNumber), "): " + names + ". " + consequence));
 }
 
 void TAotFrm::LoadWaterVapour() {
@@ -620,14 +656,30 @@ void TAotFrm::LoadWaterVapour() {
   waterVapourSeries_ = GfxChart->AddLineSeries("Water vapor");
   StyleSeries(waterVapourSeries_, QColor(0, 0, 0xFF));
   const TMorvaneChannels channels = MorvaneChannels(data_, AotInstrumentCode(data_), workFolder_);
+  // The vapour channel and its references: one of them not calibrated, and Morvane's placeholder is no
+  // water vapour.
+  const TUncalibratedFilters uncalibrated = Uncalibrated();
+  std::vector<bool> uncalibratedSources(data_.FilterList.size(), false);
+  bool anyUncalibrated = false, leftOut = false;
+  for (int position : channels.VapourFrom) {
+    const size_t i = static_cast<size_t>(position - 1);
+    if (i >= uncalibratedSources.size() || !uncalibrated.AtSomeDate(i)) continue;
+    uncalibratedSources[i] = true;
+    anyUncalibrated = true;
+  }
   ForEachRecord(channels, [&](const std::string& record, double x, int row, const TResultLayout& layout) {
     // Rows without the vapour layout carry no water vapour at all.
     const std::optional<double> w = layout.Vapour ? ValueColumn(record, layout.WaterVapourColumn()) : std::nullopt;
     if (!w) return;
+    if (anyUncalibrated && IsPlaceholder(*w)) {
+      leftOut = true;
+      return;
+    }
     waterVapourSeries_->AddXY(x, *w);
     StringGrid1->setItem(row, 1, new QTableWidgetItem(FloatText(*w)));
   });
   GfxChart->Repaint();
+  if (leftOut) SayUncalibrated(uncalibratedSources, "No water vapour is shown where it is computed from them.");
 }
 
 void TAotFrm::LevelChosen(const char* extension) {
@@ -707,9 +759,8 @@ void TAotFrm::EraseInBox(double x1, double y1, double x2, double y2) {
   if (RbLvlWv->isChecked()) {
     if (waterVapourSeries_) erase(waterVapourSeries_, 1);
   } else {
-    int column = 1;
-    for (TChartSeries* s : filterSeries_)
-      if (s) erase(s, column++);
+    for (size_t i = 0; i < filterSeries_.size(); ++i)
+      if (filterSeries_[i]) erase(filterSeries_[i], filterColumn_[i]);
   }
   GfxChart->SetAxisAutomatic(TChart::Left);
   GfxChart->Repaint();

@@ -80,6 +80,8 @@ class TAotFrm : public QDialog {
   void done(int result) override;
 
  private:
+  // Compute's work: false, having said why, when no new results came.
+  bool RunComputation();
   // Whether the kept results were computed from the data file as it is now.
   bool ResultsBelongToDataFile() const;
   // After a computation that gave nothing: "Data from a previous computation" when results are kept.
@@ -104,6 +106,11 @@ class TAotFrm : public QDialog {
   void FollowZoom(TChart& from, TChart& to);
   void FollowUndoZoom(TChart& to);
   void ClearResults(bool ratioVisible);
+  // The filters of the calibration in use that are not calibrated.
+  TUncalibratedFilters Uncalibrated() const;
+  // Says, the first time values were left out (`leftOut`, per filter of the data set), which filters
+  // are not calibrated, followed by `consequence`.
+  void SayUncalibrated(const std::vector<bool>& leftOut, const char* consequence);
   void AddRow(double x, const std::string& xText);
   QString XText(double dateTime, double julian) const;
   bool ReadRecords(std::vector<std::string>& records) const;
@@ -118,6 +125,8 @@ class TAotFrm : public QDialog {
   std::string resultFolder_;
   std::string resultFile_;
   std::vector<TChartSeries*> filterSeries_;  // per filter of the data set, null for the vapour channel
+                                             // and for a filter not calibrated at any date
+  std::vector<int> filterColumn_;            // its table column, 0 for none
   TChartSeries* waterVapourSeries_ = nullptr;
   TChartSeries* angstromSeries_ = nullptr;
   std::vector<double> rowX_;  // the x value of each table row (row 1 on)
@@ -127,6 +136,7 @@ class TAotFrm : public QDialog {
   std::unique_ptr<TExtraGraph_Box> box_;
   bool syncing_ = false;
   int pressureValue_ = -1, ozoneValue_ = 300;
-  // Why the last computation left no results, when it said so itself ("" once it was shown).
+  bool uncalibratedSaid_ = false;
+  // Why there are no results to show: nothing (not known), the words still to say, or "" once said.
   std::optional<std::string> missingResultsText_;
 };

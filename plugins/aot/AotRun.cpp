@@ -21,6 +21,8 @@
 #include "common/Q5File.h"
 #include "common/analysis/BgrData.h"
 #include "common/analysis/CalibFile.h"
+#include "morvane/core/Calibration.h"
+#include "morvane/core/ResultFiles.h"
 #include "morvane/core/Tables.h"
 
 const char kDailyOzoneFileName[] = "ozonodiario.dat";
@@ -99,17 +101,46 @@ TMorvaneChannels MorvaneChannels(const TBgrData& data, int code, const std::stri
     for (int position = 1; position <= instrument.nwl; ++position)
       if (position != instrument.vapour) channels.Computed.push_back(position);
     channels.Vapour = instrument.vapour >= 1;
+    if (channels.Vapour) {
+      channels.VapourFrom = instrument.references;
+      channels.VapourFrom.push_back(instrument.vapour);
+    }
     return channels;
   } catch (const morvane::Failure&) {
   }
   for (size_t i = 0; i < data.FilterList.size(); ++i) {
-    if (IsWaterVapourFilter(*data.FilterList[i]))
+    if (IsWaterVapourFilter(*data.FilterList[i])) {
       channels.Vapour = true;
-    else
+      channels.VapourFrom.push_back(static_cast<int>(i) + 1);
+    } else {
       channels.Computed.push_back(static_cast<int>(i) + 1);
+    }
   }
   return channels;
 }
+
+TUncalibratedFilters UncalibratedFilters(const std::string& calibrationFile, size_t filterCount) {
+  TUncalibratedFilters filters;
+  filters.Somewhere.assign(filterCount, false);
+  filters.Everywhere.assign(filterCount, false);
+  // Read as Morvane reads it.
+  morvane::Calibration calibration;
+  try {
+    calibration.Load(calibrationFile, static_cast<int>(filterCount));
+  } catch (const morvane::Failure&) {
+    return filters;
+  }
+  std::vector<size_t> zeroLines(filterCount, 0);
+  for (const morvane::Calibration::Uncalibrated& zero : calibration.Zeros()) {
+    const size_t i = static_cast<size_t>(zero.position - 1);
+    filters.Somewhere[i] = true;
+    ++zeroLines[i];
+  }
+  for (size_t i = 0; i < filterCount; ++i) filters.Everywhere[i] = zeroLines[i] == calibration.size();
+  return filters;
+}
+
+bool IsPlaceholder(double value) { return value == morvane::kMarker; }
 
 int AotInstrumentCode(const TBgrData& data) {
   if (data.FilterList.size() == 10) return 2;

@@ -85,6 +85,7 @@ std::optional<double> ValueColumn(const std::string& record, int column);
 struct TMorvaneChannels {
   std::vector<int> Computed;
   bool Vapour = false;
+  std::vector<int> VapourFrom;  // the positions the water vapour is computed from: its channel, its references
   // The place of the data set's filter `filterIndex` among the computed ones; -1 for none.
   int PlaceOf(size_t filterIndex) const;
 };
@@ -92,6 +93,18 @@ struct TMorvaneChannels {
 // instrument `code`; when that file does not know it, every filter of the data set but the
 // water-vapour filter, with the vapour when there is such a filter.
 TMorvaneChannels MorvaneChannels(const TBgrData& data, int code, const std::string& workFolder);
+
+// The filters of the data set (in its order, which the calibration's constants follow) that a
+// calibration file leaves not calibrated, with a constant of 0: on some line, and on every line. All
+// false for a file that Morvane refuses.
+struct TUncalibratedFilters {
+  std::vector<bool> Somewhere, Everywhere;
+  bool AtSomeDate(size_t filterIndex) const { return filterIndex < Somewhere.size() && Somewhere[filterIndex]; }
+  bool AtEveryDate(size_t filterIndex) const { return filterIndex < Everywhere.size() && Everywhere[filterIndex]; }
+};
+TUncalibratedFilters UncalibratedFilters(const std::string& calibrationFile, size_t filterCount);
+// What Morvane writes where it computed nothing (a filter not calibrated, a count of zero): 1e-05.
+bool IsPlaceholder(double value);
 
 // Where the values of a record lie. Morvane writes, for n computed wavelengths and one combination, the
 // optical thickness of the first then of the second pass (n columns each), beta, alpha, SD and r2 of

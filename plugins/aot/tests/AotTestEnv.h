@@ -4,6 +4,9 @@
 // controls' object names.
 #include <QAbstractButton>
 #include <QAction>
+#include <QChart>
+#include <QChartView>
+#include <QTest>
 #include <QTableWidget>
 #include <QWidget>
 #include <cstdlib>
@@ -74,6 +77,19 @@ inline void Click(QWidget& w, const char* name) {
   auto* b = w.findChild<QAbstractButton*>(name);
   if (!b) throw std::runtime_error(std::string("no button ") + name);
   b->click();
+}
+
+// Drags with the left button across a chart's plot area, from one fraction of it to another.
+inline void Drag(QWidget& w, const char* chart, QPointF from, QPointF to) {
+  auto* view = w.findChild<QChartView*>(chart);
+  const QRectF plot = view->chart()->plotArea();
+  auto at = [&](QPointF f) {
+    return view->mapFromScene(QPointF(plot.left() + f.x() * plot.width(), plot.top() + f.y() * plot.height()));
+  };
+  QTest::mousePress(view->viewport(), Qt::LeftButton, {}, at(from));
+  QTest::mouseMove(view->viewport(), at((from + to) / 2));
+  QTest::mouseMove(view->viewport(), at(to));
+  QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at(to));
 }
 
 }  // namespace aot_test

@@ -119,6 +119,7 @@ TEST(AotRun, CancelEndsASlowRun) {
   station.Run([&](QWidget& w) {
     driven = true;
     EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->Count(), 0);
+    w.findChild<QRadioButton*>("RBLvl15")->setChecked(true);  // nothing more to say
   });
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kTestDeadlineMs));  // not the hour
   EXPECT_TRUE(driven);
@@ -142,9 +143,33 @@ TEST(AotRun, CrashOrMissingResultIsAFailure) {
     UseStandIn(station, script);
     ScopedPromptScript prompts;
     station.Run([](QWidget&) {});
-    EXPECT_EQ(prompts.Texts(), (std::vector<std::string>{message, kNotComputed}));
+    EXPECT_EQ(prompts.Texts(), std::vector<std::string>{message});  // said once
     EXPECT_FALSE(std::filesystem::exists(station.ResultFolder() / "SITE0601.tao"));
   }
+}
+
+// Results of this data file whose screened file is gone: Level 1 shows, Level 1.5 says once that there
+// is nothing, and the next changes of level say nothing more.
+TEST(AotRun, AMissingResultFileIsSaidOnce) {
+  Station station;
+  station.LoadSunDays("SITE0601.q5", kDay);
+  Station::WriteCalibration(12);
+  {
+    ScopedPromptScript prompts;
+    station.Run([](QWidget&) {});
+    ASSERT_TRUE(prompts.Texts().empty());
+  }
+  std::filesystem::remove(station.ResultFolder() / "SITE0601.ta2");
+  ScopedPromptScript prompts;
+  bool driven = false;
+  station.Run([&](QWidget& w) {
+    driven = true;
+    EXPECT_GT(SeriesOf(w, "GfxChart")[0]->Count(), 0);
+    for (const char* level : {"RBLvl15", "RBLvl1", "RBLvl15"}) w.findChild<QRadioButton*>(level)->setChecked(true);
+    EXPECT_EQ(SeriesOf(w, "ChartRatio")[0]->Count(), 0);
+  });
+  EXPECT_TRUE(driven);
+  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{kNotComputed});
 }
 
 // Rows without the water-vapour layout (optical thickness and one combination only) and fields that

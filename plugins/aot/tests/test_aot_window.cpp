@@ -47,19 +47,6 @@ std::pair<double, double> BottomRange(QWidget& w, const char* chart) {
   return {0, 0};
 }
 
-// Drags with the left button across a chart's plot area, from one fraction of it to another.
-void Drag(QWidget& w, const char* chart, QPointF from, QPointF to) {
-  auto* view = w.findChild<QChartView*>(chart);
-  const QRectF plot = view->chart()->plotArea();
-  auto at = [&](QPointF f) {
-    return view->mapFromScene(QPointF(plot.left() + f.x() * plot.width(), plot.top() + f.y() * plot.height()));
-  };
-  QTest::mousePress(view->viewport(), Qt::LeftButton, {}, at(from));
-  QTest::mouseMove(view->viewport(), at((from + to) / 2));
-  QTest::mouseMove(view->viewport(), at(to));
-  QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at(to));
-}
-
 class AotWindow : public ::testing::Test {
  protected:
   void SetUp() override {
