@@ -9,6 +9,10 @@
 #include <QSerialPortInfo>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <vector>
 
@@ -61,6 +65,14 @@ std::string TComPort::DevicePath(const std::string& portName)
     }
     if (portName.find('/') != std::string::npos) return portName;
     return "/dev/" + portName;
+}
+
+std::string TComPort::ResolvedDevicePath(const std::string& portName)
+{
+    const std::string path = DevicePath(portName);
+    std::error_code ec;
+    const std::filesystem::path device = std::filesystem::canonical(path, ec);
+    return ec ? path : device.string();  // a device that is not there fails to open under its own name
 }
 
 void TComPort::EndUpdate()
@@ -147,11 +159,19 @@ void TComPort::Open()
 {
     if (Serial->isOpen()) return;
     if (Port.empty()) throw EComPort("No port name given");
-    Serial->setPortName(QString::fromStdString(DevicePath(Port)));
+    // The lock is named after the device, and the line is this process's alone while it is open: no
+    // other program reads a byte of the instrument's answers meant for this one.
+    const std::string device = ResolvedDevicePath(Port);
+    Serial->setPortName(QString::fromStdString(device));
     Marks.Reset();
     HeldBy = 0;
-    if (!Serial->open(QIODevice::ReadWrite)) {
-        const TPortLockHolder holder = FindPortLockHolder(DevicePath(Port));
+    if (Serial->open(QIODevice::ReadWrite) && ::ioctl(int(Serial->handle()), TIOCEXCL) != 0) {
+        const std::string reason = std::strerror(errno);
+        Serial->close();
+        throw EComPort("Unable to open port " + Port + " for this program alone: " + reason);
+    }
+    if (!Serial->isOpen()) {
+        const TPortLockHolder holder = FindPortLockHolder(device);
         if (!holder.Pid) throw EComPort("Unable to open port " + Port + ": " + Serial->errorString().toStdString());
         HeldBy = holder.Pid;
         const std::string self = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
@@ -174,6 +194,8 @@ void TComPort::Open()
 void TComPort::Close()
 {
     if (!Serial->isOpen()) return;
+    // A pseudo-terminal held open by its far end keeps the mode after we have gone.
+    ::ioctl(int(Serial->handle()), TIOCNXCL);
     Serial->close();
     EventScope scope(EventDepth);
     if (OnAfterClose && !Dead) OnAfterClose();

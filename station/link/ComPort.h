@@ -92,6 +92,9 @@ public:
 
     // Device path for a port name: "COMn" is /dev/ttyS(n-1); a bare name lies in /dev; a path is kept.
     static std::string DevicePath(const std::string& portName);
+    // The device itself behind a port name, its links followed ("/dev/serial/by-id/..." is the
+    // "/dev/ttyUSB0" it names): one line has one lock, whatever name each program was given.
+    static std::string ResolvedDevicePath(const std::string& portName);
     // Frees a port, later when one of its own events is running (the handler may end the link).
     static void Destroy(TComPort* port);
 

@@ -137,6 +137,35 @@ TEST_F(ProgramFromCronOnAPort, PortHeldByARunningProgramEndsAtOnceAStaleLockDoes
     EXPECT_EQ(third.status, 1) << third.err;  // nothing answers on the port: given up after the bound
 }
 
+// One line under two names (a link to the device, and the device itself): a second run is refused
+// whatever name it was given, and while a run holds the line no other program can open it, even one
+// started by the same user without the system's privileges.
+TEST_F(ProgramFromCronOnAPort, OneLineUnderTwoNamesIsOpenedByOneRunOnly)
+{
+    linktest::Pty line;
+    const fs::path link = home.Root() / "instrument-tty";
+    fs::create_symlink(line.SlaveName, link);
+    // Another program, without the privileges that may override the line's exclusive use: it opens the
+    // free line.
+    const std::string opener = "setpriv --bounding-set=-all --inh-caps=-all /bin/sh -c 'exec 3<>\"$0\"' '" +
+                               line.SlaveName + "' 2>/dev/null";
+    ASSERT_EQ(std::system(opener.c_str()), 0) << "the free line cannot be opened: the check below would prove nothing";
+    FirstRun first(home.Root() / "first", link.string());
+    ASSERT_TRUE(first.WaitPortOpen()) << "the first run never opened the port\n" << first.Err;
+    const std::string pid = std::to_string(first.Process.processId());
+
+    const TimedRun second = Cron("-COM=" + line.SlaveName, home.Root() / "second");
+    EXPECT_EQ(second.status, 1) << second.err;
+    EXPECT_NE(second.err.find("ERROR: Port " + line.SlaveName + " is in use by another station program (process " +
+                              pid + ")"),
+              std::string::npos)
+        << second.err;
+    EXPECT_EQ(second.err.find("active communication port"), std::string::npos) << second.err;
+
+    EXPECT_NE(std::system(opener.c_str()), 0) << "another program opened the line the station holds";
+    EXPECT_EQ(first.Process.state(), QProcess::Running) << "the refused openers must leave the first run alone";
+}
+
 // A plug-in window waits for a user; from cron there is none. The run ends as soon as the plug-in opens
 // one; a plug-in that only warns and returns ends it too.
 TEST(ProgramFromCronRunningAPlugIn, PlugInThatOpensAWindowEndsAtOnce)
