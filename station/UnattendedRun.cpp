@@ -49,7 +49,7 @@ bool TUnattendedRun::eventFilter(QObject* watched, QEvent* event)
     // closes: the run ends here, in the plug-in's own loop.
     FFrm.MemoLine("ERROR: The plug-in " + FFrm.RunningPlugIn() + " needs a screen");
     std::fflush(nullptr);
-    std::_Exit(1);
+    std::_Exit(kUnattendedFailed);
 }
 
 void TUnattendedRun::Check()
@@ -58,19 +58,19 @@ void TUnattendedRun::Check()
     const bool connectionAsked = core.Settings.AutoConnect;
     if (connectionAsked) {
         if (core.Transmissions().Count() > 0 && !core.Connected()) return QCoreApplication::exit(DownloadStatus());
-        if (core.GaveUpWithoutAnswer()) return QCoreApplication::exit(1);
+        if (core.GaveUpWithoutAnswer()) return QCoreApplication::exit(kUnattendedFailed);
         // Another program holds the port (its message is on standard error); it will not let go for us.
-        if (core.PortLost() && core.Media()->HeldBy) return QCoreApplication::exit(1);
+        if (core.PortLost() && core.Media()->HeldBy) return QCoreApplication::exit(kUnattendedFailed);
         if (core.PortLost() && !core.Settings.AutoReconnect) {
             FFrm.MemoLine("ERROR: No connection: the port could not be opened.");
-            return QCoreApplication::exit(1);
+            return QCoreApplication::exit(kUnattendedFailed);
         }
     } else if (FPlugInMissing || FFrm.AutoRunRefused()) {
         // The plug-in is not there, or refused to run (its message is on standard error).
-        return QCoreApplication::exit(1);
+        return QCoreApplication::exit(kUnattendedFailed);
     } else if (OffscreenChosenForNoDisplay() && FFrm.PlugInName().empty() && FFrm.RunningPlugIn().empty()) {
         // The plug-in has run without a window of its own; nobody can close the one it leaves up.
-        return QCoreApplication::exit(0);
+        return QCoreApplication::exit(kUnattendedDone);
     }
 }
 
@@ -78,10 +78,12 @@ int TUnattendedRun::DownloadStatus() const
 {
     // Data that could not be saved, or a download that did not end well and kept nothing, is a failure;
     // so is a plug-in that was asked for as well and is not there. A download that stalled mid-way and
-    // kept what came is told apart: data kept, but incomplete.
+    // kept what came is told apart: data kept, but incomplete. A whole download kept, but with an error
+    // on the way (its ASCII files not written, the data file kept elsewhere than the settings say), is
+    // no success: whoever reads the status must look at the log.
     const TTransmission* t = FFrm.Core().Transmissions().Item(0);
     const bool saved = !FFrm.Core().Modified;
-    if (!saved || FPlugInMissing) return 1;
-    if (t->EndStatus == TTransmission::EndOk) return 0;
-    return t->Stalled() && t->EventCount > 0 ? 3 : 1;
+    if (!saved || FPlugInMissing) return kUnattendedFailed;
+    if (t->EndStatus == TTransmission::EndOk) return FFrm.ErrorLines() > 0 ? kUnattendedKeptWithErrors : kUnattendedDone;
+    return t->Stalled() && t->EventCount > 0 ? kUnattendedIncomplete : kUnattendedFailed;
 }

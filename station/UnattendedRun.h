@@ -2,9 +2,11 @@
 // The station program run without a screen (a scheduler, a remote shell): its communication log goes to
 // standard error and the run ends by itself with a status that says how it went. It ends
 // - with the status of the download once the first download is over: 0 when it ended well and its data
-//   were saved (recorded even with automatic recording off: nobody could save them afterwards), 3 when
-//   it stalled mid-way and what came was saved, else 1; 1 too when the plug-in asked for by -RUN= is
-//   not there;
+//   were saved (recorded even with automatic recording off: nobody could save them afterwards) without
+//   an error on the way, 4 when it ended well and was saved but an error was logged (its ASCII files not
+//   written, the data file kept in another folder than the settings say), 3 when it stalled mid-way or
+//   was stopped by a signal and what came was saved, else 1; 1 too when the plug-in asked for by -RUN=
+//   is not there;
 // - with 1 at once when the port cannot be opened or is lost, or when nothing answers on it for as long
 //   as the supervision's time-outs and retries last; with automatic reconnection the station keeps
 //   trying instead, but only for UnattendedLimitSeconds() without a session, then ends with 1;
@@ -19,6 +21,13 @@
 #include <string>
 
 class TZELTFrm;
+
+// Exit statuses of the station program run without a screen.
+constexpr int kUnattendedDone = 0;
+constexpr int kUnattendedFailed = 1;
+constexpr int kBadCommandLine = 2;  // an argument the program does not know: nothing was done
+constexpr int kUnattendedIncomplete = 3;
+constexpr int kUnattendedKeptWithErrors = 4;
 
 // How long a run without a screen waits for a session on the port before it gives up.
 constexpr int kUnattendedLimitSeconds = 300;

@@ -131,6 +131,8 @@ public:
     class TScriptsList* Scripts = nullptr;
     // Without a screen the communication log also goes to standard error.
     bool EchoMemoToStderr = false;
+    // How many "ERROR: " lines the communication log has had in this run (also those it no longer shows).
+    int ErrorLines() const { return FErrorLines; }
 
     // Widgets the tests look at.
     QTableView* ScnListView = nullptr;
@@ -154,6 +156,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    int FErrorLines = 0;
     void BuildMenus();
     void BuildPanels();
     void ShowRSPanel(bool on);

@@ -227,7 +227,8 @@ TEST_F(ScheduledDownload, RecordingFolderAndAsciiFilesOfTheSettingsAreUsed)
 }
 
 // A recording folder that cannot be made (a file stands in its path) loses nothing: the download is
-// kept in the per-user data folder instead, and the run says so.
+// kept in the per-user data folder instead, and the run says so, with the status of a download kept
+// with an error on the way (the files are not where the settings put them).
 TEST_F(ScheduledDownload, UnwritableRecordingFolderFallsBackToTheUserDataFolder)
 {
     ScopedTestHome::Write(home.Root() / "afile", "not a folder");
@@ -236,13 +237,42 @@ TEST_F(ScheduledDownload, UnwritableRecordingFolderFallsBackToTheUserDataFolder)
                                                         "/\r\nCreateASCIIFiles=1\r\nASCIIPeriod=0\r\n");
     StartSim({});
     const ZeltRun r = Download("-CONFIG=" + (home.Root() / "zelt.ini").string());
-    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_NE(r.err.find("ERROR: Unable to save the Q5 file " + (home.Root() / "afile" / "rec").string()),
+              std::string::npos)
+        << r.err;
     const fs::path folder = account / ".local" / "share" / "zelt";
     const auto q5 = Files(folder, ".Q5");
     ASSERT_EQ(q5.size(), 1u) << r.err;
     EXPECT_EQ(Measurements(q5[0]), 6u);
     EXPECT_EQ(Files(folder, ".SUN").size(), 1u) << r.err;
     EXPECT_NE(r.err.find("The download is kept in " + q5[0].string()), std::string::npos) << r.err;
+}
+
+// A recording folder with room for the data file but not for its ASCII files (a small file system of
+// its own, in a mount namespace of the run): the data file is kept, the ASCII files that did not fit
+// are said, and the run does not end as a success.
+TEST_F(ScheduledDownload, FullRecordingFolderKeepsTheDataFileAndEndsWithAnError)
+{
+    const fs::path rec = home.Root() / "rec", listing = home.Root() / "listing.txt";
+    fs::create_directories(rec);
+    ScopedTestHome::Write(home.Root() / "zelt.ini", "[General]\r\nAutoRecord=1\r\nAutoRecordPath=" + rec.string() +
+                                                        "/\r\nCreateASCIIFiles=1\r\nASCIIPeriod=0\r\n");
+    StartSim({});
+    // Two pages: the data file takes one, the first of its three ASCII files the other.
+    const std::string script = "mount -t tmpfs -o size=8k tmpfs '" + rec.string() + "' || exit 99\n'" +
+                               std::string(ZELT_TEST_BIN_DIR) + "/zelt' -CONFIG='" +
+                               (home.Root() / "zelt.ini").string() + "' -COM='" + tty.string() +
+                               "'\nstatus=$?\nls '" + rec.string() + "' > '" + listing.string() + "'\nexit $status\n";
+    ScopedTestHome::Write(home.Root() / "run.sh", script);
+    const ZeltRun r = RunAsCron("/usr/bin/unshare", "--map-root-user --mount /bin/sh '" +
+                                (home.Root() / "run.sh").string() + "'", account);
+    ASSERT_NE(r.status, 99) << "no small file system for the test\n" << r.err;
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_NE(r.err.find("ERROR: Unable to write the ASCII files in " + rec.string() + "/"), std::string::npos) << r.err;
+    const std::string kept = ScopedTestHome::Read(listing);
+    EXPECT_NE(kept.find(".Q5\n"), std::string::npos) << kept;
+    EXPECT_NE(r.err.find("The download is kept in " + rec.string() + "/"), std::string::npos) << r.err;
 }
 
 // The instrument falls silent after three records of six: the three are kept with their ASCII files,
