@@ -9,6 +9,7 @@
 #include "common/Prompt.h"
 #include "common/Q5File.h"
 #include "common/Utils.h"
+#include "station/DataFileCheck.h"
 #include "station/ParamDump.h"
 
 namespace {
@@ -30,18 +31,6 @@ std::unique_ptr<TQ5File> LoadForBatch(const std::string& dataFile, const std::st
         return nullptr;
     }
     return file;
-}
-
-// True when the bytes after the parameter block hold something other than erased memory and yet no
-// record could be read from them: the file is not a data file, or is damaged past use. (A file with
-// no record at all is a download that found nothing: converting it succeeds with nothing written.)
-bool NoRecordReadable(const TQ5File& file)
-{
-    for (int i = 0; i < file.Events.Count(); ++i)
-        if (file.Events.Valid(i)) return false;
-    for (int32_t p = Q5ParamBlockSize; p < file.ImageLength; ++p)
-        if (file.Image[p] != 0xFF && file.Image[p] != 0x00) return true;
-    return false;
 }
 
 // Where the records of a file stop short of its end, for the user: the record (counted from the first

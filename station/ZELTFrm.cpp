@@ -1,5 +1,8 @@
 #include "station/ZELTFrm.h"
 
+#include "station/CommandLine.h"
+#include "station/DataFileCheck.h"
+
 #include <QApplication>
 #include <QChart>
 #include <QCheckBox>
@@ -485,36 +488,43 @@ void TZELTFrm::ReadCommandLineOptions(const std::vector<std::string>& args)
     TStationSettings& s = FCore->Settings;
     std::string dataFile;
     for (const std::string& arg : args) {
-        if (arg.size() > 1 && arg[0] == '-') {
-            const std::string option = UpperCase(arg.substr(1));
-            const size_t eq = arg.find('=');
-            const std::string value = eq == std::string::npos ? std::string() : arg.substr(eq + 1);
-            if (option == "DEBUG") {
-                FCore->ModeExpert = true;
-                setWindowTitle(windowTitle() + Q(" [D " + FVersion + "]"));
-                QApplication::setApplicationDisplayName(windowTitle());
-            } else if (option.rfind("COM=", 0) == 0) {
-                s.PortNum = value;
-                s.TypeCom = TypeComSerial;
-                s.AutoConnect = true;
-            } else if (option.rfind("IP=", 0) == 0) {
-                s.RemoteIP = value;
-                s.TypeCom = TypeComIp;
-                s.AutoConnect = true;
-            } else if (option.rfind("USB", 0) == 0) {
-                s.TypeCom = TypeComUsb;
-                s.AutoConnect = true;
-            } else if (option.rfind("RUN=", 0) == 0) {
-                FPlugInName = value;
-                auto task = std::make_unique<TComTask>();
-                task->Name = "Automatic plug-in start";
-                task->SetTimeOut(0);
-                task->EndWithPort = false;
-                task->OnStart = [this](TComTask*) { AutoRunPlugIn(); };
-                FCore->Tasks().Add(std::move(task));
-            }
-        } else if (!arg.empty() && arg[0] != '-') {
+        const size_t eq = arg.find('=');
+        const std::string value = eq == std::string::npos ? std::string() : arg.substr(eq + 1);
+        switch (ArgumentKind(arg)) {
+        case TArgumentKind::Debug:
+            FCore->ModeExpert = true;
+            setWindowTitle(windowTitle() + Q(" [D " + FVersion + "]"));
+            QApplication::setApplicationDisplayName(windowTitle());
+            break;
+        case TArgumentKind::Com:
+            s.PortNum = value;
+            s.TypeCom = TypeComSerial;
+            s.AutoConnect = true;
+            break;
+        case TArgumentKind::Ip:
+            s.RemoteIP = value;
+            s.TypeCom = TypeComIp;
+            s.AutoConnect = true;
+            break;
+        case TArgumentKind::Usb:
+            s.TypeCom = TypeComUsb;
+            s.AutoConnect = true;
+            break;
+        case TArgumentKind::Run: {
+            FPlugInName = value;
+            auto task = std::make_unique<TComTask>();
+            task->Name = "Automatic plug-in start";
+            task->SetTimeOut(0);
+            task->EndWithPort = false;
+            task->OnStart = [this](TComTask*) { AutoRunPlugIn(); };
+            FCore->Tasks().Add(std::move(task));
+            break;
+        }
+        case TArgumentKind::DataFile:
             dataFile = arg;  // an argument beginning with '/' is a path here
+            break;
+        default:
+            break;  // read elsewhere (-NOSPLASH, -CONFIG), or not an option of the window
         }
     }
     if (FStartFile.empty()) FStartFile = dataFile;
@@ -540,14 +550,17 @@ bool TZELTFrm::HasPlugIn(const std::string& name) const { return FPlugIns && FPl
 
 std::string TZELTFrm::PlugInsFolder() const { return FZelt.PlugInsDirectory(); }
 
-void TZELTFrm::Start()
+void TZELTFrm::Start(bool connectAfterBadFile)
 {
     if (!FStartFile.empty()) {
-        if (!FileExists(FStartFile) || Q5File()) {
+        FStartFileProblem = Q5File() ? "a data file is already loaded" : UnreadableFileReason(FStartFile);
+        if (!FStartFileProblem.empty()) {
             ShowWarning(TextWithFileName("", FStartFile, "\nUnable to load the file."));
+            if (!connectAfterBadFile) return;
         } else {
             SetQ5FileName(FStartFile);
             OpenQ5File(FStartFile);
+            if (NotADataFile(*Q5File())) FStartFileProblem = "not a data file";
             return;
         }
     }

@@ -38,8 +38,13 @@ public:
     TZELTFrm(TZELT& zelt, const std::vector<std::string>& args, QWidget* parent = nullptr);
     ~TZELTFrm() override;
 
-    // The start-up actions: open the file named on the command line, or connect automatically.
-    void Start();
+    // The start-up actions: open the file named on the command line, or connect automatically. A data
+    // file that cannot be loaded is warned of, and its reason kept in StartFileProblem(); then the
+    // connection asked for is made all the same when `connectAfterBadFile` (as on a screen).
+    void Start(bool connectAfterBadFile = true);
+    // Why the data file of the command line could not be loaded, in the system's words or "not a data
+    // file"; empty when it was (or none was given).
+    const std::string& StartFileProblem() const { return FStartFileProblem; }
 
     TStationCore& Core() { return *FCore; }
     TStationSettings& Settings() { return FCore->Settings; }
@@ -179,6 +184,7 @@ private:
     bool FShowToolBarCaption = true;
     std::string FVersion;
     std::string FStartFile;
+    std::string FStartFileProblem;
     std::string FPlugInName;
     bool FAutoRunRefused = false;
     std::string FRunningPlugIn;

@@ -5,6 +5,8 @@
 // keeping it going until the window is closed (a plug-in may close it); a start that asks for
 // neither ends at once. With no display at all (cron) the program picks the offscreen platform itself,
 // and then a plug-in run ends as soon as the plug-in returns or opens a window nobody could see.
+// Without a screen a command line the program cannot follow does nothing: an unknown argument ends the
+// run with the usage (status 2), a data file that cannot be loaded with its reason (status 1).
 #include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -19,6 +21,7 @@
 #include "common/Zelt.h"
 #include "station/AboutBox.h"
 #include "station/BatchConvert.h"
+#include "station/CommandLine.h"
 #include "station/StationSettings.h"
 #include "station/UnattendedRun.h"
 #include "station/ZELTFrm.h"
@@ -26,21 +29,16 @@
 
 namespace {
 
-bool HasBatchOption(const std::vector<std::string>& args)
+bool HasArgument(const std::vector<std::string>& args, TArgumentKind kind)
 {
-    for (const std::string& a : args) {
-        if (a.size() < 2 || a[0] != '-') continue;
-        const std::string o = UpperCase(a.substr(1));
-        if (o == "ASCII" || o == "PAR") return true;
-    }
+    for (const std::string& a : args)
+        if (ArgumentKind(a) == kind) return true;
     return false;
 }
 
-bool HasNoSplash(const std::vector<std::string>& args)
+bool HasBatchOption(const std::vector<std::string>& args)
 {
-    for (const std::string& a : args)
-        if (UpperCase(a) == "-NOSPLASH" || UpperCase(a) == "/NOSPLASH") return true;
-    return false;
+    return HasArgument(args, TArgumentKind::Ascii) || HasArgument(args, TArgumentKind::Par);
 }
 
 int RunBatch(int argc, char** argv, const std::vector<std::string>& args)
@@ -74,6 +72,13 @@ int main(int argc, char** argv)
     ChooseOffscreenWithoutDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName("ZELT Win");
+    // With a screen an argument the program does not know is ignored. Without one nobody would see
+    // that the run does something else than asked (a typo in a scheduler's line): it does nothing.
+    const std::string unknown = FirstUnknownArgument(args);
+    if (!unknown.empty() && !PromptHasScreen()) {
+        std::fprintf(stderr, "ERROR: Unknown argument %s\n%s", unknown.c_str(), kCommandLineUsage);
+        return kBadCommandLine;
+    }
     // The settings object loads the script list of the parameter folder; the program keeps it.
     static std::unique_ptr<TScriptsList> scripts;
     TZELT::SetScriptsListHooks(
@@ -83,7 +88,7 @@ int main(int argc, char** argv)
         },
         [] { scripts.reset(); });
     TZELT zelt(argc, argv);
-    if (!HasNoSplash(args) && PromptHasScreen()) {
+    if (!HasArgument(args, TArgumentKind::NoSplash) && PromptHasScreen()) {
         auto* splash = new TSplashScreenFrm();
         splash->show();
         QCoreApplication::processEvents();
@@ -99,12 +104,17 @@ int main(int argc, char** argv)
             if (asked) unattended = std::make_unique<TUnattendedRun>(frm);
         }
         frm.show();
-        frm.Start();
+        frm.Start(PromptHasScreen());
         if (TSplashScreenFrm::Current) TSplashScreenFrm::Current->close();
+        if (!PromptHasScreen() && !frm.StartFileProblem().empty()) {
+            // Nobody could choose another file: the run asked for cannot be made.
+            frm.MemoLine("ERROR: Unable to load " + frm.StartFileName() + ": " + frm.StartFileProblem());
+            return kUnattendedFailed;
+        }
         if (!PromptHasScreen() && !asked) {
             // Nothing would ever happen: the window shows what it opened once, then the program ends.
             QCoreApplication::processEvents();
-            return 0;
+            return kUnattendedDone;
         }
         status = app.exec();
     }

@@ -13,6 +13,7 @@
 
 #include "common/tests/PlatformTestEnv.h"
 #include "station/link/PortLock.h"
+#include "station/UnattendedRun.h"
 #include "station/link/tests/LinkTestSupport.h"
 #include "station/tests/ZeltProcess.h"
 
@@ -28,12 +29,12 @@ struct TimedRun : ZeltRun {
 };
 
 TimedRun Cron(const std::string& args, const fs::path& home, int limitSeconds = kTestProcessSeconds,
-              const std::string& env = {})
+              const std::string& env = {}, const std::string& program = kZelt)
 {
     QElapsedTimer clock;
     clock.start();
     TimedRun run;
-    static_cast<ZeltRun&>(run) = RunAsCron(kZelt, args, home, limitSeconds, env);
+    static_cast<ZeltRun&>(run) = RunAsCron(program, args, home, limitSeconds, env);
     run.seconds = clock.elapsed() / 1000.0;
     return run;
 }
@@ -164,6 +165,51 @@ TEST_F(ProgramFromCronOnAPort, OneLineUnderTwoNamesIsOpenedByOneRunOnly)
 
     EXPECT_NE(std::system(opener.c_str()), 0) << "another program opened the line the station holds";
     EXPECT_EQ(first.Process.state(), QProcess::Running) << "the refused openers must leave the first run alone";
+}
+
+// A command line the program cannot follow, from a scheduler, does nothing and says why: an argument it
+// does not know ends the run at once with the options it takes, a data file that cannot be loaded with
+// the system's reason.
+TEST(ProgramFromCronWithAWrongCommandLine, EndsAtOnceSayingWhy)
+{
+    ScopedTestHome home;
+    struct Case {
+        std::string args, said;
+        int status;
+    };
+    const fs::path junk = home.Root() / "junk.q5", locked = home.Root() / "locked.q5";
+    ScopedTestHome::Write(junk, std::string(300, 'x'));
+    const std::string q5gen = std::string(ZELT_TEST_BIN_DIR) + "/q5gen";
+    ASSERT_EQ(std::system(("'" + q5gen + "' --records 4 '" + locked.string() + "' >/dev/null").c_str()), 0);
+    fs::permissions(locked, fs::perms::none);
+    const std::string missing = (home.Root() / "missing.q5").string();
+    const Case cases[] = {
+        {"-COM /dev/ttyUSB0", "ERROR: Unknown argument -COM\n", kBadCommandLine},
+        {"--COM=/dev/ttyUSB0", "ERROR: Unknown argument --COM=/dev/ttyUSB0\n", kBadCommandLine},
+        {"-BOGUS", "ERROR: Unknown argument -BOGUS\n", kBadCommandLine},
+        {"--help", "ERROR: Unknown argument --help\n", kBadCommandLine},
+        {"'" + missing + "'", "ERROR: Unable to load " + missing + ": No such file or directory", kUnattendedFailed},
+        {"'" + home.Root().string() + "'", "ERROR: Unable to load " + home.Root().string() + ": Is a directory",
+         kUnattendedFailed},
+        {"'" + locked.string() + "'", "ERROR: Unable to load " + locked.string() + ": Permission denied",
+         kUnattendedFailed},
+        {"'" + junk.string() + "'", "ERROR: Unable to load " + junk.string() + ": not a data file", kUnattendedFailed},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const fs::path account = home.Root() / ("account" + std::to_string(++n));
+        // Without the privileges that read any file, as a scheduler's user runs it.
+        const TimedRun run = Cron("--bounding-set=-all --inh-caps=-all '" + kZelt + "' -NOSPLASH " + c.args, account,
+                                  kTestProcessSeconds, "", "/usr/bin/setpriv");
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
+        if (c.status == kBadCommandLine) {
+            EXPECT_NE(run.err.find("Usage: zelt [-COM=<port>"), std::string::npos) << run.err;
+            // Nothing was done: not even the program's registration for data files.
+            EXPECT_FALSE(fs::exists(account / ".local" / "share" / "applications")) << run.err;
+        }
+    }
 }
 
 // A plug-in window waits for a user; from cron there is none. The run ends as soon as the plug-in opens
