@@ -225,6 +225,16 @@ void TStationCore::MediaClosed()
     FTasks->EndPortTasks();
 }
 
+bool TStationCore::StopOnSignal(int signal)
+{
+    if (!FConnected) return false;
+    FStopSignal = signal;
+    if (FTransmission) FTransmission->EndStatus = TTransmission::EndBad;
+    Abort = true;
+    StopTransmission();
+    return true;
+}
+
 void TStationCore::StopTransmission()
 {
     if (!FConnected) return;
@@ -997,8 +1007,10 @@ void TStationCore::EndOfTransfer()
     if (FTransmission && FTransmission->Stalled() && Q5File->NbEvt() > 0)
         // What came is good, but it is not all the instrument holds: nobody may take it for a whole download.
         LogErrorToDialog("Incomplete download: " + (recorded.empty() ? std::string("the data file") : recorded) +
-                         " holds " + std::to_string(Q5File->NbEvt()) +
-                         " records, the link failed before the instrument had sent them all");
+                         " holds " + std::to_string(Q5File->NbEvt()) + " records, " +
+                         (FStopSignal ? "stopped by signal " + std::to_string(FStopSignal)
+                                      : std::string("the link failed")) +
+                         " before the instrument had sent them all");
     SetConnected(false);
     if (Settings.SoundEndTrans) View().PlayEndSound();
     ReceivedBytes = 0;

@@ -61,6 +61,10 @@ public:
     bool ConnectButtonDown() const { return FButtonDown; }
     bool ConnectButtonEnabled() const { return FButtonEnabled; }
     void StopTransmission();
+    // The program was asked to stop by a signal: a download under way ends as one that stalled (what
+    // came is kept, said incomplete, and not taken for the newest records received). False when no
+    // download was under way.
+    bool StopOnSignal(int signal);
     bool Connected() const { return FConnected; }
     // The user asked for the port and it is neither open nor opening (an open that failed, a link
     // that closed); with automatic reconnection the supervision tries again.
@@ -184,6 +188,7 @@ private:
     bool FConnectionWanted = false, FOpening = false;
     int FReopenCounter = 0;
     int FSecondsWithoutAnswer = 0;  // the port open, nothing received, no task current
+    int FStopSignal = 0;  // the signal that stopped the download, if one did
     bool FGaveUp = false;
     int FSecondsWithoutSession = 0;  // the connection wanted, no session begun
     bool FOpenedWithoutSession = false;  // ... and the port was open meanwhile

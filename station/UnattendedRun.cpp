@@ -36,6 +36,8 @@ TUnattendedRun::TUnattendedRun(TZELTFrm& frm) : FFrm(frm)
     if (FPlugInMissing) FFrm.MemoLine("ERROR: No plug-in named " + name + " in " + FFrm.PlugInsFolder());
     // With no display at all not even a test drives the windows: watch for a plug-in opening one.
     if (!name.empty() && OffscreenChosenForNoDisplay()) qApp->installEventFilter(this);
+    if (FFrm.Core().Settings.AutoConnect)
+        FStopSignals = std::make_unique<TStopSignals>([this](int signal) { StopOnSignal(signal); });
     connect(&FPoll, &QTimer::timeout, this, &TUnattendedRun::Check);
     FPoll.start(200);
 }
@@ -72,6 +74,15 @@ void TUnattendedRun::Check()
         // The plug-in has run without a window of its own; nobody can close the one it leaves up.
         return QCoreApplication::exit(kUnattendedDone);
     }
+}
+
+void TUnattendedRun::StopOnSignal(int signal)
+{
+    FFrm.MemoLine("Stopped by signal " + std::to_string(signal));
+    // A download under way ends as one that stalled; Check() then ends the run with its status.
+    if (FFrm.Core().StopOnSignal(signal)) return;
+    FFrm.MemoLine("ERROR: Stopped by signal " + std::to_string(signal) + " before a download began");
+    QCoreApplication::exit(kUnattendedFailed);
 }
 
 int TUnattendedRun::DownloadStatus() const

@@ -11,6 +11,8 @@
 //   as the supervision's time-outs and retries last; with automatic reconnection the station keeps
 //   trying instead, but only for UnattendedLimitSeconds() without a session, then ends with 1;
 // - with 1 at once when the port is held by another running program (a second run of the station);
+// - on TERM, INT or HUP, as a download that stalled: what came is kept and said incomplete (3), 1 when
+//   nothing had come; a second signal ends the program at once;
 // - with 1 at once when a plug-in alone was asked for and it is not there or refuses to run; one that
 //   runs leaves the window up, as on a screen, until it is closed. When the program chose the offscreen
 //   platform itself (no display at all), nobody can ever close a window: a plug-in that opens one ends
@@ -18,7 +20,10 @@
 #include <QObject>
 #include <QTimer>
 
+#include <memory>
 #include <string>
+
+#include "station/StopSignals.h"
 
 class TZELTFrm;
 
@@ -44,8 +49,10 @@ protected:
 private:
     void Check();
     int DownloadStatus() const;
+    void StopOnSignal(int signal);
 
     TZELTFrm& FFrm;
     QTimer FPoll;
     bool FPlugInMissing = false;  // -RUN= names a plug-in the plug-ins folder does not hold
+    std::unique_ptr<TStopSignals> FStopSignals;
 };

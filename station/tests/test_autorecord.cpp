@@ -3,7 +3,10 @@
 // its ASCII files; a fresh user account whose store the program fills itself.
 #include <gtest/gtest.h>
 
+#include <QProcess>
+
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "common/tests/PlatformTestEnv.h"
+#include "station/link/PortLock.h"
 #include "station/tests/ZeltProcess.h"
 #include "tools/simulator/SimImage.h"
 #include "tools/simulator/SimProcess.h"
@@ -273,6 +277,65 @@ TEST_F(ScheduledDownload, FullRecordingFolderKeepsTheDataFileAndEndsWithAnError)
     const std::string kept = ScopedTestHome::Read(listing);
     EXPECT_NE(kept.find(".Q5\n"), std::string::npos) << kept;
     EXPECT_NE(r.err.find("The download is kept in " + rec.string() + "/"), std::string::npos) << r.err;
+}
+
+// A stop asked of the run in the middle of a slow download (a shutdown, a service stop, `timeout`):
+// the records that came are kept in a data file that converts, the run says the download is incomplete
+// and why, ends with the status of data kept but incomplete, and leaves no lock on the line.
+TEST_F(ScheduledDownload, TermInTheMiddleOfADownloadKeepsWhatCame)
+{
+    StartSim({"--records", "300", "--baud", "1200"});
+    QProcess zelt;
+    QProcessEnvironment env;
+    env.insert("PATH", "/usr/bin:/bin");
+    env.insert("HOME", QString::fromStdString(account.string()));
+    zelt.setProcessEnvironment(env);
+    zelt.setStandardInputFile(QProcess::nullDevice());
+    fs::create_directories(account);
+    zelt.start(QString(ZELT_TEST_BIN_DIR) + "/zelt", {QString::fromStdString("-COM=" + tty.string())});
+    ASSERT_TRUE(zelt.waitForStarted(kTestDeadlineMs));
+    std::string err;
+    auto records = [&] {
+        size_t n = 0;
+        for (size_t at = 0; (at = err.find(" : ", at)) != std::string::npos; ++at) ++n;
+        return n;
+    };
+    ASSERT_TRUE(WaitUntilReading(zelt, [&] {
+        err += zelt.readAllStandardError().toStdString();
+        return records() >= 3 || zelt.state() == QProcess::NotRunning;
+    })) << err;
+    ASSERT_EQ(zelt.state(), QProcess::Running) << err;
+    ::kill(pid_t(zelt.processId()), SIGTERM);
+    const qint64 pid = zelt.processId();
+    ASSERT_TRUE(WaitForProcessEnd(zelt)) << err;
+    err += zelt.readAllStandardError().toStdString();
+    EXPECT_EQ(zelt.exitStatus(), QProcess::NormalExit) << err;
+    EXPECT_EQ(zelt.exitCode(), 3) << err;
+
+    const fs::path folder = account / ".local" / "share" / "zelt";
+    const auto q5 = Files(folder, ".Q5");
+    ASSERT_EQ(q5.size(), 1u) << err;
+    const size_t kept = Measurements(q5[0]);
+    EXPECT_GE(kept, 3u);
+    EXPECT_LT(kept, 300u);
+    EXPECT_EQ(LastLine(err).rfind("ERROR: Incomplete download: " + q5[0].string() + " holds " + std::to_string(kept) +
+                                      " records, stopped by signal 15",
+                                  0),
+              0u)
+        << err;
+    // What was kept converts whole.
+    const fs::path ascii = home.Root() / "ascii";
+    fs::create_directories(ascii);
+    const ZeltRun converted = RunAsCron(std::string(ZELT_TEST_BIN_DIR) + "/zelt",
+                                        "-ASCII '" + q5[0].string() + "' '" + ascii.string() + "'", account);
+    EXPECT_EQ(converted.status, 0) << converted.err;
+    EXPECT_FALSE(Files(ascii, ".SUN").empty()) << converted.err;
+    // The line is free: no lock of the stopped run is left.
+    const std::string lock = PortLockFileName(fs::canonical(tty).string());
+    for (const char* lockFolder : {"/var/lock", "/run/lock", "/tmp", "/var/tmp"}) {
+        const std::string text = ScopedTestHome::Read(fs::path(lockFolder) / lock);
+        EXPECT_NE(text.substr(0, text.find('\n')), std::to_string(pid)) << "the stopped run left its lock in " << lockFolder;
+    }
 }
 
 // The instrument falls silent after three records of six: the three are kept with their ASCII files,

@@ -1,0 +1,25 @@
+#pragma once
+// TERM, INT and HUP (a shutdown, a service stop, `timeout`, Ctrl-C) delivered on the event loop: the
+// program stops as it chooses instead of being cut off with a download half received. Once one has
+// come, the system's own action is back, so that a second one ends the program at once.
+#include <QObject>
+
+#include <functional>
+
+class QSocketNotifier;
+
+class TStopSignals : public QObject {
+public:
+    // `stop` runs on the event loop with the signal's number, once.
+    explicit TStopSignals(std::function<void(int)> stop);
+    ~TStopSignals() override;
+    TStopSignals(const TStopSignals&) = delete;
+    TStopSignals& operator=(const TStopSignals&) = delete;
+
+private:
+    static void Caught(int signal);
+    void Deliver();
+
+    std::function<void(int)> FStop;
+    QSocketNotifier* FNotifier = nullptr;
+};
