@@ -617,7 +617,8 @@ void TAotFrm::LoadResults() {
       StringGrid1->setItem(row, filterColumn_[i], new QTableWidgetItem(FloatText(RoundToDecimals(*v, 3))));
     }
     if (!level15) return;
-    const std::optional<double> alpha = ValueColumn(record, layout.AlphaColumn());
+    // Where Morvane fitted no alpha the cell stays empty.
+    const std::optional<double> alpha = AngstromAlpha(record, layout, channels);
     if (!alpha) return;
     angstromSeries_->AddXY(x, *alpha);
     StringGrid1->setItem(row, StringGrid1->columnCount() - 1, new QTableWidgetItem(FloatText(RoundToDecimals(*alpha, 3))));
