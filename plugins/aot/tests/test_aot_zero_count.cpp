@@ -57,11 +57,27 @@ std::string WithZeroCounts(Station& station, double nm, int every, std::set<QStr
   return bytes;
 }
 
-// q5gen's days with 500 nm (one of the fit's 870, 675, 440 and 500 nm) at 0 in every fifth triplet.
-void LoadDaysWith500nmAtZero(Station& station, std::set<QString>& zeroed) {
+// q5gen's days, calibrated, with the `nm` filter at 0 in every fifth triplet.
+void LoadDaysWithZeroAt(Station& station, double nm, std::set<QString>& zeroed) {
   station.LoadSunDays("Z.Q5", kDays);
-  station.LoadBytes("Z.Q5", WithZeroCounts(station, 500, 5, zeroed));
+  station.LoadBytes("Z.Q5", WithZeroCounts(station, nm, 5, zeroed));
   Station::WriteCalibration(1);
+}
+
+// The table's rows of the records read 0 and of the others; the cell of `column` must be empty on the
+// former and on them alone.
+struct TRows {
+  int Zeroed = 0, Others = 0;
+};
+TRows ExpectEmptyWhereZero(QWidget& w, const std::set<QString>& zeroed, int column) {
+  TRows rows;
+  const auto* grid = w.findChild<QTableWidget*>("StringGrid1");
+  for (int r = 1; r < grid->rowCount(); ++r) {
+    const bool zero = zeroed.count(Cell(w, r, 0)) > 0;
+    EXPECT_EQ(Cell(w, r, column).isEmpty(), zero) << Cell(w, r, 0).toStdString() << ", column " << column;
+    ++(zero ? rows.Zeroed : rows.Others);
+  }
+  return rows;
 }
 
 }  // namespace
@@ -72,32 +88,70 @@ void LoadDaysWith500nmAtZero(Station& station, std::set<QString>& zeroed) {
 TEST(AotZeroCount, ARecordWithoutAnOpticalThicknessInTheFitHasNoAlpha) {
   Station station;
   std::set<QString> zeroed;
-  LoadDaysWith500nmAtZero(station, zeroed);
+  LoadDaysWithZeroAt(station, 500, zeroed);  // one of the fit's 870, 675, 440 and 500 nm
   ASSERT_GT(zeroed.size(), 20u);
   ScopedPromptScript prompts;
   bool driven = false;
   station.Run([&](QWidget& w) {
     driven = true;
     w.findChild<QRadioButton*>("RBLvl15")->setChecked(true);
-    auto* grid = w.findChild<QTableWidget*>("StringGrid1");
-    const int alphaColumn = grid->columnCount() - 1;
+    const int alphaColumn = w.findChild<QTableWidget*>("StringGrid1")->columnCount() - 1;
     ASSERT_EQ(Cell(w, 0, alphaColumn), "Alpha");
-    int with = 0, without = 0;
-    for (int r = 1; r < grid->rowCount(); ++r) {
-      if (zeroed.count(Cell(w, r, 0))) {
-        EXPECT_EQ(Cell(w, r, alphaColumn), "") << Cell(w, r, 0).toStdString();
-        ++without;
-      } else {
-        EXPECT_NE(Cell(w, r, alphaColumn), "") << Cell(w, r, 0).toStdString();
-        ++with;
-      }
-    }
-    EXPECT_GT(without, 5);
-    EXPECT_GT(with, 4 * without - 10);
+    const TRows rows = ExpectEmptyWhereZero(w, zeroed, alphaColumn);
+    EXPECT_GT(rows.Zeroed, 5);
+    EXPECT_GT(rows.Others, 4 * rows.Zeroed - 10);
     const auto alpha = SeriesOf(w, "ChartRatio");
     ASSERT_EQ(alpha.size(), 1u);
-    ASSERT_EQ(alpha[0]->Count(), with);
+    ASSERT_EQ(alpha[0]->Count(), rows.Others);
     for (int i = 0; i < alpha[0]->Count(); ++i) ASSERT_NEAR(alpha[0]->YValue(i), 1.3, 0.2) << i;
+  });
+  EXPECT_TRUE(driven);
+  EXPECT_TRUE(prompts.Texts().empty()) << prompts.Texts().front();
+}
+
+// Morvane's placeholder for the optical thickness of 500 nm on those records is no optical thickness
+// either (it was drawn at 0): no point, an empty cell, and no word of calibration, as the filter is
+// calibrated. The other filters keep every record.
+TEST(AotZeroCount, TheFilterReadingZeroHasNoOpticalThicknessThere) {
+  Station station;
+  std::set<QString> zeroed;
+  LoadDaysWithZeroAt(station, 500, zeroed);
+  ScopedPromptScript prompts;
+  bool driven = false;
+  station.Run([&](QWidget& w) {
+    driven = true;
+    ASSERT_EQ(Cell(w, 0, 5), "500 nm");
+    const TRows rows = ExpectEmptyWhereZero(w, zeroed, 5);
+    EXPECT_EQ(rows.Zeroed, static_cast<int>(zeroed.size()));
+    ExpectEmptyWhereZero(w, {}, 4);  // 440 nm on every record
+    const auto series = SeriesOf(w, "GfxChart");
+    ASSERT_EQ(series.size(), 8u);
+    ASSERT_EQ(series[4]->Title(), "500 nm");
+    ASSERT_EQ(series[4]->Count(), rows.Others);
+    for (int i = 0; i < series[4]->Count(); ++i) ASSERT_GT(series[4]->YValue(i), 0.05) << i;
+    EXPECT_EQ(series[3]->Count(), rows.Others + rows.Zeroed);
+  });
+  EXPECT_TRUE(driven);
+  EXPECT_TRUE(prompts.Texts().empty()) << prompts.Texts().front();
+}
+
+// 940 nm, the water-vapour channel, at 0: no water vapour on those records, and no word of calibration.
+TEST(AotZeroCount, NoWaterVapourWhereItsChannelReadsZero) {
+  Station station;
+  std::set<QString> zeroed;
+  LoadDaysWithZeroAt(station, 940, zeroed);
+  ScopedPromptScript prompts;
+  bool driven = false;
+  station.Run([&](QWidget& w) {
+    driven = true;
+    w.findChild<QRadioButton*>("RbLvlWv")->setChecked(true);
+    ASSERT_EQ(Cell(w, 0, 1), "WV");
+    const TRows rows = ExpectEmptyWhereZero(w, zeroed, 1);
+    EXPECT_GT(rows.Zeroed, 5);
+    const auto series = SeriesOf(w, "GfxChart");
+    ASSERT_EQ(series.size(), 1u);
+    ASSERT_EQ(series[0]->Count(), rows.Others);
+    for (int i = 0; i < series[0]->Count(); ++i) ASSERT_GT(series[0]->YValue(i), 0.01) << i;
   });
   EXPECT_TRUE(driven);
   EXPECT_TRUE(prompts.Texts().empty()) << prompts.Texts().front();
