@@ -297,6 +297,7 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
     auto lastGas = gasOfDay.end();
     long lastGasKey = 0;
     long ozoneMissingDays = 0, no2MissingDays = 0, nonFinite = 0;
+    std::vector<long> unfittedRecords(static_cast<size_t>(ncomb), 0); // per combination
 
     std::string line;
     ListRecord rec;
@@ -416,6 +417,8 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
           std::fill(current.begin(), current.end(), 0.0);
         double *tau1 = record;
         double *tau2 = tau1 + nsel;
+        // Whether each optical depth was computed; one that was not holds the placeholder.
+        bool computed[2][10] = {};
         for (int i = 0; i < nsel; ++i) {
           const int w = selected[static_cast<size_t>(i)] - 1;
           if (!(t2[w] > 0)) {
@@ -438,21 +441,36 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
           const double tgas = tr * to3 * tno2;
           tau1[i] = t1[w] > 0 ? std::log(tgas / t1[w]) / am.rayleigh : kMarker;
           tau2[i] = std::log(tgas / t2[w]) / am.rayleigh;
+          computed[0][i] = t1[w] > 0 && std::isfinite(tau1[i]);
+          computed[1][i] = std::isfinite(tau2[i]);
         }
 
-        // Angstrom fit of each combination, pass 1 on the mean, pass 2 on the first reading.
+        // Angstrom fit of each combination, pass 1 on the mean, pass 2 on the first reading. A
+        // wavelength without an optical depth leaves the combination without a fit: one through the
+        // placeholder would be made up from it.
         double *fits = tau2 + nsel;
-        for (int pass = 0; pass < 2; ++pass) {
-          const double *tau = pass == 0 ? tau1 : tau2;
-          for (int c = 0; c < ncomb; ++c) {
-            const auto &comb = prm.combinations[static_cast<size_t>(c)];
+        for (int c = 0; c < ncomb; ++c) {
+          const auto &comb = prm.combinations[static_cast<size_t>(c)];
+          bool counted = false;
+          for (int pass = 0; pass < 2; ++pass) {
+            const double *tau = pass == 0 ? tau1 : tau2;
+            double *out = fits + (pass * ncomb + c) * 4;
             double y[10];
+            bool fitted = true;
             for (size_t i = 0; i < comb.size(); ++i) {
-              const double t = tau[combPlace[static_cast<size_t>(c) * 10 + i]];
+              const int place = combPlace[static_cast<size_t>(c) * 10 + i];
+              fitted = fitted && computed[pass][place];
+              const double t = tau[place];
               y[i] = t > 0 ? std::log(t) : kLogMarker;
             }
+            if (!fitted) {
+              std::fill_n(out, 4, kMarker);
+              if (!counted)
+                ++unfittedRecords[static_cast<size_t>(c)];
+              counted = true;
+              continue;
+            }
             const FitResult f = Fit(&combX[static_cast<size_t>(c) * 10], y, static_cast<int>(comb.size()));
-            double *out = fits + (pass * ncomb + c) * 4;
             out[0] = std::exp(f.a);
             out[1] = -f.b;
             out[2] = f.sd;
@@ -523,6 +541,10 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
            << ": se usa el valor de latitudes medias de la estación\n";
     if (nonFinite)
       notes << "morvane: " << nonFinite << " valores no calculables escritos como 1.000000E-05\n";
+    for (int c = 0; c < ncomb; ++c)
+      if (const long n = unfittedRecords[static_cast<size_t>(c)])
+        notes << "morvane: " << n << " registros sin ajuste de Ångström en la combinación " << c + 1
+              << " (una de sus longitudes de onda sin espesor óptico): beta, alfa, SD y R escritos como 1.000000E-05\n";
 
     if (!streaming) {
       // Rows in ascending time; equal times keep their reading order.

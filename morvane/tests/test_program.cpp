@@ -418,6 +418,104 @@ TEST_F(NineFilterRun, NoConstantIsBlendedWithAFilterNotCalibrated) {
   }
 }
 
+// A result row cut into its ten leading fields (one text) and its value columns (15 characters each).
+std::vector<std::string> Fields(const std::string &row) {
+  std::vector<std::string> fields{row.substr(0, 64)};
+  for (size_t at = 64; at + 15 <= row.size(); at += 15)
+    fields.push_back(row.substr(at, 15));
+  return fields;
+}
+
+// A data line with every reading of the wavelength at `position` (from 1) counted 0, as a "nsu" line
+// of `nwl` wavelengths holds them: date, three blocks of nwl counts, temperature.
+std::string WithZeroCount(const std::string &line, int position, int nwl) {
+  std::istringstream in(line);
+  std::vector<std::string> items;
+  for (std::string item; in >> item;)
+    items.push_back(item);
+  for (int j = 0; j < 3; ++j)
+    items.at(static_cast<size_t>(6 + j * nwl + position - 1)) = "0";
+  std::string out;
+  for (const std::string &item : items)
+    out += (out.empty() ? "" : " ") + item;
+  return out + "\n";
+}
+
+// A count of 0 (the sun too low for the channel, a reading lost) leaves a record without an optical
+// depth at that wavelength, only the placeholder. A fit through it would take ln(1e-05) for it: alpha
+// near -5 where the aerosol's is 1.3. Such a record has no fit of that combination, in either pass;
+// everything else it holds, the other combination's fit and the screening are as without the 0.
+TEST_F(NineFilterRun, ARecordWithoutAnOpticalDepthInTheFitHasNoAlpha) {
+  constexpr int k500 = 5;
+  // No gas to take away (pressure 0, no ozone): the optical depths are the aerosol's.
+  WriteFile(dir.file("inputpar.dat"), ParameterFile(1, "cal.cal", "result.tao", 1, kLat, kLon, kAlt, "-2\n", "0\n",
+                                                    {{2, 3, 4, 5}, {1, 2}}, 0, {"site.nsu"}));
+  const Outcome calibrated = Run(CalLine("2020 6 1"));
+  ASSERT_EQ(calibrated.status, 0) << calibrated.err;
+  const std::vector<std::string> tao = ReadLines(dir.file("result.tao")), ta2 = ReadLines(dir.file("result.ta2"));
+  ASSERT_EQ(tao.size(), 14u);
+  ASSERT_GT(ta2.size(), 10u);
+
+  // Every third record reads 0 at 500 nm.
+  const std::vector<double> nine = {1020, 870, 675, 440, 500, 940, 380, 340, 1640};
+  std::string data;
+  std::vector<bool> zero;
+  for (int k = 0; k <= 12; ++k) {
+    const std::string line = SunLine({2020, 6, 15, 8 + k / 2, (k % 2) * 30, 0}, nine, 1.3, 0.08, 1e6, kLat, kLon, 3);
+    zero.push_back(k % 3 == 1);
+    data += zero.back() ? WithZeroCount(line, k500, 9) : line;
+  }
+  WriteFile(dir.file("site.nsu"), data);
+  const Outcome o = Run(CalLine("2020 6 1"));
+  ASSERT_EQ(o.status, 0) << o.err;
+  const std::vector<std::string> zeroTao = ReadLines(dir.file("result.tao")), zeroTa2 = ReadLines(dir.file("result.ta2"));
+  ASSERT_EQ(zeroTao.size(), tao.size());
+  EXPECT_EQ(zeroTao[0], tao[0]);
+
+  // Value columns (from 1) of the eight wavelengths 1020 870 675 440 500 380 340 1640 nm: the optical
+  // depths of pass 1 and 2, then beta, alpha, SD and r2 of each combination in pass 1, then in pass 2.
+  const std::string placeholder = "   0.100000E-04";
+  const std::vector<size_t> tau500 = {5, 8 + 5}, firstFit = {17, 18, 19, 20, 25, 26, 27, 28};
+  const std::vector<size_t> alphas = {18, 26}, secondAlphas = {22, 30};
+  for (size_t r = 1; r < tao.size(); ++r) {
+    SCOPED_TRACE("record " + std::to_string(r));
+    const std::vector<std::string> before = Fields(tao[r]), after = Fields(zeroTao[r]);
+    ASSERT_EQ(after.size(), 1u + 2 * 8 + 8 * 2 + 2);
+    ASSERT_EQ(before.size(), after.size());
+    for (size_t a : alphas)
+      EXPECT_NEAR(std::stod(before[a]), 1.3, 0.05) << a;
+    for (size_t a : secondAlphas)
+      EXPECT_NEAR(std::stod(before[a]), 1.3, 0.05) << a;
+    if (!zero[r - 1]) {
+      EXPECT_EQ(zeroTao[r], tao[r]);
+      continue;
+    }
+    for (size_t c = 0; c < after.size(); ++c) {
+      const bool gone = std::find(tau500.begin(), tau500.end(), c) != tau500.end() ||
+                        std::find(firstFit.begin(), firstFit.end(), c) != firstFit.end();
+      EXPECT_EQ(after[c], gone ? placeholder : before[c]) << "column " << c;
+    }
+  }
+  EXPECT_NE(o.err.find("sin ajuste de Ångström"), std::string::npos) << o.err;
+
+  // 500 nm is no screening channel: the screening keeps the records it kept, its own judgement of
+  // 440 nm untouched, and none of them carries an alpha made up.
+  ASSERT_EQ(zeroTa2.size(), ta2.size());
+  int withoutAlpha = 0;
+  for (size_t r = 1; r < ta2.size(); ++r) {
+    EXPECT_EQ(zeroTa2[r].substr(0, 65), ta2[r].substr(0, 65)) << r;
+    const std::vector<std::string> fields = Fields(zeroTa2[r].substr(1));
+    for (size_t a : alphas) {
+      if (fields[a] == placeholder) {
+        ++withoutAlpha;
+        continue;
+      }
+      EXPECT_NEAR(std::stod(fields[a]), 1.3, 0.05) << r;
+    }
+  }
+  EXPECT_GT(withoutAlpha, 0);
+}
+
 // Result files written before the output path was made faster: every byte must stay. Each case folder
 // holds the run's inputs (its own tables where the installed ones do not serve) and the files it wrote.
 TEST(GoldenRuns, ResultFilesAreUnchangedByteForByte) {

@@ -608,16 +608,18 @@ void TAotFrm::LoadResults() {
       const int place = channels.PlaceOf(i);
       const std::optional<double> v = place < 0 ? std::nullopt : ValueColumn(record, layout.AotColumn(place));
       if (!v) continue;
-      // Morvane's placeholder for a filter not calibrated is no optical thickness.
-      if (!filterSeries_[i] || (IsPlaceholder(*v) && uncalibrated.AtSomeDate(i))) {
-        leftOut[i] = true;
+      // Morvane's placeholder (a filter not calibrated, a count of 0) is no optical thickness; only a
+      // calibration is the user's to be told of.
+      if (!filterSeries_[i] || IsPlaceholder(*v)) {
+        leftOut[i] = leftOut[i] || uncalibrated.AtSomeDate(i);
         continue;
       }
       filterSeries_[i]->AddXY(x, *v);
       StringGrid1->setItem(row, filterColumn_[i], new QTableWidgetItem(FloatText(RoundToDecimals(*v, 3))));
     }
     if (!level15) return;
-    const std::optional<double> alpha = ValueColumn(record, layout.AlphaColumn());
+    // Where Morvane fitted no alpha the cell stays empty.
+    const std::optional<double> alpha = AngstromAlpha(record, layout, channels);
     if (!alpha) return;
     angstromSeries_->AddXY(x, *alpha);
     StringGrid1->setItem(row, StringGrid1->columnCount() - 1, new QTableWidgetItem(FloatText(RoundToDecimals(*alpha, 3))));
@@ -656,8 +658,8 @@ void TAotFrm::LoadWaterVapour() {
   waterVapourSeries_ = GfxChart->AddLineSeries("Water vapor");
   StyleSeries(waterVapourSeries_, QColor(0, 0, 0xFF));
   const TMorvaneChannels channels = MorvaneChannels(data_, AotInstrumentCode(data_), workFolder_);
-  // The vapour channel and its references: one of them not calibrated, and Morvane's placeholder is no
-  // water vapour.
+  // Morvane's placeholder is no water vapour (a count of 0, a channel not calibrated); the user is told
+  // when the vapour channel or one of its references is not calibrated.
   const TUncalibratedFilters uncalibrated = Uncalibrated();
   std::vector<bool> uncalibratedSources(data_.FilterList.size(), false);
   bool anyUncalibrated = false, leftOut = false;
@@ -671,8 +673,8 @@ void TAotFrm::LoadWaterVapour() {
     // Rows without the vapour layout carry no water vapour at all.
     const std::optional<double> w = layout.Vapour ? ValueColumn(record, layout.WaterVapourColumn()) : std::nullopt;
     if (!w) return;
-    if (anyUncalibrated && IsPlaceholder(*w)) {
-      leftOut = true;
+    if (IsPlaceholder(*w)) {
+      leftOut = leftOut || anyUncalibrated;
       return;
     }
     waterVapourSeries_->AddXY(x, *w);

@@ -26,6 +26,7 @@
 #include "morvane/core/Tables.h"
 
 const char kDailyOzoneFileName[] = "ozonodiario.dat";
+const std::vector<int> kAngstromPositions = {2, 3, 4, 5};
 const char kResultSourceExtension[] = ".source";
 
 std::string AotWorkFolder() {
@@ -179,8 +180,10 @@ std::vector<std::string> AotParameterLines(const TAotParameters& p) {
     lines.push_back(p.DailyOzoneFile);
   }
   lines.push_back("1");
-  lines.push_back("4");
-  lines.push_back("2 3 4 5");
+  lines.push_back(std::to_string(kAngstromPositions.size()));
+  std::string positions;
+  for (int position : kAngstromPositions) positions += (positions.empty() ? "" : " ") + std::to_string(position);
+  lines.push_back(positions);
   lines.push_back(p.Pressure ? std::to_string(*p.Pressure) : std::string("-1"));
   lines.push_back(p.DataFile);
   return lines;
@@ -289,6 +292,18 @@ TResultLayout LayoutOf(const std::string& record, const TMorvaneChannels& channe
     layout.Vapour = channels.Vapour;  // a line cut short: the layout Morvane writes for the instrument
   }
   return layout;
+}
+
+std::optional<double> AngstromAlpha(const std::string& record, const TResultLayout& layout,
+                                    const TMorvaneChannels& channels) {
+  const std::optional<double> alpha = ValueColumn(record, layout.AlphaColumn());
+  if (!alpha || IsPlaceholder(*alpha)) return std::nullopt;
+  for (int position : kAngstromPositions) {
+    const int place = channels.PlaceOf(static_cast<size_t>(position - 1));
+    const std::optional<double> aot = place < 0 ? std::nullopt : ValueColumn(record, layout.AotColumn(place));
+    if (aot && IsPlaceholder(*aot)) return std::nullopt;
+  }
+  return alpha;
 }
 
 namespace {

@@ -55,6 +55,9 @@ struct TAotParameters {
 
 // "2" with exactly ten filters, else "3" with a polarised filter, else "1".
 int AotInstrumentCode(const TBgrData& data);
+// The one Angstrom combination the window asks for: the positions (from 1, in the instrument's order)
+// of 870, 675, 440 and 500 nm.
+extern const std::vector<int> kAngstromPositions;
 // The parameter file's lines, in order ('.' as decimal mark, the site within Morvane's ranges).
 std::vector<std::string> AotParameterLines(const TAotParameters& p);
 // The daily ozone file a user may put in the work folder.
@@ -121,6 +124,11 @@ struct TResultLayout {
 // The layout of one record: from its number of value columns when that tells, else Morvane's layout
 // for the channels.
 TResultLayout LayoutOf(const std::string& record, const TMorvaneChannels& channels);
+
+// The alpha of a record; nothing where Morvane fitted none: its placeholder, or the placeholder as the
+// optical thickness of a wavelength of the combination (an earlier Morvane fitted through it).
+std::optional<double> AngstromAlpha(const std::string& record, const TResultLayout& layout,
+                                    const TMorvaneChannels& channels);
 
 // The date-time of a record laid out as a ".tao" line (year 1-5, month 6-9, day 10-13, hour 14-17,
 // minute 18-21, seconds 22-28, truncated) and its day number (29-41); false when unreadable.

@@ -224,3 +224,54 @@ TEST(AotRun, ReadsColumnsAsMorvaneWritesThem) {
   });
   EXPECT_TRUE(prompts.Texts().empty());
 }
+
+// A count of 0 at 500 nm, one of the fit's wavelengths, leaves a record with the placeholder for its
+// optical thickness. An earlier Morvane fitted alpha through it (near -5); this one writes the
+// placeholder for that alpha. Neither is an alpha: no point, an empty cell. The record measured at
+// every wavelength keeps its own.
+TEST(AotRun, NoAlphaWhereAWavelengthOfTheFitHasNoOpticalThickness) {
+  Station station;
+  station.LoadSunDays("SITE0601.q5", kDay);
+  Station::WriteCalibration(12);
+  std::filesystem::create_directories(station.ResultFolder());
+  // Eight optical thicknesses of each pass (500 nm the fifth), beta, alpha, SD, r2 of each, the vapour.
+  const std::string placeholder = E(1e-05);
+  auto fields = [&](const std::string& tau500, const std::vector<std::string>& fit) {
+    std::vector<std::string> f;
+    for (int pass = 0; pass < 2; ++pass)
+      for (int i = 1; i <= 8; ++i) f.push_back(i == 5 ? tau500 : E(0.1 * i));
+    for (int pass = 0; pass < 2; ++pass) f.insert(f.end(), fit.begin(), fit.end());
+    f.push_back(E(1.2));
+    f.push_back(E(1.2));
+    return f;
+  };
+  const std::vector<std::string> earlier = fields(placeholder, {"0.177314E+00", "-0.509422E+01", "0.453737E+01", "0.105723E+00"});
+  const std::vector<std::string> now = fields(placeholder, {placeholder, placeholder, placeholder, placeholder});
+  const std::vector<std::string> measured = fields(E(0.5), {E(0.08), E(1.3), E(0.01), E(0.99)});
+  const std::string header = "Year Month Day Hour Min Sec Julian Mass Temp Cloud ";
+  for (const char* extension : {".tao", ".ta2"}) {
+    const std::string blank = std::string(extension) == ".ta2" ? " " : "";
+    ScopedTestHome::Write(station.ResultFolder() / (std::string("SITE0601") + extension),
+                          header + "\r\n" + blank + Record(earlier, 9) + "\r\n" + blank + Record(now, 10) + "\r\n" +
+                              blank + Record(measured, 11) + "\r\n");
+  }
+  ScopedTestHome::Write(station.ResultFolder() / (std::string("SITE0601") + kResultSourceExtension), AotDataIdentity(*station.file));
+
+  ScopedPromptScript prompts;
+  bool driven = false;
+  station.Run([&](QWidget& w) {
+    driven = true;
+    w.findChild<QRadioButton*>("RBLvl15")->setChecked(true);
+    ASSERT_EQ(w.findChild<QTableWidget*>("StringGrid1")->rowCount(), 4);
+    EXPECT_EQ(Cell(w, 0, 9), "Alpha");
+    EXPECT_EQ(Cell(w, 1, 9), "");
+    EXPECT_EQ(Cell(w, 2, 9), "");
+    EXPECT_EQ(Cell(w, 3, 9), "1.3");
+    const auto ratio = SeriesOf(w, "ChartRatio");
+    ASSERT_EQ(ratio.size(), 1u);
+    ASSERT_EQ(ratio[0]->Count(), 1);
+    EXPECT_DOUBLE_EQ(ratio[0]->YValue(0), 1.3);
+  });
+  EXPECT_TRUE(driven);
+  EXPECT_TRUE(prompts.Texts().empty()) << prompts.Texts().front();
+}
