@@ -342,6 +342,7 @@ void TCustomNetSocket::ForgetHandle()
     }
     FHSocket = INVALID_SOCKET;
     ++FGeneration;
+    FBrokenError = 0;
     FReadHeld = false;
     FCloseReported = false;
     FConnectPending = false;
@@ -624,6 +625,9 @@ void TCustomNetSocket::Do_FD_CLOSE(uint16_t error)
 {
     if (FState == wsConnecting || FHSocket == INVALID_SOCKET)
         return;
+    // A break met by a send: the kernel gave its error to the send, not to this event.
+    if (error == 0)
+        error = static_cast<uint16_t>(FBrokenError);
     auto alive = AliveToken();
     const uint64_t gen = FGeneration;
     ASyncReceive(error, ComponentOptions.Without(nsoNoReceiveLoop));
@@ -937,9 +941,13 @@ void TCustomNetSocket::InternalClose(bool bShut, uint16_t error)
     if (FHSocket != INVALID_SOCKET && FState != wsClosed) {
         const int fd = FHSocket;
         const TSocketState was = FState;
+        const int broken = FBrokenError;
         ForgetHandle();
-        const bool graceful = bShut && FType == SOCK_STREAM &&
+        // A broken connection has nothing more to send, and the owner hears of the break.
+        const bool graceful = bShut && FType == SOCK_STREAM && broken == 0 &&
                               (was == wsConnected || was == wsSocksConnected);
+        if (error == 0)
+            error = static_cast<uint16_t>(broken);
         if (graceful) {
             // Sends what is still queued, then shuts down and closes, all in the background.
             TSendChunks rest;
@@ -1095,6 +1103,8 @@ void TCustomNetSocket::TryToSend()
         FAllSent = true;
         return;
     }
+    if (FBrokenError != 0)
+        return;  // nothing more goes out; the close event is on its way
     auto alive = AliveToken();
     for (;;) {
         if (FBufList.empty()) {
@@ -1177,6 +1187,14 @@ void TCustomNetSocket::TryToSend()
 
 void TCustomNetSocket::SendBroken(int error)
 {
+    // What the peer sent before it broke the connection is still in our kernel, readable until the
+    // socket is closed. The owner reads it first, from the message loop (never from inside its own
+    // Send), as from a close event; that event reports the break.
+    if (FBrokenError == 0 && FType == SOCK_STREAM && WaitingByteCount() > 0) {
+        FBrokenError = error;
+        PostMessageToSelf(WM_ASYNCSELECT, FHSocket, FD_CLOSE | (static_cast<intptr_t>(error) << 16));
+        return;
+    }
     auto alive = AliveToken();
     const bool report = !FCloseInvoked;
     FCloseInvoked = true;
@@ -1201,6 +1219,14 @@ int TCustomNetSocket::RealSend(const void* data, int len)
     if (result > 0 && OnSendData)
         OnSendData(this, result);
     return result;
+}
+
+int TCustomNetSocket::WaitingByteCount() const
+{
+    int n = 0;
+    if (FHSocket == INVALID_SOCKET || ::ioctl(FHSocket, FIONREAD, &n) != 0)
+        return 0;
+    return n;
 }
 
 int TCustomNetSocket::SendTo(const sockaddr* dest, socklen_t destLen, const void* data, int len)

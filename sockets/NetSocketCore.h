@@ -257,9 +257,12 @@ protected:
     // A pending look-up is dropped silently and the results cleared.
     void ClearLookup();
     void SetKeepAliveOption();
-    // A send found the connection broken (reset, aborted, gone): closes and reports it. A layer that
-    // must end its own protocol first (TLS) takes the error instead.
+    // A send found the connection broken (reset, aborted, gone): closes and reports it, after the
+    // owner has read what the peer sent before the break. A layer that must end its own protocol
+    // first (TLS) takes the error instead.
     virtual void SendBroken(int error);
+    // Bytes the kernel holds for reading (0 when it cannot tell).
+    int WaitingByteCount() const;
     // Runs the receive loop (read event, or close event without nsoNoReceiveLoop).
     void ASyncReceive(uint16_t error, TNetSocketOptions options);
     // Posts a message to the component's own notification object.
@@ -308,6 +311,7 @@ protected:
     std::vector<char> FGather;  // queued chunks joined for one write
     int FBufSize = 1460;
     int FBufferedByteCount = 0;
+    int FBrokenError = 0;     // a send met this break; the owner reads what waits before it hears of it
     int64_t FReadCount = 0;
     std::string FDnsResult;
     std::vector<std::string> FDnsResultList;
