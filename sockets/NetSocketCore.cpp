@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <linux/sockios.h>
 #include <mutex>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -854,6 +855,7 @@ bool TCustomNetSocket::CreateHandle(const char* operation)
         return false;
     }
     ++FGeneration;
+    FSentCount = 0;
     return true;
 }
 
@@ -1216,6 +1218,8 @@ int TCustomNetSocket::RealSend(const void* data, int len)
         result = NetSocket_sendto(FHSocket, data, len, 0, reinterpret_cast<sockaddr*>(&Fsin), sizeof Fsin);
     else
         result = NetSocket_send(FHSocket, data, len, FSendFlags == wsSendUrgent ? MSG_OOB : 0);
+    if (result > 0)
+        FSentCount += result;
     if (result > 0 && OnSendData)
         OnSendData(this, result);
     return result;
@@ -1227,6 +1231,15 @@ int TCustomNetSocket::WaitingByteCount() const
     if (FHSocket == INVALID_SOCKET || ::ioctl(FHSocket, FIONREAD, &n) != 0)
         return 0;
     return n;
+}
+
+int64_t TCustomNetSocket::AcknowledgedByteCount() const
+{
+    // The kernel's count of bytes not yet acknowledged still holds after a reset has emptied its queue.
+    int unacknowledged = 0;
+    if (FHSocket == INVALID_SOCKET || FType != SOCK_STREAM || ::ioctl(FHSocket, SIOCOUTQ, &unacknowledged) != 0)
+        return -1;
+    return FSentCount - unacknowledged;
 }
 
 int TCustomNetSocket::SendTo(const sockaddr* dest, socklen_t destLen, const void* data, int len)
@@ -1596,6 +1609,7 @@ void TCustomNetSocket::Dup(TSocket newHSocket)
     }
     FHSocket = newHSocket;
     ++FGeneration;
+    FSentCount = 0;
     FCloseInvoked = false;
     unsigned long nb = 1;
     NetSocket_ioctlsocket(FHSocket, FIONBIO, &nb);

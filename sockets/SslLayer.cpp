@@ -235,8 +235,19 @@ void TCustomSslNetSocket::SetNetworkError(int error) {
   NetSocket_WSASetLastError(error);
   // A peer that sent its close notification may close at once, without waiting for ours (TLS allows
   // it to the side that closes first): the reset or broken pipe our next write meets then ends a
-  // session the peer had ended well, and what we still had to send is dropped as TLS says.
-  if (error == WSAECONNRESET && !FPeerEndedFirst) FPeerEndedFirst = PeerCloseNotifyReceived();
+  // session the peer had ended well, unless data of ours was still on its way: the peer dropped it
+  // unread, and the owner must not take that for a whole delivery.
+  if (error == WSAECONNRESET && !FPeerEndedFirst && !FOwnerDataLost) {
+    FOwnerDataLost = OwnerDataUnsent();
+    if (!FOwnerDataLost) FPeerEndedFirst = PeerCloseNotifyReceived();
+  }
+}
+
+bool TCustomSslNetSocket::OwnerDataUnsent() {
+  if (!FSslBufList.empty()) return true;
+  if (FOwnerCipherEnd == 0) return false;
+  const int64_t acknowledged = AcknowledgedByteCount();
+  return acknowledged < 0 || FTlsStreamStart + FOwnerCipherEnd > acknowledged;
 }
 
 bool TCustomSslNetSocket::PeerCloseNotifyReceived() {
@@ -510,6 +521,10 @@ void TCustomSslNetSocket::InitSSLConnection(bool clientMode, SSL_CTX* ctx) {
   FShutdownAfterSend = false;
   FCloseNotifyOwed = false;
   FPeerEndedFirst = false;
+  FOwnerDataLost = false;
+  FTlsStreamStart = SentByteCount() + BufferedByteCount();
+  FCipherTaken = 0;
+  FOwnerCipherEnd = 0;
   FPendingSslEvents = 0;
   FMayFD_Read = FMayFD_Write = FMayDoRecv = FMaySslTryToSend = true;
   FSocketReadHeld = false;
@@ -608,6 +623,7 @@ void TCustomSslNetSocket::ResetSSL() {
   FSslBioWritePendingBytes = -1;
   FCloseNotifyOwed = false;
   FPeerEndedFirst = false;
+  FOwnerDataLost = false;
   if (FSsl) f_SSL_set_shutdown(FSsl, SSL_SENT_SHUTDOWN);
   // The filter BIO holds a reference on the internal half (its next BIO): both go with it.
   if (FSslbio) f_BIO_free_all(FSslbio);
@@ -858,6 +874,8 @@ void TCustomSslNetSocket::TryToSend() {
       if (n > 0) {
         my_BIO_ctrl(FSslbio, BIO_CTRL_FLUSH, 0, nullptr);
         FSslBioWritePendingBytes = -1;
+        // The records of these bytes are all in the engine's output now.
+        FOwnerCipherEnd = FCipherTaken + static_cast<int64_t>(f_BIO_ctrl_pending(FNBio));
         first->Remove(n);
         if (n < len) stop = true;
       } else if (n == 0) {
@@ -930,6 +948,7 @@ void TCustomSslNetSocket::Do_FD_WRITE(uint16_t error) {
   char buf[kSslBufSize];
   int got = my_BIO_ctrl_pending(FNBio) > 0 ? my_BIO_read(FNBio, buf, sizeof buf) : 0;
   if (got < 1) FMayFD_Write = true;
+  else FCipherTaken += got;
   while (got > 0) {
     int sent;
     if (!FAllSent) {
@@ -970,6 +989,7 @@ void TCustomSslNetSocket::Do_FD_WRITE(uint16_t error) {
     }
     got = my_BIO_read(FNBio, buf, sizeof buf);
     if (got < 1) FMayFD_Write = true;
+    else FCipherTaken += got;
   }
   if (!FSsl) return;
   if (f_SSL_state(FSsl) == SSL_ST_OK_OLD) {
