@@ -250,21 +250,60 @@ bool TCustomSslNetSocket::OwnerDataUnsent() {
   return acknowledged < 0 || FTlsStreamStart + FOwnerCipherEnd > acknowledged;
 }
 
-bool TCustomSslNetSocket::PeerCloseNotifyReceived() {
-  auto received = [this] { return FSsl && (f_SSL_get_shutdown(FSsl) & SSL_RECEIVED_SHUTDOWN) != 0; };
-  // The notification may still wait in the socket when a write meets the reset: the kernel gives
-  // what came before the reset first.
+bool TCustomSslNetSocket::PullWaitingBytes() {
+  // After a reset the kernel still gives what came before it.
   char buf[kRecvBufSize];
-  while (FSsl && !received() && FHSocket != INVALID_SOCKET) {
+  bool pulled = false;
+  while (FSsl && FHSocket != INVALID_SOCKET) {
     int room = my_BIO_ctrl_get_write_guarantee(FNBio);
     if (room > kRecvBufSize) room = kRecvBufSize;
     if (room <= 0) break;
     const int n = TCustomSocksNetSocket::DoRecv(buf, room, 0);
     if (n <= 0) break;
     my_BIO_write(FNBio, buf, n);
+    pulled = true;
+  }
+  return pulled;
+}
+
+bool TCustomSslNetSocket::DeliverWhatTheBrokenConnectionHolds() {
+  // A shutdown under way reads no more for the owner.
+  if (FShutDownHow != 0 || !FSsl) return true;
+  auto alive = AliveToken();
+  const uint64_t gen = Generation();
+  auto gone = [&] { return alive.expired() || gen != Generation(); };
+  for (;;) {
+    const bool pulled = PullWaitingBytes();
+    char dummy[1];
+    my_BIO_read(FSslbio, dummy, 0);  // decrypts the next record
+    f_ERR_clear_error();
+    RaisePendingCallbackException();
+    if (gone()) return false;
+    if (!FSsl) return true;
+    const int waiting = my_BIO_ctrl_pending(FSslbio);
+    if (waiting <= 0) {
+      if (pulled) continue;  // a record only part of which the pair could take
+      break;
+    }
+    if (!TriggerDataAvailable(0)) break;  // nobody reads: it goes with the close
+    if (gone()) return false;
+    if (!FSsl || FShutDownHow != 0) return true;
+    if (my_BIO_ctrl_pending(FSslbio) >= waiting) break;  // the owner takes no more
+  }
+  NetSocket_WSASetLastError(FNetworkError);
+  return true;
+}
+
+bool TCustomSslNetSocket::PeerCloseNotifyReceived() {
+  auto received = [this] { return FSsl && (f_SSL_get_shutdown(FSsl) & SSL_RECEIVED_SHUTDOWN) != 0; };
+  // The notification may still wait in the socket when a write meets the reset. Decrypted data
+  // before it stops the engine until the owner has read it (see DeliverWhatTheBrokenConnectionHolds).
+  while (FSsl && !received()) {
+    const bool pulled = PullWaitingBytes();
     char dummy[1];
     my_BIO_read(FSslbio, dummy, 0);
     f_ERR_clear_error();
+    if (!pulled) break;
   }
   NetSocket_WSASetLastError(FNetworkError);
   if (!received()) return false;
@@ -1276,6 +1315,16 @@ void TCustomSslNetSocket::Do_FD_CLOSE(uint16_t error) {
       // A two-way shutdown under way: complete when the peer answered before closing (the close
       // then comes back as a plain one); otherwise the connection ends here.
       if (SslShutdownCompleted(FSslShutDownDirection)) return;
+    }
+  }
+  if (FNetworkError != 0 && handshakeDone) {
+    // What the peer sent before the connection broke reaches the owner before the close.
+    if (!DeliverWhatTheBrokenConnectionHolds()) return;
+    if (FSsl && (f_SSL_get_shutdown(FSsl) & SSL_RECEIVED_SHUTDOWN)) {
+      // The peer's notification among it: its direction ended well, the session too when nothing of
+      // ours was lost with the reset.
+      if (FSslState < sslStatePeerClosed) FSslState = sslStatePeerClosed;
+      if (FNetworkError == WSAECONNRESET && !FOwnerDataLost) FPeerEndedFirst = true;
     }
   }
   if (error == 0 && FNetworkError != 0) error = static_cast<uint16_t>(FNetworkError);

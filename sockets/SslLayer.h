@@ -155,8 +155,13 @@ protected:
   void SetNetworkError(int error);
   // True once the peer's close notification has come, taking what the socket still holds first.
   bool PeerCloseNotifyReceived();
+  // Moves what the socket holds into the engine, as far as the pair takes it; true when bytes came.
+  bool PullWaitingBytes();
   // True while data of the owner is queued, in the engine, or not yet acknowledged by the peer's kernel.
   bool OwnerDataUnsent();
+  // Hands the owner what a broken connection still holds: the socket's bytes decrypted, until the
+  // owner takes no more. False when the component or the connection went away meanwhile.
+  bool DeliverWhatTheBrokenConnectionHolds();
   // The error the owner hears of: none when the peer ended the session before the connection broke
   // and nothing of ours was lost with it.
   int OwnerError(int error) const { return FPeerEndedFirst ? 0 : error; }

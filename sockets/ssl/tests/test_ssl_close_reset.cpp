@@ -20,6 +20,13 @@ constexpr int kWaitMs = 60000;
 TTestPki* Pki = nullptr;
 TCertFiles ServerFiles;
 
+// The peer's bytes: the same pattern in the script and here.
+std::string Payload(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return s;
+}
+
 // A TLS server over memory BIOs (so that it can notify while our data still comes) at the TLS version
 // given, for the given number of connections one after the other. For each it reads at least the next
 // of the comma-separated byte counts of our data, sends the payload of the given size and its close
@@ -188,6 +195,38 @@ const std::string& LargeData() {
 }
 
 }  // namespace
+
+TEST_F(SslCloseResetTest, PeersLastBytesAndNotificationBeforeItsResetReachTheOwner) {
+  // The peer sends 16 KB and its close notification and closes while our 8 MB send goes on, our data
+  // unread: its kernel resets the connection. What it sent is in our kernel before the reset; the
+  // owner must get all of it before it hears of the close, and the peer's notification among it ends
+  // the peer's direction cleanly. Our own data was cut: the close carries the reset.
+  const std::string payload = Payload(16384);
+  const std::vector<std::string> firsts = {"0", "4096", "65536", "262144", "1048576", "0", "16384", "524288"};
+  for (const char* version : {"1.2", "1.3"}) {
+    SCOPED_TRACE(version);
+    TPeer peer(version, firsts, payload.size(), "wait");
+    ASSERT_FALSE(peer.Port.empty()) << peer.P->Output();
+    int whole = 0;
+    for (size_t i = 0; i < firsts.size(); ++i) {
+      SCOPED_TRACE("connection " + std::to_string(i) + ", the peer answers after " + firsts[i] + " bytes");
+      TOwner o;
+      ASSERT_TRUE(o.Connect(peer.Port)) << peer.P->Output();
+      EXPECT_EQ(o.S.Send(LargeData().data(), static_cast<int>(LargeData().size())),
+                static_cast<int>(LargeData().size()));
+      ASSERT_TRUE(o.WaitForClose()) << "no close reported\n" << o.S.SslEngineState() << "\n" << peer.P->Output();
+      EXPECT_TRUE(peer.Closed(i)) << peer.P->Output();
+      EXPECT_EQ(o.ReceivedAtClose.size(), payload.size()) << o.Joined();
+      EXPECT_TRUE(o.ReceivedAtClose == payload);
+      EXPECT_EQ(o.TlsStateAtClose, sslStatePeerClosed) << "the peer's close notification was not taken";
+      EXPECT_EQ(o.ClosedError, 10054) << o.Joined();
+      EXPECT_EQ(o.Events.back(), "closed:10054");
+      whole += o.ReceivedAtClose == payload;
+    }
+    std::printf("TLS %s: peer's bytes whole before the close in %d of %zu connections\n", version, whole,
+                firsts.size());
+  }
+}
 
 TEST_F(SslCloseResetTest, CloseAfterDataThePeerDroppedCarriesTheReset) {
   // The owner sends 8 MB and closes; the peer reads a part, sends its close notification and closes
