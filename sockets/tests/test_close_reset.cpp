@@ -25,11 +25,12 @@ std::string Payload(size_t n)
 }
 
 // Serves the given number of connections one after the other. For each it reads the next of the
-// comma-separated byte counts of our data, sends the payload of the given size, waits until more of
-// our data has come and closes with it unread, so that its kernel resets the connection; then prints
+// comma-separated byte counts of our data, sends the payload of the given size, waits until our
+// kernel has acknowledged it (a reset drops what the sender still holds) and more of our data has
+// come, and closes with that unread, so that its kernel resets the connection; then prints
 // "CLOSED <connection> AFTER <bytes read>".
 const char* const kSendThenResetPeer = R"PY(
-import select, socket, sys
+import fcntl, select, socket, struct, sys, termios, time
 count, firsts, size = int(sys.argv[1]), [int(x) for x in sys.argv[2].split(",")], int(sys.argv[3])
 payload = bytes(((i * 7 + i // 251) & 0xFF) for i in range(size))
 ls = socket.socket()
@@ -45,6 +46,9 @@ for i in range(count):
             break
         n += len(b)
     conn.sendall(payload)
+    deadline = time.time() + 30
+    while struct.unpack("i", fcntl.ioctl(conn, termios.TIOCOUTQ, b"\0\0\0\0"))[0] > 0 and time.time() < deadline:
+        time.sleep(0.005)
     select.select([conn], [], [], 30)
     conn.close()
     print("CLOSED %d AFTER %d" % (i, n), flush=True)

@@ -30,11 +30,11 @@ std::string Payload(size_t n) {
 // A TLS server over memory BIOs (so that it can notify while our data still comes) at the TLS version
 // given, for the given number of connections one after the other. For each it reads at least the next
 // of the comma-separated byte counts of our data, sends the payload of the given size and its close
-// notification, and closes the connection: with "wait" once more of our data has come (it stays
-// unread and the kernel resets the connection), with "now" at once. Then it prints
-// "CLOSED <connection> AFTER <bytes read>".
+// notification, and closes the connection: with "wait" once our kernel has acknowledged what it sent
+// and more of our data has come (it stays unread and the kernel resets the connection), with "now" at
+// once. Then it prints "CLOSED <connection> AFTER <bytes read>".
 const char* const kNotifyThenClosePeer = R"PY(
-import select, socket, ssl, sys
+import fcntl, select, socket, ssl, struct, sys, termios, time
 cert, key, version = sys.argv[1], sys.argv[2], sys.argv[3]
 count, firsts, size, wait = int(sys.argv[4]), [int(x) for x in sys.argv[5].split(",")], int(sys.argv[6]), sys.argv[7] == "wait"
 payload = bytes(((i * 7 + i // 251) & 0xFF) for i in range(size))
@@ -46,6 +46,9 @@ ls = socket.socket()
 ls.bind(("127.0.0.1", 0))
 ls.listen(1)
 print("ACCEPT 127.0.0.1:%d" % ls.getsockname()[1], flush=True)
+
+def unacknowledged(conn):
+    return struct.unpack("i", fcntl.ioctl(conn, termios.TIOCOUTQ, b"\0\0\0\0"))[0]
 
 def serve(conn, first):
     incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
@@ -98,6 +101,10 @@ def serve(conn, first):
         pass
     flush()
     if wait:
+        # A reset drops what our kernel still holds unsent: what we sent must be in the peer's kernel.
+        deadline = time.time() + 30
+        while unacknowledged(conn) > 0 and time.time() < deadline:
+            time.sleep(0.005)
         select.select([conn], [], [], 30)
     conn.close()
     return n
