@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <linux/sockios.h>
 #include <mutex>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -342,6 +343,7 @@ void TCustomNetSocket::ForgetHandle()
     }
     FHSocket = INVALID_SOCKET;
     ++FGeneration;
+    FBrokenError = 0;
     FReadHeld = false;
     FCloseReported = false;
     FConnectPending = false;
@@ -624,6 +626,9 @@ void TCustomNetSocket::Do_FD_CLOSE(uint16_t error)
 {
     if (FState == wsConnecting || FHSocket == INVALID_SOCKET)
         return;
+    // A break met by a send: the kernel gave its error to the send, not to this event.
+    if (error == 0)
+        error = static_cast<uint16_t>(FBrokenError);
     auto alive = AliveToken();
     const uint64_t gen = FGeneration;
     ASyncReceive(error, ComponentOptions.Without(nsoNoReceiveLoop));
@@ -850,6 +855,7 @@ bool TCustomNetSocket::CreateHandle(const char* operation)
         return false;
     }
     ++FGeneration;
+    FSentCount = 0;
     return true;
 }
 
@@ -937,9 +943,13 @@ void TCustomNetSocket::InternalClose(bool bShut, uint16_t error)
     if (FHSocket != INVALID_SOCKET && FState != wsClosed) {
         const int fd = FHSocket;
         const TSocketState was = FState;
+        const int broken = FBrokenError;
         ForgetHandle();
-        const bool graceful = bShut && FType == SOCK_STREAM &&
+        // A broken connection has nothing more to send, and the owner hears of the break.
+        const bool graceful = bShut && FType == SOCK_STREAM && broken == 0 &&
                               (was == wsConnected || was == wsSocksConnected);
+        if (error == 0)
+            error = static_cast<uint16_t>(broken);
         if (graceful) {
             // Sends what is still queued, then shuts down and closes, all in the background.
             TSendChunks rest;
@@ -1095,6 +1105,8 @@ void TCustomNetSocket::TryToSend()
         FAllSent = true;
         return;
     }
+    if (FBrokenError != 0)
+        return;  // nothing more goes out; the close event is on its way
     auto alive = AliveToken();
     for (;;) {
         if (FBufList.empty()) {
@@ -1177,6 +1189,14 @@ void TCustomNetSocket::TryToSend()
 
 void TCustomNetSocket::SendBroken(int error)
 {
+    // What the peer sent before it broke the connection is still in our kernel, readable until the
+    // socket is closed. The owner reads it first, from the message loop (never from inside its own
+    // Send), as from a close event; that event reports the break.
+    if (FBrokenError == 0 && FType == SOCK_STREAM && WaitingByteCount() > 0) {
+        FBrokenError = error;
+        PostMessageToSelf(WM_ASYNCSELECT, FHSocket, FD_CLOSE | (static_cast<intptr_t>(error) << 16));
+        return;
+    }
     auto alive = AliveToken();
     const bool report = !FCloseInvoked;
     FCloseInvoked = true;
@@ -1198,9 +1218,28 @@ int TCustomNetSocket::RealSend(const void* data, int len)
         result = NetSocket_sendto(FHSocket, data, len, 0, reinterpret_cast<sockaddr*>(&Fsin), sizeof Fsin);
     else
         result = NetSocket_send(FHSocket, data, len, FSendFlags == wsSendUrgent ? MSG_OOB : 0);
+    if (result > 0)
+        FSentCount += result;
     if (result > 0 && OnSendData)
         OnSendData(this, result);
     return result;
+}
+
+int TCustomNetSocket::WaitingByteCount() const
+{
+    int n = 0;
+    if (FHSocket == INVALID_SOCKET || ::ioctl(FHSocket, FIONREAD, &n) != 0)
+        return 0;
+    return n;
+}
+
+int64_t TCustomNetSocket::AcknowledgedByteCount() const
+{
+    // The kernel's count of bytes not yet acknowledged still holds after a reset has emptied its queue.
+    int unacknowledged = 0;
+    if (FHSocket == INVALID_SOCKET || FType != SOCK_STREAM || ::ioctl(FHSocket, SIOCOUTQ, &unacknowledged) != 0)
+        return -1;
+    return FSentCount - unacknowledged;
 }
 
 int TCustomNetSocket::SendTo(const sockaddr* dest, socklen_t destLen, const void* data, int len)
@@ -1570,6 +1609,7 @@ void TCustomNetSocket::Dup(TSocket newHSocket)
     }
     FHSocket = newHSocket;
     ++FGeneration;
+    FSentCount = 0;
     FCloseInvoked = false;
     unsigned long nb = 1;
     NetSocket_ioctlsocket(FHSocket, FIONBIO, &nb);

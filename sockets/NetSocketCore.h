@@ -257,9 +257,17 @@ protected:
     // A pending look-up is dropped silently and the results cleared.
     void ClearLookup();
     void SetKeepAliveOption();
-    // A send found the connection broken (reset, aborted, gone): closes and reports it. A layer that
-    // must end its own protocol first (TLS) takes the error instead.
+    // A send found the connection broken (reset, aborted, gone): closes and reports it, after the
+    // owner has read what the peer sent before the break. A layer that must end its own protocol
+    // first (TLS) takes the error instead.
     virtual void SendBroken(int error);
+    // Bytes the kernel holds for reading (0 when it cannot tell).
+    int WaitingByteCount() const;
+    // Bytes of this connection the peer's kernel has acknowledged, counted from the first byte sent
+    // on it; -1 when the kernel cannot tell.
+    int64_t AcknowledgedByteCount() const;
+    // Bytes of this connection the kernel has taken so far (the acknowledged ones and the others).
+    int64_t SentByteCount() const { return FSentCount; }
     // Runs the receive loop (read event, or close event without nsoNoReceiveLoop).
     void ASyncReceive(uint16_t error, TNetSocketOptions options);
     // Posts a message to the component's own notification object.
@@ -308,6 +316,8 @@ protected:
     std::vector<char> FGather;  // queued chunks joined for one write
     int FBufSize = 1460;
     int FBufferedByteCount = 0;
+    int64_t FSentCount = 0;   // bytes the kernel took on this connection
+    int FBrokenError = 0;     // a send met this break; the owner reads what waits before it hears of it
     int64_t FReadCount = 0;
     std::string FDnsResult;
     std::vector<std::string> FDnsResultList;

@@ -235,25 +235,75 @@ void TCustomSslNetSocket::SetNetworkError(int error) {
   NetSocket_WSASetLastError(error);
   // A peer that sent its close notification may close at once, without waiting for ours (TLS allows
   // it to the side that closes first): the reset or broken pipe our next write meets then ends a
-  // session the peer had ended well, and what we still had to send is dropped as TLS says.
-  if (error == WSAECONNRESET && !FPeerEndedFirst) FPeerEndedFirst = PeerCloseNotifyReceived();
+  // session the peer had ended well, unless data of ours was still on its way: the peer dropped it
+  // unread, and the owner must not take that for a whole delivery.
+  if (error == WSAECONNRESET && !FPeerEndedFirst && !FOwnerDataLost) {
+    FOwnerDataLost = OwnerDataUnsent();
+    if (!FOwnerDataLost) FPeerEndedFirst = PeerCloseNotifyReceived();
+  }
 }
 
-bool TCustomSslNetSocket::PeerCloseNotifyReceived() {
-  auto received = [this] { return FSsl && (f_SSL_get_shutdown(FSsl) & SSL_RECEIVED_SHUTDOWN) != 0; };
-  // The notification may still wait in the socket when a write meets the reset: the kernel gives
-  // what came before the reset first.
+bool TCustomSslNetSocket::OwnerDataUnsent() {
+  if (!FSslBufList.empty()) return true;
+  if (FOwnerCipherEnd == 0) return false;
+  const int64_t acknowledged = AcknowledgedByteCount();
+  return acknowledged < 0 || FTlsStreamStart + FOwnerCipherEnd > acknowledged;
+}
+
+bool TCustomSslNetSocket::PullWaitingBytes() {
+  // After a reset the kernel still gives what came before it.
   char buf[kRecvBufSize];
-  while (FSsl && !received() && FHSocket != INVALID_SOCKET) {
+  bool pulled = false;
+  while (FSsl && FHSocket != INVALID_SOCKET) {
     int room = my_BIO_ctrl_get_write_guarantee(FNBio);
     if (room > kRecvBufSize) room = kRecvBufSize;
     if (room <= 0) break;
     const int n = TCustomSocksNetSocket::DoRecv(buf, room, 0);
     if (n <= 0) break;
     my_BIO_write(FNBio, buf, n);
+    pulled = true;
+  }
+  return pulled;
+}
+
+bool TCustomSslNetSocket::DeliverWhatTheBrokenConnectionHolds() {
+  // A shutdown under way reads no more for the owner.
+  if (FShutDownHow != 0 || !FSsl) return true;
+  auto alive = AliveToken();
+  const uint64_t gen = Generation();
+  auto gone = [&] { return alive.expired() || gen != Generation(); };
+  for (;;) {
+    const bool pulled = PullWaitingBytes();
+    char dummy[1];
+    my_BIO_read(FSslbio, dummy, 0);  // decrypts the next record
+    f_ERR_clear_error();
+    RaisePendingCallbackException();
+    if (gone()) return false;
+    if (!FSsl) return true;
+    const int waiting = my_BIO_ctrl_pending(FSslbio);
+    if (waiting <= 0) {
+      if (pulled) continue;  // a record only part of which the pair could take
+      break;
+    }
+    if (!TriggerDataAvailable(0)) break;  // nobody reads: it goes with the close
+    if (gone()) return false;
+    if (!FSsl || FShutDownHow != 0) return true;
+    if (my_BIO_ctrl_pending(FSslbio) >= waiting) break;  // the owner takes no more
+  }
+  NetSocket_WSASetLastError(FNetworkError);
+  return true;
+}
+
+bool TCustomSslNetSocket::PeerCloseNotifyReceived() {
+  auto received = [this] { return FSsl && (f_SSL_get_shutdown(FSsl) & SSL_RECEIVED_SHUTDOWN) != 0; };
+  // The notification may still wait in the socket when a write meets the reset. Decrypted data
+  // before it stops the engine until the owner has read it (see DeliverWhatTheBrokenConnectionHolds).
+  while (FSsl && !received()) {
+    const bool pulled = PullWaitingBytes();
     char dummy[1];
     my_BIO_read(FSslbio, dummy, 0);
     f_ERR_clear_error();
+    if (!pulled) break;
   }
   NetSocket_WSASetLastError(FNetworkError);
   if (!received()) return false;
@@ -510,6 +560,10 @@ void TCustomSslNetSocket::InitSSLConnection(bool clientMode, SSL_CTX* ctx) {
   FShutdownAfterSend = false;
   FCloseNotifyOwed = false;
   FPeerEndedFirst = false;
+  FOwnerDataLost = false;
+  FTlsStreamStart = SentByteCount() + BufferedByteCount();
+  FCipherTaken = 0;
+  FOwnerCipherEnd = 0;
   FPendingSslEvents = 0;
   FMayFD_Read = FMayFD_Write = FMayDoRecv = FMaySslTryToSend = true;
   FSocketReadHeld = false;
@@ -608,6 +662,7 @@ void TCustomSslNetSocket::ResetSSL() {
   FSslBioWritePendingBytes = -1;
   FCloseNotifyOwed = false;
   FPeerEndedFirst = false;
+  FOwnerDataLost = false;
   if (FSsl) f_SSL_set_shutdown(FSsl, SSL_SENT_SHUTDOWN);
   // The filter BIO holds a reference on the internal half (its next BIO): both go with it.
   if (FSslbio) f_BIO_free_all(FSslbio);
@@ -858,6 +913,8 @@ void TCustomSslNetSocket::TryToSend() {
       if (n > 0) {
         my_BIO_ctrl(FSslbio, BIO_CTRL_FLUSH, 0, nullptr);
         FSslBioWritePendingBytes = -1;
+        // The records of these bytes are all in the engine's output now.
+        FOwnerCipherEnd = FCipherTaken + static_cast<int64_t>(f_BIO_ctrl_pending(FNBio));
         first->Remove(n);
         if (n < len) stop = true;
       } else if (n == 0) {
@@ -930,6 +987,7 @@ void TCustomSslNetSocket::Do_FD_WRITE(uint16_t error) {
   char buf[kSslBufSize];
   int got = my_BIO_ctrl_pending(FNBio) > 0 ? my_BIO_read(FNBio, buf, sizeof buf) : 0;
   if (got < 1) FMayFD_Write = true;
+  else FCipherTaken += got;
   while (got > 0) {
     int sent;
     if (!FAllSent) {
@@ -970,6 +1028,7 @@ void TCustomSslNetSocket::Do_FD_WRITE(uint16_t error) {
     }
     got = my_BIO_read(FNBio, buf, sizeof buf);
     if (got < 1) FMayFD_Write = true;
+    else FCipherTaken += got;
   }
   if (!FSsl) return;
   if (f_SSL_state(FSsl) == SSL_ST_OK_OLD) {
@@ -1256,6 +1315,16 @@ void TCustomSslNetSocket::Do_FD_CLOSE(uint16_t error) {
       // A two-way shutdown under way: complete when the peer answered before closing (the close
       // then comes back as a plain one); otherwise the connection ends here.
       if (SslShutdownCompleted(FSslShutDownDirection)) return;
+    }
+  }
+  if (FNetworkError != 0 && handshakeDone) {
+    // What the peer sent before the connection broke reaches the owner before the close.
+    if (!DeliverWhatTheBrokenConnectionHolds()) return;
+    if (FSsl && (f_SSL_get_shutdown(FSsl) & SSL_RECEIVED_SHUTDOWN)) {
+      // The peer's notification among it: its direction ended well, the session too when nothing of
+      // ours was lost with the reset.
+      if (FSslState < sslStatePeerClosed) FSslState = sslStatePeerClosed;
+      if (FNetworkError == WSAECONNRESET && !FOwnerDataLost) FPeerEndedFirst = true;
     }
   }
   if (error == 0 && FNetworkError != 0) error = static_cast<uint16_t>(FNetworkError);

@@ -155,7 +155,15 @@ protected:
   void SetNetworkError(int error);
   // True once the peer's close notification has come, taking what the socket still holds first.
   bool PeerCloseNotifyReceived();
-  // The error the owner hears of: none when the peer ended the session before the connection broke.
+  // Moves what the socket holds into the engine, as far as the pair takes it; true when bytes came.
+  bool PullWaitingBytes();
+  // True while data of the owner is queued, in the engine, or not yet acknowledged by the peer's kernel.
+  bool OwnerDataUnsent();
+  // Hands the owner what a broken connection still holds: the socket's bytes decrypted, until the
+  // owner takes no more. False when the component or the connection went away meanwhile.
+  bool DeliverWhatTheBrokenConnectionHolds();
+  // The error the owner hears of: none when the peer ended the session before the connection broke
+  // and nothing of ours was lost with it.
   int OwnerError(int error) const { return FPeerEndedFirst ? 0 : error; }
   void SendBroken(int error) override;
   // A handshake start failed after connect or accept: close without shutdown.
@@ -192,6 +200,10 @@ protected:
   bool FShutdownAfterSend = false;  // a one-way shutdown waits for the queued plaintext to go first
   bool FCloseNotifyOwed = false;    // the close notification found the engine's output full
   bool FPeerEndedFirst = false;     // the connection broke after the peer's close notification
+  bool FOwnerDataLost = false;      // the reset came while data of the owner was still unsent
+  int64_t FTlsStreamStart = 0;      // where the TLS bytes begin among those the kernel took
+  int64_t FCipherTaken = 0;         // TLS bytes taken from the engine for the wire
+  int64_t FOwnerCipherEnd = 0;      // end of the TLS bytes that carry the owner's data (0: none yet)
   unsigned FPendingSslEvents = 0;
   int FShutDownHow = 0;        // shutdown stage 0, 1, 2
   int FSslShutDownDirection = 1;

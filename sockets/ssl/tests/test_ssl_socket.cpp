@@ -750,14 +750,17 @@ TEST_F(SslSocketTest, OurCloseNotificationFollowsThePeersOwn) {
 TEST_F(SslSocketTest, PeerThatNotifiesAndClosesAtOnceEndsTheSessionCleanly) {
   // The peer sends its close notification and closes the connection without waiting for ours, as
   // TLS allows the side that closes first. Ours can then no longer be written; the session still ended
-  // well: shutdown complete 0, session closed 0. Once in the middle of a large send being closed (the
-  // peer's close with our data unread resets the connection), once with the owner idle after a send the
-  // peer read whole, once with the owner idle after a send the peer read only in part.
+  // well when the peer had read all we sent: shutdown complete 0, session closed 0. When it dropped data
+  // of ours unread, the reset is reported. Once in the middle of a large send being closed (the peer's
+  // close with our data unread resets the connection), once with the owner idle after a send the peer
+  // read whole, once with the owner idle after a send the peer read only in part.
   std::string data;
   for (int i = 0; data.size() < (8u << 20); ++i) data += "chunk " + std::to_string(i) + " to a peer that leaves\n";
   data.resize(8u << 20);
   const std::string small = data.substr(0, 300 << 10);
   const std::vector<std::string> clean = {"connected:0", "handshake:0", "shutdown:one:0", "closed:0"};
+  const std::vector<std::string> droppedClosing = {"connected:0", "handshake:0", "shutdown:one:10054", "closed:10054"};
+  const std::vector<std::string> droppedIdle = {"connected:0", "handshake:0", "closed:10054"};
   for (const char* version : {"1.2", "1.3"}) {
     SCOPED_TRACE(version);
     {
@@ -767,8 +770,8 @@ TEST_F(SslSocketTest, PeerThatNotifiesAndClosesAtOnceEndsTheSessionCleanly) {
       TClient c;
       ASSERT_TRUE(c.ConnectTo(peer));
       ASSERT_TRUE(c.SendAndClose(data.data(), data.size())) << peer.Output();
-      EXPECT_TRUE(peer.WaitForOutput("CLOSED AFTER"));
-      EXPECT_EQ(c.Events, clean) << c.TailText();
+      EXPECT_TRUE(peer.WaitForOutput("CLOSED AFTER"));  // printed after it closed: we may hear of it first
+      EXPECT_EQ(c.Events, droppedClosing) << c.TailText();
       EXPECT_TRUE(peer.WaitForExit()) << peer.Output();
     }
     for (const size_t sent : {small.size(), data.size()}) {
@@ -780,8 +783,8 @@ TEST_F(SslSocketTest, PeerThatNotifiesAndClosesAtOnceEndsTheSessionCleanly) {
       EXPECT_EQ(c.S.Send(data.data(), static_cast<int>(sent)), static_cast<int>(sent));
       ASSERT_TRUE(WaitUntil([&] { return c.ClosedError >= 0; }))
           << "no close reported after the peer's\n" << peer.Output() << "\n" << c.S.SslEngineState() << "\n" << c.TailText();
-      EXPECT_TRUE(peer.WaitForOutput("CLOSED AFTER"));
-      EXPECT_EQ(c.Events, clean) << c.TailText();
+      EXPECT_TRUE(peer.WaitForOutput("CLOSED AFTER"));  // printed after it closed: we may hear of it first
+      EXPECT_EQ(c.Events, sent == small.size() ? clean : droppedIdle) << c.TailText();
       EXPECT_TRUE(peer.WaitForExit()) << peer.Output();
     }
   }

@@ -1,0 +1,293 @@
+// A TLS peer that sends its close notification and resets the connection while our large send is
+// under way, against python peers on 127.0.0.1 (TLS 1.2 and 1.3): what it sent before the reset
+// reaches the owner, and a close that dropped data of ours is not reported as a clean one.
+#include "sockets/NetSocket.h"
+#include "support/SslPeer.h"
+#include "support/TestPki.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace ssltest;
+
+namespace {
+
+
+TTestPki* Pki = nullptr;
+TCertFiles ServerFiles;
+
+// The peer's bytes: the same pattern in the script and here.
+std::string Payload(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return s;
+}
+
+// A TLS server over memory BIOs (so that it can notify while our data still comes) at the TLS version
+// given, for the given number of connections one after the other. For each it reads at least the next
+// of the comma-separated byte counts of our data, sends the payload of the given size and its close
+// notification, and closes the connection: with "wait" once our kernel has acknowledged what it sent
+// and more of our data has come (it stays unread and the kernel resets the connection), with "now" at
+// once. Then it prints "CLOSED <connection> AFTER <bytes read>".
+const char* const kNotifyThenClosePeer = R"PY(
+import fcntl, select, socket, ssl, struct, sys, termios, time
+cert, key, version = sys.argv[1], sys.argv[2], sys.argv[3]
+count, firsts, size, wait = int(sys.argv[4]), [int(x) for x in sys.argv[5].split(",")], int(sys.argv[6]), sys.argv[7] == "wait"
+payload = bytes(((i * 7 + i // 251) & 0xFF) for i in range(size))
+ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+ctx.load_cert_chain(cert, key)
+v = ssl.TLSVersion.TLSv1_2 if version == "1.2" else ssl.TLSVersion.TLSv1_3
+ctx.minimum_version = ctx.maximum_version = v
+ls = socket.socket()
+ls.bind(("127.0.0.1", 0))
+ls.listen(1)
+print("ACCEPT 127.0.0.1:%d" % ls.getsockname()[1], flush=True)
+
+def unacknowledged(conn):
+    return struct.unpack("i", fcntl.ioctl(conn, termios.TIOCOUTQ, b"\0\0\0\0"))[0]
+
+def serve(conn, first):
+    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+    tls = ctx.wrap_bio(incoming, outgoing, server_side=True)
+    def flush():
+        data = outgoing.read()
+        if data:
+            conn.sendall(data)
+    def feed():
+        b = conn.recv(65536)
+        if b:
+            incoming.write(b)
+        else:
+            incoming.write_eof()
+        return bool(b)
+    while True:
+        try:
+            tls.do_handshake()
+            break
+        except ssl.SSLWantReadError:
+            flush()
+            feed()
+    flush()
+    n = 0
+    while n < first:
+        try:
+            n += len(tls.read(262144))
+            continue
+        except ssl.SSLWantReadError:
+            pass
+        except ssl.SSLError:
+            break
+        flush()
+        if not feed():
+            break
+    # What came is read first: the engine then sends its notification without meeting our data.
+    while True:
+        try:
+            b = tls.read(262144)
+        except ssl.SSLError:
+            break
+        if not b:
+            break
+        n += len(b)
+    if payload:
+        tls.write(payload)
+    try:
+        tls.unwrap()
+    except ssl.SSLWantReadError:
+        pass
+    flush()
+    if wait:
+        # A reset drops what our kernel still holds unsent: what we sent must be in the peer's kernel.
+        deadline = time.time() + 30
+        while unacknowledged(conn) > 0 and time.time() < deadline:
+            time.sleep(0.005)
+        select.select([conn], [], [], 30)
+    conn.close()
+    return n
+
+for i in range(count):
+    conn, _ = ls.accept()
+    n = serve(conn, firsts[i % len(firsts)])
+    print("CLOSED %d AFTER %d" % (i, n), flush=True)
+)PY";
+
+// One connection of the owner, with its events in order.
+struct TOwner {
+  TSslContext Ctx;
+  TSslNetSocket S;
+  std::vector<std::string> Events;
+  std::string Received;
+  std::string ReceivedAtClose;
+  int HandshakesDone = 0;
+  int ClosedError = -1;
+  int TlsStateAtClose = -1;
+
+  TOwner() {
+    S.SetSslContext(&Ctx);
+    S.SslEnable = true;
+    S.SetAddr("127.0.0.1");
+    S.OnSslHandshakeDone = [this](TCustomNetSocket*, uint16_t e, TX509Base*, bool&) {
+      Events.push_back("handshake:" + std::to_string(e));
+      HandshakesDone += e == 0;
+    };
+    S.OnDataAvailable = [this](TCustomNetSocket* s, uint16_t) {
+      char buf[4096];
+      int n;
+      while ((n = s->Receive(buf, sizeof buf)) > 0) Received.append(buf, static_cast<size_t>(n));
+    };
+    S.OnSslShutDownComplete = [this](TCustomNetSocket*, bool bi, int e) {
+      Events.push_back(std::string("shutdown:") + (bi ? "bi:" : "one:") + std::to_string(e));
+    };
+    S.OnSessionClosed = [this](TCustomNetSocket*, uint16_t e) {
+      Events.push_back("closed:" + std::to_string(e));
+      ClosedError = e;
+      TlsStateAtClose = S.SslState();
+      ReceivedAtClose = Received;
+    };
+  }
+  ::testing::AssertionResult Connect(const std::string& port) {
+    S.SetPort(port);
+    S.Connect();
+    if (!WaitUntil([&] { return HandshakesDone > 0 || ClosedError >= 0; }) || HandshakesDone != 1)
+      return ::testing::AssertionFailure() << "no handshake: " << Joined();
+    return ::testing::AssertionSuccess();
+  }
+  bool WaitForClose() { return WaitUntil([&] { return ClosedError >= 0; }); }
+  std::string Joined() const {
+    std::string t;
+    for (const auto& e : Events) t += e + " ";
+    return t;
+  }
+};
+
+// The peer process with its port, serving one connection after the other.
+struct TPeer {
+  std::unique_ptr<TSslPeer> P;
+  std::string Port;
+  TPeer(const char* version, const std::vector<std::string>& firsts, size_t payload, const char* when) {
+    std::string list;
+    for (const auto& f : firsts) list += (list.empty() ? "" : ",") + f;
+    P = std::make_unique<TSslPeer>(
+        "python3", std::vector<std::string>{"-c", kNotifyThenClosePeer, ServerFiles.Cert, ServerFiles.Key, version,
+                                            std::to_string(firsts.size()), list, std::to_string(payload), when});
+    Port = P->WaitForAcceptPort();
+  }
+  // Waits for the peer's line saying it closed the given connection.
+  ::testing::AssertionResult Closed(size_t i) {
+    const std::string want = "CLOSED " + std::to_string(i) + " AFTER ";
+    return P->WaitForOutput(want);
+  }
+};
+
+class SslCloseResetTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    EnsureApp();
+    Pki = new TTestPki();
+    ServerFiles = Pki->Issue("server", "/CN=localhost", "DNS:localhost,IP:127.0.0.1");
+  }
+  static void TearDownTestSuite() {
+    delete Pki;
+    Pki = nullptr;
+  }
+};
+
+const std::string& LargeData() {
+  static const std::string data(8u << 20, 'o');
+  return data;
+}
+
+}  // namespace
+
+TEST_F(SslCloseResetTest, PeersLastBytesAndNotificationBeforeItsResetReachTheOwner) {
+  // The peer sends 16 KB and its close notification and closes while our 8 MB send goes on, our data
+  // unread: its kernel resets the connection. What it sent is in our kernel before the reset; the
+  // owner must get all of it before it hears of the close, and the peer's notification among it ends
+  // the peer's direction cleanly. Our own data was cut: the close carries the reset.
+  const std::string payload = Payload(16384);
+  const std::vector<std::string> firsts = {"0", "4096", "65536", "262144", "1048576", "0", "16384", "524288"};
+  for (const char* version : {"1.2", "1.3"}) {
+    SCOPED_TRACE(version);
+    TPeer peer(version, firsts, payload.size(), "wait");
+    ASSERT_FALSE(peer.Port.empty()) << peer.P->Output();
+    int whole = 0;
+    for (size_t i = 0; i < firsts.size(); ++i) {
+      SCOPED_TRACE("connection " + std::to_string(i) + ", the peer answers after " + firsts[i] + " bytes");
+      TOwner o;
+      ASSERT_TRUE(o.Connect(peer.Port)) << peer.P->Output();
+      EXPECT_EQ(o.S.Send(LargeData().data(), static_cast<int>(LargeData().size())),
+                static_cast<int>(LargeData().size()));
+      ASSERT_TRUE(o.WaitForClose()) << "no close reported\n" << o.S.SslEngineState() << "\n" << peer.P->Output();
+      EXPECT_TRUE(peer.Closed(i)) << peer.P->Output();
+      EXPECT_EQ(o.ReceivedAtClose.size(), payload.size()) << o.Joined();
+      EXPECT_TRUE(o.ReceivedAtClose == payload);
+      EXPECT_EQ(o.TlsStateAtClose, sslStatePeerClosed) << "the peer's close notification was not taken";
+      EXPECT_EQ(o.ClosedError, 10054) << o.Joined();
+      EXPECT_EQ(o.Events.back(), "closed:10054");
+      whole += o.ReceivedAtClose == payload;
+    }
+    std::printf("TLS %s: peer's bytes whole before the close in %d of %zu connections\n", version, whole,
+                firsts.size());
+  }
+}
+
+TEST_F(SslCloseResetTest, CloseAfterDataThePeerDroppedCarriesTheReset) {
+  // The owner sends 8 MB and closes; the peer reads a part, sends its close notification and closes
+  // with the rest unread, so that its kernel resets the connection. TLS lets the side that closes
+  // first drop what it has not read, but the owner must be able to tell that from a whole delivery:
+  // the shutdown and the close carry the reset. So does the close of an owner that had not closed.
+  const std::vector<std::string> firsts = {"204800", "65536", "1048576", "204800", "0", "2097152"};
+  const std::vector<std::string> dropped = {"shutdown:one:10054", "closed:10054"};
+  for (const char* version : {"1.2", "1.3"}) {
+    SCOPED_TRACE(version);
+    TPeer peer(version, firsts, 0, "wait");
+    ASSERT_FALSE(peer.Port.empty()) << peer.P->Output();
+    int reported = 0;
+    for (size_t i = 0; i < firsts.size(); ++i) {
+      const bool closing = i % 3 != 2;
+      SCOPED_TRACE("connection " + std::to_string(i) + ", the peer reads " + firsts[i] + " bytes, the owner " +
+                   (closing ? "closes" : "does not close"));
+      TOwner o;
+      ASSERT_TRUE(o.Connect(peer.Port)) << peer.P->Output();
+      EXPECT_EQ(o.S.Send(LargeData().data(), static_cast<int>(LargeData().size())),
+                static_cast<int>(LargeData().size()));
+      if (closing) o.S.Close();
+      ASSERT_TRUE(o.WaitForClose()) << "no close reported\n" << o.S.SslEngineState() << "\n" << peer.P->Output();
+      EXPECT_TRUE(peer.Closed(i)) << peer.P->Output();
+      EXPECT_EQ(o.ClosedError, 10054) << o.Joined();
+      if (closing) {
+        ASSERT_GE(o.Events.size(), 2u);
+        EXPECT_EQ(std::vector<std::string>(o.Events.end() - 2, o.Events.end()), dropped) << o.Joined();
+      } else {
+        EXPECT_EQ(o.Events.back(), "closed:10054") << o.Joined();
+      }
+      reported += o.ClosedError == 10054;
+    }
+    std::printf("TLS %s: dropped data reported in %d of %zu connections\n", version, reported, firsts.size());
+  }
+}
+
+TEST_F(SslCloseResetTest, WholeDeliveryBeforeThePeersCloseStaysClean) {
+  // The peer reads everything we sent, notifies and closes at once; our notification then meets a
+  // reset. Nothing of ours was lost: the session ended well.
+  const std::string small(300 << 10, 'w');
+  const std::vector<std::string> firsts(4, std::to_string(small.size()));
+  const std::vector<std::string> clean = {"handshake:0", "shutdown:one:0", "closed:0"};
+  for (const char* version : {"1.2", "1.3"}) {
+    SCOPED_TRACE(version);
+    TPeer peer(version, firsts, 0, "now");
+    ASSERT_FALSE(peer.Port.empty()) << peer.P->Output();
+    for (size_t i = 0; i < firsts.size(); ++i) {
+      SCOPED_TRACE("connection " + std::to_string(i));
+      TOwner o;
+      ASSERT_TRUE(o.Connect(peer.Port)) << peer.P->Output();
+      EXPECT_EQ(o.S.Send(small.data(), static_cast<int>(small.size())), static_cast<int>(small.size()));
+      ASSERT_TRUE(o.WaitForClose()) << "no close reported\n" << o.S.SslEngineState() << "\n" << peer.P->Output();
+      EXPECT_TRUE(peer.Closed(i)) << peer.P->Output();
+      EXPECT_EQ(o.Events, clean);
+    }
+  }
+}
