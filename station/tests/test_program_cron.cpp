@@ -72,6 +72,17 @@ public:
     std::string Err;
 };
 
+// A second run asked for `port`, held by the running station program `pid`: refused, never opened.
+void ExpectRefusedWhileHeld(const std::string& port, const std::string& pid, const fs::path& home)
+{
+    const TimedRun second = Cron("-COM=" + port, home);
+    EXPECT_EQ(second.status, 1) << second.err;
+    EXPECT_NE(second.err.find("ERROR: Port " + port + " is in use by another station program (process " + pid + ")"),
+              std::string::npos)
+        << second.err;
+    EXPECT_EQ(second.err.find("active communication port"), std::string::npos) << second.err;
+}
+
 // A lock file named after the port lies in one of the usual lock folders.
 bool LockFileLeft(const std::string& port)
 {
@@ -119,12 +130,7 @@ TEST_F(ProgramFromCronOnAPort, PortHeldByARunningProgramEndsAtOnceAStaleLockDoes
         ASSERT_TRUE(first.WaitPortOpen()) << "the first run never opened the port\n" << first.Err;
         const std::string pid = std::to_string(first.Process.processId());
 
-        const TimedRun second = Cron("-COM=" + line.SlaveName, home.Root() / "second");
-        EXPECT_EQ(second.status, 1) << second.err;
-        EXPECT_NE(second.err.find("ERROR: Port " + line.SlaveName + " is in use by another station program (process " +
-                                  pid + ")"),
-                  std::string::npos)
-            << second.err;  // at once: not after the bound of the reconnection
+        ExpectRefusedWhileHeld(line.SlaveName, pid, home.Root() / "second");  // at once: not after the bound
         EXPECT_EQ(first.Process.state(), QProcess::Running) << "the second run must leave the first alone";
 
         first.Process.kill();
@@ -155,13 +161,7 @@ TEST_F(ProgramFromCronOnAPort, OneLineUnderTwoNamesIsOpenedByOneRunOnly)
     ASSERT_TRUE(first.WaitPortOpen()) << "the first run never opened the port\n" << first.Err;
     const std::string pid = std::to_string(first.Process.processId());
 
-    const TimedRun second = Cron("-COM=" + line.SlaveName, home.Root() / "second");
-    EXPECT_EQ(second.status, 1) << second.err;
-    EXPECT_NE(second.err.find("ERROR: Port " + line.SlaveName + " is in use by another station program (process " +
-                              pid + ")"),
-              std::string::npos)
-        << second.err;
-    EXPECT_EQ(second.err.find("active communication port"), std::string::npos) << second.err;
+    ExpectRefusedWhileHeld(line.SlaveName, pid, home.Root() / "second");
 
     EXPECT_NE(std::system(opener.c_str()), 0) << "another program opened the line the station holds";
     EXPECT_EQ(first.Process.state(), QProcess::Running) << "the refused openers must leave the first run alone";
