@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <cctype>
 #include <cstring>
+#include <utility>
 #include <netdb.h>
 #include <unistd.h>
 
@@ -94,6 +95,28 @@ uint32_t NetSocketResolveHost(const std::string& host)
     return NetSocket_inet_addr(list.front());
 }
 
+namespace {
+// The services a station's user names in an address ("host:telnet"), for a system without a services
+// database (a container image or a minimal install has no /etc/services): the system's own table is
+// asked first, this one only when it knows nothing.
+uint16_t WellKnownTcpPort(const std::string& name, const std::string& proto)
+{
+    std::string lower = proto;
+    for (auto& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!lower.empty() && lower != "tcp")
+        return 0;
+    static const std::pair<const char*, uint16_t> kServices[] = {
+        {"ftp", 21}, {"ssh", 22},   {"telnet", 23},   {"smtp", 25},  {"http", 80},
+        {"pop3", 110}, {"https", 443}, {"socks", 1080}, {"telnets", 992},
+    };
+    for (const auto& [service, number] : kServices)
+        if (name == service)
+            return number;
+    return 0;
+}
+} // namespace
+
 uint16_t NetSocketResolvePort(const std::string& port, const std::string& proto)
 {
     TNetSocketUse use;
@@ -121,10 +144,12 @@ uint16_t NetSocketResolvePort(const std::string& port, const std::string& proto)
     servent* result = nullptr;
     char buf[1024];
     ::getservbyname_r(name.c_str(), p.empty() ? nullptr : p.c_str(), &se, buf, sizeof buf, &result);
-    if (!result)
-        throw ESocketException("Winsock Resolve Port: Cannot convert port '" + port + "' - " +
-                               GetWinsockErr(WSANO_DATA));
-    return ntohs(static_cast<uint16_t>(result->s_port));
+    if (result)
+        return ntohs(static_cast<uint16_t>(result->s_port));
+    if (const uint16_t known = WellKnownTcpPort(name, p))
+        return known;
+    throw ESocketException("Winsock Resolve Port: Cannot convert port '" + port + "' - " +
+                           GetWinsockErr(WSANO_DATA));
 }
 
 int NetSocketResolveProto(const std::string& proto)

@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev gfortran
   socat ser2net microsocks dante-server xvfb
   desktop-file-utils shared-mime-info locales
+  python3 util-linux
 )
 missing=()
 for p in "${packages[@]}"; do
