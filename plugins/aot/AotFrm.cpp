@@ -452,6 +452,9 @@ bool TAotFrm::RunComputation() {
   }
 
   const TMorvaneRun run = RunMorvane(host_.Morvane, {"inputpar.dat", "/G0"}, workFolder_, this);
+  // A run that was cancelled or crashed had no way to remove its half-written files.
+  RemoveUnfinishedResult(newTao);
+  RemoveUnfinishedResult(newTa2);
   bool ok = run.Ok;
   QString message = QString::fromStdString(run.Message);  // Morvane speaks UTF-8
   if (ok && (!FileExists(BytesToPath(newTao)) || !FileExists(BytesToPath(newTa2)))) {
