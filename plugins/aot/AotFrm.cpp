@@ -395,7 +395,19 @@ bool TAotFrm::ExportSunData(std::string& nsuFile) {
   nsuFile = ChangeFileExt(name, ".NSU");
   DeleteFileIfExists(BytesToPath(nsuFile));
   TMorvaneAsciiOptions options(host_.ScnList);
-  return host_.DataFile && host_.DataFile->ExportAsciiFiles(name, false);
+  if (!host_.DataFile || !host_.DataFile->ExportAsciiFiles(name, false)) return false;
+  std::string error;
+  return !FileExists(BytesToPath(nsuFile)) || WithoutInstrumentCodes(*host_.DataFile, nsuFile, sunData_, error);
+}
+
+void TAotFrm::SayInstrumentCodes() {
+  if (codesSaid_ || sunData_.CodedReadings == 0) return;
+  codesSaid_ = true;
+  ShowWarning(std::to_string(sunData_.CodedReadings) + (sunData_.CodedReadings == 1 ? " reading" : " readings") +
+              " of the sun triplets held an instrument code (over range, no value, hardware error, absent...) in "
+              "place of a count, in " +
+              std::to_string(sunData_.Records) + (sunData_.Records == 1 ? " record" : " records") +
+              ": Morvane computes nothing from the filter of such a reading in its record.");
 }
 
 bool TAotFrm::Compute() {
@@ -452,6 +464,9 @@ bool TAotFrm::RunComputation() {
   }
 
   const TMorvaneRun run = RunMorvane(host_.Morvane, {"inputpar.dat", "/G0"}, workFolder_, this);
+  // A run that was cancelled or crashed had no way to remove its half-written files.
+  RemoveUnfinishedResult(newTao);
+  RemoveUnfinishedResult(newTa2);
   bool ok = run.Ok;
   QString message = QString::fromStdString(run.Message);  // Morvane speaks UTF-8
   if (ok && (!FileExists(BytesToPath(newTao)) || !FileExists(BytesToPath(newTa2)))) {
@@ -480,6 +495,7 @@ bool TAotFrm::RunComputation() {
   }
   if (ok) {
     Label2->setVisible(false);
+    SayInstrumentCodes();
     return true;
   }
   DeleteFileIfExists(BytesToPath(newTao));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "plugins/aot/AotRun.h"
+#include "plugins/aot/MorvaneSunData.h"
 #include "common/chart/ChartServices.h"
 
 class QAction;
@@ -94,7 +95,10 @@ class TAotFrm : public QDialog {
   // The number of a pressure or ozone edit, nothing when it is empty (not given); false when it is out
   // of its range: the user is told and the edit shows the value kept before.
   bool TakeManualValue(QLineEdit* edit, std::optional<int>& value);
+  // The sun triplets for Morvane, an instrument code never written as a count.
   bool ExportSunData(std::string& nsuFile);
+  // Says once how many readings were instrument codes, when there were any.
+  void SayInstrumentCodes();
   void ApplyFilterChecks();
   void SetFilterChecks(int mode);  // 0 invert, 1 all, 2 none
   void OpenResults();
@@ -137,6 +141,8 @@ class TAotFrm : public QDialog {
   bool syncing_ = false;
   int pressureValue_ = -1, ozoneValue_ = 300;
   bool uncalibratedSaid_ = false;
+  TMorvaneSunData sunData_;  // what the last export found
+  bool codesSaid_ = false;
   // Why there are no results to show: nothing (not known), the words still to say, or "" once said.
   std::optional<std::string> missingResultsText_;
 };

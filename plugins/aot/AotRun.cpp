@@ -254,6 +254,19 @@ TMorvaneRun RunMorvane(const std::string& program, const QStringList& arguments,
   return run;
 }
 
+void RemoveUnfinishedResult(const std::string& resultFile) {
+  const std::filesystem::path target = BytesToPath(resultFile);
+  const std::string prefix = "." + PathToBytes(target.filename()) + ".";
+  constexpr size_t kUniqueChars = 6;  // what mkstemp puts in place of "XXXXXX"
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(target.parent_path(), ec)) {
+    const std::string name = PathToBytes(entry.path().filename());
+    if (name.size() == prefix.size() + kUniqueChars && name.compare(0, prefix.size(), prefix) == 0 &&
+        entry.is_regular_file(ec))
+      DeleteFileIfExists(entry.path());
+  }
+}
+
 std::optional<double> ParseENumber(const std::string& field) {
   size_t b = 0, e = field.size();
   while (b < e && field[b] == ' ') ++b;

@@ -74,6 +74,10 @@ struct TMorvaneRun {
 TMorvaneRun RunMorvane(const std::string& program, const QStringList& arguments, const std::string& folder,
                        QWidget* parent);
 
+// Removes what Morvane leaves of a result file it did not finish: it writes each through a temporary
+// file beside it, named "." + the file's name + "." + six characters, which a killed run cannot remove.
+void RemoveUnfinishedResult(const std::string& resultFile);
+
 // A 15-character number of a result record; nothing for an unparsable field ("NaN", asterisks, an
 // exponent of three digits).
 std::optional<double> ParseENumber(const std::string& field);

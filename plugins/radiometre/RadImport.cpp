@@ -19,8 +19,11 @@ const std::string& NameOf(const TScnElement* el)
     return el->Item && el->Item->ValueDesc ? el->Item->ValueDesc->Name : none;
 }
 
+// The element's value; false for an instrument code in place of one (over range, no value, ...),
+// which is no measurement.
 bool ValueOf(const TScnElement* el, double& value)
 {
+    if (el->SpecialCode != SPECIAL_NONE) return false;
     if (const auto* m = dynamic_cast<const TScnElement_Mes*>(el)) value = m->Value;
     else if (const auto* f = dynamic_cast<const TScnElement_MesFilter*>(el)) value = f->Value;
     else return false;
@@ -37,9 +40,10 @@ double FirstValue(const TEvenement& event, const char* name)
     return kMissing;
 }
 
+// An infrared count of the group ("IR" or "MIR"); an instrument code is none.
 const TScnElement_MesFilter* InfraredElement(const TScnElement* el, const char* group)
 {
-    if (NameOf(el) != "EL_RAD") return nullptr;
+    if (NameOf(el) != "EL_RAD" || el->SpecialCode != SPECIAL_NONE) return nullptr;
     const auto* m = dynamic_cast<const TScnElement_MesFilter*>(el);
     return m && m->Filter && m->Filter->Group == group ? m : nullptr;
 }

@@ -11,11 +11,14 @@
 #include <QWidget>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "common/AsciiExport.h"
+#include "common/Instrument.h"
+#include "common/ScnType.h"
 #include "common/analysis/CalibFile.h"
 #include "common/analysis/tests/support/PlugInTestHost.h"
 #include "tools/q5gen/Q5Gen.h"
@@ -55,6 +58,55 @@ class Station : public PlugInStation {
     return AotFolder() / "Results" / std::filesystem::weakly_canonical(std::filesystem::path(path).parent_path()).relative_path();
   }
 };
+
+// The sun triplets of the current data file, found as the station decodes them: their measurement type
+// and, per filter, the byte offsets of its three readings.
+class SunTriplets {
+ public:
+  explicit SunTriplets(Station& station) : station_(station) {
+    for (const auto& type : station.lists.Scn().Items)
+      if (type->Extension == "NSU") type_ = type.get();
+    if (!type_ || !station.file || !station.file->Instrument) throw std::runtime_error("no sun triplets described");
+  }
+  std::vector<int> ReadingsOf(double nm) const {
+    std::vector<int> offsets;
+    for (const auto& item : type_->Items) {
+      if (!item->ValueDesc || item->ValueDesc->Name != "EL_SUN") continue;
+      const TFilterDef* filter = station_.file->Instrument->FindFilter(item->FilterPosition, item->FilterGroup);
+      if (filter && filter->Wavelength == nm) offsets.push_back(item->Offset);
+    }
+    if (offsets.size() != 3) throw std::runtime_error("not three readings of the filter");
+    return offsets;
+  }
+  // Calls `visit` with each sun-triplet record of a data file's `bytes` (its first byte) and its
+  // date-time as the window's table shows it.
+  void ForEach(std::string& bytes, const std::function<void(uint8_t* record, const QString& when)>& visit) const {
+    auto fromBcd = [](uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); };
+    for (size_t p = Q5ParamBlockSize; p + 1 < bytes.size();) {
+      auto* record = reinterpret_cast<uint8_t*>(&bytes[p]);
+      const size_t length = record[1];
+      if (record[0] == 0xFF || length == 0 || p + length > bytes.size()) break;
+      // Date at 4 (year in the century, month, day), time at 7, as two decimal digits each.
+      if (record[0] == type_->Code && static_cast<int>(length) == type_->Length)
+        visit(record, QString::asprintf("%02d/%02d/%04d %02d:%02d:%02d", fromBcd(record[6]), fromBcd(record[5]),
+                                        2000 + fromBcd(record[4]), fromBcd(record[7]), fromBcd(record[8]),
+                                        fromBcd(record[9])));
+      p += length;
+    }
+  }
+  // The current data file's bytes.
+  std::string Bytes() const { return ScopedTestHome::Read(station_.path); }
+
+ private:
+  Station& station_;
+  const TScnType* type_ = nullptr;
+};
+
+// Writes the 16-bit value `v` at `offset` of a record, most significant byte first.
+inline void Put16(uint8_t* record, int offset, uint16_t v) {
+  record[offset] = static_cast<uint8_t>(v >> 8);
+  record[offset + 1] = static_cast<uint8_t>(v & 0xFF);
+}
 
 inline QString Cell(QWidget& w, int row, int column) {
   const QTableWidgetItem* item = w.findChild<QTableWidget*>("StringGrid1")->item(row, column);

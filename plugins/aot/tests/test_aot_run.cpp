@@ -11,6 +11,11 @@
 #include <QTableWidget>
 #include <chrono>
 #include <csignal>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
 
 #include "common/AsciiExport.h"
 #include "common/Prompt.h"
@@ -128,6 +133,84 @@ TEST(AotRun, CancelEndsASlowRun) {
   // Said as it happened: nothing about the calibration.
   EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"The AOT computation was cancelled."});
   EXPECT_FALSE(std::filesystem::exists(station.ResultFolder() / "SITE0601.tao"));
+}
+
+namespace {
+
+// The process id of this process's child running `program`; 0 when there is none.
+pid_t ChildRunning(const std::string& program) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // "pid (comm) state ppid ..."
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos || stat.find("(" + program + ")") == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 1));
+    char state = 0;
+    pid_t parent = 0;
+    if (rest >> state >> parent && parent == ::getpid()) return static_cast<pid_t>(std::stoi(name));
+  }
+  return 0;
+}
+
+// The names in `folder` that begin with `prefix`.
+std::vector<std::string> NamesStarting(const std::filesystem::path& folder, const std::string& prefix) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) names.push_back(entry.path().filename().string());
+  return names;
+}
+
+}  // namespace
+
+// Morvane cancelled on a year of data while it writes its results: the half-written files it had
+// made beside them are gone with it, and so is everything else of the run.
+TEST(AotRun, ACancelledRunLeavesNothingBehind) {
+  Station station;
+  station.LoadSunDays("year.q5", "--sun-days 365 --interval 900");
+  Station::WriteCalibration(1);
+  const auto run = station.AotFolder() / "run";
+  const auto writing = [&] {
+    return !NamesStarting(run, ".year.tao.").empty() && !NamesStarting(run, ".year.ta2.").empty();
+  };
+
+  ScopedPromptScript prompts;
+  bool caught = false;
+  WhenShown("MorvaneProgress", [&](QWidget& progress) {
+    // Morvane takes a fraction of a second over a year: it is held (stopped) from the moment it runs,
+    // and let go a millisecond at a time until it has both result files under way, then cancelled
+    // as the user does.
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [&, poll] {
+      const pid_t morvane = ChildRunning("morvane");
+      if (morvane == 0) return;
+      poll->stop();
+      poll->deleteLater();
+      ::kill(morvane, SIGSTOP);
+      for (int slice = 0; slice < kTestDeadlineMs && !writing() && !std::filesystem::exists(run / "year.ta2"); ++slice) {
+        ::kill(morvane, SIGCONT);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ::kill(morvane, SIGSTOP);
+      }
+      caught = writing();
+      progress.findChild<QPushButton*>()->click();  // "Cancel"
+    });
+    poll->start(0);
+  });
+  bool driven = false;
+  station.Run([&](QWidget& w) {
+    driven = true;
+    EXPECT_EQ(SeriesOf(w, "GfxChart")[0]->Count(), 0);
+  });
+  EXPECT_TRUE(driven);
+  ASSERT_TRUE(caught) << "Morvane was not caught writing its results";
+  EXPECT_EQ(prompts.Texts(), std::vector<std::string>{"The AOT computation was cancelled."});
+  EXPECT_EQ(NamesStarting(run, ".year."), std::vector<std::string>{});
+  EXPECT_EQ(NamesStarting(run, "year."), std::vector<std::string>{});
+  EXPECT_FALSE(std::filesystem::exists(station.ResultFolder() / "year.tao"));
 }
 
 // A program that crashes, or that ends well without writing its results, is a failure too.

@@ -4,14 +4,10 @@
 
 #include <QRadioButton>
 #include <QTableWidget>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <stdexcept>
 
-#include "common/Instrument.h"
 #include "common/Prompt.h"
-#include "common/ScnType.h"
 #include "plugins/aot/tests/AotTestEnv.h"
 
 using namespace aot_test;
@@ -21,39 +17,19 @@ namespace {
 // Three days of q5gen's quarter-hour triplets with noise, at its site 1, calibrated.
 const char kDays[] = "--sun-days 3 --interval 900 --start 2025-03-01T00:00:00 --sun-noise 0.01";
 
-int FromBcd(uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); }
-
 // The current data file's bytes with the three readings of the `nm` filter counted 0 in every
 // `every`-th sun triplet, from the first; `when` gets the date-times of those records as the window's
-// table shows them. The readings are found as the station decodes them: by the measurement type's items.
+// table shows them.
 std::string WithZeroCounts(Station& station, double nm, int every, std::set<QString>& when) {
-  std::ifstream in(station.path, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const TScnType* nsu = nullptr;
-  for (const auto& type : station.lists.Scn().Items)
-    if (type->Extension == "NSU") nsu = type.get();
-  if (!nsu || !station.file || !station.file->Instrument) throw std::runtime_error("no sun triplets described");
-  std::vector<int> offsets;
-  for (const auto& item : nsu->Items) {
-    if (!item->ValueDesc || item->ValueDesc->Name != "EL_SUN") continue;
-    const TFilterDef* filter = station.file->Instrument->FindFilter(item->FilterPosition, item->FilterGroup);
-    if (filter && filter->Wavelength == nm) offsets.push_back(item->Offset);
-  }
-  if (offsets.size() != 3) throw std::runtime_error("not three readings of the filter");
+  const SunTriplets triplets(station);
+  const std::vector<int> offsets = triplets.ReadingsOf(nm);
+  std::string bytes = triplets.Bytes();
   int triplet = 0;
-  for (size_t p = Q5ParamBlockSize; p + 1 < bytes.size();) {
-    const auto* record = reinterpret_cast<uint8_t*>(&bytes[p]);
-    const size_t length = record[1];
-    if (record[0] == 0xFF || length == 0 || p + length > bytes.size()) break;
-    if (record[0] == nsu->Code && static_cast<int>(length) == nsu->Length && triplet++ % every == 0) {
-      for (int offset : offsets) bytes[p + static_cast<size_t>(offset)] = bytes[p + static_cast<size_t>(offset) + 1] = 0;
-      // Date at 4 (year in the century, month, day), time at 7, as two decimal digits each.
-      when.insert(QString::asprintf("%02d/%02d/%04d %02d:%02d:%02d", FromBcd(record[6]), FromBcd(record[5]),
-                                    2000 + FromBcd(record[4]), FromBcd(record[7]), FromBcd(record[8]),
-                                    FromBcd(record[9])));
-    }
-    p += length;
-  }
+  triplets.ForEach(bytes, [&](uint8_t* record, const QString& at) {
+    if (triplet++ % every != 0) return;
+    for (int offset : offsets) Put16(record, offset, 0);
+    when.insert(at);
+  });
   return bytes;
 }
 

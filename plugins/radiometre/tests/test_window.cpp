@@ -28,6 +28,7 @@
 #include <set>
 #include <filesystem>
 #include <functional>
+#include <map>
 
 #include "common/IniFile.h"
 #include "common/Prompt.h"
@@ -623,4 +624,69 @@ TEST_F(Calibrated, BlackTemperatureGoesWithTemperaturesTheEditorShowsEveryColumn
         for (int r = 0; r < table->rowCount(); ++r) shown.insert(table->item(r, 2)->text().toStdString());
         EXPECT_EQ(shown, plotted);
     });
+}
+
+namespace {
+
+// The points of the first series (filter 1, position 0) of the window's chart: x, y.
+std::map<double, double> FirstSeries(QWidget& w)
+{
+    std::map<double, double> points;
+    const TChartSeries* first = ChartOf(w)->Series(0);
+    for (int i = 0; i < first->Count(); ++i) points[first->XValue(i)] = first->YValue(i);
+    return points;
+}
+
+}  // namespace
+
+// Instrument codes where the download holds an infrared count, a mirror count and the head temperature
+// (over range, no value, hardware error): no count is drawn for them and no radiance is made of them;
+// the mirror count and the temperature are taken from the nearest acquisition, as when they are missing.
+TEST_F(Calibrated, InstrumentCodesAreNeitherCountsNorRadiances)
+{
+    Start("12", std::string("[0/0/12]\r\n") + kOneCalibration);
+    std::map<double, double> cleanCounts, cleanRadiances, counts, radiances;
+    auto show = [&](std::map<double, double>& countPoints, std::map<double, double>& radiancePoints) {
+        Run([&](QWidget& w) {
+            countPoints = FirstSeries(w);
+            Child<QRadioButton>(w, "RadioButton2")->click();
+            radiancePoints = FirstSeries(w);
+        });
+    };
+    show(cleanCounts, cleanRadiances);
+    ASSERT_EQ(cleanRadiances.size(), 12u);
+
+    // The first three acquisitions at mirror position 0 (byte 10): the count of filter 1 (byte 16)
+    // over range, the mirror count of filter 1 (byte 22) without value, the head temperature (byte 12)
+    // in hardware error.
+    std::string bytes = ScopedTestHome::Read(path);
+    const std::pair<int, uint16_t> codes[] = {{16, 0xFFFD}, {22, 0xFFFF}, {12, 0xFFFE}};
+    size_t coded = 0;
+    for (size_t p = Q5ParamBlockSize; p + 30 <= bytes.size() && coded < 3; p += static_cast<uint8_t>(bytes[p + 1])) {
+        if (static_cast<uint8_t>(bytes[p]) != 0x50 || bytes[p + 10] != 0) continue;
+        const auto [offset, code] = codes[coded++];
+        bytes[p + offset] = static_cast<char>(code >> 8);
+        bytes[p + offset + 1] = static_cast<char>(code & 0xFF);
+    }
+    ASSERT_EQ(coded, 3u);
+    LoadBytes("IR250621.q5", bytes);
+    show(counts, radiances);
+
+    // The coded count (the first acquisition drawn) is no point; every other count is as before.
+    auto clean = cleanCounts;
+    const double codedCount = cleanCounts.begin()->first;
+    clean.erase(codedCount);
+    EXPECT_EQ(counts, clean);
+    // The radiances of the acquisitions without codes are as before; the one of the coded count is
+    // gone, those of the coded mirror count and temperature stay near their values of before.
+    ASSERT_EQ(radiances.size(), 11u);
+    EXPECT_EQ(radiances.count(codedCount), 0u);
+    int near = 0;
+    for (const auto& [x, radiance] : radiances) {
+        const double before = cleanRadiances.at(x);
+        if (radiance == before) continue;
+        EXPECT_NEAR(radiance, before, std::fabs(before) * 0.05) << x;
+        ++near;
+    }
+    EXPECT_EQ(near, 2);
 }
