@@ -483,23 +483,21 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
           double *water = fits + 8 * ncomb;
           const int v = inst.vapour - 1;
           const int ra = inst.references[0] - 1;
-          // Without the constants of the vapour channel and its references there is no transmittance to
-          // compare: an extrapolation through a placeholder would pass for one.
-          bool calibrated = v0[v] > 0;
-          for (int ref : inst.references)
-            calibrated = calibrated && v0[ref - 1] > 0;
+          // Without a transmittance of the vapour channel and of each reference (a constant of 0, a
+          // count of 0) there is nothing to compare: an extrapolation through a missing one would pass
+          // for a value.
           for (int j = 0; j < 2; ++j) {
             const double *t = j == 0 ? t1 : t2;
+            bool measured = t[v] > 0;
+            for (int ref : inst.references)
+              measured = measured && t[ref - 1] > 0;
             double x = t[ra];
             if (inst.references.size() == 2) {
               const int rb = inst.references[1] - 1;
               x = t[rb] + (t[rb] - t[ra]) / (inst.lambda[static_cast<size_t>(rb)] - inst.lambda[static_cast<size_t>(ra)]) *
                               (inst.lambda[static_cast<size_t>(v)] - inst.lambda[static_cast<size_t>(rb)]);
             }
-            if (!calibrated || !(x > 0) || !(t[v] > 0))
-              water[j] = kMarker;
-            else
-              water[j] = Vapor(tw, t[v] / x, am.water, p);
+            water[j] = measured && x > 0 ? Vapor(tw, t[v] / x, am.water, p) : kMarker;
           }
         }
         for (double *v = record; v < record + valueColumns; ++v)

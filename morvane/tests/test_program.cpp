@@ -516,6 +516,40 @@ TEST_F(NineFilterRun, ARecordWithoutAnOpticalDepthInTheFitHasNoAlpha) {
   EXPECT_GT(withoutAlpha, 0);
 }
 
+// The water vapour compares the 940 nm channel with the transmittance extrapolated from 870 and
+// 1020 nm. A record whose reference reads 0 has no transmittance there: an extrapolation through 0
+// gave -0.19 cm (870 nm) or 0.38 cm (1020 nm) where the air holds 0.79 cm. Its vapour is the
+// placeholder, in both passes; every other value of the run stays.
+TEST_F(NineFilterRun, NoWaterVapourWhereAReferenceReadsZero) {
+  constexpr int k870 = 2;
+  const std::string data = ReadFile(dir.file("site.nsu"));
+  const Outcome calibrated = Run(CalLine("2020 6 1"));
+  ASSERT_EQ(calibrated.status, 0) << calibrated.err;
+  const std::vector<std::string> tao = ReadLines(dir.file("result.tao"));
+  ASSERT_EQ(tao.size(), 14u);
+  const std::vector<std::string> vapour = Column("result.tao", "Vapor");
+  ASSERT_EQ(vapour.size(), 13u);
+  EXPECT_NE(vapour[6], "   0.100000E-04");
+
+  for (int reference : {k870, k1020}) {
+    SCOPED_TRACE("reference at position " + std::to_string(reference));
+    std::istringstream lines(data);
+    std::string zeroed;
+    int k = 0;
+    for (std::string line; std::getline(lines, line); ++k)
+      zeroed += k == 6 ? WithZeroCount(line, reference, 9) : line + "\n";
+    WriteFile(dir.file("site.nsu"), zeroed);
+    const Outcome o = Run(CalLine("2020 6 1"));
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::vector<std::string> after = ReadLines(dir.file("result.tao"));
+    ASSERT_EQ(after.size(), tao.size());
+    for (const char *label : {"Vapor", "VaporT"})
+      EXPECT_EQ(Column("result.tao", label)[6], "   0.100000E-04") << label;
+    for (size_t r = 1; r < tao.size(); ++r)
+      EXPECT_TRUE(r == 7 || after[r] == tao[r]) << r << ":\n" << after[r] << "\n" << tao[r];
+  }
+}
+
 // Result files written before the output path was made faster: every byte must stay. Each case folder
 // holds the run's inputs (its own tables where the installed ones do not serve) and the files it wrote.
 TEST(GoldenRuns, ResultFilesAreUnchangedByteForByte) {
