@@ -21,7 +21,6 @@ namespace morvane {
 
 namespace {
 
-constexpr double kLogMarker = -11.512925464970229; // ln(1e-05)
 constexpr double kLoschmidt = 2.68719e19;
 
 // Daily ozone or NO2 amounts from a "year month day value" file, in file order.
@@ -446,8 +445,8 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
         }
 
         // Angstrom fit of each combination, pass 1 on the mean, pass 2 on the first reading. A
-        // wavelength without an optical depth leaves the combination without a fit: one through the
-        // placeholder would be made up from it.
+        // wavelength without a positive optical depth leaves the combination without a fit: its
+        // logarithm does not exist, and one through a made-up value would be made up from it.
         double *fits = tau2 + nsel;
         for (int c = 0; c < ncomb; ++c) {
           const auto &comb = prm.combinations[static_cast<size_t>(c)];
@@ -457,11 +456,11 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
             double *out = fits + (pass * ncomb + c) * 4;
             double y[10];
             bool fitted = true;
-            for (size_t i = 0; i < comb.size(); ++i) {
+            for (size_t i = 0; fitted && i < comb.size(); ++i) {
               const int place = combPlace[static_cast<size_t>(c) * 10 + i];
-              fitted = fitted && computed[pass][place];
-              const double t = tau[place];
-              y[i] = t > 0 ? std::log(t) : kLogMarker;
+              fitted = computed[pass][place] && tau[place] > 0;
+              if (fitted)
+                y[i] = std::log(tau[place]);
             }
             if (!fitted) {
               std::fill_n(out, 4, kMarker);
@@ -542,7 +541,8 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
     for (int c = 0; c < ncomb; ++c)
       if (const long n = unfittedRecords[static_cast<size_t>(c)])
         notes << "morvane: " << n << " registros sin ajuste de Ångström en la combinación " << c + 1
-              << " (una de sus longitudes de onda sin espesor óptico): beta, alfa, SD y R escritos como 1.000000E-05\n";
+              << " (una de sus longitudes de onda sin espesor óptico positivo): beta, alfa, SD y R escritos como "
+                 "1.000000E-05\n";
 
     if (!streaming) {
       // Rows in ascending time; equal times keep their reading order.

@@ -550,6 +550,55 @@ TEST_F(NineFilterRun, NoWaterVapourWhereAReferenceReadsZero) {
   }
 }
 
+// An optical depth of 0 or less has no logarithm: the fit took ln(1e-05) for it, and a 1020 nm
+// constant 10 % low (depths down to -0.02 at noon) gave the 1020/870 nm fit an alpha made up. Such a
+// record has no fit of that combination, as one without an optical depth there: the placeholder in
+// beta, alpha, SD and r2, counted in the note. The records with a positive depth keep their fit, and
+// the other combination is untouched.
+TEST_F(NineFilterRun, AnOpticalDepthOfZeroOrLessIsNotFitted) {
+  // No gas to take away (pressure 0, no ozone): the optical depths are the aerosol's.
+  WriteFile(dir.file("inputpar.dat"), ParameterFile(1, "cal.cal", "result.tao", 1, kLat, kLon, kAlt, "-2\n", "0\n",
+                                                    {{2, 3, 4, 5}, {1, 2}}, 0, {"site.nsu"}));
+  const Outcome calibrated = Run(CalLine("2020 6 1"));
+  ASSERT_EQ(calibrated.status, 0) << calibrated.err;
+  const std::vector<std::string> alpha1 = Column("result.tao", "Alpha1");
+  ASSERT_EQ(alpha1.size(), 13u);
+
+  std::string low = CalLine("2020 6 1");
+  low.replace(low.find(" 1e6"), 4, " 0.9e6");
+  const Outcome o = Run(low);
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(Column("result.tao", "Alpha1"), alpha1);
+  // Value columns (from 1): the eight depths of each pass, then beta, alpha, SD, r2 of combination 1
+  // and 2 in pass 1 (17..24), then in pass 2 (25..32).
+  const std::string placeholder = "   0.100000E-04";
+  const std::vector<std::string> tao = ReadLines(dir.file("result.tao"));
+  ASSERT_EQ(tao.size(), 14u);
+  int unfitted = 0, fitted = 0;
+  for (size_t r = 1; r < tao.size(); ++r) {
+    SCOPED_TRACE("record " + std::to_string(r));
+    const std::vector<std::string> f = Fields(tao[r]);
+    ASSERT_EQ(f.size(), 1u + 2 * 8 + 8 * 2 + 2);
+    for (const size_t pass : {0, 1}) {
+      const double depth1020 = std::stod(f[1 + 8 * pass]);
+      const size_t fit = 21 + 8 * pass;
+      if (depth1020 <= 0) {
+        ++unfitted;
+        for (size_t c = fit; c < fit + 4; ++c)
+          EXPECT_EQ(f[c], placeholder) << "column " << c;
+      } else {
+        ++fitted;
+        EXPECT_NE(f[fit + 1], placeholder);
+      }
+    }
+  }
+  EXPECT_GT(unfitted, 0);
+  EXPECT_GT(fitted, 0);
+  EXPECT_NE(o.err.find("morvane: " + std::to_string(unfitted / 2) + " registros sin ajuste de Ångström en la combinación 2"),
+            std::string::npos)
+      << o.err;
+}
+
 // Result files written before the output path was made faster: every byte must stay. Each case folder
 // holds the run's inputs (its own tables where the installed ones do not serve) and the files it wrote.
 TEST(GoldenRuns, ResultFilesAreUnchangedByteForByte) {
