@@ -338,9 +338,9 @@ protected:
   TempDir dir;
 };
 
-// 440 nm not calibrated: the Angstrom fit through it would take ln(1e-05) for its optical depth (alpha
-// near -9.7 where the aerosol's is 1.3). The run is refused as a calibration, naming the wavelength and
-// the line, and writes nothing.
+// 440 nm not calibrated at the date of every record: the Angstrom fit through it would take ln(1e-05)
+// for its optical depth (alpha near -9.7 where the aerosol's is 1.3), and no record has a fit. The run
+// is refused as a calibration, naming the wavelength, the line and the records, and writes nothing.
 TEST_F(NineFilterRun, AFilterNotCalibratedInTheAngstromFitIsRefused) {
   const std::pair<std::string, std::string> calibrations[] = {
       {CalLine("2020 6 1", k440), "cal.cal: línea 1 de calibrado rechazada (la constante de 440 nm es 0"},
@@ -350,7 +350,9 @@ TEST_F(NineFilterRun, AFilterNotCalibratedInTheAngstromFitIsRefused) {
     const Outcome o = Run(calibration);
     EXPECT_EQ(o.status, 5) << o.err;
     EXPECT_NE(o.err.find(says), std::string::npos) << o.err;
-    EXPECT_NE(o.err.find("la combinación de Ångström 1 la usa"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("la combinación de Ångström 1 la usa en 13 registros): ningún registro queda con ajuste"),
+              std::string::npos)
+        << o.err;
     EXPECT_FALSE(std::filesystem::exists(dir.file("result.tao")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("result.ta2")));
   }
@@ -597,6 +599,62 @@ TEST_F(NineFilterRun, AnOpticalDepthOfZeroOrLessIsNotFitted) {
   EXPECT_NE(o.err.find("morvane: " + std::to_string(unfitted / 2) + " registros sin ajuste de Ångström en la combinación 2"),
             std::string::npos)
       << o.err;
+}
+
+// A calibration file is the station's history: a filter not calibrated at its first deployment,
+// years before the data, refused every run of the station. The constants in force decide: a file
+// whose first line, of 2015, has a 0 at 440 nm gives the results of the file without that line.
+TEST_F(NineFilterRun, AnOldCalibrationLineWithAFilterNotCalibratedChangesNothing) {
+  const std::pair<std::string, std::string> withAndWithout[] = {
+      {CalLine("2015 3 1", k440) + CalLine("2020 6 1"), CalLine("2020 6 1")},
+      {CalLine("2015 3 1", k440) + CalLine("2019 6 1") + CalLine("2021 6 1"), CalLine("2019 6 1") + CalLine("2021 6 1")}};
+  for (const auto &[with, without] : withAndWithout) {
+    SCOPED_TRACE(with);
+    const Outcome reference = Run(without);
+    ASSERT_EQ(reference.status, 0) << reference.err;
+    const std::string tao = ReadFile(dir.file("result.tao")), ta2 = ReadFile(dir.file("result.ta2"));
+    ASSERT_EQ(ReadLines(dir.file("result.tao")).size(), 14u);
+    ASSERT_GT(ReadLines(dir.file("result.ta2")).size(), 5u);
+
+    const Outcome o = Run(with);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(ReadFile(dir.file("result.tao")) == tao);
+    EXPECT_TRUE(ReadFile(dir.file("result.ta2")) == ta2);
+    EXPECT_EQ(o.err.find("sin ajuste"), std::string::npos) << o.err;
+  }
+}
+
+// Data of two days around a calibration date before which 440 nm was not calibrated: the records of
+// the first day have no fit through 440 nm (the placeholder), said with the line and their number;
+// those of the second are fitted as with the calibration of that date alone.
+TEST_F(NineFilterRun, OnlyTheRecordsUnderAConstantOf0HaveNoFit) {
+  const std::vector<double> nine = {1020, 870, 675, 440, 500, 940, 380, 340, 1640};
+  std::string data;
+  for (int day : {14, 16})
+    for (int k = 0; k <= 12; ++k)
+      data += SunLine({2020, 6, day, 8 + k / 2, (k % 2) * 30, 0}, nine, 1.3, 0.08, 1e6, kLat, kLon, 3);
+  WriteFile(dir.file("site.nsu"), data);
+  const Outcome calibrated = Run(CalLine("2020 6 15"));
+  ASSERT_EQ(calibrated.status, 0) << calibrated.err;
+  const std::vector<std::string> tao = ReadLines(dir.file("result.tao"));
+  ASSERT_EQ(tao.size(), 27u);
+
+  const Outcome o = Run(CalLine("2020 6 1", k440) + CalLine("2020 6 15"));
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.err.find("cal.cal: línea 1: 13 registros sin ajuste de Ångström en la combinación 1 (la constante de "
+                       "440 nm en vigor es 0, un filtro sin calibrar)"),
+            std::string::npos)
+      << o.err;
+  const std::vector<std::string> after = ReadLines(dir.file("result.tao"));
+  ASSERT_EQ(after.size(), tao.size());
+  for (const char *label : {"Beta1", "Alpha1", "SD1", "BetaT1", "AlphaT1", "SDT"}) {
+    const std::vector<std::string> values = Column("result.tao", label);
+    ASSERT_EQ(values.size(), 26u) << label;
+    for (size_t r = 0; r < 13; ++r)
+      EXPECT_EQ(values[r], "   0.100000E-04") << label << " " << r;
+  }
+  for (size_t r = 14; r < tao.size(); ++r)
+    EXPECT_EQ(after[r], tao[r]) << r;
 }
 
 // Result files written before the output path was made faster: every byte must stay. Each case folder
