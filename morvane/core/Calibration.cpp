@@ -41,7 +41,7 @@ void Calibration::Load(const std::string &path, int nwl) {
     SplitListRecord(text, rec);
     if (rec.items.empty() && !rec.slash)
       continue;
-    Line line{0, std::vector<double>(static_cast<size_t>(nwl))};
+    Line line{0, std::vector<double>(static_cast<size_t>(nwl)), r.LineNumber()};
     const bool ok = !rec.slash && ParseDatedRecord(rec, static_cast<size_t>(nwl), true, line.n, line.c.data());
     auto refused = [&](const std::string &why) {
       return Failure(FailureKind::Calibration,
@@ -68,7 +68,7 @@ void Calibration::Load(const std::string &path, int nwl) {
   std::stable_sort(lines_.begin(), lines_.end(), [](const Line &a, const Line &b) { return a.n < b.n; });
 }
 
-void Calibration::ConstantsAt(double n, double *out) const {
+void Calibration::ConstantsAt(double n, double *out, long *zeroLine) const {
   auto it = std::lower_bound(lines_.begin(), lines_.end(), n, [](const Line &l, double v) { return l.n < v; });
   const Line *use = nullptr;
   if (it == lines_.end())
@@ -77,6 +77,9 @@ void Calibration::ConstantsAt(double n, double *out) const {
     use = &*it;
   if (use) {
     std::copy(use->c.begin(), use->c.end(), out);
+    if (zeroLine)
+      for (size_t k = 0; k < static_cast<size_t>(nwl_); ++k)
+        zeroLine[k] = use->c[k] == 0 ? use->fileLine : 0;
     return;
   }
   const Line &prev = *(it - 1), &cur = *it;
@@ -84,6 +87,9 @@ void Calibration::ConstantsAt(double n, double *out) const {
   for (size_t k = 0; k < static_cast<size_t>(nwl_); ++k) {
     const bool uncalibrated = prev.c[k] == 0 || cur.c[k] == 0;
     out[k] = uncalibrated ? (cur.n == n ? cur.c[k] : 0) : prev.c[k] + (cur.c[k] - prev.c[k]) * f;
+    // The line that leaves it at 0: the earlier one when its filter was not calibrated yet.
+    if (zeroLine)
+      zeroLine[k] = out[k] != 0 ? 0 : prev.c[k] == 0 && cur.n != n ? prev.fileLine : cur.fileLine;
   }
 }
 

@@ -22,7 +22,9 @@ public:
   // Constants at time n (days since 2000-01-01 0 h): before the first date the first line, after the
   // last the last line, otherwise linear in time between the dates around n. A filter not calibrated
   // at either of those dates gets 0 there: a blend with its placeholder would pass for a constant.
-  void ConstantsAt(double n, double *out) const;
+  // zeroLine, when given, receives for each constant the file line (from 1) whose 0 leaves it at 0
+  // there, else 0.
+  void ConstantsAt(double n, double *out, long *zeroLine = nullptr) const;
 
   size_t size() const { return lines_.size(); }
   // A constant of 0: a filter not calibrated at that date.
@@ -38,6 +40,7 @@ private:
   struct Line {
     double n;
     std::vector<double> c;
+    long fileLine;
   };
   std::vector<Line> lines_;
   std::vector<Uncalibrated> zeros_;

@@ -21,7 +21,6 @@ namespace morvane {
 
 namespace {
 
-constexpr double kLogMarker = -11.512925464970229; // ln(1e-05)
 constexpr double kLoschmidt = 2.68719e19;
 
 // Daily ozone or NO2 amounts from a "year month day value" file, in file order.
@@ -103,26 +102,58 @@ std::string WavelengthName(const InstrumentDesc &inst, int position) {
   return name.str();
 }
 
-// A filter not calibrated (a constant of 0) has no optical depth, only the placeholder: an Angstrom
-// fit through it would be computed from ln(1e-05). Such a combination is refused before anything is
-// computed; a 0 elsewhere is said, and what depends on it is written as the placeholder.
-void CheckUncalibrated(const Calibration &cal, const InstrumentDesc &inst,
-                       const std::vector<std::vector<int>> &combinations, std::ostream &diag) {
+// A filter not calibrated (a constant of 0) has no optical depth, only the placeholder, and neither
+// has what depends on it: said once per constant.
+void SayUncalibrated(const Calibration &cal, const InstrumentDesc &inst, std::ostream &notes) {
   for (const Calibration::Uncalibrated &zero : cal.Zeros())
-    for (size_t c = 0; c < combinations.size(); ++c) {
-      const auto &comb = combinations[c];
-      if (std::find(comb.begin(), comb.end(), zero.position) != comb.end())
-        throw Failure(FailureKind::Calibration,
-                      cal.path() + ": línea " + std::to_string(zero.line) + " de calibrado rechazada (la constante de " +
-                          WavelengthName(inst, zero.position) +
-                          " es 0, un filtro sin calibrar, y la combinación de Ångström " + std::to_string(c + 1) +
-                          " la usa)");
-    }
-  for (const Calibration::Uncalibrated &zero : cal.Zeros())
-    diag << "morvane: " << cal.path() << ": línea " << zero.line << ": la constante de "
+    notes << "morvane: " << cal.path() << ": línea " << zero.line << ": la constante de "
          << WavelengthName(inst, zero.position)
          << " es 0 (filtro sin calibrar): sus resultados en torno a esa fecha se escriben como 1.000000E-05\n";
 }
+
+// Records left without an Angstrom fit by a constant of 0 in force at one of the combination's
+// wavelengths, per combination and per calibration line and position that gave the 0. A calibration
+// file is the station's history: a filter not calibrated at some date only leaves the records of that
+// date without a fit. A combination that no record could be fitted through is refused.
+class UncalibratedFits {
+public:
+  explicit UncalibratedFits(int combinations) : records_(static_cast<size_t>(combinations), 0) {}
+  void Count(int combination, long line, int position) { ++byZero_[{combination, line, position}]; }
+  void CountRecord(int combination) { ++records_[static_cast<size_t>(combination)]; }
+  void Note(const Calibration &cal, const InstrumentDesc &inst, std::ostream &notes) const {
+    for (const auto &[key, n] : byZero_)
+      notes << "morvane: " << cal.path() << ": línea " << key.line << ": " << n
+            << " registros sin ajuste de Ångström en la combinación " << key.combination + 1 << " (la constante de "
+            << WavelengthName(inst, key.position)
+            << " en vigor es 0, un filtro sin calibrar): beta, alfa, SD y R escritos como 1.000000E-05\n";
+  }
+  // Throws Failure(Calibration) when every record of the run lacks a fit of some combination for that
+  // reason; records is the number of records computed.
+  void RefuseWhenNoneFitted(const Calibration &cal, const InstrumentDesc &inst, long records) const {
+    for (size_t c = 0; c < records_.size(); ++c) {
+      if (records == 0 || records_[c] < records)
+        continue;
+      std::string why;
+      for (const auto &[key, n] : byZero_)
+        if (key.combination == static_cast<int>(c))
+          why += (why.empty() ? "" : "; ") + std::string("línea ") + std::to_string(key.line) +
+                 " de calibrado rechazada (la constante de " + WavelengthName(inst, key.position) +
+                 " es 0, un filtro sin calibrar, y la combinación de Ångström " + std::to_string(c + 1) +
+                 " la usa en " + std::to_string(n) + " registros)";
+      throw Failure(FailureKind::Calibration, cal.path() + ": " + why + ": ningún registro queda con ajuste");
+    }
+  }
+
+private:
+  struct Key {
+    int combination;
+    long line;
+    int position;
+    auto operator<=>(const Key &) const = default;
+  };
+  std::map<Key, long> byZero_;
+  std::vector<long> records_; // per combination
+};
 
 std::string LastThreeLower(const std::string &name) {
   std::string t = TrimRight(name);
@@ -194,7 +225,6 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
 
   Calibration cal;
   cal.Load(prm.calibrationFile, nwl);
-  CheckUncalibrated(cal, inst, prm.combinations, diag);
 
   DailyAmounts ozoneFile, no2File;
   if (prm.ozoneMode == -1)
@@ -281,6 +311,7 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
   auto pass = [&](bool streaming) -> bool {
     notes.str("");
     screenNotes.str("");
+    SayUncalibrated(cal, inst, notes);
     written = 0;
     screening.reset();
     out.reset();
@@ -298,6 +329,8 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
     long lastGasKey = 0;
     long ozoneMissingDays = 0, no2MissingDays = 0, nonFinite = 0;
     std::vector<long> unfittedRecords(static_cast<size_t>(ncomb), 0); // per combination
+    UncalibratedFits uncalibratedFits(ncomb);
+    long records = 0;
 
     std::string line;
     ListRecord rec;
@@ -365,7 +398,8 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
         m2[0] *= tcorr;
 
         double v0[10];
-        cal.ConstantsAt(dc.n, v0);
+        long zeroLine[10];
+        cal.ConstantsAt(dc.n, v0, zeroLine);
         double t1[10], t2[10];
         for (int w = 0; w < nwl; ++w) {
           t1[w] = v0[w] > 0 ? r2 * m1[w] / v0[w] : 0;
@@ -446,22 +480,32 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
         }
 
         // Angstrom fit of each combination, pass 1 on the mean, pass 2 on the first reading. A
-        // wavelength without an optical depth leaves the combination without a fit: one through the
-        // placeholder would be made up from it.
+        // wavelength without a positive optical depth leaves the combination without a fit: its
+        // logarithm does not exist, and one through a made-up value would be made up from it. A
+        // constant of 0 in force at one of its wavelengths is counted apart, by the line that gave it.
+        ++records;
         double *fits = tau2 + nsel;
         for (int c = 0; c < ncomb; ++c) {
           const auto &comb = prm.combinations[static_cast<size_t>(c)];
-          bool counted = false;
+          bool uncalibrated = false;
+          for (auto q = comb.begin(); q != comb.end(); ++q)
+            if (const long line = zeroLine[*q - 1]; line && std::find(comb.begin(), q, *q) == q) {
+              uncalibratedFits.Count(c, line, *q);
+              uncalibrated = true;
+            }
+          if (uncalibrated)
+            uncalibratedFits.CountRecord(c);
+          bool counted = uncalibrated;
           for (int pass = 0; pass < 2; ++pass) {
             const double *tau = pass == 0 ? tau1 : tau2;
             double *out = fits + (pass * ncomb + c) * 4;
             double y[10];
-            bool fitted = true;
-            for (size_t i = 0; i < comb.size(); ++i) {
+            bool fitted = !uncalibrated;
+            for (size_t i = 0; fitted && i < comb.size(); ++i) {
               const int place = combPlace[static_cast<size_t>(c) * 10 + i];
-              fitted = fitted && computed[pass][place];
-              const double t = tau[place];
-              y[i] = t > 0 ? std::log(t) : kLogMarker;
+              fitted = computed[pass][place] && tau[place] > 0;
+              if (fitted)
+                y[i] = std::log(tau[place]);
             }
             if (!fitted) {
               std::fill_n(out, 4, kMarker);
@@ -483,23 +527,21 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
           double *water = fits + 8 * ncomb;
           const int v = inst.vapour - 1;
           const int ra = inst.references[0] - 1;
-          // Without the constants of the vapour channel and its references there is no transmittance to
-          // compare: an extrapolation through a placeholder would pass for one.
-          bool calibrated = v0[v] > 0;
-          for (int ref : inst.references)
-            calibrated = calibrated && v0[ref - 1] > 0;
+          // Without a transmittance of the vapour channel and of each reference (a constant of 0, a
+          // count of 0) there is nothing to compare: an extrapolation through a missing one would pass
+          // for a value.
           for (int j = 0; j < 2; ++j) {
             const double *t = j == 0 ? t1 : t2;
+            bool measured = t[v] > 0;
+            for (int ref : inst.references)
+              measured = measured && t[ref - 1] > 0;
             double x = t[ra];
             if (inst.references.size() == 2) {
               const int rb = inst.references[1] - 1;
               x = t[rb] + (t[rb] - t[ra]) / (inst.lambda[static_cast<size_t>(rb)] - inst.lambda[static_cast<size_t>(ra)]) *
                               (inst.lambda[static_cast<size_t>(v)] - inst.lambda[static_cast<size_t>(rb)]);
             }
-            if (!calibrated || !(x > 0) || !(t[v] > 0))
-              water[j] = kMarker;
-            else
-              water[j] = Vapor(tw, t[v] / x, am.water, p);
+            water[j] = measured && x > 0 ? Vapor(tw, t[v] / x, am.water, p) : kMarker;
           }
         }
         for (double *v = record; v < record + valueColumns; ++v)
@@ -544,7 +586,10 @@ ComputeSummary RunMorvane(const RunParams &prm, std::ostream &diag, const std::s
     for (int c = 0; c < ncomb; ++c)
       if (const long n = unfittedRecords[static_cast<size_t>(c)])
         notes << "morvane: " << n << " registros sin ajuste de Ångström en la combinación " << c + 1
-              << " (una de sus longitudes de onda sin espesor óptico): beta, alfa, SD y R escritos como 1.000000E-05\n";
+              << " (una de sus longitudes de onda sin espesor óptico positivo): beta, alfa, SD y R escritos como "
+                 "1.000000E-05\n";
+    uncalibratedFits.Note(cal, inst, notes);
+    uncalibratedFits.RefuseWhenNoneFitted(cal, inst, records);
 
     if (!streaming) {
       // Rows in ascending time; equal times keep their reading order.

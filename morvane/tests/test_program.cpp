@@ -338,9 +338,9 @@ protected:
   TempDir dir;
 };
 
-// 440 nm not calibrated: the Angstrom fit through it would take ln(1e-05) for its optical depth (alpha
-// near -9.7 where the aerosol's is 1.3). The run is refused as a calibration, naming the wavelength and
-// the line, and writes nothing.
+// 440 nm not calibrated at the date of every record: the Angstrom fit through it would take ln(1e-05)
+// for its optical depth (alpha near -9.7 where the aerosol's is 1.3), and no record has a fit. The run
+// is refused as a calibration, naming the wavelength, the line and the records, and writes nothing.
 TEST_F(NineFilterRun, AFilterNotCalibratedInTheAngstromFitIsRefused) {
   const std::pair<std::string, std::string> calibrations[] = {
       {CalLine("2020 6 1", k440), "cal.cal: línea 1 de calibrado rechazada (la constante de 440 nm es 0"},
@@ -350,7 +350,9 @@ TEST_F(NineFilterRun, AFilterNotCalibratedInTheAngstromFitIsRefused) {
     const Outcome o = Run(calibration);
     EXPECT_EQ(o.status, 5) << o.err;
     EXPECT_NE(o.err.find(says), std::string::npos) << o.err;
-    EXPECT_NE(o.err.find("la combinación de Ångström 1 la usa"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("la combinación de Ångström 1 la usa en 13 registros): ningún registro queda con ajuste"),
+              std::string::npos)
+        << o.err;
     EXPECT_FALSE(std::filesystem::exists(dir.file("result.tao")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("result.ta2")));
   }
@@ -514,6 +516,145 @@ TEST_F(NineFilterRun, ARecordWithoutAnOpticalDepthInTheFitHasNoAlpha) {
     }
   }
   EXPECT_GT(withoutAlpha, 0);
+}
+
+// The water vapour compares the 940 nm channel with the transmittance extrapolated from 870 and
+// 1020 nm. A record whose reference reads 0 has no transmittance there: an extrapolation through 0
+// gave -0.19 cm (870 nm) or 0.38 cm (1020 nm) where the air holds 0.79 cm. Its vapour is the
+// placeholder, in both passes; every other value of the run stays.
+TEST_F(NineFilterRun, NoWaterVapourWhereAReferenceReadsZero) {
+  constexpr int k870 = 2;
+  const std::string data = ReadFile(dir.file("site.nsu"));
+  const Outcome calibrated = Run(CalLine("2020 6 1"));
+  ASSERT_EQ(calibrated.status, 0) << calibrated.err;
+  const std::vector<std::string> tao = ReadLines(dir.file("result.tao"));
+  ASSERT_EQ(tao.size(), 14u);
+  const std::vector<std::string> vapour = Column("result.tao", "Vapor");
+  ASSERT_EQ(vapour.size(), 13u);
+  EXPECT_NE(vapour[6], "   0.100000E-04");
+
+  for (int reference : {k870, k1020}) {
+    SCOPED_TRACE("reference at position " + std::to_string(reference));
+    std::istringstream lines(data);
+    std::string zeroed;
+    int k = 0;
+    for (std::string line; std::getline(lines, line); ++k)
+      zeroed += k == 6 ? WithZeroCount(line, reference, 9) : line + "\n";
+    WriteFile(dir.file("site.nsu"), zeroed);
+    const Outcome o = Run(CalLine("2020 6 1"));
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::vector<std::string> after = ReadLines(dir.file("result.tao"));
+    ASSERT_EQ(after.size(), tao.size());
+    for (const char *label : {"Vapor", "VaporT"})
+      EXPECT_EQ(Column("result.tao", label)[6], "   0.100000E-04") << label;
+    for (size_t r = 1; r < tao.size(); ++r)
+      EXPECT_TRUE(r == 7 || after[r] == tao[r]) << r << ":\n" << after[r] << "\n" << tao[r];
+  }
+}
+
+// An optical depth of 0 or less has no logarithm: the fit took ln(1e-05) for it, and a 1020 nm
+// constant 10 % low (depths down to -0.02 at noon) gave the 1020/870 nm fit an alpha made up. Such a
+// record has no fit of that combination, as one without an optical depth there: the placeholder in
+// beta, alpha, SD and r2, counted in the note. The records with a positive depth keep their fit, and
+// the other combination is untouched.
+TEST_F(NineFilterRun, AnOpticalDepthOfZeroOrLessIsNotFitted) {
+  // No gas to take away (pressure 0, no ozone): the optical depths are the aerosol's.
+  WriteFile(dir.file("inputpar.dat"), ParameterFile(1, "cal.cal", "result.tao", 1, kLat, kLon, kAlt, "-2\n", "0\n",
+                                                    {{2, 3, 4, 5}, {1, 2}}, 0, {"site.nsu"}));
+  const Outcome calibrated = Run(CalLine("2020 6 1"));
+  ASSERT_EQ(calibrated.status, 0) << calibrated.err;
+  const std::vector<std::string> alpha1 = Column("result.tao", "Alpha1");
+  ASSERT_EQ(alpha1.size(), 13u);
+
+  std::string low = CalLine("2020 6 1");
+  low.replace(low.find(" 1e6"), 4, " 0.9e6");
+  const Outcome o = Run(low);
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(Column("result.tao", "Alpha1"), alpha1);
+  // Value columns (from 1): the eight depths of each pass, then beta, alpha, SD, r2 of combination 1
+  // and 2 in pass 1 (17..24), then in pass 2 (25..32).
+  const std::string placeholder = "   0.100000E-04";
+  const std::vector<std::string> tao = ReadLines(dir.file("result.tao"));
+  ASSERT_EQ(tao.size(), 14u);
+  int unfitted = 0, fitted = 0;
+  for (size_t r = 1; r < tao.size(); ++r) {
+    SCOPED_TRACE("record " + std::to_string(r));
+    const std::vector<std::string> f = Fields(tao[r]);
+    ASSERT_EQ(f.size(), 1u + 2 * 8 + 8 * 2 + 2);
+    for (const size_t pass : {0, 1}) {
+      const double depth1020 = std::stod(f[1 + 8 * pass]);
+      const size_t fit = 21 + 8 * pass;
+      if (depth1020 <= 0) {
+        ++unfitted;
+        for (size_t c = fit; c < fit + 4; ++c)
+          EXPECT_EQ(f[c], placeholder) << "column " << c;
+      } else {
+        ++fitted;
+        EXPECT_NE(f[fit + 1], placeholder);
+      }
+    }
+  }
+  EXPECT_GT(unfitted, 0);
+  EXPECT_GT(fitted, 0);
+  EXPECT_NE(o.err.find("morvane: " + std::to_string(unfitted / 2) + " registros sin ajuste de Ångström en la combinación 2"),
+            std::string::npos)
+      << o.err;
+}
+
+// A calibration file is the station's history: a filter not calibrated at its first deployment,
+// years before the data, refused every run of the station. The constants in force decide: a file
+// whose first line, of 2015, has a 0 at 440 nm gives the results of the file without that line.
+TEST_F(NineFilterRun, AnOldCalibrationLineWithAFilterNotCalibratedChangesNothing) {
+  const std::pair<std::string, std::string> withAndWithout[] = {
+      {CalLine("2015 3 1", k440) + CalLine("2020 6 1"), CalLine("2020 6 1")},
+      {CalLine("2015 3 1", k440) + CalLine("2019 6 1") + CalLine("2021 6 1"), CalLine("2019 6 1") + CalLine("2021 6 1")}};
+  for (const auto &[with, without] : withAndWithout) {
+    SCOPED_TRACE(with);
+    const Outcome reference = Run(without);
+    ASSERT_EQ(reference.status, 0) << reference.err;
+    const std::string tao = ReadFile(dir.file("result.tao")), ta2 = ReadFile(dir.file("result.ta2"));
+    ASSERT_EQ(ReadLines(dir.file("result.tao")).size(), 14u);
+    ASSERT_GT(ReadLines(dir.file("result.ta2")).size(), 5u);
+
+    const Outcome o = Run(with);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(ReadFile(dir.file("result.tao")) == tao);
+    EXPECT_TRUE(ReadFile(dir.file("result.ta2")) == ta2);
+    EXPECT_EQ(o.err.find("sin ajuste"), std::string::npos) << o.err;
+  }
+}
+
+// Data of two days around a calibration date before which 440 nm was not calibrated: the records of
+// the first day have no fit through 440 nm (the placeholder), said with the line and their number;
+// those of the second are fitted as with the calibration of that date alone.
+TEST_F(NineFilterRun, OnlyTheRecordsUnderAConstantOf0HaveNoFit) {
+  const std::vector<double> nine = {1020, 870, 675, 440, 500, 940, 380, 340, 1640};
+  std::string data;
+  for (int day : {14, 16})
+    for (int k = 0; k <= 12; ++k)
+      data += SunLine({2020, 6, day, 8 + k / 2, (k % 2) * 30, 0}, nine, 1.3, 0.08, 1e6, kLat, kLon, 3);
+  WriteFile(dir.file("site.nsu"), data);
+  const Outcome calibrated = Run(CalLine("2020 6 15"));
+  ASSERT_EQ(calibrated.status, 0) << calibrated.err;
+  const std::vector<std::string> tao = ReadLines(dir.file("result.tao"));
+  ASSERT_EQ(tao.size(), 27u);
+
+  const Outcome o = Run(CalLine("2020 6 1", k440) + CalLine("2020 6 15"));
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.err.find("cal.cal: línea 1: 13 registros sin ajuste de Ångström en la combinación 1 (la constante de "
+                       "440 nm en vigor es 0, un filtro sin calibrar)"),
+            std::string::npos)
+      << o.err;
+  const std::vector<std::string> after = ReadLines(dir.file("result.tao"));
+  ASSERT_EQ(after.size(), tao.size());
+  for (const char *label : {"Beta1", "Alpha1", "SD1", "BetaT1", "AlphaT1", "SDT"}) {
+    const std::vector<std::string> values = Column("result.tao", label);
+    ASSERT_EQ(values.size(), 26u) << label;
+    for (size_t r = 0; r < 13; ++r)
+      EXPECT_EQ(values[r], "   0.100000E-04") << label << " " << r;
+  }
+  for (size_t r = 14; r < tao.size(); ++r)
+    EXPECT_EQ(after[r], tao[r]) << r;
 }
 
 // Result files written before the output path was made faster: every byte must stay. Each case folder

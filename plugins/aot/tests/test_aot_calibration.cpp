@@ -202,3 +202,34 @@ TEST(AotCalibration, AFilterNotCalibratedAtAnEarlierDateOnlyIsShown) {
   EXPECT_TRUE(driven);
   EXPECT_TRUE(prompts.Texts().empty()) << prompts.Texts().front();
 }
+
+// A calibration file is the station's history: a line of years before the data with 440 nm not
+// calibrated refused every run of the station (the window always fits 870, 675, 440 and 500 nm). The
+// constants in force decide: the results are those of the file without that line, the Angstrom
+// exponent is drawn, and there is nothing to say.
+TEST(AotCalibration, AnOldLineWithAFilterOfTheFitNotCalibratedChangesNothing) {
+  std::string without;
+  {
+    Station station;
+    LoadDaysCalibratedBut(station, 0, CalibratedBut("2025 2 20", 0));
+    ScopedPromptScript prompts;
+    station.Run([](QWidget&) {});
+    EXPECT_TRUE(prompts.Texts().empty()) << prompts.Texts().front();
+    without = ScopedTestHome::Read(station.ResultFolder() / "A.tao");
+  }
+  ASSERT_FALSE(without.empty());
+  Station station;
+  LoadDaysCalibratedBut(station, 0, CalibratedBut("2015 3 1", 440) + CalibratedBut("2025 2 20", 0));
+  ScopedPromptScript prompts;
+  bool driven = false;
+  station.Run([&](QWidget& w) {
+    driven = true;
+    w.findChild<QRadioButton*>("RBLvl15")->setChecked(true);
+    const auto series = SeriesOf(w, "ChartRatio");
+    ASSERT_EQ(series.size(), 1u);
+    EXPECT_GT(series[0]->Count(), 50);
+  });
+  EXPECT_TRUE(driven);
+  EXPECT_TRUE(prompts.Texts().empty()) << prompts.Texts().front();
+  EXPECT_TRUE(ScopedTestHome::Read(station.ResultFolder() / "A.tao") == without);
+}
