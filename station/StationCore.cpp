@@ -1,5 +1,7 @@
 #include "station/StationCore.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -229,10 +231,22 @@ bool TStationCore::StopOnSignal(int signal)
 {
     if (!FConnected) return false;
     FStopSignal = signal;
-    if (FTransmission) FTransmission->EndStatus = TTransmission::EndBad;
-    Abort = true;
-    StopTransmission();
+    if (FRecordsEnded)
+        LogInfoToDialog(ClockLeftUndone() + ": the download was stopped after its last record");
+    else if (FTransmission)
+        FTransmission->EndStatus = TTransmission::EndBad;
+    EndRequest = Abort = true;
+    // A signal can come while the download handler waits for the clock's second: that handler ends the
+    // transfer when it returns, not a second one inside it.
+    if (!FHandlingData) RS232ReceiveData(this, nullptr, 0);
     return true;
+}
+
+std::string TStationCore::ClockLeftUndone() const
+{
+    if (FPhase == 11) return "The correction of the instrument's clock was sent but not confirmed";
+    if (FPhase == 12 || FPhase == 13) return "The instrument's clock was set; its new time was not read back";
+    return "The instrument's clock was not checked";
 }
 
 void TStationCore::StopTransmission()
@@ -268,10 +282,17 @@ void TStationCore::SetConnected(bool value)
         StoreReceivedEvents();
         TTransmission* done = FTransmissions->Add(std::unique_ptr<TTransmission>(FTransmission));
         FTransmission = nullptr;
-        if (OnLastEventText) OnLastEventText(FTransmissions->GetLastEventText());
+        ReportLastEventText();
         WriteHistory(*done);
     }
     View().ConnectedChanged(value);
+}
+
+void TStationCore::ReportLastEventText()
+{
+    // None known yet (nothing received and kept): nothing to store.
+    const std::string text = FTransmissions->GetLastEventText();
+    if (OnLastEventText && !text.empty()) OnLastEventText(text);
 }
 
 void TStationCore::StoreReceivedEvents()
@@ -301,7 +322,7 @@ void TStationCore::EndFailedSession(int endStatus)
     FTransmission->EndStatus = static_cast<uint8_t>(endStatus);
     TTransmission* done = FTransmissions->Add(std::unique_ptr<TTransmission>(FTransmission));
     FTransmission = nullptr;
-    if (OnLastEventText) OnLastEventText(FTransmissions->GetLastEventText());
+    ReportLastEventText();
     WriteHistory(*done);
     SetConnected(false);
 }
@@ -557,6 +578,8 @@ std::string TStationCore::RecordFolder() const
 void TStationCore::StartConnection(const char* memo)
 {
     EndRequest = Abort = false;
+    FRecordsEnded = false;
+    FLastDownload = TKeptDownload();
     SetConnected(true);
     FPhase = 0;
     FRingCount = 0;
@@ -635,6 +658,8 @@ void TStationCore::ModemLines(const std::string& chunk)
 
 void TStationCore::ProcessReceivedData(void*, const char* data, int count)
 {
+    ++FHandlingData;
+    const auto handled = qScopeGuard([this] { --FHandlingData; });
     std::string chunk = count > 0 && data ? std::string(data, size_t(count)) : std::string();
 
     if (!FConnected) {
@@ -678,6 +703,7 @@ void TStationCore::ProcessReceivedData(void*, const char* data, int count)
     }
     // 4. Records finished.
     if (FPhase == 9) {
+        FRecordsEnded = true;
         TimeOutRetries = 0;
         if (Settings.HardSetTime || Settings.SmartSetTime) {
             SendText("HT");
@@ -993,16 +1019,24 @@ void TStationCore::EndOfTransfer()
     // The instrument's filters give the ASCII columns their titles: attach it before the export.
     Q5File->AttachInstrument(gInstrumentList ? gInstrumentList->FindByID(Q5File->InstrumentId) : nullptr);
     std::string recorded;
+    FLastDownload = TKeptDownload();
+    FLastDownload.Records = Q5File->NbEvt();
     if ((Settings.AutoRecord || KeepEveryDownload) && Q5File->NbEvt() > 0) {
         recorded = RecordDownload(RecordFolder());
         // Nobody could save it afterwards: a folder of the settings that cannot be written to is no
         // reason to lose it.
         const std::string ownFolder = IncludeTrailingSlash(LogFolder);
-        if (recorded.empty() && KeepEveryDownload && RecordFolder() != ownFolder) recorded = RecordDownload(ownFolder);
+        if (recorded.empty() && KeepEveryDownload && RecordFolder() != ownFolder) {
+            recorded = RecordDownload(ownFolder);
+            if (!recorded.empty())
+                FLastDownload.Errors.insert(FLastDownload.Errors.begin(), "not in " + RecordFolder() + " as the settings say");
+        }
         if (!recorded.empty() && KeepEveryDownload)
             LogInfoToDialog("The download is kept in " + recorded +
                             (Settings.AutoRecord ? "" : " (automatic recording is off, and without a screen "
                                                         "every download is kept)"));
+        // Its records are in no file: an optimised download must fetch them again.
+        if (recorded.empty() && FTransmission) FTransmission->Kept = false;
     }
     if (FTransmission && FTransmission->Stalled() && Q5File->NbEvt() > 0)
         // What came is good, but it is not all the instrument holds: nobody may take it for a whole download.
@@ -1028,6 +1062,7 @@ std::string TStationCore::RecordDownload(const std::string& folder)
         return std::string();
     }
     Modified = false;
+    FLastDownload.File = name;
     LogInfoToDialog("Q5 file creation");
     if (Settings.CreateASCIIFiles) {
         // Files of no period take the data file's own name, its "_1" suffix included, so that
@@ -1036,10 +1071,12 @@ std::string TStationCore::RecordDownload(const std::string& folder)
                                  ? Q5File->ExportAsciiFiles(name, Settings.AddASCIIHeader)
                                  : Q5File->ExportAscii(folder + Settings.BaseASCIIName, Settings.ASCIIPeriod,
                                                        Settings.AddASCIIHeader);
-        if (written)
+        if (written) {
             LogInfoToDialog("ASCII files creation");
-        else
+        } else {
             LogErrorToDialog("Unable to write the ASCII files in " + folder);
+            FLastDownload.Errors.push_back("no ASCII files");
+        }
     }
     return name;
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "station/StationSettings.h"
 #include "station/link/LinkHost.h"
@@ -22,6 +23,15 @@ class TComTaskList;
 class TModem;
 class TTransmission;
 class TTransmissionList;
+
+// What became of the last download: the data file that took it (empty when none did), the records it
+// holds (or, kept nowhere, those that came), and why its data are not where or how the settings say:
+// the only errors that make a whole download "kept with errors" in a run without a screen.
+struct TKeptDownload {
+    std::string File;
+    int Records = 0;
+    std::vector<std::string> Errors;
+};
 
 // What the core reports to its window. Every call has a do-nothing default.
 class TStationView {
@@ -62,8 +72,9 @@ public:
     bool ConnectButtonEnabled() const { return FButtonEnabled; }
     void StopTransmission();
     // The program was asked to stop by a signal: a download under way ends as one that stalled (what
-    // came is kept, said incomplete, and not taken for the newest records received). False when no
-    // download was under way.
+    // came is kept, said incomplete, and not taken for the newest records received). Once the last
+    // record has come the download is whole: it ends as a whole download does, and what is left undone
+    // of the instrument's clock is said. False when no download was under way.
     bool StopOnSignal(int signal);
     bool Connected() const { return FConnected; }
     // The user asked for the port and it is neither open nor opening (an open that failed, a link
@@ -80,6 +91,8 @@ public:
     // Runs without a screen: nobody can save a download afterwards, so every one is recorded as if
     // automatic recording were on, and where it went is said.
     bool KeepEveryDownload = false;
+    // The last download that ended (empty until one has).
+    const TKeptDownload& LastDownload() const { return FLastDownload; }
     // Runs without a screen bound the automatic reconnection too: with the connection wanted and no
     // session begun for this many seconds (the port never opened, or nothing started on it), the port
     // is given up as above. 0: no bound (a station left running with a screen keeps trying).
@@ -129,7 +142,8 @@ public:
     TModem& Modem() { return *FModem; }
     TTransmissionList& Transmissions() { return *FTransmissions; }
     TTransmission* CurrentTransmission() const { return FTransmission; }
-    // Called with the text of the last received event whenever it changes ("LastTransScnStr").
+    // Called with the text of the last received event whenever a connection ends and one is known
+    // ("LastTransScnStr").
     std::function<void(const std::string&)> OnLastEventText;
 
     // ---- counters the window shows ----
@@ -156,14 +170,17 @@ private:
     void SuperviseFirstContact();
     void SuperviseReconnection();
     void GiveUp(const std::string& reason);
+    void ReportLastEventText();
     void StartConnection(const char* memo);
     void ModemLines(const std::string& chunk);
     void ReceiveEventLines(const std::string& chunk);
     void ClockCheck(const std::string& reply, double date);
     void EndOfTransfer();
     // Saves the download under its automatic name in `folder` with its ASCII files; the name, empty on
-    // a failure.
+    // a failure. ASCII files that could not be written are noted in the last download's errors.
     std::string RecordDownload(const std::string& folder);
+    // What a stop after the last record leaves undone of the clock's check or setting.
+    std::string ClockLeftUndone() const;
     void SendText(const std::string& text) { SendToInstrument(text.data(), static_cast<int>(text.size())); }
     void ConnectionErrorEnd();
     bool PendingFrameComplete() const;
@@ -189,6 +206,9 @@ private:
     int FReopenCounter = 0;
     int FSecondsWithoutAnswer = 0;  // the port open, nothing received, no task current
     int FStopSignal = 0;  // the signal that stopped the download, if one did
+    int FHandlingData = 0;  // depth of the download handler: a stop inside it is ended by it
+    bool FRecordsEnded = false;  // the instrument has sent its last record: the download is whole
+    TKeptDownload FLastDownload;
     bool FGaveUp = false;
     int FSecondsWithoutSession = 0;  // the connection wanted, no session begun
     bool FOpenedWithoutSession = false;  // ... and the port was open meanwhile

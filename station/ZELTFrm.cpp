@@ -667,7 +667,6 @@ void TZELTFrm::ShowHelpTopic(int context) { FHelp->ShowTopic(context); }
 
 void TZELTFrm::MemoLine(const std::string& text)
 {
-    if (text.rfind("ERROR: ", 0) == 0) ++FErrorLines;
     if (EchoMemoToStderr) std::fprintf(stderr, "%s\n", text.c_str());
     Memo->appendPlainText(Q(text));
     if (Memo->blockCount() > 300) {

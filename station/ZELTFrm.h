@@ -136,8 +136,6 @@ public:
     class TScriptsList* Scripts = nullptr;
     // Without a screen the communication log also goes to standard error.
     bool EchoMemoToStderr = false;
-    // How many "ERROR: " lines the communication log has had in this run (also those it no longer shows).
-    int ErrorLines() const { return FErrorLines; }
 
     // Widgets the tests look at.
     QTableView* ScnListView = nullptr;
@@ -161,7 +159,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    int FErrorLines = 0;
     void BuildMenus();
     void BuildPanels();
     void ShowRSPanel(bool on);

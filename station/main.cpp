@@ -109,7 +109,7 @@ int main(int argc, char** argv)
         if (!PromptHasScreen() && !frm.StartFileProblem().empty()) {
             // Nobody could choose another file: the run asked for cannot be made.
             frm.MemoLine("ERROR: Unable to load " + frm.StartFileName() + ": " + frm.StartFileProblem());
-            return kUnattendedFailed;
+            return unattended ? unattended->LogEnd(kUnattendedFailed) : kUnattendedFailed;
         }
         if (!PromptHasScreen() && !asked) {
             // Nothing would ever happen: the window shows what it opened once, then the program ends.

@@ -74,7 +74,7 @@ bool TTransmission::AppendToHistory(const std::string& fileName, std::string* er
 
 bool TTransmission::ContainsKey(int32_t scenario, double date) const
 {
-    if (EndStatus != EndOk) return false;
+    if (EndStatus != EndOk || !Kept) return false;
     for (size_t i = 0; i < EventDates.size() && i < EventScenarios.size(); ++i)
         if (EventScenarios[i] == scenario && SameSecond(EventDates[i], date)) return true;
     return false;
@@ -119,7 +119,7 @@ std::string TTransmissionList::GetLastEventText()
 {
     for (auto it = Items.rbegin(); it != Items.rend(); ++it) {
         const TTransmission& t = **it;
-        if (t.EndStatus != TTransmission::EndOk) continue;
+        if (t.EndStatus != TTransmission::EndOk || !t.Kept) continue;
         for (size_t i = 0; i < t.EventDates.size() && i < t.EventScenarios.size(); ++i)
             if (t.EventDates[i] > 0 && t.EventScenarios[i] > 0) {
                 LastScenario = t.EventScenarios[i];

@@ -23,6 +23,9 @@ public:
     double EndTime = 0;
     double MaxSpeed = 0;  // characters per second
     int32_t EventCount = 0;
+    // False when the download was to be recorded and no data file took it: its events exist in no file,
+    // so they do not count as received (an optimised download must fetch them again).
+    bool Kept = true;
     std::vector<double> EventDates;
     std::vector<int32_t> EventScenarios;
 
@@ -40,6 +43,7 @@ public:
     std::string HistoryLine() const;
     // Appends the history line to the file (created when missing); false when it cannot be written.
     bool AppendToHistory(const std::string& fileName, std::string* error = nullptr) const;
+    // The connection ended well, was kept, and received this event (this key).
     bool ContainsEvent(const TEvenement* event, double date) const;
     bool ContainsKey(int32_t scenario, double date) const;
 };
@@ -56,7 +60,8 @@ public:
 
     bool IsEventKnown(const TEvenement* event, double date) const;
     bool IsKeyKnown(int32_t scenario, double date) const;
-    // "scenario dd mm yyyy hh nn ss" of the newest event of a good download ("" when none is known).
+    // "scenario dd mm yyyy hh nn ss" of the newest event of a good download that was kept ("" when none
+    // is known).
     std::string GetLastEventText();
     void SetLastEventText(const std::string& text);
 

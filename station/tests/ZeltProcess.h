@@ -1,10 +1,15 @@
 #pragma once
 // Runs the station program as the user does, as a child process: no display, the description files
 // of the source tree, the settings of an alternate ini file, standard error kept for the test.
+#include <QProcess>
+
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <sys/wait.h>
+#include <vector>
 
 #include "common/tests/PlatformTestEnv.h"
 #include "common/tests/support/TestWait.h"
@@ -49,3 +54,55 @@ inline ZeltRun RunAsCron(const std::string& program, const std::string& args, co
     r.err = ScopedTestHome::Read(err);
     return r;
 }
+
+// A program started as RunAsCron starts it, left running: the test reads its standard error as it comes,
+// may send it a signal at a chosen line, and waits for its end. Killed if it outlives the test.
+class CronProcess {
+public:
+    CronProcess(const std::string& program, const std::vector<std::string>& args, const std::filesystem::path& home)
+    {
+        std::filesystem::create_directories(home);
+        QProcessEnvironment env;
+        env.insert("PATH", "/usr/bin:/bin");
+        env.insert("HOME", QString::fromStdString(home.string()));
+        Process.setProcessEnvironment(env);
+        Process.setStandardInputFile(QProcess::nullDevice());
+        QStringList arguments;
+        for (const std::string& a : args) arguments << QString::fromStdString(a);
+        Process.start(QString::fromStdString(program), arguments);
+        Process.waitForStarted(kTestDeadlineMs);
+    }
+    ~CronProcess()
+    {
+        if (Process.state() == QProcess::NotRunning) return;
+        Process.kill();
+        Process.waitForFinished(kTestDeadlineMs);
+    }
+    CronProcess(const CronProcess&) = delete;
+    CronProcess& operator=(const CronProcess&) = delete;
+
+    // True once what it has written satisfies `seen`; false when it ended before.
+    bool WaitForLog(const std::function<bool(const std::string&)>& seen)
+    {
+        WaitUntilReading(Process, [&] {
+            Err += Process.readAllStandardError().toStdString();
+            return seen(Err) || Process.state() == QProcess::NotRunning;
+        });
+        return seen(Err);
+    }
+    bool WaitForLog(const std::string& text)
+    {
+        return WaitForLog([&](const std::string& err) { return err.find(text) != std::string::npos; });
+    }
+    void Signal(int signal) { ::kill(pid_t(Process.processId()), signal); }
+    // Its exit status once it has ended, -1 when a signal ended it or it did not end.
+    int Wait()
+    {
+        const bool ended = WaitForProcessEnd(Process);
+        Err += Process.readAllStandardError().toStdString();
+        return ended && Process.exitStatus() == QProcess::NormalExit ? Process.exitCode() : -1;
+    }
+
+    QProcess Process;
+    std::string Err;
+};

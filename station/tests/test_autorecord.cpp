@@ -5,11 +5,17 @@
 
 #include <QProcess>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +29,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+const std::string kZelt = std::string(ZELT_TEST_BIN_DIR) + "/zelt";
 
 class AutoRecord : public ::testing::Test {
 protected:
@@ -154,9 +162,26 @@ protected:
     }
     ZeltRun Download(const std::string& options = "", int limitSeconds = 60)
     {
-        return RunAsCron(std::string(ZELT_TEST_BIN_DIR) + "/zelt", options + " -COM=" + tty.string(), account,
-                         limitSeconds);
+        return RunAsCron(kZelt, options + " -COM=" + tty.string(), account, limitSeconds);
     }
+    // As a scheduler's user runs it, without the privileges that write into any folder.
+    ZeltRun DownloadWithoutPrivileges(const std::string& options)
+    {
+        return RunAsCron("/usr/bin/setpriv", "--bounding-set=-all --inh-caps=-all '" + kZelt + "' " + options +
+                                                 " -COM=" + tty.string(), account);
+    }
+    // The download started and left running, its log read as it comes.
+    std::unique_ptr<CronProcess> StartDownload(const std::vector<std::string>& options = {},
+                                               const std::string& program = kZelt)
+    {
+        std::vector<std::string> args = options;
+        if (program != kZelt) args.push_back(kZelt);
+        args.push_back("-COM=" + tty.string());
+        return std::make_unique<CronProcess>(program, args, account);
+    }
+    std::string SettingsFile() const { return (home.Root() / "zelt.ini").string(); }
+    // What the program keeps between runs besides the settings: the last record received among them.
+    std::string StatusStore() const { return ScopedTestHome::Read(account / ".config" / "DORAX Quenlith" / "ZELT Win.ini"); }
     static std::vector<fs::path> Files(const fs::path& folder, const std::string& extension)
     {
         std::vector<fs::path> found;
@@ -175,11 +200,11 @@ protected:
         return size_t(std::count_if(image.records.begin(), image.records.end(),
                                     [](const zsim::Bytes& r) { return r[0] != 0xFF; }));
     }
-    // The last line of the run's own log: the window system's notices (the offscreen platform's, at any
+    // The lines of the run's own log: the window system's notices (the offscreen platform's, at any
     // moment a window changes) are not the program's.
-    static std::string LastLine(const std::string& text)
+    static std::vector<std::string> LogLines(const std::string& text)
     {
-        std::string last;
+        std::vector<std::string> lines;
         size_t start = 0;
         while (start < text.size()) {
             size_t end = text.find('\n', start);
@@ -187,10 +212,29 @@ protected:
             const std::string line = text.substr(start, end - start);
             if (!line.empty() && line.find("propagateSizeHints") == std::string::npos &&
                 line.rfind("QStandardPaths:", 0) != 0)
-                last = line;
+                lines.push_back(line);
             start = end + 1;
         }
-        return last;
+        return lines;
+    }
+    static std::string LastLine(const std::string& text)
+    {
+        const auto lines = LogLines(text);
+        return lines.empty() ? std::string() : lines.back();
+    }
+    static size_t Count(const std::string& text, const std::string& part)
+    {
+        size_t n = 0;
+        for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
+        return n;
+    }
+    // The run's log closes with its outcome: the date and time, the status and what was kept where.
+    static void ExpectClosingLine(const std::string& err, const std::string& outcome)
+    {
+        static const std::regex stamp("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d [+-]\\d{4} End, status .*");
+        const std::string last = LastLine(err);
+        EXPECT_TRUE(std::regex_match(last, stamp)) << err;
+        EXPECT_NE(last.find("End, " + outcome), std::string::npos) << err;
     }
 
     ScopedTestHome home;
@@ -251,6 +295,8 @@ TEST_F(ScheduledDownload, UnwritableRecordingFolderFallsBackToTheUserDataFolder)
     EXPECT_EQ(Measurements(q5[0]), 6u);
     EXPECT_EQ(Files(folder, ".SUN").size(), 1u) << r.err;
     EXPECT_NE(r.err.find("The download is kept in " + q5[0].string()), std::string::npos) << r.err;
+    ExpectClosingLine(r.err, "status 4 (kept with errors): 6 records kept in " + q5[0].string() + "; not in " +
+                                 (home.Root() / "afile" / "rec").string() + "/ as the settings say");
 }
 
 // A recording folder with room for the data file but not for its ASCII files. A limit on the size of
@@ -277,7 +323,10 @@ TEST_F(ScheduledDownload, FullRecordingFolderKeepsTheDataFileAndEndsWithAnError)
     ASSERT_EQ(q5.size(), 1u) << r.err;
     EXPECT_LT(fs::file_size(q5[0]), 6144u);
     EXPECT_GT(Measurements(q5[0]), 6u) << "the direct-sun triplets are in the data file";
-    EXPECT_NE(r.err.find("The download is kept in " + q5[0].string()), std::string::npos) << r.err;
+    EXPECT_EQ(Count(r.err, "The download is kept in " + q5[0].string()), 1u) << r.err;
+    ExpectClosingLine(r.err, "status 4 (kept with errors): ");
+    EXPECT_NE(LastLine(r.err).find(" records kept in " + q5[0].string() + "; no ASCII files"), std::string::npos)
+        << r.err;
 }
 
 // A stop asked of the run in the middle of a slow download (a shutdown, a service stop, `timeout`):
@@ -286,32 +335,12 @@ TEST_F(ScheduledDownload, FullRecordingFolderKeepsTheDataFileAndEndsWithAnError)
 TEST_F(ScheduledDownload, TermInTheMiddleOfADownloadKeepsWhatCame)
 {
     StartSim({"--records", "300", "--baud", "1200"});
-    QProcess zelt;
-    QProcessEnvironment env;
-    env.insert("PATH", "/usr/bin:/bin");
-    env.insert("HOME", QString::fromStdString(account.string()));
-    zelt.setProcessEnvironment(env);
-    zelt.setStandardInputFile(QProcess::nullDevice());
-    fs::create_directories(account);
-    zelt.start(QString(ZELT_TEST_BIN_DIR) + "/zelt", {QString::fromStdString("-COM=" + tty.string())});
-    ASSERT_TRUE(zelt.waitForStarted(kTestDeadlineMs));
-    std::string err;
-    auto records = [&] {
-        size_t n = 0;
-        for (size_t at = 0; (at = err.find(" : ", at)) != std::string::npos; ++at) ++n;
-        return n;
-    };
-    ASSERT_TRUE(WaitUntilReading(zelt, [&] {
-        err += zelt.readAllStandardError().toStdString();
-        return records() >= 3 || zelt.state() == QProcess::NotRunning;
-    })) << err;
-    ASSERT_EQ(zelt.state(), QProcess::Running) << err;
-    ::kill(pid_t(zelt.processId()), SIGTERM);
-    const qint64 pid = zelt.processId();
-    ASSERT_TRUE(WaitForProcessEnd(zelt)) << err;
-    err += zelt.readAllStandardError().toStdString();
-    EXPECT_EQ(zelt.exitStatus(), QProcess::NormalExit) << err;
-    EXPECT_EQ(zelt.exitCode(), 3) << err;
+    const auto zelt = StartDownload();
+    const std::string& err = zelt->Err;
+    ASSERT_TRUE(zelt->WaitForLog([](const std::string& log) { return Count(log, " : ") >= 3; })) << err;
+    const qint64 pid = zelt->Process.processId();
+    zelt->Signal(SIGTERM);
+    EXPECT_EQ(zelt->Wait(), 3) << err;
 
     const fs::path folder = account / ".local" / "share" / "zelt";
     const auto q5 = Files(folder, ".Q5");
@@ -319,11 +348,11 @@ TEST_F(ScheduledDownload, TermInTheMiddleOfADownloadKeepsWhatCame)
     const size_t kept = Measurements(q5[0]);
     EXPECT_GE(kept, 3u);
     EXPECT_LT(kept, 300u);
-    EXPECT_EQ(LastLine(err).rfind("ERROR: Incomplete download: " + q5[0].string() + " holds " + std::to_string(kept) +
-                                      " records, stopped by signal 15",
-                                  0),
-              0u)
+    EXPECT_NE(err.find("\nERROR: Incomplete download: " + q5[0].string() + " holds " + std::to_string(kept) +
+                       " records, stopped by signal 15"),
+              std::string::npos)
         << err;
+    ExpectClosingLine(err, "status 3 (incomplete): " + std::to_string(kept) + " records kept in " + q5[0].string());
     // What was kept converts whole.
     const fs::path ascii = home.Root() / "ascii";
     fs::create_directories(ascii);
@@ -353,6 +382,129 @@ TEST_F(ScheduledDownload, StalledDownloadKeepsItsRecordsAndEndsIncomplete)
     ASSERT_EQ(q5.size(), 1u) << r.err;
     EXPECT_EQ(Measurements(q5[0]), 3u);
     EXPECT_EQ(Files(folder, ".SUN").size(), 1u) << r.err;
-    const std::string last = LastLine(r.err);
-    EXPECT_EQ(last.rfind("ERROR: Incomplete download: " + q5[0].string() + " holds 3 records", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("\nERROR: Incomplete download: " + q5[0].string() + " holds 3 records"), std::string::npos)
+        << r.err;
+    ExpectClosingLine(r.err, "status 3 (incomplete): 3 records kept in " + q5[0].string());
+}
+
+// A month of hourly runs appended to one file can be read back: each run opens its log with one line (the
+// date, the time, the program and what it was asked) and closes it with one (what was kept where, how
+// many records, the status); where the download went is said once.
+TEST_F(ScheduledDownload, LogOpensAndClosesWithOneLineEach)
+{
+    StartSim({});
+    const ZeltRun r = Download();
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto q5 = Files(account / ".local" / "share" / "zelt", ".Q5");
+    ASSERT_EQ(q5.size(), 1u) << r.err;
+    const auto lines = LogLines(r.err);
+    ASSERT_FALSE(lines.empty());
+    const std::regex opening("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d [+-]\\d{4} Start: (.*)");
+    std::smatch asked;
+    ASSERT_TRUE(std::regex_match(lines.front(), asked, opening)) << r.err;
+    EXPECT_EQ(asked[1].str(), kZelt + " -COM=" + tty.string() + " (a download from " + tty.string() + ")") << r.err;
+    ExpectClosingLine(r.err, "status 0 (done): 6 records kept in " + q5[0].string());
+    EXPECT_EQ(Count(r.err, "The download is kept in"), 1u) << r.err;
+    EXPECT_EQ(Count(r.err, " Start: "), 1u) << r.err;
+    EXPECT_EQ(Count(r.err, " End, status "), 1u) << r.err;
+}
+
+// A download that no folder takes (the recording folder and the per-user data folder both closed to the
+// run's user) ends with 1 and is not taken for received: the next run with "Optimize transmissions", the
+// folders open again, fetches every record of it instead of stopping at the first.
+TEST_F(ScheduledDownload, DownloadKeptNowhereIsNotTakenForReceived)
+{
+    const fs::path rec = home.Root() / "rec", own = account / ".local" / "share" / "zelt";
+    fs::create_directories(rec);
+    fs::create_directories(own);
+    ScopedTestHome::Write(SettingsFile(), "[General]\r\nAutoRecord=1\r\nAutoRecordPath=" + rec.string() +
+                                              "/\r\nOptimizeTransmission=1\r\nWriteTransReport=0\r\n");
+    const auto closed = fs::perms::owner_read | fs::perms::owner_exec;
+    fs::permissions(rec, closed);
+    fs::permissions(own, closed);
+    // The same memory in both sessions, as an instrument holds it between two runs.
+    const std::string imageTime = std::to_string(std::time(nullptr));
+    StartSim({"--records", "12", "--image-time", imageTime});
+    const ZeltRun lost = DownloadWithoutPrivileges("-CONFIG=" + SettingsFile());
+    EXPECT_EQ(lost.status, 1) << lost.err;
+    EXPECT_NE(lost.err.find("ERROR: Unable to save the Q5 file " + rec.string() + "/"), std::string::npos) << lost.err;
+    ExpectClosingLine(lost.err, "status 1 (failed): 12 records received, kept in no file");
+    EXPECT_EQ(StatusStore().find("LastTransScnStr"), std::string::npos) << StatusStore();
+    EXPECT_EQ(ScopedTestHome::Read(SettingsFile()).find("LastTransScnStr"), std::string::npos);
+
+    fs::permissions(rec, fs::perms::owner_all);
+    fs::permissions(own, fs::perms::owner_all);
+    sim.Stop();
+    StartSim({"--records", "12", "--image-time", imageTime});
+    const ZeltRun again = DownloadWithoutPrivileges("-CONFIG=" + SettingsFile());
+    EXPECT_EQ(again.status, 0) << again.err;
+    const auto q5 = Files(rec, ".Q5");
+    ASSERT_EQ(q5.size(), 1u) << again.err;
+    EXPECT_EQ(Measurements(q5[0]), 12u) << again.err;
+    EXPECT_EQ(again.err.find("already received"), std::string::npos) << again.err;
+    // Now kept, the download counts as received.
+    EXPECT_NE(StatusStore().find("LastTransScnStr="), std::string::npos) << StatusStore();
+}
+
+// TERM (a scheduler's `timeout`, a service stop) once the whole download is kept, as the run is about to
+// end: the run ends as that download ends, with 0, and nothing is said to have failed.
+TEST_F(ScheduledDownload, TermOnceTheDownloadIsKeptEndsAsAWholeDownload)
+{
+    StartSim({});
+    const auto zelt = StartDownload();
+    ASSERT_TRUE(zelt->WaitForLog("The download is kept in")) << zelt->Err;
+    zelt->Signal(SIGTERM);
+    EXPECT_EQ(zelt->Wait(), 0) << zelt->Err;
+    const auto q5 = Files(account / ".local" / "share" / "zelt", ".Q5");
+    ASSERT_EQ(q5.size(), 1u) << zelt->Err;
+    EXPECT_EQ(Measurements(q5[0]), 6u);
+    EXPECT_EQ(zelt->Err.find("ERROR:"), std::string::npos) << zelt->Err;
+    ExpectClosingLine(zelt->Err, "status 0 (done): 6 records kept in " + q5[0].string());
+    // A whole download, kept: taken for received.
+    EXPECT_NE(StatusStore().find("LastTransScnStr="), std::string::npos) << StatusStore();
+}
+
+// TERM after the memory's end, while the instrument's clock is being set (ten minutes off): every record
+// has come, so the download is whole and kept as one, status 0, not "incomplete"; that the clock was left
+// as the stop found it is said in a line of its own.
+TEST_F(ScheduledDownload, TermAfterTheLastRecordKeepsAWholeDownload)
+{
+    ScopedTestHome::Write(SettingsFile(), "[General]\r\nHardSetTime=1\r\nSmartSetTime=0\r\n");
+    StartSim({"--clock-offset", "600"});
+    const auto zelt = StartDownload({"-CONFIG=" + SettingsFile()});
+    ASSERT_TRUE(zelt->WaitForLog("Update instrument's time at")) << zelt->Err;
+    zelt->Signal(SIGTERM);
+    EXPECT_EQ(zelt->Wait(), 0) << zelt->Err;
+    const auto q5 = Files(account / ".local" / "share" / "zelt", ".Q5");
+    ASSERT_EQ(q5.size(), 1u) << zelt->Err;
+    EXPECT_EQ(Measurements(q5[0]), 6u);
+    EXPECT_EQ(zelt->Err.find("Incomplete"), std::string::npos) << zelt->Err;
+    EXPECT_EQ(zelt->Err.find("ERROR:"), std::string::npos) << zelt->Err;
+    const std::regex clockLine("\nThe (instrument's clock|correction of the instrument's clock) [^\n]*: the download "
+                               "was stopped after its last record\n");
+    EXPECT_TRUE(std::regex_search(zelt->Err, clockLine)) << zelt->Err;
+    ExpectClosingLine(zelt->Err, "status 0 (done): 6 records kept in " + q5[0].string());
+}
+
+// The port busy for a moment (another program held it as the run began): the automatic reconnection
+// overcomes it and the whole download is kept where the settings say. The error of that first try,
+// made good, does not turn the run's status into 4.
+TEST_F(ScheduledDownload, ErrorOvercomeByAReconnectionLeavesTheStatusAlone)
+{
+    StartSim({});
+    // Another program holds the line for itself; a run without the system's privileges cannot open it.
+    const int other = ::open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+    const auto zelt = StartDownload({"--bounding-set=-all", "--inh-caps=-all"}, "/usr/bin/setpriv");
+    const bool refused = zelt->WaitForLog("ERROR: Unable to open port");
+    // It lets the line go as a program does that closes it properly.
+    ::ioctl(other, TIOCNXCL);
+    ::close(other);
+    ASSERT_TRUE(refused) << zelt->Err;
+    EXPECT_EQ(zelt->Wait(), 0) << zelt->Err;
+    const auto q5 = Files(account / ".local" / "share" / "zelt", ".Q5");
+    ASSERT_EQ(q5.size(), 1u) << zelt->Err;
+    EXPECT_EQ(Measurements(q5[0]), 6u);
+    ExpectClosingLine(zelt->Err, "status 0 (done): 6 records kept in " + q5[0].string());
 }
