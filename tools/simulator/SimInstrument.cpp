@@ -251,10 +251,12 @@ void Instrument::Handle(const std::string& command, double now) {
     SendFrame(ReplyFrame("R" + digits), "echo R" + digits, false);
   } else if (known == "ZT") {
     ++sessionsEnded_;
+    exchangeClosed_ = false;
     Log("END session " + std::to_string(sessionsEnded_));
     ResetSession();
   }
   // A lone "Z" closes the exchange and needs no answer.
+  if (known == "Z" && sessionsEnded_ > 0) exchangeClosed_ = true;
 }
 
 }  // namespace zsim
