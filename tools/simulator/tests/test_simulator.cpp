@@ -205,7 +205,7 @@ TEST(Simulator, CutAfterRecordsThenOfferedAgain) {
     ASSERT_NE(peer.Ask("jT"), "");
     bool closed = false;
     peer.Send("jT");
-    EXPECT_EQ(peer.Line(1, &closed), "");
+    EXPECT_EQ(peer.Line(kTestDeadlineMs / 1000.0, &closed), "");  // the cut, not a frame
     EXPECT_TRUE(closed);
   }
   ASSERT_FALSE(sim.WaitLink().empty());
