@@ -91,6 +91,13 @@ void Instrument::Announce() {
   SendFrame(ReplyFrame("S" + behaviour_.paramPrefix + ToHex(image_.param)), "param", false);
 }
 
+void Instrument::LinkClosed(double now) {
+  if (input_ == "Z") {
+    input_.clear();
+    Handle("Z", now);
+  }
+}
+
 void Instrument::ResetSession() {
   input_.clear();
   position_ = 0;

@@ -36,6 +36,8 @@ class Instrument {
   void Poll(double now);
   // The parameter block frame, sent unasked when the operator selects the PC scenario.
   void Announce();
+  // The link closed at time `now`: a lone "Z" waiting for the silence after it has had it.
+  void LinkClosed(double now);
   // A new link: the next session starts from the newest record again.
   void ResetSession();
 

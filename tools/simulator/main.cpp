@@ -318,6 +318,7 @@ int main(int argc, char** argv) {
   if (connected) nextAnnounce = Monotonic();
 
   auto dropLink = [&](const char* why) {
+    instrument.LinkClosed(NowUtc());
     log(std::string("LINK ") + why);
     if (fd >= 0) close(fd);
     fd = -1;
@@ -346,6 +347,7 @@ int main(int argc, char** argv) {
         log("LINK opened");
       } else if (!up && connected) {
         connected = false;
+        instrument.LinkClosed(utc);
         instrument.ResetSession();
         pending.clear();
         nextAnnounce = -1;
