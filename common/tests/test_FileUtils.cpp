@@ -1,6 +1,7 @@
 #include "common/DataPaths.h"
 #include "common/FileUtils.h"
 #include "common/tests/PlatformTestEnv.h"
+#include "common/tests/support/AsUser.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -89,17 +90,23 @@ TEST(FileUtils, ReadOnlyFolderRefusesAndKeepsTarget)
   ASSERT_TRUE(ReadFileBytes("/proc/version", after));
   EXPECT_EQ(before, after);
 
-  if (::geteuid() != 0) {
-    ScopedTestHome home;
-    fs::path folder = home.Root() / "ro";
-    fs::create_directories(folder);
-    ScopedTestHome::Write(folder / "f", "old");
-    ::chmod(folder.c_str(), 0555);
-    EXPECT_FALSE(WriteFileAtomically(folder / "f", std::string("new")));
-    EXPECT_FALSE(IsFolderWritable(folder));
-    ::chmod(folder.c_str(), 0755);
-    EXPECT_EQ(ScopedTestHome::Read(folder / "f"), "old");
-  }
+  ScopedTestHome home;
+  fs::path folder = home.Root() / "ro";
+  fs::create_directories(folder);
+  ScopedTestHome::Write(folder / "f", "old");
+  ::chmod(folder.c_str(), 0555);
+  // Root writes past the folder's mode: the user whom the mode binds tries.
+  EXPECT_TRUE(test_user::AsUnprivileged([&]() -> ::testing::AssertionResult {
+    std::string refusal;
+    if (WriteFileAtomically(folder / "f", std::string("new"), &refusal))
+      return ::testing::AssertionFailure() << "a file of a read-only folder was replaced";
+    if (refusal.empty()) return ::testing::AssertionFailure() << "refused without a reason";
+    if (IsFolderWritable(folder)) return ::testing::AssertionFailure() << "a read-only folder counts as writable";
+    return ::testing::AssertionSuccess();
+  }));
+  ::chmod(folder.c_str(), 0755);
+  EXPECT_EQ(ScopedTestHome::Read(folder / "f"), "old");
+  EXPECT_EQ(Names(folder), std::vector<std::string>{"f"});
   EXPECT_FALSE(IsFolderWritable("/proc"));
 }
 

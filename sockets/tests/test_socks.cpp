@@ -6,6 +6,8 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -69,6 +71,18 @@ private:
 
 // A fake proxy: runs `script` with the accepted connection on its own thread, then closes it. The
 // test's socket, made after the proxy, is gone when the proxy goes: the script then ends, or is made to.
+// Waits until the client has taken in every byte the proxy sent it (none in flight, none unread), so
+// that what the proxy writes next comes to the client in a read of its own.
+::testing::AssertionResult ClientHasReadAll(int proxyFd, const std::atomic<int>& clientFd)
+{
+    return WaitFor("the client to read what the proxy sent", [&] {
+        int inFlight = 0, unread = 0;
+        const int client = clientFd.load();
+        return client >= 0 && ::ioctl(proxyFd, SIOCOUTQ, &inFlight) == 0 && ::ioctl(client, FIONREAD, &unread) == 0 &&
+               inFlight == 0 && unread == 0;
+    });
+}
+
 class FakeProxy {
 public:
     explicit FakeProxy(std::function<void(int)> script)
@@ -164,12 +178,13 @@ TEST_F(SocksTest, LevelAndServerProperties)
 
 TEST_F(SocksTest, Version5ReplyInPiecesWithDataBehindIt)
 {
-    FakeProxy proxy([](int fd) {
+    std::atomic<int> client{-1};
+    FakeProxy proxy([&client](int fd) {
         EXPECT_EQ(ReadN(fd, 3), B({5, 1, 0}));
         WriteAll(fd, B({5, 0}));
         EXPECT_EQ(ReadN(fd, 5 + 9 + 2), B({5, 1, 0, 3, 9}) + "localhost" + B({0, 80}));
         WriteAll(fd, B({5, 0}));
-        ::usleep(100000);
+        EXPECT_TRUE(ClientHasReadAll(fd, client));
         WriteAll(fd, B({0, 1, 10, 1, 2, 3, 0x1F, 0x90}) + "hello");
         ReadToEof(fd);
     });
@@ -177,6 +192,7 @@ TEST_F(SocksTest, Version5ReplyInPiecesWithDataBehindIt)
     SocksProbe p;
     p.Hook(s);
     Through(s, proxy.Port(), "5", "localhost", "80");
+    client = static_cast<int>(s.HSocket());
     ASSERT_TRUE(WaitUntil([&] { return p.data == "hello"; }));
     const std::vector<std::string> want = {"proxy 0", "connected 0"};
     EXPECT_EQ(p.events, want);
@@ -258,12 +274,13 @@ TEST_F(SocksTest, MethodRefusedAndReplyErrors)
 
 TEST_F(SocksTest, AuthenticationReplyInTwoReads)
 {
-    FakeProxy proxy([](int fd) {
+    std::atomic<int> client{-1};
+    FakeProxy proxy([&client](int fd) {
         EXPECT_EQ(ReadN(fd, 3), B({5, 1, 2}));
         WriteAll(fd, B({5, 2}));
         EXPECT_EQ(ReadN(fd, 1 + 1 + 4 + 1 + 6), B({1, 4}) + "user" + B({6}) + "secret");
         WriteAll(fd, B({1}));
-        ::usleep(150000);
+        EXPECT_TRUE(ClientHasReadAll(fd, client));
         WriteAll(fd, B({0}));
         EXPECT_EQ(ReadN(fd, 11), B({5, 1, 0, 3, 4}) + "host" + B({0, 80}));
         WriteAll(fd, B({5, 0, 0, 1, 1, 2, 3, 4, 0, 80}));
@@ -276,6 +293,7 @@ TEST_F(SocksTest, AuthenticationReplyInTwoReads)
     s.SocksUsercode = "user";
     s.SocksPassword = "secret";
     Through(s, proxy.Port(), "5", "host", "80");
+    client = static_cast<int>(s.HSocket());
     ASSERT_TRUE(WaitUntil([&] { return p.events.size() == 4; }));
     const std::vector<std::string> want = {"proxy 0", "auth 0", "auth 1", "connected 0"};
     EXPECT_EQ(p.events, want);

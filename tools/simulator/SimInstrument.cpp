@@ -91,6 +91,13 @@ void Instrument::Announce() {
   SendFrame(ReplyFrame("S" + behaviour_.paramPrefix + ToHex(image_.param)), "param", false);
 }
 
+void Instrument::LinkClosed(double now) {
+  if (input_ == "Z") {
+    input_.clear();
+    Handle("Z", now);
+  }
+}
+
 void Instrument::ResetSession() {
   input_.clear();
   position_ = 0;
@@ -251,10 +258,12 @@ void Instrument::Handle(const std::string& command, double now) {
     SendFrame(ReplyFrame("R" + digits), "echo R" + digits, false);
   } else if (known == "ZT") {
     ++sessionsEnded_;
+    exchangeClosed_ = false;
     Log("END session " + std::to_string(sessionsEnded_));
     ResetSession();
   }
   // A lone "Z" closes the exchange and needs no answer.
+  if (known == "Z" && sessionsEnded_ > 0) exchangeClosed_ = true;
 }
 
 }  // namespace zsim

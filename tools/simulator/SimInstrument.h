@@ -36,6 +36,8 @@ class Instrument {
   void Poll(double now);
   // The parameter block frame, sent unasked when the operator selects the PC scenario.
   void Announce();
+  // The link closed at time `now`: a lone "Z" waiting for the silence after it has had it.
+  void LinkClosed(double now);
   // A new link: the next session starts from the newest record again.
   void ResetSession();
 
@@ -44,6 +46,8 @@ class Instrument {
   void ClearCut() { cutRequested_ = false; }
   bool SessionStarted() const { return commands_ > 0; }
   int SessionsEnded() const { return sessionsEnded_; }
+  // The station has closed the exchange with the lone "Z" that follows its last "ZT".
+  bool ExchangeClosed() const { return exchangeClosed_; }
   double ClockOffset() const { return behaviour_.clockOffset; }
   // Instrument clock as "hhmmssddmmyy" at time `now`.
   std::string ClockDigits(double now) const;
@@ -68,6 +72,7 @@ class Instrument {
   int distinctSent_ = 0;        // records sent for the first time, over the whole run
   int commands_ = 0;
   int sessionsEnded_ = 0;
+  bool exchangeClosed_ = false;
   bool stallDone_ = false, cutDone_ = false;
   double stallUntil_ = 0;
   bool cutRequested_ = false;

@@ -70,7 +70,7 @@ const char* kUsage =
     "  --reopen            offer the link again after a cut (a new pseudo-terminal)\n"
     "  --announce S        resend the parameter block every S seconds until asked (0: once)\n"
     "  --again S           start a new session S seconds after a session ended\n"
-    "  --sessions N        exit after N sessions ended\n"
+    "  --sessions N        exit after N sessions ended, once the station closed the exchange or the link\n"
     "  --baud N            pace the output at N baud (default: unthrottled)\n"
     "  --seed N            seed of the noise\n";
 
@@ -311,7 +311,6 @@ int main(int argc, char** argv) {
   std::string pending;            // bytes waiting to go out
   double nextAnnounce = -1;       // when the parameter block goes out (again)
   bool announcing = false;        // an announcement is still going out: the next waits for it
-  double sessionEndedAt = -1;
   double cutAt = -1;
   int endedSeen = 0;
   double paceStart = 0;
@@ -319,6 +318,7 @@ int main(int argc, char** argv) {
   if (connected) nextAnnounce = Monotonic();
 
   auto dropLink = [&](const char* why) {
+    instrument.LinkClosed(NowUtc());
     log(std::string("LINK ") + why);
     if (fd >= 0) close(fd);
     fd = -1;
@@ -347,6 +347,7 @@ int main(int argc, char** argv) {
         log("LINK opened");
       } else if (!up && connected) {
         connected = false;
+        instrument.LinkClosed(utc);
         instrument.ResetSession();
         pending.clear();
         nextAnnounce = -1;
@@ -357,7 +358,6 @@ int main(int argc, char** argv) {
 
     if (instrument.SessionsEnded() != endedSeen) {
       endedSeen = instrument.SessionsEnded();
-      sessionEndedAt = now;
       nextAnnounce = cfg.again >= 0 ? now + cfg.again : -1;
     }
     if (connected && nextAnnounce >= 0 && now >= nextAnnounce && !instrument.SessionStarted() && !announcing) {
@@ -365,7 +365,11 @@ int main(int argc, char** argv) {
       announcing = true;
       nextAnnounce = -1;  // counted from the moment this one has gone out
     }
-    if (cfg.sessions > 0 && endedSeen >= cfg.sessions && pending.empty() && now - sessionEndedAt > 0.3) break;
+    // The station closes the exchange with a lone "Z" a moment after "ZT": the run ends once that has
+    // come, or once the station let go of the link, however long the moment was.
+    if (cfg.sessions > 0 && endedSeen >= cfg.sessions && pending.empty() &&
+        (instrument.ExchangeClosed() || !connected))
+      break;
 
     instrument.Poll(utc);
     pending += instrument.TakeOutput();

@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace window_test {
 
@@ -110,28 +111,79 @@ inline void ExpectClosedSoon(QDialog* answered, int deadlineMs = kCloseDeadlineM
   poll->start(50);
 }
 
+// The window watches of the running test that have not run their action yet. A watch's action holds
+// checks; a watch that never ran leaves them unchecked, so it fails its test when the test ends (or at
+// ExpectWindowWatchesRan), unless its window was not due to come (a deadline that passed has said so
+// already) or its caller dropped it.
+struct WindowWatch {
+  QString name;
+  const ::testing::TestInfo* test = nullptr;
+  bool ran = false;      // its action ran
+  bool settled = false;  // its deadline passed (said), or its caller dropped it
+};
+
+inline std::vector<std::shared_ptr<WindowWatch>>& PendingWindowWatches() {
+  static std::vector<std::shared_ptr<WindowWatch>> watches;
+  return watches;
+}
+
+// Fails the running test for each of its window watches whose window never came, and forgets them.
+inline void ExpectWindowWatchesRan() {
+  auto& watches = PendingWindowWatches();
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  for (const auto& watch : watches)
+    if (watch->test == test && !watch->ran && !watch->settled)
+      ADD_FAILURE() << "window '" << watch->name.toStdString()
+                    << "' was never shown before the test ended: the checks of its watch did not run";
+  watches.clear();
+}
+
+// Calls ExpectWindowWatchesRan as each test ends, so that no test has to remember to.
+class WindowWatchCheck : public ::testing::EmptyTestEventListener {
+  void OnTestEnd(const ::testing::TestInfo&) override { ExpectWindowWatchesRan(); }
+};
+
+inline void CheckWindowWatchesAtEachTestEnd() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  // Appended after the result printer, it is told of a test's end before the printer is.
+  ::testing::UnitTest::GetInstance()->listeners().Append(new WindowWatchCheck);
+}
+
 // Runs `action` once a top-level widget named `name` is visible: polled from the event loop, so also
 // from inside a modal window's nested loop. A window that is not shown within `deadlineMs` fails the
 // test (and the modal window open instead, if any, is closed); a dialog still open after `action`
-// fails it too (after `closeDeadlineMs`) and is closed. A watch whose test has ended goes quietly. The
-// watch deletes itself once done; the pointer returned lets a caller drop a watch whose window need not
-// come.
+// fails it too (after `closeDeadlineMs`) and is closed. A watch whose window has not come when its test
+// ends fails the test: the checks in `action` did not run. The watch deletes itself once done; deleting
+// the timer returned drops a watch whose window need not come.
 inline QPointer<QTimer> WhenShown(const QString& name, const std::function<void(QWidget&)>& action,
                                   int deadlineMs = kShowDeadlineMs, int closeDeadlineMs = kCloseDeadlineMs) {
   auto* timer = new QTimer;
   timer->setInterval(20);
   const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  auto watch = std::make_shared<WindowWatch>();
+  watch->name = name;
+  watch->test = test;
+  if (test) {
+    CheckWindowWatchesAtEachTestEnd();
+    PendingWindowWatches().push_back(watch);
+  }
+  QObject::connect(timer, &QObject::destroyed, [watch] {
+    if (!watch->ran) watch->settled = true;  // dropped by its caller, or its test is over
+  });
   auto waited = std::make_shared<QElapsedTimer>();
   waited->start();
-  QObject::connect(timer, &QTimer::timeout, [timer, name, action, test, waited, deadlineMs, closeDeadlineMs] {
+  QObject::connect(timer, &QTimer::timeout, [timer, watch, action, waited, deadlineMs, closeDeadlineMs] {
     auto done = [timer] {
       timer->stop();
       timer->deleteLater();
     };
-    if (::testing::UnitTest::GetInstance()->current_test_info() != test) return done();
+    if (::testing::UnitTest::GetInstance()->current_test_info() != watch->test) return done();
     for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->objectName() == name && w->isVisible()) {
+      if (w->objectName() == watch->name && w->isVisible()) {
         done();
+        watch->ran = true;
         QPointer<QWidget> shown(w);
         action(*w);
         ExpectClosedSoon(qobject_cast<QDialog*>(shown.data()), closeDeadlineMs);
@@ -139,8 +191,9 @@ inline QPointer<QTimer> WhenShown(const QString& name, const std::function<void(
       }
     if (waited->elapsed() < deadlineMs) return;
     done();
+    watch->settled = true;
     QWidget* instead = QApplication::activeModalWidget();
-    ADD_FAILURE() << "window '" << name.toStdString() << "' not shown within " << deadlineMs / 1000.0 << " s"
+    ADD_FAILURE() << "window '" << watch->name.toStdString() << "' not shown within " << deadlineMs / 1000.0 << " s"
                   << (instead ? " ('" + WindowName(*instead) + "' is open instead: closed)" : std::string());
     if (instead) CloseWindow(*instead);
   });

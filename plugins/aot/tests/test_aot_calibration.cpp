@@ -153,7 +153,7 @@ TEST(AotCalibration, AFilterNotCalibratedOutsideTheFitIsLeftOutAndNamedOnce) {
   });
   EXPECT_TRUE(driven);
   const std::vector<std::string> texts = prompts.Texts();
-  ASSERT_EQ(texts.size(), 1u) << texts.back();
+  ASSERT_EQ(texts.size(), 1u) << ::testing::PrintToString(texts);
   EXPECT_NE(texts[0].find("not calibrated"), std::string::npos) << texts[0];
   EXPECT_NE(texts[0].find("calibr1.cal"), std::string::npos) << texts[0];
   EXPECT_NE(texts[0].find("): 1020 nm."), std::string::npos) << texts[0];
@@ -200,7 +200,7 @@ TEST(AotCalibration, AFilterNotCalibratedAtAnEarlierDateOnlyIsShown) {
     EXPECT_NE(Cell(w, 1, 1), "");
   });
   EXPECT_TRUE(driven);
-  EXPECT_TRUE(prompts.Texts().empty()) << prompts.Texts().front();
+  EXPECT_TRUE(prompts.Texts().empty()) << ::testing::PrintToString(prompts.Texts());
 }
 
 // A calibration file is the station's history: a line of years before the data with 440 nm not

@@ -5,7 +5,7 @@
 #include "sockets/ssl/NetSsleay.h"
 #include "sockets/ssl/SslContext.h"
 #include "sockets/ssl/X509.h"
-#include "support/AsUser.h"
+#include "common/tests/support/AsUser.h"
 #include "support/TestPki.h"
 
 #include <sys/stat.h>
@@ -270,7 +270,7 @@ TEST_F(SslContextTest, ReadOnlyFilesLoad) {
   WriteFile(crl, ReadFile(Crl));
   WriteFile(encrypted, ReadFile(Pki->EncryptKey(Server.Key, "pw")));
   for (const std::string& f : {cert, key, ca, crl, encrypted}) chmod(f.c_str(), 0444);
-  bool ok = RunUnprivileged([&] {
+  bool ok = test_user::RunUnprivileged([&] {
     TSslContext ctx;
     ctx.SetSslCertFile(cert);
     ctx.SetSslPrivKeyFile(encrypted);

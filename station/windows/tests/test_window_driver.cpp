@@ -94,4 +94,34 @@ TEST_F(WindowDriver, DialogThatStaysOpenAfterItsAnswerFailsAndIsClosed)
     EXPECT_EQ(result, QDialog::Rejected);
 }
 
+// A watch whose window never came before the test ended fails the test: the checks in it did not run.
+TEST_F(WindowDriver, WatchWhoseWindowNeverCameFailsItsTest)
+{
+    bool ran = false;
+    EXPECT_NONFATAL_FAILURE(
+        {
+            WhenShown("NeverShown", [&](QWidget&) { ran = true; });
+            window_test::ExpectWindowWatchesRan();
+        },
+        "window 'NeverShown' was never shown before the test ended: the checks of its watch did not run");
+    EXPECT_FALSE(ran);
+}
+
+// A watch that ran, and one its caller dropped, end their test quietly.
+TEST_F(WindowDriver, WatchThatRanOrWasDroppedEndsQuietly)
+{
+    QDialog shown;
+    shown.setObjectName("ShownDialog");
+    bool ran = false;
+    WhenShown("ShownDialog", [&](QWidget& w) {
+        ran = true;
+        static_cast<QDialog&>(w).accept();
+    });
+    EXPECT_EQ(shown.exec(), QDialog::Accepted);
+    EXPECT_TRUE(ran);
+    delete WhenShown("NotDue", [](QWidget&) { ADD_FAILURE() << "not due"; }).data();
+    EXPECT_NO_FATAL_FAILURE(window_test::ExpectWindowWatchesRan());
+    EXPECT_FALSE(HasNonfatalFailure());
+}
+
 }  // namespace

@@ -174,8 +174,9 @@ TEST(Simulator, FullSessionOverPseudoTerminal) {
   EXPECT_EQ(Payload(peer.Ask("R8461235958311227T")), "R235958311227");
   EXPECT_EQ(Payload(peer.Ask("HT")), "h235958311227");
 
+  // "ZT" ends the session; the lone "Z" after it closes the exchange, and the simulator then ends.
   peer.Send("ZT");
-  usleep(100000);
+  ASSERT_TRUE(sim.WaitReport("END session 1", kTestDeadlineMs / 1000.0));
   peer.Send("Z");
   EXPECT_EQ(sim.Wait(kTestDeadlineMs / 1000.0), 0);
 
@@ -204,7 +205,7 @@ TEST(Simulator, CutAfterRecordsThenOfferedAgain) {
     ASSERT_NE(peer.Ask("jT"), "");
     bool closed = false;
     peer.Send("jT");
-    EXPECT_EQ(peer.Line(1, &closed), "");
+    EXPECT_EQ(peer.Line(kTestDeadlineMs / 1000.0, &closed), "");  // the cut, not a frame
     EXPECT_TRUE(closed);
   }
   ASSERT_FALSE(sim.WaitLink().empty());
@@ -224,7 +225,7 @@ TEST(Simulator, TcpWithNoiseStallAndReconnection) {
   SimProcess sim;
   ASSERT_TRUE(sim.Start(SimProcess::DefaultProgram(),
                         {"--tcp", "0", "--records", "4", "--noise", "1", "--stall-after", "1", "--stall-for",
-                         "0.6"},
+                         "1"},
                         dir / "report.txt"));
   const int port = std::stoi(sim.Link());
   {
@@ -235,8 +236,10 @@ TEST(Simulator, TcpWithNoiseStallAndReconnection) {
     EXPECT_EQ(Payload(noisy), "BADCHECK");
     EXPECT_NE(noisy[0], '\x02');  // stray bytes before the frame
     // Stalled: no answer for a while, then answers again.
-    EXPECT_EQ(peer.Ask("uT", 0.3), "");
-    usleep(400000);
+    peer.Send("uT");
+    ASSERT_TRUE(sim.WaitReport("ASK uT stalled", kTestDeadlineMs / 1000.0));
+    ASSERT_TRUE(sim.WaitReport("STALL over", kTestDeadlineMs / 1000.0));
+    EXPECT_EQ(peer.Line(0.05), "");  // an answer to the stalled ask would be here by now
     EXPECT_NE(peer.Ask("uT"), "");
   }
   EXPECT_TRUE(sim.WaitReport("LINK closed", kTestDeadlineMs / 1000.0));
