@@ -212,6 +212,9 @@ void TComPort::Open()
         ReleaseLine();
         throw;
     }
+    // What came before the line was opened is nobody's answer: the unread end of a killed run's session
+    // waits there when the far end of a pseudo-terminal stayed open.
+    Serial->clear(QSerialPort::Input);
     Serial->clearError();
     EventScope scope(EventDepth);
     if (OnAfterOpen && !Dead) OnAfterOpen();
