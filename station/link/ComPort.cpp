@@ -212,9 +212,6 @@ void TComPort::Open()
         ReleaseLine();
         throw;
     }
-    // What came before the line was opened is nobody's answer: the unread end of a killed run's session
-    // waits there when the far end of a pseudo-terminal stayed open.
-    Serial->clear(QSerialPort::Input);
     Serial->clearError();
     EventScope scope(EventDepth);
     if (OnAfterOpen && !Dead) OnAfterOpen();
@@ -228,6 +225,10 @@ void TComPort::ClaimLine(const std::string& device)
         const int error = errno;
         throw EComPort(RefusalText(device, std::strerror(error), error == EBUSY));
     }
+    // What waited on the line before it was opened is nobody's answer (the unread end of a killed run's
+    // session, when the far end of a pseudo-terminal stayed open). Dropped at once: an instrument that
+    // speaks when the line opens does so after this, and the line stays open from here on.
+    ::tcflush(fd, TCIFLUSH);
     // Held until the port closes or the process ends, whatever way it ends.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
