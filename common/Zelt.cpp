@@ -1,5 +1,9 @@
 #include "common/Zelt.h"
 
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
 #include "common/DataPaths.h"
 #include "common/FileUtils.h"
 #include "common/Instrument.h"
@@ -64,24 +68,41 @@ TZELT::~TZELT()
   gZELT = nullptr;
 }
 
+bool TZELT::IsAlternateFileOption(const std::string& arg)
+{
+  return arg.size() > 7 && StartsWithNoCase(arg, "-CONFIG") && !std::isalnum(static_cast<unsigned char>(arg[7]));
+}
+
+std::filesystem::path TZELT::AlternateFileOf(const std::string& arg, const std::filesystem::path& programDir)
+{
+  // The eighth character separates the option from the name and is dropped.
+  const std::string name = arg.size() > 8 ? arg.substr(8) : std::string();
+  if (name.empty()) return {};
+  const std::filesystem::path path(name);
+  return path.is_absolute() ? path : (programDir.empty() ? ProgramDir() : programDir) / path;
+}
+
+std::string TZELT::AlternateFileProblem(const std::filesystem::path& path)
+{
+  if (path.empty()) return "no file name";
+  if (DirectoryExists(path)) return std::strerror(EISDIR);
+  if (FileExists(path)) return {};
+  // Prove that the file can be created, then leave no trace of the test.
+  errno = 0;
+  if (!AppendFileBytes(path, "TEST\r\n")) return std::strerror(errno ? errno : EACCES);
+  DeleteFileIfExists(path);
+  return {};
+}
+
 void TZELT::ChooseAlternateFile(const std::vector<std::string>& args, const std::filesystem::path& programDir)
 {
   for (const auto& arg : args) {
-    if (!StartsWithNoCase(arg, "-CONFIG")) continue;
-    // The eighth character separates the option from the name and is dropped.
-    const std::string name = arg.size() > 8 ? arg.substr(8) : std::string();
-    std::filesystem::path path = std::filesystem::path(name).is_absolute() ? std::filesystem::path(name)
-                                                                           : programDir / name;
-    AltIniFile = path.string();
-    if (FileExists(path)) continue;
-    // Prove that the file can be created, then leave no trace of the test.
-    bool created = !name.empty() && !DirectoryExists(path) && AppendFileBytes(path, "TEST\r\n");
-    if (created) {
-      DeleteFileIfExists(path);
-    } else {
-      ShowWarning(TextWithFileName("Bad alternate config file ", AltIniFile));
-      AltIniFile.clear();
-    }
+    if (!IsAlternateFileOption(arg)) continue;
+    const std::filesystem::path path = AlternateFileOf(arg, programDir);
+    AltIniFile = (path.empty() ? programDir / "" : path).string();
+    if (AlternateFileProblem(path).empty()) continue;
+    ShowWarning(TextWithFileName("Bad alternate config file ", AltIniFile));
+    AltIniFile.clear();
   }
 }
 

@@ -42,6 +42,15 @@ class TZELT {
   static void SetScriptsListHooks(std::function<void(const std::string& fileName)> load,
                                   std::function<void()> free);
 
+  // True for the -CONFIG option: "-CONFIG", one separator that is no letter or digit ("=", ":"), then
+  // the file's name. "-CONFIGURE" and a bare "-CONFIG" are not it.
+  static bool IsAlternateFileOption(const std::string& arg);
+  // The settings file a -CONFIG option names (empty for none), a relative name taken from `programDir`
+  // (the running program's folder by default).
+  static std::filesystem::path AlternateFileOf(const std::string& arg, const std::filesystem::path& programDir = {});
+  // Why that file can neither be read nor created (the system's words), or empty when it can.
+  static std::string AlternateFileProblem(const std::filesystem::path& path);
+
   // Creates the global instrument, value-description and measurement-type lists from the files of
   // a folder, replacing those there were (for programs and tools that run without settings).
   static void LoadDescriptionLists(const std::string& parDirectory);

@@ -1,6 +1,7 @@
 #include "station/BatchConvert.h"
 
 #include <QString>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -17,8 +18,10 @@ namespace {
 // Loads a data file for a conversion; a missing or unreadable file is reported and gives null.
 std::unique_ptr<TQ5File> LoadForBatch(const std::string& dataFile, const std::string& outFolder)
 {
-    if (!FileExists(dataFile)) {
+    // Judged before the file is opened: a FIFO or a device never holds the conversion up.
+    if (const std::string reason = UnreadableFileReason(dataFile); !reason.empty()) {
         ShowWarning(TextWithFileName("", dataFile, "\nUnable to load the file."));
+        std::fprintf(stderr, "ERROR: Unable to load %s: %s\n", dataFile.c_str(), reason.c_str());
         return nullptr;
     }
     if (!DirectoryExists(outFolder)) {
@@ -65,6 +68,35 @@ bool WouldOverwriteInput(const std::string& dataFile, const std::set<std::string
     return false;
 }
 
+// One conversion asked on the command line. An option takes the two arguments after it, whatever they
+// are.
+struct TBatchRequest {
+    bool Ascii = false;
+    bool Complete = false;  // the two arguments are there
+    std::string DataFile, OutFolder;
+};
+
+std::vector<TBatchRequest> BatchRequests(const std::vector<std::string>& args)
+{
+    std::vector<TBatchRequest> requests;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.size() < 2 || arg[0] != '-') continue;  // a '/' begins a path here, never an option
+        const std::string option = UpperCase(arg.substr(1));
+        if (option != "ASCII" && option != "PAR") continue;
+        TBatchRequest request;
+        request.Ascii = option == "ASCII";
+        request.Complete = i + 2 < args.size();
+        if (request.Complete) {
+            request.DataFile = args[i + 1];
+            request.OutFolder = args[i + 2];
+            i += 2;
+        }
+        requests.push_back(request);
+    }
+    return requests;
+}
+
 }  // namespace
 
 TBatchOutcome ExportAsciiBatch(const std::string& dataFile, const std::string& outFolder, const TBatchOptions& options)
@@ -106,25 +138,22 @@ TBatchOutcome ExportParamsBatch(const std::string& dataFile, const std::string& 
 
 TBatchResult ParseCommandLine(const std::vector<std::string>& args, const TBatchOptions& options)
 {
+    const std::vector<TBatchRequest> requests = BatchRequests(args);
     TBatchResult result;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg.size() < 2 || arg[0] != '-') continue;  // a '/' begins a path here, never an option
-        const std::string option = UpperCase(arg.substr(1));
-        if (option != "ASCII" && option != "PAR") continue;
-        result.Ran = true;
-        if (i + 2 >= args.size()) {
+    result.Ran = !requests.empty();
+    // A conversion short of its file or folder is a command line that cannot be followed: none runs.
+    for (const TBatchRequest& request : requests) {
+        if (!request.Complete) {
             ShowWarning("Incorrect number of parameters!");
-            result.Failed = true;
-            continue;
+            result.BadCommandLine = true;
+            return result;
         }
-        const std::string& dataFile = args[i + 1];
-        const std::string& outFolder = args[i + 2];
-        const TBatchOutcome outcome = option == "ASCII" ? ExportAsciiBatch(dataFile, outFolder, options)
-                                                        : ExportParamsBatch(dataFile, outFolder, options);
+    }
+    for (const TBatchRequest& request : requests) {
+        const TBatchOutcome outcome = request.Ascii ? ExportAsciiBatch(request.DataFile, request.OutFolder, options)
+                                                    : ExportParamsBatch(request.DataFile, request.OutFolder, options);
         if (outcome == TBatchOutcome::Failed) result.Failed = true;
         if (outcome == TBatchOutcome::Incomplete) result.Incomplete = true;
-        i += 2;
     }
     return result;
 }

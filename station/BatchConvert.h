@@ -12,8 +12,10 @@ struct TBatchResult {
     bool Ran = false;         // at least one batch option was met, whether or not it could run
     bool Failed = false;      // something could not be done
     bool Incomplete = false;  // a conversion left part of its data file
-    // The program's exit status: 1 after a failure, else 3 when a conversion was incomplete, else 0.
-    int ExitStatus() const { return Failed ? 1 : Incomplete ? 3 : 0; }
+    bool BadCommandLine = false;  // an option without its data file and folder: nothing was converted
+    // The program's exit status: 2 for a command line that cannot be followed, 1 after a failure, else
+    // 3 when a conversion was incomplete, else 0.
+    int ExitStatus() const { return BadCommandLine ? 2 : Failed ? 1 : Incomplete ? 3 : 0; }
 };
 
 struct TBatchOptions {

@@ -1,6 +1,7 @@
 #include "station/CommandLine.h"
 
 #include "common/Utils.h"
+#include "common/Zelt.h"
 
 const char* const kCommandLineUsage =
     "Usage: zelt [-COM=<port> | -IP=<address> | -USB] [-RUN=<plug-in>] [-CONFIG=<settings file>] [-DEBUG]\n"
@@ -21,7 +22,7 @@ TArgumentKind ArgumentKind(const std::string& arg)
     if (starts("USB")) return TArgumentKind::Usb;
     if (starts("RUN=")) return TArgumentKind::Run;
     if (option == "NOSPLASH") return TArgumentKind::NoSplash;
-    if (starts("CONFIG")) return TArgumentKind::Config;
+    if (TZELT::IsAlternateFileOption(arg)) return TArgumentKind::Config;
     if (option == "ASCII") return TArgumentKind::Ascii;
     if (option == "PAR") return TArgumentKind::Par;
     return TArgumentKind::Unknown;

@@ -8,14 +8,33 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+// Why a file of this kind is not taken for a data file, or empty for a regular file.
+std::string KindReason(mode_t mode)
+{
+    if (S_ISREG(mode)) return {};
+    if (S_ISDIR(mode)) return std::strerror(EISDIR);
+    if (S_ISFIFO(mode)) return "not a regular file (a FIFO)";
+    if (S_ISSOCK(mode)) return "not a regular file (a socket)";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "not a regular file (a device)";
+    return "not a regular file";
+}
+
+}  // namespace
+
 std::string UnreadableFileReason(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::strerror(errno);
+    // Judged before it is opened: opening a FIFO waits for a writer, opening a device may act on it.
     struct stat st {};
-    const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+    if (std::string kind = KindReason(st.st_mode); !kind.empty()) return kind;
+    // Never waits, even for a file that became something else in the meantime.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    std::string reason = ::fstat(fd, &st) == 0 ? KindReason(st.st_mode) : std::strerror(errno);
     ::close(fd);
-    return folder ? std::strerror(EISDIR) : std::string();
+    return reason;
 }
 
 bool NoRecordReadable(const TQ5File& file)

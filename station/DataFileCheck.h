@@ -5,7 +5,8 @@
 class TQ5File;
 
 // The system's words for why the file cannot be read ("No such file or directory", "Permission
-// denied", "Is a directory"), or empty when it can be.
+// denied", "Is a directory"), "not a regular file (a FIFO)" and the like for anything else that is
+// not a plain file, or empty when it can be read. Never waits: a FIFO is not opened.
 std::string UnreadableFileReason(const std::string& path);
 // True when the bytes after the parameter block hold something other than erased memory and yet no
 // record could be read from them: the file is not a data file, or is damaged past use. (A file with

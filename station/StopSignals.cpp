@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,14 +10,19 @@
 namespace {
 
 constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+constexpr int kSignalCount = int(sizeof kStopSignals / sizeof kStopSignals[0]);
 int gPipe[2] = {-1, -1};  // the handler's end is written from the signal handler only
+// What each signal did before: put back after the first stop, and when the program no longer listens.
+struct sigaction gInherited[kSignalCount];
+bool gCaught[kSignalCount] = {};  // a handler of ours is installed for the signal
 
-void Restore(int signal)
+void RestoreInherited()
 {
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(signal, &action, nullptr);
+    for (int i = 0; i < kSignalCount; ++i) {
+        if (!gCaught[i]) continue;
+        gCaught[i] = false;
+        ::sigaction(kStopSignals[i], &gInherited[i], nullptr);
+    }
 }
 
 }  // namespace
@@ -26,18 +32,22 @@ TStopSignals::TStopSignals(std::function<void(int)> stop) : FStop(std::move(stop
     if (::pipe2(gPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;  // then the system's action stays
     FNotifier = new QSocketNotifier(gPipe[0], QSocketNotifier::Read, this);
     connect(FNotifier, &QSocketNotifier::activated, this, [this] { Deliver(); });
-    for (int signal : kStopSignals) {
+    for (int i = 0; i < kSignalCount; ++i) {
         struct sigaction action {};
         action.sa_handler = &TStopSignals::Caught;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
-        ::sigaction(signal, &action, nullptr);
+        // A signal the caller chose to ignore (HUP under nohup, INT for a background job) stays
+        // ignored: it was never meant to stop this program.
+        if (::sigaction(kStopSignals[i], nullptr, &gInherited[i]) != 0 || gInherited[i].sa_handler == SIG_IGN)
+            continue;
+        gCaught[i] = ::sigaction(kStopSignals[i], &action, nullptr) == 0;
     }
 }
 
 TStopSignals::~TStopSignals()
 {
-    for (int signal : kStopSignals) Restore(signal);
+    RestoreInherited();
     delete FNotifier;
     for (int& fd : gPipe) {
         if (fd >= 0) ::close(fd);
@@ -47,12 +57,14 @@ TStopSignals::~TStopSignals()
 
 void TStopSignals::Caught(int signal)
 {
-    // Only what is safe in a signal handler: the next signal gets the system's action, the number goes
-    // to the event loop.
-    for (int s : kStopSignals) Restore(s);
+    // Only what is safe in a signal handler, and errno as the interrupted code left it: the next
+    // signal gets what the program inherited, the number goes to the event loop.
+    const int savedErrno = errno;
+    RestoreInherited();
     const unsigned char number = static_cast<unsigned char>(signal);
     const ssize_t written = ::write(gPipe[1], &number, 1);
     (void)written;
+    errno = savedErrno;
 }
 
 void TStopSignals::Deliver()

@@ -1,7 +1,8 @@
 #pragma once
 // TERM, INT and HUP (a shutdown, a service stop, `timeout`, Ctrl-C) delivered on the event loop: the
 // program stops as it chooses instead of being cut off with a download half received. Once one has
-// come, the system's own action is back, so that a second one ends the program at once.
+// come, what the program inherited is back (the system's action: a second one ends it at once). A
+// signal ignored when the program started (HUP under nohup, INT in a background job) stays ignored.
 #include <QObject>
 
 #include <functional>

@@ -5,13 +5,16 @@
 // keeping it going until the window is closed (a plug-in may close it); a start that asks for
 // neither ends at once. With no display at all (cron) the program picks the offscreen platform itself,
 // and then a plug-in run ends as soon as the plug-in returns or opens a window nobody could see.
-// Without a screen a command line the program cannot follow does nothing: an unknown argument ends the
-// run with the usage (status 2), a data file that cannot be loaded with its reason (status 1).
+// Without a screen a command line the program cannot follow does nothing: an unknown argument, a
+// settings file that can be neither read nor created, a conversion without its file and folder end the
+// run with the usage (status 2), a data file that cannot be loaded with its reason (status 1). Qt's
+// own options are Qt's: the program looks at the arguments Qt leaves.
 #include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,8 +44,32 @@ bool HasBatchOption(const std::vector<std::string>& args)
     return HasArgument(args, TArgumentKind::Ascii) || HasArgument(args, TArgumentKind::Par);
 }
 
+std::vector<std::string> ArgumentsOf(int argc, char** argv)
+{
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return args;
+}
+
+// A command line that names a settings file the run can neither read nor create: said, with the
+// options the program takes. Going on with other settings would keep the data where nobody asked.
+bool RefusedSettingsFile(const std::vector<std::string>& args)
+{
+    for (const std::string& arg : args) {
+        if (ArgumentKind(arg) != TArgumentKind::Config) continue;
+        const std::filesystem::path file = TZELT::AlternateFileOf(arg);
+        const std::string problem = TZELT::AlternateFileProblem(file);
+        if (problem.empty()) continue;
+        std::fprintf(stderr, "ERROR: Unable to use the settings file %s: %s\n%s",
+                     file.empty() ? arg.c_str() : file.string().c_str(), problem.c_str(), kCommandLineUsage);
+        return true;
+    }
+    return false;
+}
+
 int RunBatch(int argc, char** argv, const std::vector<std::string>& args)
 {
+    if (RefusedSettingsFile(args)) return kBadCommandLine;
     QCoreApplication app(argc, argv);
     TZELT zelt(argc, argv);
     TBatchOptions options;
@@ -58,6 +85,7 @@ int RunBatch(int argc, char** argv, const std::vector<std::string>& args)
     ApplyAsciiFormat(settings);
     options.AddASCIIHeader = settings.AddASCIIHeader;
     const TBatchResult result = ParseCommandLine(args, options);
+    if (result.BadCommandLine) std::fprintf(stderr, "%s", kCommandLineUsage);
     return result.ExitStatus();
 }
 
@@ -65,13 +93,13 @@ int RunBatch(int argc, char** argv, const std::vector<std::string>& args)
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-    if (HasBatchOption(args)) return RunBatch(argc, argv, args);
+    if (HasBatchOption(ArgumentsOf(argc, argv))) return RunBatch(argc, argv, ArgumentsOf(argc, argv));
 
     ChooseOffscreenWithoutDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName("ZELT Win");
+    // The arguments the program takes are those Qt left: its own (-platform, -style, ...) are taken out.
+    const std::vector<std::string> args = ArgumentsOf(argc, argv);
     // With a screen an argument the program does not know is ignored. Without one nobody would see
     // that the run does something else than asked (a typo in a scheduler's line): it does nothing.
     const std::string unknown = FirstUnknownArgument(args);
@@ -79,6 +107,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "ERROR: Unknown argument %s\n%s", unknown.c_str(), kCommandLineUsage);
         return kBadCommandLine;
     }
+    if (!PromptHasScreen() && RefusedSettingsFile(args)) return kBadCommandLine;
     // The settings object loads the script list of the parameter folder; the program keeps it.
     static std::unique_ptr<TScriptsList> scripts;
     TZELT::SetScriptsListHooks(

@@ -84,12 +84,18 @@ TEST(Zelt, BadAlternateFileWarnsAndUsesTheStore)
   EXPECT_EQ(zelt.RegBaseSecName(), "");
   EXPECT_FALSE(fs::exists(home.Root() / "missing"));
 
-  // A bare option without a name, or a folder as the name, is refused the same way.
-  TZELT bare({"-CONFIG"}, home.Root());
+  // An option without a name, or a folder as the name, is refused the same way.
+  TZELT bare({"-CONFIG="}, home.Root());
   fs::create_directories(home.Root() / "dir");
   TZELT dir({"-CONFIG:dir"}, home.Root());
   EXPECT_EQ(dir.AlternateIniFile(), "");
   EXPECT_EQ(prompts.Texts().size(), 3u);
+  // A bare "-CONFIG", or a longer word, is no such option: it names no file.
+  TZELT word({"-CONFIG"}, home.Root());
+  TZELT longer({"-CONFIGURE"}, home.Root());
+  EXPECT_EQ(longer.AlternateIniFile(), "");
+  EXPECT_EQ(prompts.Texts().size(), 3u);
+  EXPECT_FALSE(fs::exists(home.Root() / "RE"));
 }
 
 TEST(Zelt, ScriptListHooksRunWithTheParameterFolder)

@@ -11,9 +11,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <pthread.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -41,6 +46,7 @@ TComPort::~TComPort()
     OnAfterOpen = nullptr;
     OnAfterClose = nullptr;
     if (Serial->isOpen()) Serial->close();
+    ReleaseLine();
 }
 
 void TComPort::Destroy(TComPort* port)
@@ -155,35 +161,55 @@ std::string TParityMarks::Decode(const char* data, size_t count)
     return out;
 }
 
-void TComPort::Open()
+std::string TComPort::RefusalText(const std::string& device, const std::string& reason, bool busy)
 {
-    if (Serial->isOpen()) return;
-    if (Port.empty()) throw EComPort("No port name given");
-    // The lock is named after the device, and the line is this process's alone while it is open: no
-    // other program reads a byte of the instrument's answers meant for this one.
-    const std::string device = ResolvedDevicePath(Port);
-    Serial->setPortName(QString::fromStdString(device));
-    Marks.Reset();
-    HeldBy = 0;
-    if (Serial->open(QIODevice::ReadWrite) && ::ioctl(int(Serial->handle()), TIOCEXCL) != 0) {
-        const std::string reason = std::strerror(errno);
-        Serial->close();
-        throw EComPort("Unable to open port " + Port + " for this program alone: " + reason);
-    }
-    if (!Serial->isOpen()) {
-        const TPortLockHolder holder = FindPortLockHolder(device);
-        if (!holder.Pid) throw EComPort("Unable to open port " + Port + ": " + Serial->errorString().toStdString());
+    const TPortLockHolder holder = FindPortLockHolder(device);
+    if (holder.Pid) {
         HeldBy = holder.Pid;
         const std::string self = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
         const std::string who = holder.Program == self      ? "another station program"
                                 : holder.Program.empty() ? "another program"
                                                          : holder.Program;
-        throw EComPort("Port " + Port + " is in use by " + who + " (process " + std::to_string(holder.Pid) + ")");
+        return "Port " + Port + " is in use by " + who + " (process " + std::to_string(holder.Pid) + ")";
+    }
+    if (!busy) return "Unable to open port " + Port + ": " + reason;
+    return "Unable to open port " + Port + ": " + reason +
+           ", and no running program holds its lock: a program that ended without closing it left the line "
+           "reserved for itself. Reconnecting the device, or restarting the program that offers the line, frees it "
+           "(so does a run as root)";
+}
+
+void TComPort::Open()
+{
+    if (Serial->isOpen()) return;
+    if (Port.empty()) throw EComPort("No port name given");
+    // The lock is named after the device, and the line is this process's alone while it is open: no
+    // other program that locks its lines reads a byte of the instrument's answers meant for this one.
+    const std::string device = ResolvedDevicePath(Port);
+    Serial->setPortName(QString::fromStdString(device));
+    Marks.Reset();
+    HeldBy = 0;
+    ClaimLine(device);
+    // The line is never left in exclusive mode (TIOCEXCL): a pseudo-terminal whose far end stays open keeps
+    // that mode after its holder is killed, and then only root may open it. QSerialPort sets the mode as
+    // it opens; it is cleared at once, the stop signals held back meanwhile, so that only the lock file
+    // and the lock on the device keep other programs off, and both end with the process.
+    sigset_t stops, previous;
+    sigemptyset(&stops);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&stops, signal);
+    pthread_sigmask(SIG_BLOCK, &stops, &previous);
+    const bool opened = Serial->open(QIODevice::ReadWrite);
+    if (opened) ::ioctl(int(Serial->handle()), TIOCNXCL);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (!opened) {
+        ReleaseLine();
+        throw EComPort(RefusalText(device, Serial->errorString().toStdString(), false));
     }
     try {
         ApplySettings();
     } catch (...) {
         Serial->close();
+        ReleaseLine();
         throw;
     }
     Serial->clearError();
@@ -191,12 +217,43 @@ void TComPort::Open()
     if (OnAfterOpen && !Dead) OnAfterOpen();
 }
 
+void TComPort::ClaimLine(const std::string& device)
+{
+    // Opened without waiting (no carrier needed) and without becoming the controlling terminal.
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        throw EComPort(RefusalText(device, std::strerror(error), error == EBUSY));
+    }
+    // What waited on the line before it was opened is nobody's answer (the unread end of a killed run's
+    // session, when the far end of a pseudo-terminal stayed open). Dropped at once: an instrument that
+    // speaks when the line opens does so after this, and the line stays open from here on.
+    ::tcflush(fd, TCIFLUSH);
+    // Held until the port closes or the process ends, whatever way it ends.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        const std::string refusal = RefusalText(device, {}, false);
+        throw EComPort(HeldBy ? refusal : "Port " + Port + " is in use by another program (it holds the line's lock)");
+    }
+    Claim = fd;
+}
+
+void TComPort::ReleaseLine()
+{
+    if (Claim >= 0) ::close(Claim);
+    Claim = -1;
+}
+
 void TComPort::Close()
 {
-    if (!Serial->isOpen()) return;
-    // A pseudo-terminal held open by its far end keeps the mode after we have gone.
+    if (!Serial->isOpen()) {
+        ReleaseLine();
+        return;
+    }
+    // A line left in exclusive mode by an older run is given back too.
     ::ioctl(int(Serial->handle()), TIOCNXCL);
     Serial->close();
+    ReleaseLine();
     EventScope scope(EventDepth);
     if (OnAfterClose && !Dead) OnAfterClose();
 }

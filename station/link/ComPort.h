@@ -99,6 +99,13 @@ public:
     static void Destroy(TComPort* port);
 
 private:
+    // Opens the device itself and locks it (flock) for this process; raises EComPort when another
+    // program holds it or it cannot be opened.
+    void ClaimLine(const std::string& device);
+    void ReleaseLine();
+    // Why the device could not be opened, with the running program that holds its lock (kept in
+    // HeldBy) when there is one; `busy`: the system said the device is busy.
+    std::string RefusalText(const std::string& device, const std::string& reason, bool busy);
     void ApplySettings();
     // Parity check and replacement: what QSerialPort has no setting for goes to the descriptor.
     void ApplyParityCheck();
@@ -108,6 +115,7 @@ private:
     void DeviceError(int error);
 
     QSerialPort* Serial;
+    int Claim = -1;  // this process's own descriptor of the open line, which holds the line's lock
     std::string Port;
     int UpdateDepth = 0;
     int EventDepth = 0;

@@ -179,6 +179,12 @@ protected:
         args.push_back("-COM=" + tty.string());
         return std::make_unique<CronProcess>(program, args, account);
     }
+    // Waits until the run's log says it received `records` records; false when it ended before.
+    static bool ReceivesRecords(CronProcess& zelt, size_t records)
+    {
+        return zelt.WaitForLog([&](const std::string& log) { return Count(log, " : ") >= records; }) &&
+               zelt.Process.state() == QProcess::Running;
+    }
     std::string SettingsFile() const { return (home.Root() / "zelt.ini").string(); }
     // What the program keeps between runs besides the settings: the last record received among them.
     std::string StatusStore() const { return ScopedTestHome::Read(account / ".config" / "DORAX Quenlith" / "ZELT Win.ini"); }
@@ -507,4 +513,41 @@ TEST_F(ScheduledDownload, ErrorOvercomeByAReconnectionLeavesTheStatusAlone)
     ASSERT_EQ(q5.size(), 1u) << zelt->Err;
     EXPECT_EQ(Measurements(q5[0]), 6u);
     ExpectClosingLine(zelt->Err, "status 0 (done): 6 records kept in " + q5[0].string());
+}
+
+// Signals the caller ignores (HUP under nohup, INT in a background job of a non-interactive shell) are
+// not the run's to obey: the download goes on. TERM, which the caller left alone, still stops it.
+TEST_F(ScheduledDownload, SignalsIgnoredByTheCallerStayIgnored)
+{
+    StartSim({"--records", "300", "--baud", "1200"});
+    const auto zelt = StartDownload({"/bin/sh", "-c", "trap '' INT; exec \"$0\" \"$@\""}, "/usr/bin/nohup");
+    ASSERT_TRUE(ReceivesRecords(*zelt, 3)) << zelt->Err;
+    zelt->Signal(SIGHUP);
+    zelt->Signal(SIGINT);
+    ASSERT_TRUE(ReceivesRecords(*zelt, 6)) << "an ignored signal stopped the download\n" << zelt->Err;
+
+    zelt->Signal(SIGTERM);
+    EXPECT_EQ(zelt->Wait(), 3) << zelt->Err;
+    EXPECT_NE(zelt->Err.find("stopped by signal 15"), std::string::npos) << zelt->Err;
+}
+
+// A run killed outright in the middle of a download (kill -9, a crash, a second stop signal) leaves the
+// line to the next run, one without root's privileges, while the far end (the simulator) keeps the
+// pseudo-terminal open all along; what the killed run left unread is not taken for the next session's.
+TEST_F(ScheduledDownload, KilledRunLeavesTheLineToTheNextUnprivilegedRun)
+{
+    StartSim({"--records", "300", "--baud", "1200"});
+    const std::vector<std::string> unprivileged = {"ZELT_UNATTENDED_LIMIT=20", "/usr/bin/setpriv",
+                                                   "--bounding-set=-all", "--inh-caps=-all"};
+    {
+        const auto killed = StartDownload(unprivileged, "/usr/bin/env");
+        ASSERT_TRUE(ReceivesRecords(*killed, 3)) << killed->Err;
+        killed->Signal(SIGKILL);
+        EXPECT_EQ(killed->Wait(), -1) << killed->Err;
+    }
+    const auto next = StartDownload(unprivileged, "/usr/bin/env");
+    ASSERT_TRUE(ReceivesRecords(*next, 3)) << "the next run did not get the line\n" << next->Err;
+    EXPECT_EQ(next->Err.find("busy"), std::string::npos) << next->Err;
+    next->Signal(SIGTERM);
+    EXPECT_EQ(next->Wait(), 3) << next->Err;
 }

@@ -58,13 +58,21 @@ TEST_F(Batch, ParameterFileOfADataFile)
 
 TEST_F(Batch, FailuresEndWithStatusOne)
 {
-    ZeltRun r = Zelt("-ASCII '" + (home.Root() / "x.Q5").string() + "'");
-    EXPECT_EQ(r.status, 1);
+    // A conversion short of its folder is a wrong command line: nothing is converted, not even the
+    // complete one before it.
+    const std::string sample = (fs::path(ZELT_TEST_SOURCE_DIR) / "station" / "tests" / "golden" / "sample.Q5").string();
+    ZeltRun r = Zelt("-ASCII '" + sample + "' '" + (home.Root() / "out").string() + "' -ASCII '" +
+                     (home.Root() / "x.Q5").string() + "'");
+    EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("Incorrect number of parameters!"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Usage: zelt"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_empty(home.Root() / "out"));
 
-    r = Zelt("-ASCII '" + (home.Root() / "missing.Q5").string() + "' '" + (home.Root() / "out").string() + "'");
+    const std::string missing = (home.Root() / "missing.Q5").string();
+    r = Zelt("-ASCII '" + missing + "' '" + (home.Root() / "out").string() + "'");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Unable to load the file."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("ERROR: Unable to load " + missing + ": No such file or directory"), std::string::npos) << r.err;
 
     // A data file with nothing to export is a success with no files.
     ScopedTestHome::Write(home.Root() / "empty.Q5", std::string(256, '\0'));

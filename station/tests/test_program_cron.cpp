@@ -10,6 +10,9 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
 
 #include "common/tests/PlatformTestEnv.h"
 #include "station/link/PortLock.h"
@@ -39,7 +42,19 @@ TimedRun Cron(const std::string& args, const fs::path& home, int limitSeconds = 
     return run;
 }
 
-// A first station program left running on a port, started as cron starts it.
+// The program run without the privileges of root (those that override a line's exclusive mode or read
+// any file), as a scheduler's user runs it; the account stays root's, so that the pseudo-terminals the
+// test makes are the run's to open.
+const char* const kUnprivileged = "/usr/bin/setpriv";
+const std::string kNoCapabilities = "--bounding-set=-all --inh-caps=-all";
+
+TimedRun UnprivilegedCron(const std::string& args, const fs::path& home, int limitSeconds = kTestProcessSeconds,
+                          const std::string& env = {})
+{
+    return Cron(kNoCapabilities + " '" + kZelt + "' " + args, home, limitSeconds, env, kUnprivileged);
+}
+
+// A first station program left running on a port, started as cron starts it, without root's privileges.
 class FirstRun {
 public:
     FirstRun(const fs::path& home, const std::string& port)
@@ -51,7 +66,9 @@ public:
         env.insert("ZELT_UNATTENDED_LIMIT", "60");
         Process.setProcessEnvironment(env);
         Process.setStandardInputFile(QProcess::nullDevice());
-        Process.start(QString::fromStdString(kZelt), {QString::fromStdString("-COM=" + port)});
+        QStringList args = QString::fromStdString(kNoCapabilities).split(' ');
+        args << QString::fromStdString(kZelt) << QString::fromStdString("-COM=" + port);
+        Process.start(kUnprivileged, args);
     }
     ~FirstRun()
     {
@@ -75,7 +92,7 @@ public:
 // A second run asked for `port`, held by the running station program `pid`: refused, never opened.
 void ExpectRefusedWhileHeld(const std::string& port, const std::string& pid, const fs::path& home)
 {
-    const TimedRun second = Cron("-COM=" + port, home);
+    const TimedRun second = UnprivilegedCron("-COM=" + port, home);
     EXPECT_EQ(second.status, 1) << second.err;
     EXPECT_NE(second.err.find("ERROR: Port " + port + " is in use by another station program (process " + pid + ")"),
               std::string::npos)
@@ -122,9 +139,11 @@ TEST_F(ProgramFromCronOnAPort, MissingOrSilentPortIsGivenUpAfterTheBound)
 
 // A second run on a port that a running station program holds ends at once, naming the port and the
 // process; once that program is killed, its lock left behind does not keep the next run off the port.
+// Every run is without root's privileges, which would open a line whatever state it was left in.
 TEST_F(ProgramFromCronOnAPort, PortHeldByARunningProgramEndsAtOnceAStaleLockDoesNot)
 {
     linktest::Pty line;
+    line.CloseSlave();  // the far end alone keeps the line: as a simulator or a network bridge does
     {
         FirstRun first(home.Root() / "first", line.SlaveName);
         ASSERT_TRUE(first.WaitPortOpen()) << "the first run never opened the port\n" << first.Err;
@@ -138,25 +157,44 @@ TEST_F(ProgramFromCronOnAPort, PortHeldByARunningProgramEndsAtOnceAStaleLockDoes
     }
     ASSERT_TRUE(LockFileLeft(line.SlaveName)) << "the killed run left no lock: nothing stale to take over";
 
-    const TimedRun third = Cron("-COM=" + line.SlaveName, home.Root() / "third", kTestProcessSeconds, "ZELT_UNATTENDED_LIMIT=2");
+    const TimedRun third =
+        UnprivilegedCron("-COM=" + line.SlaveName, home.Root() / "third", kTestProcessSeconds, "ZELT_UNATTENDED_LIMIT=2");
     EXPECT_NE(third.err.find("active communication port"), std::string::npos) << third.err;
     EXPECT_EQ(third.err.find("in use"), std::string::npos) << third.err;
     EXPECT_EQ(third.status, 1) << third.err;  // nothing answers on the port: given up after the bound
 }
 
+// A line left in exclusive mode by a program that is gone (a run of an older version killed, a program
+// that takes no lock) cannot be opened without root's privileges: the run says why and what frees it.
+TEST_F(ProgramFromCronOnAPort, LineLeftReservedByAProgramGoneSaysWhatFreesIt)
+{
+    linktest::Pty line;
+    ASSERT_EQ(::ioctl(line.Slave, TIOCEXCL), 0);
+    line.CloseSlave();
+    const TimedRun run =
+        UnprivilegedCron("-COM=" + line.SlaveName, home.Root() / "run", kTestProcessSeconds, "ZELT_UNATTENDED_LIMIT=2");
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("ERROR: Unable to open port " + line.SlaveName +
+                           ": Device or resource busy, and no running program holds its lock"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("Reconnecting the device, or restarting the program that offers the line, frees it"),
+              std::string::npos)
+        << run.err;
+}
+
 // One line under two names (a link to the device, and the device itself): a second run is refused
-// whatever name it was given, and while a run holds the line no other program can open it, even one
-// started by the same user without the system's privileges.
+// whatever name it was given, and while a run holds the line no other program that locks the lines it
+// uses (flock, as terminal programs do) can take it, even one started by the same user.
 TEST_F(ProgramFromCronOnAPort, OneLineUnderTwoNamesIsOpenedByOneRunOnly)
 {
     linktest::Pty line;
     const fs::path link = home.Root() / "instrument-tty";
     fs::create_symlink(line.SlaveName, link);
-    // Another program, without the privileges that may override the line's exclusive use: it opens the
-    // free line.
-    const std::string opener = "setpriv --bounding-set=-all --inh-caps=-all /bin/sh -c 'exec 3<>\"$0\"' '" +
-                               line.SlaveName + "' 2>/dev/null";
-    ASSERT_EQ(std::system(opener.c_str()), 0) << "the free line cannot be opened: the check below would prove nothing";
+    // Another program, without root's privileges, that locks the line it opens: it takes the free line.
+    const std::string opener = std::string(kUnprivileged) + " " + kNoCapabilities + " flock --nonblock '" +
+                               line.SlaveName + "' true 2>/dev/null";
+    ASSERT_EQ(std::system(opener.c_str()), 0) << "the free line cannot be taken: the check below would prove nothing";
     FirstRun first(home.Root() / "first", link.string());
     ASSERT_TRUE(first.WaitPortOpen()) << "the first run never opened the port\n" << first.Err;
     const std::string pid = std::to_string(first.Process.processId());
@@ -168,8 +206,9 @@ TEST_F(ProgramFromCronOnAPort, OneLineUnderTwoNamesIsOpenedByOneRunOnly)
 }
 
 // A command line the program cannot follow, from a scheduler, does nothing and says why: an argument it
-// does not know ends the run at once with the options it takes, a data file that cannot be loaded with
-// the system's reason.
+// does not know, a settings file it cannot have, a conversion without its folder end the run at once
+// with the options it takes; a data file that cannot be loaded, or is no file at all (a FIFO, which
+// would hold the run for ever), with the reason. Qt's own options are followed.
 TEST(ProgramFromCronWithAWrongCommandLine, EndsAtOnceSayingWhy)
 {
     ScopedTestHome home;
@@ -183,6 +222,11 @@ TEST(ProgramFromCronWithAWrongCommandLine, EndsAtOnceSayingWhy)
     ASSERT_EQ(std::system(("'" + q5gen + "' --records 4 '" + locked.string() + "' >/dev/null").c_str()), 0);
     fs::permissions(locked, fs::perms::none);
     const std::string missing = (home.Root() / "missing.q5").string();
+    const fs::path good = home.Root() / "good.q5", fifo = home.Root() / "fifo.q5", out = home.Root() / "out";
+    ASSERT_EQ(std::system(("'" + q5gen + "' --records 4 '" + good.string() + "' >/dev/null").c_str()), 0);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);  // no writer ever comes
+    fs::create_directories(out);
+    const std::string noFolder = (home.Root() / "no-folder" / "zelt.ini").string();
     const Case cases[] = {
         {"-COM /dev/ttyUSB0", "ERROR: Unknown argument -COM\n", kBadCommandLine},
         {"--COM=/dev/ttyUSB0", "ERROR: Unknown argument --COM=/dev/ttyUSB0\n", kBadCommandLine},
@@ -194,6 +238,20 @@ TEST(ProgramFromCronWithAWrongCommandLine, EndsAtOnceSayingWhy)
         {"'" + locked.string() + "'", "ERROR: Unable to load " + locked.string() + ": Permission denied",
          kUnattendedFailed},
         {"'" + junk.string() + "'", "ERROR: Unable to load " + junk.string() + ": not a data file", kUnattendedFailed},
+        {"'" + fifo.string() + "'", "ERROR: Unable to load " + fifo.string() + ": not a regular file (a FIFO)",
+         kUnattendedFailed},
+        {"-ASCII '" + fifo.string() + "' '" + out.string() + "'",
+         "ERROR: Unable to load " + fifo.string() + ": not a regular file (a FIFO)", kUnattendedFailed},
+        // Settings that cannot be had: the run would keep its data where nobody asked.
+        {"'-CONFIG=" + noFolder + "' -COM=/dev/ttyUSB0",
+         "ERROR: Unable to use the settings file " + noFolder + ": No such file or directory", kBadCommandLine},
+        {"-CONFIG", "ERROR: Unknown argument -CONFIG\n", kBadCommandLine},
+        {"-CONFIGURE", "ERROR: Unknown argument -CONFIGURE\n", kBadCommandLine},
+        {"-ASCII '" + good.string() + "'", "Incorrect number of parameters!", kBadCommandLine},
+        {"-ASCII '" + missing + "' '" + out.string() + "'",
+         "ERROR: Unable to load " + missing + ": No such file or directory", kUnattendedFailed},
+        // Qt's own options are taken as in any Qt program.
+        {"-platform offscreen '" + good.string() + "'", "", kUnattendedDone},
     };
     int n = 0;
     for (const Case& c : cases) {
