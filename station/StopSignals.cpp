@@ -15,6 +15,7 @@ int gPipe[2] = {-1, -1};  // the handler's end is written from the signal handle
 // What each signal did before: put back after the first stop, and when the program no longer listens.
 struct sigaction gInherited[kSignalCount];
 bool gCaught[kSignalCount] = {};  // a handler of ours is installed for the signal
+volatile sig_atomic_t gDecidedStatus = -1;  // the run's status once its outcome is said
 
 void RestoreInherited()
 {
@@ -45,9 +46,13 @@ TStopSignals::TStopSignals(std::function<void(int)> stop) : FStop(std::move(stop
     }
 }
 
+void TStopSignals::EndWithOnStop(int status) { gDecidedStatus = status; }
+
 TStopSignals::~TStopSignals()
 {
-    RestoreInherited();
+    // Once the outcome is said the handlers stay to the end: the program's own teardown is no moment
+    // for a stop to turn a kept download into a killed run.
+    if (gDecidedStatus < 0) RestoreInherited();
     delete FNotifier;
     for (int& fd : gPipe) {
         if (fd >= 0) ::close(fd);
@@ -59,6 +64,7 @@ void TStopSignals::Caught(int signal)
 {
     // Only what is safe in a signal handler, and errno as the interrupted code left it: the next
     // signal gets what the program inherited, the number goes to the event loop.
+    if (gDecidedStatus >= 0) ::_exit(gDecidedStatus);
     const int savedErrno = errno;
     RestoreInherited();
     const unsigned char number = static_cast<unsigned char>(signal);

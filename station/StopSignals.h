@@ -13,6 +13,10 @@ class TStopSignals : public QObject {
 public:
     // `stop` runs on the event loop with the signal's number, once.
     explicit TStopSignals(std::function<void(int)> stop);
+    // The run's outcome is decided and said: from now on a stop signal that still finds a handler of
+    // ours ends the program at once with that status, through to the program's last instruction
+    // (nothing is left to keep, and the status stays what the log's last line says).
+    static void EndWithOnStop(int status);
     ~TStopSignals() override;
     TStopSignals(const TStopSignals&) = delete;
     TStopSignals& operator=(const TStopSignals&) = delete;

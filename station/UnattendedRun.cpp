@@ -121,6 +121,7 @@ int TUnattendedRun::LogEnd(int status)
                    (status == kUnattendedDone ? " has run" : " has not run through");
     FFrm.MemoLine(NowStamp() + " End, status " + std::to_string(status) + " (" + StatusMeaning(status) + "): " + outcome);
     std::fflush(stderr);
+    TStopSignals::EndWithOnStop(status);
     return status;
 }
 

@@ -94,7 +94,11 @@ public:
     {
         return WaitForLog([&](const std::string& err) { return err.find(text) != std::string::npos; });
     }
-    void Signal(int signal) { ::kill(pid_t(Process.processId()), signal); }
+    // Sent only while it runs: the id of a program that has ended is 0, and kill(0) would stop the test.
+    void Signal(int signal)
+    {
+        if (const qint64 pid = Process.processId(); pid > 0) ::kill(pid_t(pid), signal);
+    }
     // Its exit status once it has ended, -1 when a signal ended it or it did not end.
     int Wait()
     {

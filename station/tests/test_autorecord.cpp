@@ -470,6 +470,17 @@ TEST_F(ScheduledDownload, TermOnceTheDownloadIsKeptEndsAsAWholeDownload)
     EXPECT_NE(StatusStore().find("LastTransScnStr="), std::string::npos) << StatusStore();
 }
 
+// TERM as the run's last line is written, while the program takes itself down: the status stays the one
+// that line gives, never a run killed by the signal.
+TEST_F(ScheduledDownload, TermAfterTheClosingLineKeepsItsStatus)
+{
+    StartSim({});
+    const auto zelt = StartDownload();
+    ASSERT_TRUE(zelt->WaitForLog(" End, status 0 (done)")) << zelt->Err;
+    zelt->Signal(SIGTERM);
+    EXPECT_EQ(zelt->Wait(), 0) << zelt->Err;
+}
+
 // TERM after the memory's end, while the instrument's clock is being set (ten minutes off): every record
 // has come, so the download is whole and kept as one, status 0, not "incomplete"; that the clock was left
 // as the stop found it is said in a line of its own.
