@@ -1,6 +1,7 @@
 // The TLS socket layer against openssl s_server / s_client peers on 127.0.0.1.
 #include "sockets/NetSocket.h"
 #include "sockets/ssl/NetSsleay.h"
+#include "support/PythonTlsServer.h"
 #include "support/SslPeer.h"
 #include "support/TestPki.h"
 
@@ -136,27 +137,12 @@ std::vector<std::string> Server(const TCertFiles& cert, std::vector<std::string>
   return args;
 }
 
-// The start of the python TLS servers: a context with the certificate, key and TLS version ("1.2" or
-// "1.3") of the command line, and a listener on 127.0.0.1 whose port is printed as "ACCEPT ...".
-const std::string kPythonTlsServer = R"PY(
-import socket, ssl, sys
-cert, key, version = sys.argv[1], sys.argv[2], sys.argv[3]
-ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-ctx.load_cert_chain(cert, key)
-v = ssl.TLSVersion.TLSv1_2 if version == "1.2" else ssl.TLSVersion.TLSv1_3
-ctx.minimum_version = ctx.maximum_version = v
-ls = socket.socket()
-ls.bind(("127.0.0.1", 0))
-ls.listen(1)
-print("ACCEPT 127.0.0.1:%d" % ls.getsockname()[1], flush=True)
-)PY";
-
 // A TLS server in python at the given TLS version for the given number of connections (1 when not
 // given), one after the other; for each it reads to the peer's close and prints
 // "RECEIVED <bytes> <sha256> notify" when the close notification came, "... eof" when the connection
 // ended without it, "... reset" when it was reset. With "late" after the count it reads nothing
 // until a line comes on its standard input, then sends "late reply" before it reads.
-const std::string kCountingServer = kPythonTlsServer + R"PY(
+const std::string kCountingServer = std::string(kPythonTlsServer) + R"PY(
 import hashlib
 count = int(sys.argv[4]) if len(sys.argv) > 4 else 1
 late = len(sys.argv) > 5 and sys.argv[5] == "late"
@@ -186,7 +172,7 @@ for _ in range(count):
 
 // A TLS server in python for one connection at the given TLS version: it reads the given number of
 // bytes, then resets the connection (linger 0) with the rest unread and prints "RESET AFTER <bytes>".
-const std::string kResettingServer = kPythonTlsServer + R"PY(
+const std::string kResettingServer = std::string(kPythonTlsServer) + R"PY(
 import struct
 limit = int(sys.argv[4])
 conn, _ = ls.accept()
@@ -207,31 +193,14 @@ print("RESET AFTER %d" % n, flush=True)
 // its close notification, prints "NOTIFY SENT AFTER <bytes>", reads on to the end and prints the
 // counting server's "RECEIVED ..." line. With "close" after the count it closes the connection right
 // after its notification instead, what it has not read unread, and prints "CLOSED AFTER <bytes>".
-const std::string kFirstNotifyingServer = kPythonTlsServer + R"PY(
+const std::string kFirstNotifyingServer = std::string(kPythonTlsServer) + kPythonMemoryBioTls + R"PY(
 import hashlib
 first = int(sys.argv[4])
 close_at_once = len(sys.argv) > 5 and sys.argv[5] == "close"
 conn, _ = ls.accept()
-incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
-tls = ctx.wrap_bio(incoming, outgoing, server_side=True)
-def flush():
-    data = outgoing.read()
-    if data:
-        conn.sendall(data)
-def feed():
-    b = conn.recv(65536)
-    if b:
-        incoming.write(b)
-    else:
-        incoming.write_eof()
-while True:
-    try:
-        tls.do_handshake()
-        break
-    except ssl.SSLWantReadError:
-        flush()
-        feed()
-flush()
+peer = MemoryBioTls(conn)
+tls = peer.tls
+peer.handshake()
 h, n, how, notified = hashlib.sha256(), 0, None, False
 while how is None:
     try:
@@ -254,15 +223,15 @@ while how is None:
         except ssl.SSLWantReadError:
             pass
         notified = True
-        flush()
+        peer.flush()
         print("NOTIFY SENT AFTER %d" % n, flush=True)
         if close_at_once:
             conn.close()
             print("CLOSED AFTER %d" % n, flush=True)
             sys.exit(0)
-    flush()
+    peer.flush()
     try:
-        feed()
+        peer.feed()
     except ConnectionResetError:
         how = "reset"
 print("RECEIVED %d %s %s" % (n, h.hexdigest(), how), flush=True)
