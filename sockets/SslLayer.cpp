@@ -408,11 +408,16 @@ void TCustomSslNetSocket::WndProc(TNetMessage& msg) {
         if (bits & FD_CLOSE) line += " FD_CLOSE";
         DebugLog(loSslInfo, line);
       }
+      // The owner may delete the component in an event raised from here: the mark goes only while
+      // the component lives.
       struct TPosted {
         bool& F;
-        explicit TPosted(bool& f) : F(f) { F = true; }
-        ~TPosted() { F = false; }
-      } posted(FInPostedEvent);
+        std::weak_ptr<int> Alive;
+        TPosted(bool& f, std::weak_ptr<int> alive) : F(f), Alive(std::move(alive)) { F = true; }
+        ~TPosted() {
+          if (!Alive.expired()) F = false;
+        }
+      } posted(FInPostedEvent, AliveToken());
       if (bits & FD_READ) {
         FPendingSslEvents &= ~(1u << sslFdRead);
         Do_SSL_FD_READ(error);

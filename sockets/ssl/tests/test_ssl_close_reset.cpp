@@ -79,16 +79,26 @@ for i in range(count):
     print("CLOSED %d AFTER %d" % (i, n), flush=True)
 )PY";
 
-// One connection of the owner, with its events in order.
+// Where an owner deletes its socket: in its close event, in the end of its shutdown, or in the data
+// event once it has read the given number of bytes in all.
+struct TDeleteIn {
+  std::string Event;  // "closed", "shutdown" or "data"
+  size_t AfterBytes = 0;
+};
+
+// One connection of the owner, with its events in order. An owner may delete its socket in an event.
 struct TOwner {
   TSslContext Ctx;
-  TSslNetSocket S;
+  std::unique_ptr<TSslNetSocket> Socket = std::make_unique<TSslNetSocket>();
+  TSslNetSocket& S = *Socket;  // not to be used once the owner deleted the socket
   std::vector<std::string> Events;
   std::string Received;
   std::string ReceivedAtClose;
   int HandshakesDone = 0;
   int ClosedError = -1;
   int TlsStateAtClose = -1;
+  TDeleteIn DeleteIn;
+  bool Deleted = false;
 
   TOwner() {
     S.SetSslContext(&Ctx);
@@ -102,16 +112,24 @@ struct TOwner {
       char buf[4096];
       int n;
       while ((n = s->Receive(buf, sizeof buf)) > 0) Received.append(buf, static_cast<size_t>(n));
+      if (DeleteIn.Event == "data" && Received.size() >= DeleteIn.AfterBytes) Delete();
     };
     S.OnSslShutDownComplete = [this](TCustomNetSocket*, bool bi, int e) {
       Events.push_back(std::string("shutdown:") + (bi ? "bi:" : "one:") + std::to_string(e));
+      if (DeleteIn.Event == "shutdown") Delete();
     };
     S.OnSessionClosed = [this](TCustomNetSocket*, uint16_t e) {
       Events.push_back("closed:" + std::to_string(e));
       ClosedError = e;
       TlsStateAtClose = S.SslState();
       ReceivedAtClose = Received;
+      if (DeleteIn.Event == "closed") Delete();
     };
+  }
+  // As an owner does in an event: nothing of the socket is touched afterwards.
+  void Delete() {
+    Deleted = true;
+    Socket.reset();
   }
   ::testing::AssertionResult Connect(const std::string& port) {
     S.SetPort(port);
@@ -253,6 +271,39 @@ TEST_F(SslCloseResetTest, WholeDeliveryBeforeThePeersCloseStaysClean) {
       ASSERT_TRUE(o.WaitForClose()) << "no close reported\n" << o.S.SslEngineState() << "\n" << peer.P->Output();
       EXPECT_TRUE(peer.Closed(i)) << peer.P->Output();
       EXPECT_EQ(o.Events, clean);
+    }
+  }
+}
+
+TEST_F(SslCloseResetTest, OwnerMayDeleteTheSocketInItsEvents) {
+  // The peer sends 16 KB, its close notification and a reset while our 8 MB send goes on; the owner
+  // deletes the socket in its close event, or in its data event at the first bytes or at the last, or,
+  // having closed after its send, at the end of the shutdown: what the socket does after the event
+  // must not touch the freed component (the sanitizer build reports any use).
+  const std::string payload = PatternBytes(16384);
+  const std::vector<TDeleteIn> places = {{"closed"}, {"data", 1}, {"data", payload.size()}, {"shutdown"}};
+  std::vector<std::string> firsts;
+  for (size_t i = 0; i < places.size(); ++i) firsts.insert(firsts.end(), {"0", "65536", "1048576"});
+  for (const char* version : {"1.2", "1.3"}) {
+    SCOPED_TRACE(version);
+    TPeer peer(version, firsts, payload.size(), "wait");
+    ASSERT_FALSE(peer.Port.empty()) << peer.P->Output();
+    for (size_t i = 0; i < firsts.size(); ++i) {
+      const TDeleteIn& place = places[i * places.size() / firsts.size()];
+      SCOPED_TRACE("connection " + std::to_string(i) + ", the peer answers after " + firsts[i] +
+                   " bytes, the owner deletes the socket in its " + place.Event + " event after " +
+                   std::to_string(place.AfterBytes) + " bytes");
+      TOwner o;
+      o.DeleteIn = place;
+      ASSERT_TRUE(o.Connect(peer.Port)) << peer.P->Output();
+      EXPECT_EQ(o.S.Send(LargeData().data(), static_cast<int>(LargeData().size())),
+                static_cast<int>(LargeData().size()));
+      if (place.Event == "shutdown") o.S.Close();
+      ASSERT_TRUE(WaitFor("the owner's deletion of its socket in an event", [&] { return o.Deleted; }))
+          << o.Joined() << "\n" << o.S.SslEngineState() << "\n" << peer.P->Output();
+      EXPECT_TRUE(peer.Closed(i)) << peer.P->Output();
+      if (place.Event == "closed") EXPECT_EQ(o.ReceivedAtClose, payload) << o.Joined();
+      else EXPECT_TRUE(payload.compare(0, o.Received.size(), o.Received) == 0);
     }
   }
 }
