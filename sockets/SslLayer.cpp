@@ -905,7 +905,10 @@ void TCustomSslNetSocket::TryToSend() {
         if (!FSslBiShutdownFlag) TriggerEvent(sslFdClose, 0);
         return;
       }
-      if (!FSsl || f_SSL_state(FSsl) != SSL_ST_OK_OLD || f_SSL_renegotiate_pending(FSsl) == 1) {
+      // A renegotiation asked for but not yet begun holds nothing back: OpenSSL begins it only once
+      // the record it is writing has gone out, and that record goes out with the next write. Held
+      // here, the record and the renegotiation would wait for each other for ever.
+      if (!FSsl || f_SSL_state(FSsl) != SSL_ST_OK_OLD) {
         // Not ready: the event engine tries again once the handshake is done.
         FMaySslTryToSend = true;
         LastError = WSAEWOULDBLOCK;
@@ -1036,6 +1039,7 @@ void TCustomSslNetSocket::Do_FD_WRITE(uint16_t error) {
     else FCipherTaken += got;
   }
   if (!FSsl) return;
+  if (FInHandshake && FShutDownHow == 0 && my_BIO_ctrl_pending(FNBio) <= 0 && !DriveHandshake()) return;
   if (f_SSL_state(FSsl) == SSL_ST_OK_OLD) {
     if (!FSslBufList.empty()) {
       TryToSend();
@@ -1047,6 +1051,22 @@ void TCustomSslNetSocket::Do_FD_WRITE(uint16_t error) {
     }
   }
   FinishIoEvent();
+}
+
+bool TCustomSslNetSocket::DriveHandshake() {
+  auto alive = AliveToken();
+  char dummy[1];
+  const int r = my_BIO_read(FSslbio, dummy, 0);
+  RaisePendingCallbackException();
+  if (alive.expired() || !FSsl) return false;
+  if (r < 0 && !my_BIO_should_retry(FSslbio)) {
+    HandleSslError();
+    SetNetworkError(WSAECONNABORTED);
+    TriggerEvent(sslFdClose, 0);
+    if (CheckLogOptions(loSslErr)) DebugLog(loSslErr, Addr8() + " NetworkError #" + std::to_string(FNetworkError));
+    return false;
+  }
+  return true;
 }
 
 void TCustomSslNetSocket::SendBroken(int error) {
@@ -1497,6 +1517,13 @@ void TCustomSslNetSocket::SslInfoCallback(const SSL* ssl, int where, int ret) {
   }
   if (where & SSL_CB_HANDSHAKE_DONE) {
     FInHandshake = false;
+    // A hello request read or written ends as a handshake of its own in OpenSSL, with the
+    // renegotiation it asks for still to come: no handshake was made, the owner hears of the next.
+    if (f_SSL_renegotiate_pending(ssl) == 1) {
+      --FHandshakeCount;
+      if (CheckLogOptions(loSslInfo)) DebugLog(loSslInfo, "ICB> Hello request: a renegotiation follows");
+      return;
+    }
     FHandshakeDone = true;
     if (CheckLogOptions(loSslErr) || CheckLogOptions(loSslInfo)) {
       long v = f_SSL_get_verify_result(ssl);

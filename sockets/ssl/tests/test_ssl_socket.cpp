@@ -269,6 +269,63 @@ std::string Reversed(std::string s) {
   return s;
 }
 
+// An openssl server for one TLS 1.2 connection that prints what it receives and takes commands on its
+// standard input ("r" asks for a new handshake).
+std::vector<std::string> RenegotiatingServer() {
+  return {"s_server", "-accept", "127.0.0.1:0", "-cert", Files->Server.Cert, "-key", Files->Server.Key,
+          "-tls1_2", "-naccept", "1"};
+}
+
+// What the server printed besides our lines, and the last of them.
+std::string ServerNotes(const std::string& output) {
+  std::string notes, last;
+  size_t at = 0;
+  while (at < output.size()) {
+    size_t eol = output.find('\n', at);
+    if (eol == std::string::npos) eol = output.size();
+    const std::string line = output.substr(at, eol - at);
+    if (line.rfind("line ", 0) == 0) last = line;
+    else notes += line + "\n";
+    at = eol + 1;
+  }
+  return notes + "the last of our lines it printed: " + last;
+}
+
+const char* const kRenegotiatedLastLine = "the last line of our data\n";
+
+// Our side of a transfer that goes on while the test waits: numbered lines ("line <n> ..."), a block
+// at once and another each time the last one has gone, and kRenegotiatedLastLine at the end. The
+// server begins a handshake it asks for only between records of ours: its request must not meet the
+// end of our data.
+class TSteadySend {
+public:
+  explicit TSteadySend(TClient& c) : FClient(c) { Next(); }
+  // For a wait: keeps the transfer going until done() holds.
+  std::function<bool()> Until(std::function<bool()> done) {
+    return [this, done] {
+      if (FClient.DataSent > FBlocksSeen) {
+        FBlocksSeen = FClient.DataSent;
+        Next();
+      }
+      return done();
+    };
+  }
+  void Finish() { FClient.S.SendStr(kRenegotiatedLastLine); }
+
+private:
+  void Next() {
+    std::string block;
+    while (block.size() < (1u << 20)) block += "line " + std::to_string(FLine++) + " of a renegotiated send\n";
+    FClient.S.SendStr(block);
+  }
+  TClient& FClient;
+  int FBlocksSeen = 0;
+  int FLine = 0;
+};
+
+// True once the peer printed the text (no failure: for a wait that goes on).
+bool Printed(TSslPeer& peer, const std::string& text) { return peer.Output().find(text) != std::string::npos; }
+
 class SslSocketTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
@@ -757,4 +814,58 @@ TEST_F(SslSocketTest, PeerThatNotifiesAndClosesAtOnceEndsTheSessionCleanly) {
       EXPECT_TRUE(peer.WaitForExit()) << peer.Output();
     }
   }
+}
+
+TEST_F(SslSocketTest, RenegotiationsTheServerAsksForWhileWeSendComplete) {
+  // A TLS 1.2 server asks three times for a new handshake while our send goes on (s_server's "r"
+  // command; it prints our lines). Each handshake completes, once, our data goes on to its last byte,
+  // the server's reaches us, and a close ends the session with our close notification.
+  TSslPeer peer(RenegotiatingServer());
+  TClient c;
+  ASSERT_TRUE(c.ConnectTo(peer));
+  TSteadySend send(c);
+  ASSERT_TRUE(WaitFor("the server's first lines of ours", send.Until([&] { return Printed(peer, "line 1000 "); })));
+  for (int asked = 1; asked <= 3; ++asked) {
+    SCOPED_TRACE("renegotiation " + std::to_string(asked));
+    peer.Write("r\n");
+    ASSERT_TRUE(WaitFor("the handshake the server asked for", send.Until([&] { return c.HandshakesDone > asked; })))
+        << c.S.SslEngineState() << "\n" << c.TailText() << "\n" << ServerNotes(peer.Output());
+  }
+  send.Finish();
+  EXPECT_TRUE(peer.WaitForOutput(kRenegotiatedLastLine)) << c.S.SslEngineState() << "\n" << ServerNotes(peer.Output());
+  EXPECT_EQ(c.HandshakesDone, 4) << "one handshake event for each handshake";
+  EXPECT_EQ(c.HandshakeErrors, 0);
+  EXPECT_EQ(c.S.SslHandshakeCount(), 4);
+  EXPECT_FALSE(c.S.SslInRenegotiation());
+  peer.Write("from the server after the new handshakes\n");
+  EXPECT_TRUE(WaitFor("the server's line",
+                      [&] { return c.Received.find("from the server after the new handshakes\n") != std::string::npos; }))
+      << c.S.SslEngineState();
+  c.S.Close();
+  ASSERT_TRUE(WaitFor("the close", [&] { return c.ClosedError >= 0; })) << c.S.SslEngineState() << "\n" << c.TailText();
+  EXPECT_EQ(c.ClosedError, 0);
+  EXPECT_EQ(c.HandshakesDone, 4);
+  EXPECT_TRUE(peer.WaitForOutput("DONE")) << "no close notification came to the server\n" << ServerNotes(peer.Output());
+}
+
+TEST_F(SslSocketTest, CloseOnceTheServerAskedForARenegotiationEndsTheSession) {
+  // The owner closes as soon as the server's request for a new handshake has come in the middle of
+  // our send: what it queued goes, and the session ends with our close notification and the closed
+  // event.
+  TSslPeer peer(RenegotiatingServer());
+  TClient c;
+  ASSERT_TRUE(c.ConnectTo(peer));
+  TSteadySend send(c);
+  ASSERT_TRUE(WaitFor("the server's first lines of ours", send.Until([&] { return Printed(peer, "line 1000 "); })));
+  peer.Write("r\n");
+  ASSERT_TRUE(WaitFor("the server's request for a new handshake", send.Until([&] { return c.S.SslInRenegotiation(); })))
+      << c.S.SslEngineState() << "\n" << c.TailText() << "\n" << ServerNotes(peer.Output());
+  send.Finish();
+  c.S.Close();
+  ASSERT_TRUE(WaitFor("the close", [&] { return c.ClosedError >= 0; }))
+      << c.S.SslEngineState() << "\n" << c.TailText() << "\n" << ServerNotes(peer.Output());
+  EXPECT_EQ(c.ClosedError, 0);
+  EXPECT_EQ(c.HandshakeErrors, 0);
+  EXPECT_TRUE(peer.WaitForOutput(kRenegotiatedLastLine)) << c.S.SslEngineState();
+  EXPECT_TRUE(peer.WaitForOutput("DONE")) << "no close notification came to the server\n" << ServerNotes(peer.Output());
 }
