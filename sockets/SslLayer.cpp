@@ -374,6 +374,11 @@ void TCustomSslNetSocket::TriggerEvents() {
       FSendPending = false;
       TriggerDataSent(0);
       if (alive.expired() || !FSsl) return;
+    } else if (FShutdownAfterSend && FSslBufList.empty() && ok && !FInHandshake) {
+      // The handshake a close waited for is done, and nothing is queued: the notification goes now.
+      FShutdownAfterSend = false;
+      InternalShutdown(FSslShutDownDirection);
+      return;
     }
   } else if (FMayFD_Write) {
     if (TriggerEvent(sslFdWrite, 0)) FMayFD_Write = false;
@@ -1167,9 +1172,10 @@ void TCustomSslNetSocket::InternalShutdown(int how) {
     TriggerEvents();
     LastError = WSAEWOULDBLOCK;
   };
-  if (FShutDownHow == 0 && !FSslBiShutdownFlag && !FSslBufList.empty() && FNetworkError == 0 &&
+  if (FShutDownHow == 0 && !FSslBiShutdownFlag && (!FSslBufList.empty() || FInHandshake) && FNetworkError == 0 &&
       FState == wsConnected) {
-    // A graceful close sends what the owner queued before the close notification.
+    // A graceful close sends what the owner queued before the close notification, and lets a
+    // handshake under way (a renegotiation) end first: OpenSSL sends no notification in its middle.
     FShutdownAfterSend = true;
     wait();
     return;

@@ -869,3 +869,21 @@ TEST_F(SslSocketTest, CloseOnceTheServerAskedForARenegotiationEndsTheSession) {
   EXPECT_TRUE(peer.WaitForOutput(kRenegotiatedLastLine)) << c.S.SslEngineState();
   EXPECT_TRUE(peer.WaitForOutput("DONE")) << "no close notification came to the server\n" << ServerNotes(peer.Output());
 }
+
+TEST_F(SslSocketTest, CloseInTheMiddleOfOurRenegotiationWaitsForItsEnd) {
+  // Closed right after it began a new handshake, nothing queued: the close notification cannot go in
+  // the middle of the handshake; it follows its end, and the session ends well.
+  TSslPeer peer({"s_server", "-accept", "127.0.0.1:0", "-cert", Files->Server.Cert, "-key", Files->Server.Key,
+                 "-tls1_2", "-client_renegotiation", "-naccept", "1"});
+  TClient c;
+  ASSERT_TRUE(c.ConnectTo(peer));
+  c.S.SendStr("before the new handshake\n");
+  ASSERT_TRUE(peer.WaitForOutput("before the new handshake"));
+  ASSERT_TRUE(c.S.SslStartRenegotiation());
+  c.S.Close();
+  ASSERT_TRUE(WaitFor("the close", [&] { return c.ClosedError >= 0; })) << c.S.SslEngineState() << "\n" << c.TailText();
+  EXPECT_EQ(c.HandshakesDone, 2);
+  EXPECT_EQ(c.ShutdownError, 0);
+  EXPECT_EQ(c.ClosedError, 0);
+  EXPECT_TRUE(peer.WaitForOutput("DONE")) << "no close notification came to the server\n" << peer.Output();
+}
