@@ -374,6 +374,11 @@ void TCustomSslNetSocket::TriggerEvents() {
       FSendPending = false;
       TriggerDataSent(0);
       if (alive.expired() || !FSsl) return;
+    } else if (FShutdownAfterSend && FSslBufList.empty() && ok && !FInHandshake) {
+      // The handshake a close waited for is done, and nothing is queued: the notification goes now.
+      FShutdownAfterSend = false;
+      InternalShutdown(FSslShutDownDirection);
+      return;
     }
   } else if (FMayFD_Write) {
     if (TriggerEvent(sslFdWrite, 0)) FMayFD_Write = false;
@@ -408,11 +413,16 @@ void TCustomSslNetSocket::WndProc(TNetMessage& msg) {
         if (bits & FD_CLOSE) line += " FD_CLOSE";
         DebugLog(loSslInfo, line);
       }
+      // The owner may delete the component in an event raised from here: the mark goes only while
+      // the component lives.
       struct TPosted {
         bool& F;
-        explicit TPosted(bool& f) : F(f) { F = true; }
-        ~TPosted() { F = false; }
-      } posted(FInPostedEvent);
+        std::weak_ptr<int> Alive;
+        TPosted(bool& f, std::weak_ptr<int> alive) : F(f), Alive(std::move(alive)) { F = true; }
+        ~TPosted() {
+          if (!Alive.expired()) F = false;
+        }
+      } posted(FInPostedEvent, AliveToken());
       if (bits & FD_READ) {
         FPendingSslEvents &= ~(1u << sslFdRead);
         Do_SSL_FD_READ(error);
@@ -900,7 +910,10 @@ void TCustomSslNetSocket::TryToSend() {
         if (!FSslBiShutdownFlag) TriggerEvent(sslFdClose, 0);
         return;
       }
-      if (!FSsl || f_SSL_state(FSsl) != SSL_ST_OK_OLD || f_SSL_renegotiate_pending(FSsl) == 1) {
+      // A renegotiation asked for but not yet begun holds nothing back: OpenSSL begins it only once
+      // the record it is writing has gone out, and that record goes out with the next write. Held
+      // here, the record and the renegotiation would wait for each other for ever.
+      if (!FSsl || f_SSL_state(FSsl) != SSL_ST_OK_OLD) {
         // Not ready: the event engine tries again once the handshake is done.
         FMaySslTryToSend = true;
         LastError = WSAEWOULDBLOCK;
@@ -1031,6 +1044,7 @@ void TCustomSslNetSocket::Do_FD_WRITE(uint16_t error) {
     else FCipherTaken += got;
   }
   if (!FSsl) return;
+  if (FInHandshake && FShutDownHow == 0 && my_BIO_ctrl_pending(FNBio) <= 0 && !DriveHandshake()) return;
   if (f_SSL_state(FSsl) == SSL_ST_OK_OLD) {
     if (!FSslBufList.empty()) {
       TryToSend();
@@ -1042,6 +1056,22 @@ void TCustomSslNetSocket::Do_FD_WRITE(uint16_t error) {
     }
   }
   FinishIoEvent();
+}
+
+bool TCustomSslNetSocket::DriveHandshake() {
+  auto alive = AliveToken();
+  char dummy[1];
+  const int r = my_BIO_read(FSslbio, dummy, 0);
+  RaisePendingCallbackException();
+  if (alive.expired() || !FSsl) return false;
+  if (r < 0 && !my_BIO_should_retry(FSslbio)) {
+    HandleSslError();
+    SetNetworkError(WSAECONNABORTED);
+    TriggerEvent(sslFdClose, 0);
+    if (CheckLogOptions(loSslErr)) DebugLog(loSslErr, Addr8() + " NetworkError #" + std::to_string(FNetworkError));
+    return false;
+  }
+  return true;
 }
 
 void TCustomSslNetSocket::SendBroken(int error) {
@@ -1142,9 +1172,10 @@ void TCustomSslNetSocket::InternalShutdown(int how) {
     TriggerEvents();
     LastError = WSAEWOULDBLOCK;
   };
-  if (FShutDownHow == 0 && !FSslBiShutdownFlag && !FSslBufList.empty() && FNetworkError == 0 &&
+  if (FShutDownHow == 0 && !FSslBiShutdownFlag && (!FSslBufList.empty() || FInHandshake) && FNetworkError == 0 &&
       FState == wsConnected) {
-    // A graceful close sends what the owner queued before the close notification.
+    // A graceful close sends what the owner queued before the close notification, and lets a
+    // handshake under way (a renegotiation) end first: OpenSSL sends no notification in its middle.
     FShutdownAfterSend = true;
     wait();
     return;
@@ -1492,6 +1523,13 @@ void TCustomSslNetSocket::SslInfoCallback(const SSL* ssl, int where, int ret) {
   }
   if (where & SSL_CB_HANDSHAKE_DONE) {
     FInHandshake = false;
+    // A hello request read or written ends as a handshake of its own in OpenSSL, with the
+    // renegotiation it asks for still to come: no handshake was made, the owner hears of the next.
+    if (f_SSL_renegotiate_pending(ssl) == 1) {
+      --FHandshakeCount;
+      if (CheckLogOptions(loSslInfo)) DebugLog(loSslInfo, "ICB> Hello request: a renegotiation follows");
+      return;
+    }
     FHandshakeDone = true;
     if (CheckLogOptions(loSslErr) || CheckLogOptions(loSslInfo)) {
       long v = f_SSL_get_verify_result(ssl);

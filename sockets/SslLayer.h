@@ -152,6 +152,10 @@ protected:
   bool SslShutdownCompleted(int how);
   bool SendOwedCloseNotify();
   void Do_SSL_FD_READ(uint16_t error);
+  // A handshake message that found the pair full is written only when OpenSSL is called again, and
+  // nothing else calls it while the handshake waits for the peer: called once the pair has room.
+  // False when the component, the engine or the connection went away meanwhile.
+  bool DriveHandshake();
   void SetNetworkError(int error);
   // True once the peer's close notification has come, taking what the socket still holds first.
   bool PeerCloseNotifyReceived();

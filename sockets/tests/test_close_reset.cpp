@@ -9,29 +9,20 @@
 #include <string>
 
 #include "sockets/NetSocket.h"
+#include "sockets/tests/SocketTestPattern.h"
 #include "sockets/tests/SocketTestSupport.h"
 
 namespace {
 
-
-// The peer's bytes: the same pattern in the script and here.
-std::string Payload(size_t n)
-{
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-    return s;
-}
-
 // Serves the given number of connections one after the other. For each it reads the next of the
-// comma-separated byte counts of our data, sends the payload of the given size, waits until our
+// comma-separated byte counts of our data, sends that many bytes of the pattern, waits until our
 // kernel has acknowledged it (a reset drops what the sender still holds) and more of our data has
 // come, and closes with that unread, so that its kernel resets the connection; then prints
 // "CLOSED <connection> AFTER <bytes read>".
-const char* const kSendThenResetPeer = R"PY(
+const std::string kSendThenResetPeer = std::string(kPythonPattern) + R"PY(
 import fcntl, select, socket, struct, sys, termios, time
 count, firsts, size = int(sys.argv[1]), [int(x) for x in sys.argv[2].split(",")], int(sys.argv[3])
-payload = bytes(((i * 7 + i // 251) & 0xFF) for i in range(size))
+payload = pattern(size)
 ls = socket.socket()
 ls.bind(("127.0.0.1", 0))
 ls.listen(1)
@@ -126,7 +117,7 @@ TEST_F(CloseResetTest, PeersLastBytesBeforeItsResetReachTheOwner)
     // The peer sends 16 KB and closes with our data unread while our 8 MB send goes on: its kernel
     // resets the connection. The bytes are in our kernel before the reset; the owner must get them
     // all before it hears of the close, whether the reset is met by a read or by our next send.
-    const std::string payload = Payload(16384);
+    const std::string payload = PatternBytes(16384);
     const std::string data(8u << 20, 's');
     const std::vector<const char*> firsts = {"0", "4096", "65536", "262144", "1048576", "131072",
                                              "0", "16384", "524288"};
@@ -134,8 +125,8 @@ TEST_F(CloseResetTest, PeersLastBytesBeforeItsResetReachTheOwner)
     for (const char* f : firsts)
         list += std::string(list.empty() ? "" : ",") + f;
     const int count = static_cast<int>(firsts.size());
-    PeerProcess peer({"-c", kSendThenResetPeer, QString::number(count), QString::fromStdString(list),
-                      QString::number(payload.size())});
+    PeerProcess peer({"-c", QString::fromStdString(kSendThenResetPeer), QString::number(count),
+                      QString::fromStdString(list), QString::number(payload.size())});
     const std::string accept = peer.WaitForLine("ACCEPT ");
     ASSERT_FALSE(accept.empty()) << peer.Output();
     const std::string port = accept.substr(accept.rfind(':') + 1);

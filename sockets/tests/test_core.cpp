@@ -9,17 +9,10 @@
 
 #include "sockets/NetSocket.h"
 #include "sockets/NetSocketCloser.h"
+#include "sockets/tests/SocketTestPattern.h"
 #include "sockets/tests/SocketTestSupport.h"
 
 namespace {
-
-std::string Pattern(size_t n)
-{
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-    return s;
-}
 
 class CoreTest : public ::testing::Test {
 protected:
@@ -269,7 +262,7 @@ TEST_F(CoreTest, LargeSendQueuesAndArrivesWhole)
     s.OnSendData = [&](TCustomNetSocket*, int n) { sendData += n; };
     const int peer = ConnectTo(s, l);
     ASSERT_TRUE(WaitUntil([&] { return dataSent == 1; }));  // the write event after the connect
-    const std::string data = Pattern(32 * 1024 * 1024 + 17);
+    const std::string data = PatternBytes(32 * 1024 * 1024 + 17);
     EXPECT_EQ(s.Send(data.data(), static_cast<int>(data.size())), static_cast<int>(data.size()));
     std::string got;
     TestThread reader([&] { got = ReadN(peer, data.size()); }, [peer] { ::shutdown(peer, SHUT_RDWR); });
@@ -320,7 +313,7 @@ TEST_F(CoreTest, ReceiveThenPeerCloseReportedOnce)
         closeError = e;
     };
     const int peer = ConnectTo(s, l);
-    const std::string data = Pattern(300000);
+    const std::string data = PatternBytes(300000);
     ASSERT_TRUE(WriteAll(peer, data));
     ::close(peer);
     ASSERT_TRUE(WaitUntil([&] { return closed > 0; }));
@@ -360,7 +353,7 @@ TEST_F(CoreTest, DataWithoutHandlerIsDiscarded)
     int closed = 0;
     s.OnSessionClosed = [&](TCustomNetSocket*, uint16_t) { ++closed; };
     const int peer = ConnectTo(s, l);
-    ASSERT_TRUE(WriteAll(peer, Pattern(5000)));
+    ASSERT_TRUE(WriteAll(peer, PatternBytes(5000)));
     ::close(peer);
     ASSERT_TRUE(WaitUntil([&] { return closed == 1; }));
 }
@@ -393,7 +386,7 @@ TEST_F(CoreTest, GracefulCloseSendsQueuedDataWithoutBlocking)
     const int peer = ConnectTo(*s, l);
     s->LingerOnOff = wsLingerOn;
     s->LingerTimeout = 600;
-    const std::string data = Pattern(32 * 1024 * 1024);
+    const std::string data = PatternBytes(32 * 1024 * 1024);
     s->Send(data.data(), static_cast<int>(data.size()));
     ASSERT_GT(s->BufferedByteCount(), 0);
     const int closersBefore = TNetSocketCloser::Count();
@@ -427,7 +420,7 @@ TEST_F(CoreTest, AbortDropsQueuedData)
     TestListener l;
     TNetSocket s;
     const int peer = ConnectTo(s, l);
-    const std::string data = Pattern(8 * 1024 * 1024);
+    const std::string data = PatternBytes(8 * 1024 * 1024);
     s.Send(data.data(), static_cast<int>(data.size()));
     s.Abort();
     EXPECT_EQ(s.BufferedByteCount(), 0);

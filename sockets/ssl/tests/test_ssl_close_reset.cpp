@@ -2,6 +2,8 @@
 // under way, against python peers on 127.0.0.1 (TLS 1.2 and 1.3): what it sent before the reset
 // reaches the owner, and a close that dropped data of ours is not reported as a clean one.
 #include "sockets/NetSocket.h"
+#include "sockets/tests/SocketTestPattern.h"
+#include "support/PythonTlsServer.h"
 #include "support/SslPeer.h"
 #include "support/TestPki.h"
 
@@ -15,62 +17,25 @@ using namespace ssltest;
 
 namespace {
 
-
 TTestPki* Pki = nullptr;
 TCertFiles ServerFiles;
 
-// The peer's bytes: the same pattern in the script and here.
-std::string Payload(size_t n) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-  return s;
-}
-
 // A TLS server over memory BIOs (so that it can notify while our data still comes) at the TLS version
 // given, for the given number of connections one after the other. For each it reads at least the next
-// of the comma-separated byte counts of our data, sends the payload of the given size and its close
+// of the comma-separated byte counts of our data, sends that many bytes of the pattern and its close
 // notification, and closes the connection: with "wait" once our kernel has acknowledged what it sent
 // and more of our data has come (it stays unread and the kernel resets the connection), with "now" at
 // once. Then it prints "CLOSED <connection> AFTER <bytes read>".
-const char* const kNotifyThenClosePeer = R"PY(
-import fcntl, select, socket, ssl, struct, sys, termios, time
-cert, key, version = sys.argv[1], sys.argv[2], sys.argv[3]
+const std::string kNotifyThenClosePeer =
+    std::string(kPythonTlsServer) + kPythonMemoryBioTls + kPythonPattern + R"PY(
+import select, time
 count, firsts, size, wait = int(sys.argv[4]), [int(x) for x in sys.argv[5].split(",")], int(sys.argv[6]), sys.argv[7] == "wait"
-payload = bytes(((i * 7 + i // 251) & 0xFF) for i in range(size))
-ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-ctx.load_cert_chain(cert, key)
-v = ssl.TLSVersion.TLSv1_2 if version == "1.2" else ssl.TLSVersion.TLSv1_3
-ctx.minimum_version = ctx.maximum_version = v
-ls = socket.socket()
-ls.bind(("127.0.0.1", 0))
-ls.listen(1)
-print("ACCEPT 127.0.0.1:%d" % ls.getsockname()[1], flush=True)
-
-def unacknowledged(conn):
-    return struct.unpack("i", fcntl.ioctl(conn, termios.TIOCOUTQ, b"\0\0\0\0"))[0]
+payload = pattern(size)
 
 def serve(conn, first):
-    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
-    tls = ctx.wrap_bio(incoming, outgoing, server_side=True)
-    def flush():
-        data = outgoing.read()
-        if data:
-            conn.sendall(data)
-    def feed():
-        b = conn.recv(65536)
-        if b:
-            incoming.write(b)
-        else:
-            incoming.write_eof()
-        return bool(b)
-    while True:
-        try:
-            tls.do_handshake()
-            break
-        except ssl.SSLWantReadError:
-            flush()
-            feed()
-    flush()
+    peer = MemoryBioTls(conn)
+    tls = peer.tls
+    peer.handshake()
     n = 0
     while n < first:
         try:
@@ -80,8 +45,8 @@ def serve(conn, first):
             pass
         except ssl.SSLError:
             break
-        flush()
-        if not feed():
+        peer.flush()
+        if not peer.feed():
             break
     # What came is read first: the engine then sends its notification without meeting our data.
     while True:
@@ -98,11 +63,11 @@ def serve(conn, first):
         tls.unwrap()
     except ssl.SSLWantReadError:
         pass
-    flush()
+    peer.flush()
     if wait:
         # A reset drops what our kernel still holds unsent: what we sent must be in the peer's kernel.
         deadline = time.time() + 30
-        while unacknowledged(conn) > 0 and time.time() < deadline:
+        while peer.unacknowledged() > 0 and time.time() < deadline:
             time.sleep(0.005)
         select.select([conn], [], [], 30)
     conn.close()
@@ -114,16 +79,26 @@ for i in range(count):
     print("CLOSED %d AFTER %d" % (i, n), flush=True)
 )PY";
 
-// One connection of the owner, with its events in order.
+// Where an owner deletes its socket: in its close event, in the end of its shutdown, or in the data
+// event once it has read the given number of bytes in all.
+struct TDeleteIn {
+  std::string Event;  // "closed", "shutdown" or "data"
+  size_t AfterBytes = 0;
+};
+
+// One connection of the owner, with its events in order. An owner may delete its socket in an event.
 struct TOwner {
   TSslContext Ctx;
-  TSslNetSocket S;
+  std::unique_ptr<TSslNetSocket> Socket = std::make_unique<TSslNetSocket>();
+  TSslNetSocket& S = *Socket;  // not to be used once the owner deleted the socket
   std::vector<std::string> Events;
   std::string Received;
   std::string ReceivedAtClose;
   int HandshakesDone = 0;
   int ClosedError = -1;
   int TlsStateAtClose = -1;
+  TDeleteIn DeleteIn;
+  bool Deleted = false;
 
   TOwner() {
     S.SetSslContext(&Ctx);
@@ -137,16 +112,24 @@ struct TOwner {
       char buf[4096];
       int n;
       while ((n = s->Receive(buf, sizeof buf)) > 0) Received.append(buf, static_cast<size_t>(n));
+      if (DeleteIn.Event == "data" && Received.size() >= DeleteIn.AfterBytes) Delete();
     };
     S.OnSslShutDownComplete = [this](TCustomNetSocket*, bool bi, int e) {
       Events.push_back(std::string("shutdown:") + (bi ? "bi:" : "one:") + std::to_string(e));
+      if (DeleteIn.Event == "shutdown") Delete();
     };
     S.OnSessionClosed = [this](TCustomNetSocket*, uint16_t e) {
       Events.push_back("closed:" + std::to_string(e));
       ClosedError = e;
       TlsStateAtClose = S.SslState();
       ReceivedAtClose = Received;
+      if (DeleteIn.Event == "closed") Delete();
     };
+  }
+  // As an owner does in an event: nothing of the socket is touched afterwards.
+  void Delete() {
+    Deleted = true;
+    Socket.reset();
   }
   ::testing::AssertionResult Connect(const std::string& port) {
     S.SetPort(port);
@@ -207,7 +190,7 @@ TEST_F(SslCloseResetTest, PeersLastBytesAndNotificationBeforeItsResetReachTheOwn
   // unread: its kernel resets the connection. What it sent is in our kernel before the reset; the
   // owner must get all of it before it hears of the close, and the peer's notification among it ends
   // the peer's direction cleanly. Our own data was cut: the close carries the reset.
-  const std::string payload = Payload(16384);
+  const std::string payload = PatternBytes(16384);
   const std::vector<std::string> firsts = {"0", "4096", "65536", "262144", "1048576", "0", "16384", "524288"};
   for (const char* version : {"1.2", "1.3"}) {
     SCOPED_TRACE(version);
@@ -288,6 +271,39 @@ TEST_F(SslCloseResetTest, WholeDeliveryBeforeThePeersCloseStaysClean) {
       ASSERT_TRUE(o.WaitForClose()) << "no close reported\n" << o.S.SslEngineState() << "\n" << peer.P->Output();
       EXPECT_TRUE(peer.Closed(i)) << peer.P->Output();
       EXPECT_EQ(o.Events, clean);
+    }
+  }
+}
+
+TEST_F(SslCloseResetTest, OwnerMayDeleteTheSocketInItsEvents) {
+  // The peer sends 16 KB, its close notification and a reset while our 8 MB send goes on; the owner
+  // deletes the socket in its close event, or in its data event at the first bytes or at the last, or,
+  // having closed after its send, at the end of the shutdown: what the socket does after the event
+  // must not touch the freed component (the sanitizer build reports any use).
+  const std::string payload = PatternBytes(16384);
+  const std::vector<TDeleteIn> places = {{"closed"}, {"data", 1}, {"data", payload.size()}, {"shutdown"}};
+  std::vector<std::string> firsts;
+  for (size_t i = 0; i < places.size(); ++i) firsts.insert(firsts.end(), {"0", "65536", "1048576"});
+  for (const char* version : {"1.2", "1.3"}) {
+    SCOPED_TRACE(version);
+    TPeer peer(version, firsts, payload.size(), "wait");
+    ASSERT_FALSE(peer.Port.empty()) << peer.P->Output();
+    for (size_t i = 0; i < firsts.size(); ++i) {
+      const TDeleteIn& place = places[i * places.size() / firsts.size()];
+      SCOPED_TRACE("connection " + std::to_string(i) + ", the peer answers after " + firsts[i] +
+                   " bytes, the owner deletes the socket in its " + place.Event + " event after " +
+                   std::to_string(place.AfterBytes) + " bytes");
+      TOwner o;
+      o.DeleteIn = place;
+      ASSERT_TRUE(o.Connect(peer.Port)) << peer.P->Output();
+      EXPECT_EQ(o.S.Send(LargeData().data(), static_cast<int>(LargeData().size())),
+                static_cast<int>(LargeData().size()));
+      if (place.Event == "shutdown") o.S.Close();
+      ASSERT_TRUE(WaitFor("the owner's deletion of its socket in an event", [&] { return o.Deleted; }))
+          << o.Joined() << "\n" << o.S.SslEngineState() << "\n" << peer.P->Output();
+      EXPECT_TRUE(peer.Closed(i)) << peer.P->Output();
+      if (place.Event == "closed") EXPECT_EQ(o.ReceivedAtClose, payload) << o.Joined();
+      else EXPECT_TRUE(payload.compare(0, o.Received.size(), o.Received) == 0);
     }
   }
 }

@@ -1,6 +1,7 @@
 // The TLS socket layer against openssl s_server / s_client peers on 127.0.0.1.
 #include "sockets/NetSocket.h"
 #include "sockets/ssl/NetSsleay.h"
+#include "support/PythonTlsServer.h"
 #include "support/SslPeer.h"
 #include "support/TestPki.h"
 
@@ -136,27 +137,12 @@ std::vector<std::string> Server(const TCertFiles& cert, std::vector<std::string>
   return args;
 }
 
-// The start of the python TLS servers: a context with the certificate, key and TLS version ("1.2" or
-// "1.3") of the command line, and a listener on 127.0.0.1 whose port is printed as "ACCEPT ...".
-const std::string kPythonTlsServer = R"PY(
-import socket, ssl, sys
-cert, key, version = sys.argv[1], sys.argv[2], sys.argv[3]
-ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-ctx.load_cert_chain(cert, key)
-v = ssl.TLSVersion.TLSv1_2 if version == "1.2" else ssl.TLSVersion.TLSv1_3
-ctx.minimum_version = ctx.maximum_version = v
-ls = socket.socket()
-ls.bind(("127.0.0.1", 0))
-ls.listen(1)
-print("ACCEPT 127.0.0.1:%d" % ls.getsockname()[1], flush=True)
-)PY";
-
 // A TLS server in python at the given TLS version for the given number of connections (1 when not
 // given), one after the other; for each it reads to the peer's close and prints
 // "RECEIVED <bytes> <sha256> notify" when the close notification came, "... eof" when the connection
 // ended without it, "... reset" when it was reset. With "late" after the count it reads nothing
 // until a line comes on its standard input, then sends "late reply" before it reads.
-const std::string kCountingServer = kPythonTlsServer + R"PY(
+const std::string kCountingServer = std::string(kPythonTlsServer) + R"PY(
 import hashlib
 count = int(sys.argv[4]) if len(sys.argv) > 4 else 1
 late = len(sys.argv) > 5 and sys.argv[5] == "late"
@@ -186,7 +172,7 @@ for _ in range(count):
 
 // A TLS server in python for one connection at the given TLS version: it reads the given number of
 // bytes, then resets the connection (linger 0) with the rest unread and prints "RESET AFTER <bytes>".
-const std::string kResettingServer = kPythonTlsServer + R"PY(
+const std::string kResettingServer = std::string(kPythonTlsServer) + R"PY(
 import struct
 limit = int(sys.argv[4])
 conn, _ = ls.accept()
@@ -207,31 +193,14 @@ print("RESET AFTER %d" % n, flush=True)
 // its close notification, prints "NOTIFY SENT AFTER <bytes>", reads on to the end and prints the
 // counting server's "RECEIVED ..." line. With "close" after the count it closes the connection right
 // after its notification instead, what it has not read unread, and prints "CLOSED AFTER <bytes>".
-const std::string kFirstNotifyingServer = kPythonTlsServer + R"PY(
+const std::string kFirstNotifyingServer = std::string(kPythonTlsServer) + kPythonMemoryBioTls + R"PY(
 import hashlib
 first = int(sys.argv[4])
 close_at_once = len(sys.argv) > 5 and sys.argv[5] == "close"
 conn, _ = ls.accept()
-incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
-tls = ctx.wrap_bio(incoming, outgoing, server_side=True)
-def flush():
-    data = outgoing.read()
-    if data:
-        conn.sendall(data)
-def feed():
-    b = conn.recv(65536)
-    if b:
-        incoming.write(b)
-    else:
-        incoming.write_eof()
-while True:
-    try:
-        tls.do_handshake()
-        break
-    except ssl.SSLWantReadError:
-        flush()
-        feed()
-flush()
+peer = MemoryBioTls(conn)
+tls = peer.tls
+peer.handshake()
 h, n, how, notified = hashlib.sha256(), 0, None, False
 while how is None:
     try:
@@ -254,15 +223,15 @@ while how is None:
         except ssl.SSLWantReadError:
             pass
         notified = True
-        flush()
+        peer.flush()
         print("NOTIFY SENT AFTER %d" % n, flush=True)
         if close_at_once:
             conn.close()
             print("CLOSED AFTER %d" % n, flush=True)
             sys.exit(0)
-    flush()
+    peer.flush()
     try:
-        feed()
+        peer.feed()
     except ConnectionResetError:
         how = "reset"
 print("RECEIVED %d %s %s" % (n, h.hexdigest(), how), flush=True)
@@ -299,6 +268,63 @@ std::string Reversed(std::string s) {
   std::reverse(s.begin(), s.end());
   return s;
 }
+
+// An openssl server for one TLS 1.2 connection that prints what it receives and takes commands on its
+// standard input ("r" asks for a new handshake).
+std::vector<std::string> RenegotiatingServer() {
+  return {"s_server", "-accept", "127.0.0.1:0", "-cert", Files->Server.Cert, "-key", Files->Server.Key,
+          "-tls1_2", "-naccept", "1"};
+}
+
+// What the server printed besides our lines, and the last of them.
+std::string ServerNotes(const std::string& output) {
+  std::string notes, last;
+  size_t at = 0;
+  while (at < output.size()) {
+    size_t eol = output.find('\n', at);
+    if (eol == std::string::npos) eol = output.size();
+    const std::string line = output.substr(at, eol - at);
+    if (line.rfind("line ", 0) == 0) last = line;
+    else notes += line + "\n";
+    at = eol + 1;
+  }
+  return notes + "the last of our lines it printed: " + last;
+}
+
+const char* const kRenegotiatedLastLine = "the last line of our data\n";
+
+// Our side of a transfer that goes on while the test waits: numbered lines ("line <n> ..."), a block
+// at once and another each time the last one has gone, and kRenegotiatedLastLine at the end. The
+// server begins a handshake it asks for only between records of ours: its request must not meet the
+// end of our data.
+class TSteadySend {
+public:
+  explicit TSteadySend(TClient& c) : FClient(c) { Next(); }
+  // For a wait: keeps the transfer going until done() holds.
+  std::function<bool()> Until(std::function<bool()> done) {
+    return [this, done] {
+      if (FClient.DataSent > FBlocksSeen) {
+        FBlocksSeen = FClient.DataSent;
+        Next();
+      }
+      return done();
+    };
+  }
+  void Finish() { FClient.S.SendStr(kRenegotiatedLastLine); }
+
+private:
+  void Next() {
+    std::string block;
+    while (block.size() < (1u << 20)) block += "line " + std::to_string(FLine++) + " of a renegotiated send\n";
+    FClient.S.SendStr(block);
+  }
+  TClient& FClient;
+  int FBlocksSeen = 0;
+  int FLine = 0;
+};
+
+// True once the peer printed the text (no failure: for a wait that goes on).
+bool Printed(TSslPeer& peer, const std::string& text) { return peer.Output().find(text) != std::string::npos; }
 
 class SslSocketTest : public ::testing::Test {
 protected:
@@ -788,4 +814,76 @@ TEST_F(SslSocketTest, PeerThatNotifiesAndClosesAtOnceEndsTheSessionCleanly) {
       EXPECT_TRUE(peer.WaitForExit()) << peer.Output();
     }
   }
+}
+
+TEST_F(SslSocketTest, RenegotiationsTheServerAsksForWhileWeSendComplete) {
+  // A TLS 1.2 server asks three times for a new handshake while our send goes on (s_server's "r"
+  // command; it prints our lines). Each handshake completes, once, our data goes on to its last byte,
+  // the server's reaches us, and a close ends the session with our close notification.
+  TSslPeer peer(RenegotiatingServer());
+  TClient c;
+  ASSERT_TRUE(c.ConnectTo(peer));
+  TSteadySend send(c);
+  ASSERT_TRUE(WaitFor("the server's first lines of ours", send.Until([&] { return Printed(peer, "line 1000 "); })));
+  for (int asked = 1; asked <= 3; ++asked) {
+    SCOPED_TRACE("renegotiation " + std::to_string(asked));
+    peer.Write("r\n");
+    ASSERT_TRUE(WaitFor("the handshake the server asked for", send.Until([&] { return c.HandshakesDone > asked; })))
+        << c.S.SslEngineState() << "\n" << c.TailText() << "\n" << ServerNotes(peer.Output());
+  }
+  send.Finish();
+  EXPECT_TRUE(peer.WaitForOutput(kRenegotiatedLastLine)) << c.S.SslEngineState() << "\n" << ServerNotes(peer.Output());
+  EXPECT_EQ(c.HandshakesDone, 4) << "one handshake event for each handshake";
+  EXPECT_EQ(c.HandshakeErrors, 0);
+  EXPECT_EQ(c.S.SslHandshakeCount(), 4);
+  EXPECT_FALSE(c.S.SslInRenegotiation());
+  peer.Write("from the server after the new handshakes\n");
+  EXPECT_TRUE(WaitFor("the server's line",
+                      [&] { return c.Received.find("from the server after the new handshakes\n") != std::string::npos; }))
+      << c.S.SslEngineState();
+  c.S.Close();
+  ASSERT_TRUE(WaitFor("the close", [&] { return c.ClosedError >= 0; })) << c.S.SslEngineState() << "\n" << c.TailText();
+  EXPECT_EQ(c.ClosedError, 0);
+  EXPECT_EQ(c.HandshakesDone, 4);
+  EXPECT_TRUE(peer.WaitForOutput("DONE")) << "no close notification came to the server\n" << ServerNotes(peer.Output());
+}
+
+TEST_F(SslSocketTest, CloseOnceTheServerAskedForARenegotiationEndsTheSession) {
+  // The owner closes as soon as the server's request for a new handshake has come in the middle of
+  // our send: what it queued goes, and the session ends with our close notification and the closed
+  // event.
+  TSslPeer peer(RenegotiatingServer());
+  TClient c;
+  ASSERT_TRUE(c.ConnectTo(peer));
+  TSteadySend send(c);
+  ASSERT_TRUE(WaitFor("the server's first lines of ours", send.Until([&] { return Printed(peer, "line 1000 "); })));
+  peer.Write("r\n");
+  ASSERT_TRUE(WaitFor("the server's request for a new handshake", send.Until([&] { return c.S.SslInRenegotiation(); })))
+      << c.S.SslEngineState() << "\n" << c.TailText() << "\n" << ServerNotes(peer.Output());
+  send.Finish();
+  c.S.Close();
+  ASSERT_TRUE(WaitFor("the close", [&] { return c.ClosedError >= 0; }))
+      << c.S.SslEngineState() << "\n" << c.TailText() << "\n" << ServerNotes(peer.Output());
+  EXPECT_EQ(c.ClosedError, 0);
+  EXPECT_EQ(c.HandshakeErrors, 0);
+  EXPECT_TRUE(peer.WaitForOutput(kRenegotiatedLastLine)) << c.S.SslEngineState();
+  EXPECT_TRUE(peer.WaitForOutput("DONE")) << "no close notification came to the server\n" << ServerNotes(peer.Output());
+}
+
+TEST_F(SslSocketTest, CloseInTheMiddleOfOurRenegotiationWaitsForItsEnd) {
+  // Closed right after it began a new handshake, nothing queued: the close notification cannot go in
+  // the middle of the handshake; it follows its end, and the session ends well.
+  TSslPeer peer({"s_server", "-accept", "127.0.0.1:0", "-cert", Files->Server.Cert, "-key", Files->Server.Key,
+                 "-tls1_2", "-client_renegotiation", "-naccept", "1"});
+  TClient c;
+  ASSERT_TRUE(c.ConnectTo(peer));
+  c.S.SendStr("before the new handshake\n");
+  ASSERT_TRUE(peer.WaitForOutput("before the new handshake"));
+  ASSERT_TRUE(c.S.SslStartRenegotiation());
+  c.S.Close();
+  ASSERT_TRUE(WaitFor("the close", [&] { return c.ClosedError >= 0; })) << c.S.SslEngineState() << "\n" << c.TailText();
+  EXPECT_EQ(c.HandshakesDone, 2);
+  EXPECT_EQ(c.ShutdownError, 0);
+  EXPECT_EQ(c.ClosedError, 0);
+  EXPECT_TRUE(peer.WaitForOutput("DONE")) << "no close notification came to the server\n" << peer.Output();
 }
