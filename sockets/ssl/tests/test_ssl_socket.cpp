@@ -858,7 +858,9 @@ TEST_F(SslSocketTest, CloseOnceTheServerAskedForARenegotiationEndsTheSession) {
   TSteadySend send(c);
   ASSERT_TRUE(WaitFor("the server's first lines of ours", send.Until([&] { return Printed(peer, "line 1000 "); })));
   peer.Write("r\n");
-  ASSERT_TRUE(WaitFor("the server's request for a new handshake", send.Until([&] { return c.S.SslInRenegotiation(); })))
+  // On a loaded machine the whole new handshake may come and go between two looks: either will do.
+  ASSERT_TRUE(WaitFor("the server's request for a new handshake",
+                      send.Until([&] { return c.S.SslInRenegotiation() || c.HandshakesDone > 1; })))
       << c.S.SslEngineState() << "\n" << c.TailText() << "\n" << ServerNotes(peer.Output());
   send.Finish();
   c.S.Close();
